@@ -1,0 +1,52 @@
+// Commodity generation: the three splits, balancing, data-set generation, heterogeneity.
+#pragma once
+
+#include <cstdint>
+
+#include "core/outcome.hpp"
+#include "models/records.hpp"
+#include "random/random.hpp"
+
+namespace pelmora::logic::generator {
+
+using models::ListMap;
+using models::MultiCommodityData;
+using models::NetworkInstance;
+using models::SupplyMap;
+using models::SupplyPartition;
+
+// Each split refuses, with Error::Kind::Value naming the argument, inputs it cannot divide
+// (decided before any work); otherwise it returns the balanced partition.
+Outcome<SupplyPartition> split_supply_and_demand_uniform(const SupplyMap& data, uint64_t num_commodities);
+Outcome<SupplyPartition> split_supply_and_demand_spread(const SupplyMap& data, uint64_t num_commodities,
+                                                        uint64_t seed);
+Outcome<SupplyPartition> split_supply_and_demand_beta_binomial(const SupplyMap& data, uint64_t num_commodities,
+                                                               uint64_t seed, double concentration_param);
+
+// Moves single units between commodities inside nodes until no commodity is in surplus while
+// another is in deficit. `rng` is the split's generator, or null for the uniform split.
+void balance_commodities(SupplyPartition& partition, const SupplyMap& supplies, uint64_t num_commodities,
+                         rnd::StdRng* rng);
+
+double compute_commodity_demand_heterogeneity(const ListMap& partition, const SupplyMap& original);
+
+struct GenerationOptions {
+    uint64_t num_commodities = 0;
+    int64_t method = 0;
+    bool randomize_caps = false;
+    bool randomize_costs = false;
+    double cap_a = 0.8;
+    double cap_b = 1.0;
+    double cost_a = 0.8;
+    double cost_b = 1.2;
+    double concentration_param = 3.0;
+    double cap_zero_param = 0.0;
+    bool cap_zero = false;
+    uint64_t seed = 42;
+};
+
+// Unknown method: Error::Kind::Panic "Unknown partitioning method: <n>".
+Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance& instance,
+                                                          const GenerationOptions& options);
+
+}  // namespace pelmora::logic::generator
