@@ -22,7 +22,7 @@ $(VENV)/.created:
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.created $(SOURCES)
-	$(VPY) -m pip install --quiet --no-build-isolation --no-deps -Cbuild-dir=build/release .
+	$(VPY) -m pip install --quiet --no-build-isolation --no-deps -Cbuild-dir=build/$(notdir $(VENV)) .
 	touch $@
 
 venv: $(VENV)/.created
