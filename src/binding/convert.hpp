@@ -1,0 +1,417 @@
+// The one conversion layer of the module: Python arguments into the records' types
+// (from_python) and the routines' results into new Python objects (to_python).
+//
+// from_python returns false with a Python exception set. Refusals of the wrong type raise
+// TypeError with a "reason" text; the argument binder wraps those in "argument 'name': ...".
+// OverflowError and UnicodeEncodeError from the interpreter pass through unchanged.
+#pragma once
+
+#include "binding/pyref.hpp"
+#include "models/records.hpp"
+#include "models/types.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <array>
+#include <cstdint>
+#include <numeric>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace pelmora::binding {
+
+// ---------------------------------------------------------------------------------------------
+// Argument targets that are not plain C++ types.
+
+// A Python str as UTF-8, borrowed from the str object (alive for the call).
+struct Text {
+    std::string_view utf8;
+};
+
+// Read access to the record inside an object of one of the module's classes.
+template <class Record>
+struct ReadAccess {
+    const Record* record = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Reasons.
+
+// "'<type>' object is not an instance of '<expected>'", or the None form.
+inline void set_type_reason(PyObject* obj, const char* expected) {
+    if (obj == Py_None) {
+        PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", expected);
+    } else {
+        PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of '%s'", Py_TYPE(obj)->tp_name,
+                     expected);
+    }
+}
+
+// tp_name of heap types may carry a module prefix ("builtins.Edge"); reasons show the bare name.
+inline void set_type_reason_bare(PyObject* obj, PyTypeObject* expected) {
+    const char* name = expected->tp_name;
+    if (const char* dot = std::strrchr(name, '.')) name = dot + 1;
+    if (obj == Py_None) {
+        PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", name);
+        return;
+    }
+    PyRef tname = PyRef::steal(PyType_GetName(Py_TYPE(obj)));
+    if (!tname) return;
+    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", tname.get(), name);
+}
+
+// ---------------------------------------------------------------------------------------------
+// from_python
+
+template <class T>
+struct FromPython;
+
+template <class T>
+inline bool from_python(PyObject* obj, T& out) {
+    return FromPython<T>::convert(obj, out);
+}
+
+template <>
+struct FromPython<int64_t> {
+    static bool convert(PyObject* obj, int64_t& out) {
+        if (PyLong_CheckExact(obj)) {
+            long long v = PyLong_AsLongLong(obj);
+            if (v == -1 && PyErr_Occurred()) return false;
+            out = v;
+            return true;
+        }
+        PyRef index = PyRef::steal(PyNumber_Index(obj));
+        if (!index) return false;
+        long long v = PyLong_AsLongLong(index.get());
+        if (v == -1 && PyErr_Occurred()) return false;
+        out = v;
+        return true;
+    }
+};
+
+template <>
+struct FromPython<uint64_t> {
+    static bool convert(PyObject* obj, uint64_t& out) {
+        PyRef index = PyRef::steal(PyNumber_Index(obj));
+        if (!index) return false;
+        unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
+        if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+        out = v;
+        return true;
+    }
+};
+
+template <>
+struct FromPython<double> {
+    static bool convert(PyObject* obj, double& out) {
+        if (PyFloat_CheckExact(obj)) {
+            out = PyFloat_AS_DOUBLE(obj);
+            return true;
+        }
+        double v = PyFloat_AsDouble(obj);
+        if (v == -1.0 && PyErr_Occurred()) return false;
+        out = v;
+        return true;
+    }
+};
+
+// Exactly True or False, or a NumPy boolean scalar; never an int.
+template <>
+struct FromPython<bool> {
+    static bool convert(PyObject* obj, bool& out) {
+        if (obj == Py_True || obj == Py_False) {
+            out = (obj == Py_True);
+            return true;
+        }
+        if (is_numpy_bool(Py_TYPE(obj))) {
+            int truth = PyObject_IsTrue(obj);
+            if (truth < 0) return false;
+            out = truth != 0;
+            return true;
+        }
+        set_type_reason(obj, "bool");
+        return false;
+    }
+
+private:
+    static bool is_numpy_bool(PyTypeObject* type) {
+        PyRef module = PyRef::steal(PyType_GetModuleName(type));
+        if (!module) {
+            PyErr_Clear();
+            return false;
+        }
+        if (PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) return false;
+        PyRef name = PyRef::steal(PyType_GetName(type));
+        if (!name) {
+            PyErr_Clear();
+            return false;
+        }
+        return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+               PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
+    }
+};
+
+template <>
+struct FromPython<Text> {
+    static bool convert(PyObject* obj, Text& out) {
+        if (!PyUnicode_Check(obj)) {
+            set_type_reason(obj, "str");
+            return false;
+        }
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(obj, &size);  // UnicodeEncodeError passes through
+        if (!data) return false;
+        out.utf8 = std::string_view(data, static_cast<std::size_t>(size));
+        return true;
+    }
+};
+
+// A tuple of exactly N signed integers.
+template <std::size_t N>
+struct FromPython<std::array<int64_t, N>> {
+    static bool convert(PyObject* obj, std::array<int64_t, N>& out) {
+        if (!PyTuple_Check(obj)) {
+            set_type_reason(obj, "tuple");
+            return false;
+        }
+        Py_ssize_t len = PyTuple_GET_SIZE(obj);
+        if (len != static_cast<Py_ssize_t>(N)) {
+            PyErr_Format(PyExc_TypeError, "expected tuple of length %zu, but got tuple of length %zd", N, len);
+            return false;
+        }
+        for (std::size_t i = 0; i < N; ++i) {
+            if (!from_python(PyTuple_GET_ITEM(obj, static_cast<Py_ssize_t>(i)), out[i])) return false;
+        }
+        return true;
+    }
+};
+
+// Calls `each(item)` for every item of a sequence (not a str), after `reserve(len)`.
+template <class Reserve, class Each>
+inline bool for_each_sequence_item(PyObject* obj, Reserve&& reserve, Each&& each) {
+    if (PyUnicode_Check(obj)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return false;
+    }
+    if (!PySequence_Check(obj)) {
+        set_type_reason(obj, "Sequence");
+        return false;
+    }
+    Py_ssize_t len = PySequence_Size(obj);
+    if (len < 0) {
+        // The reported length only sizes the reservation.
+        PyErr_Clear();
+        len = 0;
+    }
+    reserve(static_cast<std::size_t>(len));
+    // Items are fetched one by one, so a sequence that changes length meanwhile is read safely.
+    for (Py_ssize_t i = 0;; ++i) {
+        PyRef item = PyRef::steal(PySequence_GetItem(obj, i));
+        if (!item) {
+            if (PyErr_ExceptionMatches(PyExc_IndexError)) {
+                PyErr_Clear();
+                return true;
+            }
+            return false;
+        }
+        if (!each(item.get())) return false;
+    }
+}
+
+template <class T>
+struct FromPython<std::vector<T>> {
+    static bool convert(PyObject* obj, std::vector<T>& out) {
+        out.clear();
+        return for_each_sequence_item(
+            obj, [&](std::size_t n) { out.reserve(n); },
+            [&](PyObject* item) {
+                T value{};
+                if (!from_python(item, value)) return false;
+                out.push_back(std::move(value));
+                return true;
+            });
+    }
+};
+
+// Iterates a dict's items in its own order, under the dict's lock where the interpreter has one.
+template <class Each>
+inline bool for_each_dict_item(PyObject* obj, Each&& each) {
+    if (!PyDict_Check(obj)) {
+        set_type_reason(obj, "dict");
+        return false;
+    }
+    // A snapshot of the items keeps conversion code (which may run Python) off the live dict.
+    PyRef items = PyRef::steal(PyDict_Items(obj));
+    if (!items) return false;
+    Py_ssize_t n = PyList_GET_SIZE(items.get());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* pair = PyList_GET_ITEM(items.get(), i);
+        if (!each(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1))) return false;
+    }
+    return true;
+}
+
+// Sorts entries by key, stably; among equal keys the one met last in the dict wins.
+template <class Entry, class KeyOf>
+inline void sort_keep_last(std::vector<Entry>& entries, KeyOf key_of) {
+    std::stable_sort(entries.begin(), entries.end(),
+                     [&](const Entry& a, const Entry& b) { return key_of(a) < key_of(b); });
+    std::size_t w = 0;
+    for (std::size_t r = 0; r < entries.size(); ++r) {
+        if (r + 1 < entries.size() && key_of(entries[r + 1]) == key_of(entries[r])) continue;
+        entries[w++] = std::move(entries[r]);
+    }
+    entries.resize(w);
+}
+
+template <>
+struct FromPython<models::SupplyMap> {
+    static bool convert(PyObject* obj, models::SupplyMap& out) {
+        std::vector<std::pair<int64_t, int64_t>> entries;
+        if (PyDict_Check(obj)) entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(obj)));
+        bool ok = for_each_dict_item(obj, [&](PyObject* k, PyObject* v) {
+            std::pair<int64_t, int64_t> e;
+            if (!from_python(k, e.first) || !from_python(v, e.second)) return false;
+            entries.push_back(e);
+            return true;
+        });
+        if (!ok) return false;
+        if (!std::is_sorted(entries.begin(), entries.end(),
+                            [](const auto& a, const auto& b) { return a.first <= b.first; }))
+            sort_keep_last(entries, [](const auto& e) { return e.first; });
+        out.nodes.resize(entries.size());
+        out.totals.resize(entries.size());
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            out.nodes[i] = entries[i].first;
+            out.totals[i] = entries[i].second;
+        }
+        return true;
+    }
+};
+
+template <>
+struct FromPython<models::ListMap> {
+    static bool convert(PyObject* obj, models::ListMap& out) {
+        std::vector<std::pair<int64_t, std::vector<int64_t>>> entries;
+        if (PyDict_Check(obj)) entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(obj)));
+        bool ok = for_each_dict_item(obj, [&](PyObject* k, PyObject* v) {
+            std::pair<int64_t, std::vector<int64_t>> e;
+            if (!from_python(k, e.first) || !from_python(v, e.second)) return false;
+            entries.push_back(std::move(e));
+            return true;
+        });
+        if (!ok) return false;
+        sort_keep_last(entries, [](const auto& e) { return e.first; });
+        out = models::ListMap{};
+        out.keys.reserve(entries.size());
+        out.offsets.reserve(entries.size() + 1);
+        std::size_t total = 0;
+        for (const auto& e : entries) total += e.second.size();
+        out.values.reserve(total);
+        for (const auto& e : entries) out.push_row(e.first, e.second);
+        return true;
+    }
+};
+
+template <class Record>
+struct FromPython<ReadAccess<Record>> {
+    static bool convert(PyObject* obj, ReadAccess<Record>& out) {
+        PyTypeObject* type = models::type_object<Record>();
+        if (!type) return false;
+        if (Py_TYPE(obj) != type) {
+            set_type_reason_bare(obj, type);
+            return false;
+        }
+        out.record = &models::record_of<Record>(obj);
+        return true;
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// to_python: every result is made of new objects; null with an exception set on failure.
+
+inline PyObject* to_python(int64_t v) { return PyLong_FromLongLong(v); }
+inline PyObject* to_python(uint64_t v) { return PyLong_FromUnsignedLongLong(v); }
+inline PyObject* to_python(double v) { return PyFloat_FromDouble(v); }
+inline PyObject* to_python(bool v) { return Py_NewRef(v ? Py_True : Py_False); }
+
+// A new list of n items made by make(i) (each a new reference or null).
+template <class Make>
+inline PyObject* build_list(std::size_t n, Make&& make) {
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* item = make(i);
+        if (!item) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
+template <class... Items>
+inline PyObject* build_tuple(Items... items) {
+    PyObject* parts[] = {items...};
+    constexpr std::size_t n = sizeof...(Items);
+    for (PyObject* p : parts) {
+        if (!p) {
+            for (PyObject* q : parts) Py_XDECREF(q);
+            return nullptr;
+        }
+    }
+    PyObject* tuple = PyTuple_New(n);
+    if (!tuple) {
+        for (PyObject* q : parts) Py_DECREF(q);
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < n; ++i) PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), parts[i]);
+    return tuple;
+}
+
+template <class T>
+inline PyObject* to_python(std::span<const T> values) {
+    return build_list(values.size(), [&](std::size_t i) { return to_python(values[i]); });
+}
+template <class T>
+inline PyObject* to_python(const std::vector<T>& values) {
+    return to_python(std::span<const T>(values));
+}
+template <std::size_t N>
+inline PyObject* to_python(const std::array<int64_t, N>& a) {
+    if constexpr (N == 2) return build_tuple(to_python(a[0]), to_python(a[1]));
+    else return build_tuple(to_python(a[0]), to_python(a[1]), to_python(a[2]));
+}
+
+// A new dict filled in the given (ascending) key order: insert(dict) adds the entries.
+template <class Fill>
+inline PyObject* build_dict(Fill&& fill) {
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) return nullptr;
+    auto put = [&](PyObject* key, PyObject* value) {
+        PyRef k = PyRef::steal(key);
+        PyRef v = PyRef::steal(value);
+        if (!k || !v) return false;
+        return PyDict_SetItem(dict.get(), k.get(), v.get()) == 0;
+    };
+    if (!fill(put)) return nullptr;
+    return dict.release();
+}
+
+inline PyObject* to_python(const models::SupplyMap& map) {
+    return build_dict([&](auto& put) {
+        for (std::size_t i = 0; i < map.size(); ++i)
+            if (!put(to_python(map.nodes[i]), to_python(map.totals[i]))) return false;
+        return true;
+    });
+}
+
+inline PyObject* to_python(const models::ListMap& map) {
+    return build_dict([&](auto& put) {
+        for (std::size_t i = 0; i < map.size(); ++i)
+            if (!put(to_python(map.keys[i]), to_python(map.row(i)))) return false;
+        return true;
+    });
+}
+
+}  // namespace pelmora::binding
