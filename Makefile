@@ -18,7 +18,7 @@ $(VENV)/.created:
 	@if [ -z "$(PYTHON)" ]; then echo "no CPython 3.13 or later found; run make PYTHON=/path/to/python3.13" >&2; exit 1; fi
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install --quiet --upgrade pip
-	$(VPY) -m pip install --quiet scikit-build-core cmake ninja pytest hypothesis
+	$(VPY) -m pip install --quiet scikit-build-core cmake ninja pytest hypothesis numpy
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.created $(SOURCES)

@@ -39,7 +39,9 @@ def binding_error(fn, args, kwargs):
     try:
         fn(*args, **kwargs)
     except TypeError as exc:
-        return str(exc)
+        # The interpreter appends a spelling suggestion to unexpected keywords since 3.13; the
+        # module's message ends at the quoted keyword.
+        return re.sub(r"\. Did you mean '\w+'\?$", "", str(exc))
     return None
 
 
