@@ -1,0 +1,179 @@
+#include "random/chacha.hpp"
+
+#include <cstring>
+
+#include "random/random.hpp"
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "StdRng::next_u64 and the key layout assume a little-endian target");
+
+namespace pelmora::rnd {
+namespace chacha {
+namespace {
+
+constexpr uint32_t kSigma[4] = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
+
+inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+void input_block(const uint32_t key[8], uint64_t block, uint32_t in[kBlockWords]) {
+    std::memcpy(in, kSigma, sizeof kSigma);
+    std::memcpy(in + 4, key, 8 * sizeof(uint32_t));
+    in[12] = static_cast<uint32_t>(block);
+    in[13] = static_cast<uint32_t>(block >> 32);
+    in[14] = 0;
+    in[15] = 0;
+}
+
+inline void quarter(uint32_t* x, int a, int b, int c, int d) {
+    x[a] += x[b], x[d] = rotl(x[d] ^ x[a], 16);
+    x[c] += x[d], x[b] = rotl(x[b] ^ x[c], 12);
+    x[a] += x[b], x[d] = rotl(x[d] ^ x[a], 8);
+    x[c] += x[d], x[b] = rotl(x[b] ^ x[c], 7);
+}
+
+}  // namespace
+
+void refill4_scalar(const uint32_t key[8], uint64_t block, uint32_t out[kRefillWords]) noexcept {
+    for (int b = 0; b < 4; ++b) {
+        uint32_t in[kBlockWords];
+        input_block(key, block + static_cast<uint64_t>(b), in);  // the counter wraps at 2^64
+        uint32_t x[kBlockWords];
+        std::memcpy(x, in, sizeof x);
+        for (int r = 0; r < kDoubleRounds; ++r) {
+            quarter(x, 0, 4, 8, 12), quarter(x, 1, 5, 9, 13), quarter(x, 2, 6, 10, 14), quarter(x, 3, 7, 11, 15);
+            quarter(x, 0, 5, 10, 15), quarter(x, 1, 6, 11, 12), quarter(x, 2, 7, 8, 13), quarter(x, 3, 4, 9, 14);
+        }
+        for (int w = 0; w < kBlockWords; ++w) out[b * kBlockWords + w] = x[w] + in[w];
+    }
+}
+
+#if defined(__GNUC__)
+
+namespace {
+
+// Lane j of vector w is word w of block j: every quarter round works on the four blocks at
+// once with plain 4-lane adds, xors and shifts (SSE2 on x86-64, NEON on AArch64).
+typedef uint32_t u32x4 __attribute__((vector_size(16)));
+
+template <int N>
+inline u32x4 rotl4(u32x4 x) {
+    return (x << N) | (x >> (32 - N));
+}
+
+#define PELMORA_QR4(a, b, c, d)                 \
+    do {                                        \
+        x[a] += x[b], x[d] = rotl4<16>(x[d] ^ x[a]); \
+        x[c] += x[d], x[b] = rotl4<12>(x[b] ^ x[c]); \
+        x[a] += x[b], x[d] = rotl4<8>(x[d] ^ x[a]);  \
+        x[c] += x[d], x[b] = rotl4<7>(x[b] ^ x[c]);  \
+    } while (0)
+
+#if defined(__clang__) || __GNUC__ >= 12
+#define PELMORA_SHUFFLE(a, b, ...) __builtin_shufflevector(a, b, __VA_ARGS__)
+#else
+#define PELMORA_SHUFFLE(a, b, ...) __builtin_shuffle(a, b, u32x4{__VA_ARGS__})
+#endif
+
+}  // namespace
+
+void refill4_vector(const uint32_t key[8], uint64_t block, uint32_t out[kRefillWords]) noexcept {
+    u32x4 in[kBlockWords];
+    for (int w = 0; w < 4; ++w) in[w] = u32x4{} + kSigma[w];
+    for (int w = 0; w < 8; ++w) in[4 + w] = u32x4{} + key[w];
+    const uint64_t b1 = block + 1, b2 = block + 2, b3 = block + 3;
+    in[12] = u32x4{static_cast<uint32_t>(block), static_cast<uint32_t>(b1), static_cast<uint32_t>(b2),
+                   static_cast<uint32_t>(b3)};
+    in[13] = u32x4{static_cast<uint32_t>(block >> 32), static_cast<uint32_t>(b1 >> 32),
+                   static_cast<uint32_t>(b2 >> 32), static_cast<uint32_t>(b3 >> 32)};
+    in[14] = u32x4{};
+    in[15] = u32x4{};
+
+    u32x4 x[kBlockWords];
+    for (int w = 0; w < kBlockWords; ++w) x[w] = in[w];
+    for (int r = 0; r < kDoubleRounds; ++r) {
+        PELMORA_QR4(0, 4, 8, 12);
+        PELMORA_QR4(1, 5, 9, 13);
+        PELMORA_QR4(2, 6, 10, 14);
+        PELMORA_QR4(3, 7, 11, 15);
+        PELMORA_QR4(0, 5, 10, 15);
+        PELMORA_QR4(1, 6, 11, 12);
+        PELMORA_QR4(2, 7, 8, 13);
+        PELMORA_QR4(3, 4, 9, 14);
+    }
+    for (int w = 0; w < kBlockWords; ++w) x[w] += in[w];
+
+    // Transpose each 4x4 tile (words 4g..4g+3 of the four blocks) back to block order.
+    for (int g = 0; g < 4; ++g) {
+        const u32x4 a = x[4 * g], b = x[4 * g + 1], c = x[4 * g + 2], d = x[4 * g + 3];
+        const u32x4 ab_lo = PELMORA_SHUFFLE(a, b, 0, 4, 1, 5), ab_hi = PELMORA_SHUFFLE(a, b, 2, 6, 3, 7);
+        const u32x4 cd_lo = PELMORA_SHUFFLE(c, d, 0, 4, 1, 5), cd_hi = PELMORA_SHUFFLE(c, d, 2, 6, 3, 7);
+        const u32x4 rows[4] = {PELMORA_SHUFFLE(ab_lo, cd_lo, 0, 1, 4, 5), PELMORA_SHUFFLE(ab_lo, cd_lo, 2, 3, 6, 7),
+                               PELMORA_SHUFFLE(ab_hi, cd_hi, 0, 1, 4, 5), PELMORA_SHUFFLE(ab_hi, cd_hi, 2, 3, 6, 7)};
+        for (int blk = 0; blk < 4; ++blk) std::memcpy(out + blk * kBlockWords + 4 * g, &rows[blk], sizeof(u32x4));
+    }
+}
+
+#undef PELMORA_QR4
+#undef PELMORA_SHUFFLE
+
+bool has_vector_path() noexcept { return true; }
+
+#else
+
+void refill4_vector(const uint32_t key[8], uint64_t block, uint32_t out[kRefillWords]) noexcept {
+    refill4_scalar(key, block, out);
+}
+
+bool has_vector_path() noexcept { return false; }
+
+#endif
+
+}  // namespace chacha
+
+void StdRng::refill() noexcept {
+    chacha::refill4_vector(key_.data(), block_, buffer_);
+    block_ += 4;
+}
+
+void StdRng::discard_u32(uint64_t words) noexcept {
+    const uint64_t buffered = kBufferWords - index_;
+    if (words <= buffered) {
+        index_ += static_cast<uint32_t>(words);
+        return;
+    }
+    // next_u32 would refill at the first word past the buffer and every 64 words after;
+    // only the last of those refills is visible, the others just move the block counter.
+    const uint64_t rest = words - buffered;
+    const uint64_t refills = (rest - 1) / kBufferWords + 1;
+    block_ += 4 * (refills - 1);
+    refill();
+    index_ = static_cast<uint32_t>(rest - (refills - 1) * kBufferWords);
+}
+
+StdRng StdRng::from_seed(const std::array<uint8_t, 32>& seed) noexcept {
+    StdRng rng;
+    std::memcpy(rng.key_.data(), seed.data(), seed.size());  // little-endian words
+    return rng;
+}
+
+std::array<uint8_t, 32> StdRng::get_seed() const noexcept {
+    std::array<uint8_t, 32> seed;
+    std::memcpy(seed.data(), key_.data(), seed.size());
+    return seed;
+}
+
+StdRng StdRng::seed_from_u64(uint64_t state) noexcept {
+    // rand_core's default seed_from_u64: eight PCG32 (XSH RR) outputs, advancing first.
+    constexpr uint64_t kMul = 6364136223846793005ull;
+    constexpr uint64_t kInc = 11634580027462260723ull;
+    StdRng rng;
+    for (uint32_t& word : rng.key_) {
+        state = state * kMul + kInc;
+        const auto xorshifted = static_cast<uint32_t>(((state >> 18) ^ state) >> 27);
+        const auto rot = static_cast<uint32_t>(state >> 59);
+        word = (xorshifted >> rot) | (xorshifted << ((32 - rot) & 31));
+    }
+    return rng;
+}
+
+}  // namespace pelmora::rnd
