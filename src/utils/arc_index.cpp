@@ -1,0 +1,171 @@
+#include "utils/arc_index.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <utility>
+
+#include "utils/line_reader.hpp"
+
+#include <sys/mman.h>
+
+namespace pelmora::utils {
+
+namespace {
+constexpr uint64_t kFibonacci = 0x9E3779B97F4A7C15ull;
+constexpr std::size_t kInitialSlots = 1024;
+constexpr uint64_t kMaxDirect = uint64_t(1) << 28;
+}  // namespace
+
+void NodeIndex::enable_direct(uint64_t limit) {
+    while (pending_ != 0) register_first();
+    if (!nodes_.empty() || direct_ || limit == 0) return;
+    limit = std::min<uint64_t>(limit, kMaxDirect);
+    // Only a speed-up: when the memory is not there, every node goes through the hash table.
+    auto* table = static_cast<uint32_t*>(std::calloc(limit, sizeof(uint32_t)));
+    if (!table) return;
+    direct_.reset(table);
+    direct_limit_ = limit;
+}
+
+void NodeIndex::reserve_arcs(std::size_t arcs) { reserve_filled(ends_, 2 * arcs); }
+
+bool NodeIndex::finish() {
+    while (pending_ != 0) register_first();
+    return !exhausted_;
+}
+
+uint32_t NodeIndex::next_id(int64_t node) {
+    if (nodes_.size() >= kMaxNodes) [[unlikely]] {
+        // Reported by finish(); the numbers handed out meanwhile are never used.
+        exhausted_ = true;
+        return 0;
+    }
+    nodes_.push_back(node);
+    return uint32_t(nodes_.size() - 1);
+}
+
+uint32_t NodeIndex::add_hashed(int64_t node) {
+    if (slots_.empty() || (hashed_ + 1) * 2 > slots_.size()) grow();
+    std::size_t mask = slots_.size() - 1;
+    std::size_t i = std::size_t((uint64_t(node) * kFibonacci) >> shift_);
+    for (;; i = (i + 1) & mask) {
+        Slot& slot = slots_[i];
+        if (slot.id_plus_one == 0) {
+            uint32_t id = next_id(node);
+            slot = {node, id + 1};
+            ++hashed_;
+            return id;
+        }
+        if (slot.key == node) return slot.id_plus_one - 1;
+    }
+}
+
+void NodeIndex::grow() {
+    std::size_t size = slots_.empty() ? kInitialSlots : slots_.size() * 2;
+    std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size, Slot{0, 0}));
+    shift_ = unsigned(64 - std::countr_zero(size));
+    std::size_t mask = size - 1;
+    for (const Slot& s : old) {
+        if (s.id_plus_one == 0) continue;
+        std::size_t i = std::size_t((uint64_t(s.key) * kFibonacci) >> shift_);
+        while (slots_[i].id_plus_one != 0) i = (i + 1) & mask;
+        slots_[i] = s;
+    }
+}
+
+std::vector<uint32_t> NodeIndex::ranks() const {
+    const std::size_t n = nodes_.size();
+    std::vector<uint32_t> rank(n);
+    if (direct_ && direct_limit_ <= 4 * uint64_t(n) + 4096) {
+        // The flat array lists its nodes in identifier order already; the hashed ones are the
+        // negative identifiers (before it) and those past its end (after it).
+        std::vector<std::pair<int64_t, uint32_t>> hashed;
+        hashed.reserve(hashed_);
+        for (const Slot& s : slots_)
+            if (s.id_plus_one != 0) hashed.emplace_back(s.key, s.id_plus_one - 1);
+        std::sort(hashed.begin(), hashed.end());
+        uint32_t r = 0;
+        std::size_t h = 0;
+        for (; h < hashed.size() && hashed[h].first < 0; ++h) rank[hashed[h].second] = r++;
+        for (uint64_t v = 0; v < direct_limit_; ++v)
+            if (uint32_t slot = direct_[v]) rank[slot - 1] = r++;
+        for (; h < hashed.size(); ++h) rank[hashed[h].second] = r++;
+        return rank;
+    }
+    std::vector<std::pair<int64_t, uint32_t>> by_value(n);
+    for (std::size_t i = 0; i < n; ++i) by_value[i] = {nodes_[i], uint32_t(i)};
+    std::sort(by_value.begin(), by_value.end());
+    for (std::size_t r = 0; r < n; ++r) rank[by_value[r].second] = uint32_t(r);
+    return rank;
+}
+
+void sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32_t> ends, models::PairOrder& order) {
+    const std::size_t m = ends.size() / 2;
+    const std::size_t n = rank.size();
+    order.clear();
+    reserve_filled(order, m);
+    order.resize(m);
+    if (m == 0) return;
+
+    // First by tail. DIMACS files usually list the arcs grouped by ascending tail, which needs no
+    // sorting at all; otherwise a counting sort, which keeps the positions of one tail ascending.
+    bool by_tail = true;
+    for (std::size_t p = 1; p < m && by_tail; ++p) by_tail = rank[ends[2 * p - 2]] <= rank[ends[2 * p]];
+    if (by_tail) {
+        for (std::size_t p = 0; p < m; ++p) order[p] = p;
+    } else {
+        std::vector<uint64_t> next(n + 1, 0);
+        for (std::size_t p = 0; p < m; ++p) ++next[rank[ends[2 * p]] + 1];
+        for (std::size_t r = 0; r < n; ++r) next[r + 1] += next[r];
+        for (std::size_t p = 0; p < m; ++p) order[next[rank[ends[2 * p]]]++] = p;
+    }
+
+    // Then, within one tail, a stable sort by head. Tails carry few arcs, so insertion sort does
+    // nearly all of the work; crowded tails fall back to a full sort.
+    std::vector<std::pair<uint32_t, uint64_t>> scratch;
+    for (std::size_t s = 0; s < m;) {
+        uint32_t tail = ends[2 * order[s]];
+        std::size_t e = s + 1;
+        while (e < m && ends[2 * order[e]] == tail) ++e;
+        uint64_t* run = order.data() + s;
+        std::size_t len = e - s;
+        s = e;
+        if (len < 2) continue;
+        if (len <= 32) {
+            uint32_t keys[32];
+            for (std::size_t i = 0; i < len; ++i) keys[i] = rank[ends[2 * run[i] + 1]];
+            for (std::size_t i = 1; i < len; ++i) {
+                uint32_t k = keys[i];
+                uint64_t v = run[i];
+                std::size_t j = i;
+                for (; j > 0 && keys[j - 1] > k; --j) {
+                    keys[j] = keys[j - 1];
+                    run[j] = run[j - 1];
+                }
+                keys[j] = k;
+                run[j] = v;
+            }
+        } else {
+            scratch.resize(len);
+            for (std::size_t i = 0; i < len; ++i) scratch[i] = {rank[ends[2 * run[i] + 1]], run[i]};
+            std::sort(scratch.begin(), scratch.end());
+            for (std::size_t i = 0; i < len; ++i) run[i] = scratch[i].second;
+        }
+    }
+}
+
+void advise_huge_pages(const void* data, std::size_t bytes) noexcept {
+    constexpr uintptr_t kHuge = uintptr_t(1) << 21;
+    if (bytes < 2 * kHuge) return;
+    uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+    uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+uint64_t bounded_hint(int64_t declared, uint64_t file_size, uint64_t min_line_bytes) noexcept {
+    if (declared <= 0) return 0;
+    uint64_t bound = file_size == LineReader::kUnknownSize ? (uint64_t(1) << 16) : file_size / min_line_bytes + 1;
+    return std::min(uint64_t(declared), bound);
+}
+
+}  // namespace pelmora::utils

@@ -1,0 +1,158 @@
+// Helpers shared by the two readers: dense numbering of node identifiers in order of first
+// appearance, and the parallel indices with the (tail, head, position) order of the arcs,
+// computed once at the end of reading instead of through an ordered map per arc.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "models/records.hpp"
+
+namespace pelmora::utils {
+
+// Node identifier -> dense number (0, 1, 2, ... in order of first appearance), and the dense
+// numbers of every arc's two ends. Identifiers in [0, direct_limit) go through a flat array,
+// which is what DIMACS files use; all others through an open-addressing hash table. The node list
+// is the dense numbering's inverse.
+//
+// Registration runs a few nodes behind the reader: each node's slot is prefetched when it is
+// handed in and looked up only some nodes later, so the random accesses overlap with parsing.
+// The order of registration is the order of the calls, so first appearance is unaffected.
+class NodeIndex {
+public:
+    static constexpr uint32_t kMaxNodes = UINT32_MAX - 1;
+
+    // Switches on the flat array for identifiers 0 .. limit - 1. Ignored once a node has been
+    // registered, so that every identifier has one home for the whole read.
+    void enable_direct(uint64_t limit);
+    void reserve_arcs(std::size_t arcs);
+
+    // A node of a node line.
+    __attribute__((always_inline)) void add_node(int64_t node) { push(node, kNoTarget); }
+    // The two ends of the next arc, tail first.
+    __attribute__((always_inline)) void add_arc(int64_t tail, int64_t head) {
+        std::size_t at = ends_.size();
+        ends_.resize(at + 2);
+        push(tail, at);
+        push(head, at + 1);
+    }
+
+    // Completes every pending registration. False when the numbering is exhausted (more than
+    // kMaxNodes distinct nodes).
+    bool finish();
+
+    std::vector<int64_t>& nodes() noexcept { return nodes_; }
+    // Dense numbers of arc p's tail and head at 2p and 2p + 1 (after finish()).
+    std::span<const uint32_t> ends() const noexcept { return ends_; }
+    void release_ends() { std::vector<uint32_t>().swap(ends_); }
+
+    // rank[id]: the place of node `id` among all identifiers in ascending order.
+    std::vector<uint32_t> ranks() const;
+
+private:
+    static constexpr uint64_t kNoTarget = UINT64_MAX;
+    static constexpr std::size_t kRing = 16;
+    struct Pending {
+        int64_t node;
+        uint64_t target;
+    };
+    struct Slot {
+        int64_t key;
+        uint32_t id_plus_one;  // 0: empty
+    };
+    struct FreeDeleter {
+        void operator()(uint32_t* p) const noexcept { std::free(p); }
+    };
+
+    __attribute__((always_inline)) void push(int64_t node, uint64_t target) {
+        if (pending_ == kRing) register_first();
+        if (uint64_t(node) < direct_limit_) __builtin_prefetch(direct_.get() + uint64_t(node), 1);
+        ring_[(first_ + pending_) & (kRing - 1)] = {node, target};
+        ++pending_;
+    }
+    __attribute__((always_inline)) void register_first() {
+        const Pending& e = ring_[first_];
+        uint32_t id = add(e.node);
+        if (e.target != kNoTarget) ends_[e.target] = id;
+        first_ = (first_ + 1) & (kRing - 1);
+        --pending_;
+    }
+    __attribute__((always_inline)) uint32_t add(int64_t node) {
+        if (uint64_t(node) < direct_limit_) {
+            uint32_t& slot = direct_[uint64_t(node)];
+            if (slot != 0) return slot - 1;
+            uint32_t id = next_id(node);
+            slot = id + 1;
+            return id;
+        }
+        return add_hashed(node);
+    }
+    uint32_t next_id(int64_t node);
+    uint32_t add_hashed(int64_t node);
+    void grow();
+
+    Pending ring_[kRing];
+    std::size_t first_ = 0;
+    std::size_t pending_ = 0;
+    bool exhausted_ = false;
+    std::vector<uint32_t> ends_;
+    std::vector<int64_t> nodes_;
+    std::unique_ptr<uint32_t[], FreeDeleter> direct_;  // calloc'ed: untouched pages cost nothing
+    uint64_t direct_limit_ = 0;
+    std::vector<Slot> slots_;
+    std::size_t hashed_ = 0;
+    unsigned shift_ = 64;
+};
+
+// Sorts the arc positions 0 .. m-1 by (tail identifier, head identifier, position), from the
+// dense numbers of the arcs' ends (tail of arc p at 2p, head at 2p + 1) and the ranks of the
+// dense numbers.
+void sort_by_pair(std::span<const uint32_t> ranks, std::span<const uint32_t> ends, models::PairOrder& order);
+
+// Fills `order` as sort_by_pair does, hands every arc with a parallel index above 0 its index
+// through set_index(position, index) (the others keep the 0 they were built with) and returns the
+// number of node pairs that carry two or more arcs. Needs node_index.finish() first.
+template <class SetIndex>
+uint64_t index_parallel_arcs(const NodeIndex& node_index, models::PairOrder& order, SetIndex&& set_index) {
+    std::span<const uint32_t> ends = node_index.ends();
+    order.clear();
+    if (ends.empty()) return 0;
+    sort_by_pair(node_index.ranks(), ends, order);
+    uint64_t pairs = 0;
+    int64_t index = 0;
+    uint32_t last_tail = 0, last_head = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        uint64_t p = order[i];
+        uint32_t t = ends[2 * p], h = ends[2 * p + 1];
+        if (i != 0 && t == last_tail && h == last_head) [[unlikely]] {
+            if (++index == 1) ++pairs;
+            set_index(p, index);
+        } else {
+            index = 0;
+            last_tail = t;
+            last_head = h;
+        }
+    }
+    return pairs;
+}
+
+// Asks the kernel for huge pages behind a large buffer that is about to be filled: filling it
+// then costs one page fault per 2 MiB instead of one per 4 KiB. Only a hint; failures are ignored.
+void advise_huge_pages(const void* data, std::size_t bytes) noexcept;
+
+template <class T>
+void reserve_filled(std::vector<T>& v, std::size_t n) {
+    if (n <= v.capacity()) return;
+    v.reserve(n);
+    advise_huge_pages(v.data(), v.capacity() * sizeof(T));
+}
+
+// Bounds a declared count used as a reservation hint by what the file can hold: every counted
+// line needs at least `min_line_bytes` bytes. Files of unknown size get a modest fixed bound.
+uint64_t bounded_hint(int64_t declared, uint64_t file_size, uint64_t min_line_bytes) noexcept;
+
+}  // namespace pelmora::utils

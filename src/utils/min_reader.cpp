@@ -1,0 +1,131 @@
+// The single-commodity DIMACS reader (parse_min).
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "utils/arc_index.hpp"
+#include "utils/files.hpp"
+#include "utils/line_reader.hpp"
+
+namespace pelmora::utils {
+
+namespace {
+
+using models::Edge;
+using models::NetworkInstance;
+
+// The shortest arc line, "a 1 2 3 4 5", bounds how many arcs a file of a given size can hold.
+constexpr uint64_t kMinArcLineBytes = 11;
+// A node identifier and the white space after it.
+constexpr uint64_t kMinNodeBytes = 2;
+
+const std::string kTooManyNodes = "the file names more than 4294967294 distinct nodes";
+
+// Node lines in file order; the last line of a node wins.
+models::SupplyMap build_supply_map(std::vector<std::pair<int64_t, int64_t>>& lines) {
+    bool ascending = true;
+    for (std::size_t i = 1; i < lines.size() && ascending; ++i) ascending = lines[i - 1].first < lines[i].first;
+    if (!ascending) {
+        std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::size_t out = 0;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (i + 1 < lines.size() && lines[i + 1].first == lines[i].first) continue;
+            lines[out++] = lines[i];
+        }
+        lines.resize(out);
+    }
+    models::SupplyMap map;
+    map.nodes.reserve(lines.size());
+    map.totals.reserve(lines.size());
+    for (const auto& [node, supply] : lines) {
+        map.nodes.push_back(node);
+        map.totals.push_back(supply);
+    }
+    return map;
+}
+
+Error token_error(ParseStatus status, const LineReader& reader, std::string_view line_kind, std::string_view what,
+                  std::size_t token) {
+    if (status == ParseStatus::missing) return Error::io(missing_token(reader.line_number(), line_kind, what, token));
+    return Error::io(std::string(parse_message(status)));
+}
+
+template <class T>
+void trim_slack(std::vector<T>& v) {
+    if (v.capacity() - v.size() > v.size() / 8 + 64) v.shrink_to_fit();
+}
+
+}  // namespace
+
+Outcome<NetworkInstance> parse_min(std::string_view path) {
+    LineReader reader;
+    if (!reader.open(path)) return Error::io(reader.error());
+
+    NetworkInstance result;
+    NodeIndex node_index;
+    std::vector<std::pair<int64_t, int64_t>> supply_lines;
+    std::vector<Edge>& edges = result.edges;
+
+    static constexpr std::string_view kArcFields[5] = {"tail", "head", "lower bound", "capacity", "cost"};
+    static constexpr std::string_view kNodeFields[2] = {"node identifier", "supply"};
+    static constexpr std::string_view kProblemFields[4] = {"", "problem type", "node count", "arc count"};
+
+    Line line;
+    for (;;) {
+        LineReader::Next next = reader.next(line);
+        if (next == LineReader::Next::end) break;
+        if (next == LineReader::Next::failed) return Error::io(reader.error());
+
+        Tokens tokens(line);
+        std::string_view token;
+        if (!tokens.next(token) || token[0] == 'c' || token.size() != 1) continue;
+        const char kind = token[0];
+
+        if (kind == 'a') {
+            int64_t v[5];
+            for (int k = 0; k < 5; ++k) {
+                ParseStatus status = tokens.next_i64(v[k]);
+                if (status != ParseStatus::ok) [[unlikely]]
+                    return token_error(status, reader, "arc", kArcFields[k], k + 1);
+            }
+            node_index.add_arc(v[0], v[1]);
+            edges.push_back(Edge{v[0], v[1], v[2], v[3], v[4], 0});
+        } else if (kind == 'n') {
+            int64_t v[2];
+            for (int k = 0; k < 2; ++k) {
+                ParseStatus status = tokens.next_i64(v[k]);
+                if (status != ParseStatus::ok) return token_error(status, reader, "node", kNodeFields[k], k + 1);
+            }
+            supply_lines.emplace_back(v[0], v[1]);
+            node_index.add_node(v[0]);
+        } else if (kind == 'p') {
+            int64_t v[4] = {0, 0, 0, 0};
+            // The problem type (token 1) is not examined, only required.
+            if (!tokens.next(token)) return token_error(ParseStatus::missing, reader, "problem", kProblemFields[1], 1);
+            for (int k = 2; k < 4; ++k) {
+                ParseStatus status = tokens.next_i64(v[k]);
+                if (status != ParseStatus::ok) return token_error(status, reader, "problem", kProblemFields[k], k);
+            }
+            result.num_nodes = v[2];
+            result.num_arcs = v[3];
+            uint64_t arcs = bounded_hint(result.num_arcs, reader.file_size(), kMinArcLineBytes);
+            reserve_filled(edges, arcs);
+            node_index.reserve_arcs(arcs);
+            if (result.num_nodes < INT64_MAX)
+                node_index.enable_direct(bounded_hint(result.num_nodes + 1, reader.file_size(), kMinNodeBytes));
+        }
+    }
+
+    if (!node_index.finish()) return Error::io(kTooManyNodes);
+    result.num_parallel_arc_pairs = index_parallel_arcs(node_index, result.pair_order,
+                                                        [&edges](uint64_t p, int64_t index) { edges[p].index = index; });
+    node_index.release_ends();
+    trim_slack(edges);
+    result.nodes = std::move(node_index.nodes());
+    trim_slack(result.nodes);
+    result.supplies = build_supply_map(supply_lines);
+    return result;
+}
+
+}  // namespace pelmora::utils
