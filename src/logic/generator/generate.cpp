@@ -1,0 +1,183 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "logic/generator/generator.hpp"
+#include "logic/generator/internal.hpp"
+
+namespace pelmora::logic::generator {
+
+namespace {
+
+// Float to int64 the way a Rust `as` cast does it: saturating, NaN to 0.
+inline int64_t saturate(double x) {
+    if (x != x) return 0;
+    if (x >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
+    if (x <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(x);
+}
+
+// The draws need lo < hi with a finite hi - lo; a bound that overflows cannot be drawn from (or,
+// when no draw happens, only saturates into a meaningless value), so such arguments are refused.
+Outcome<void> check_bounds(const std::vector<models::Edge>& edges, bool costs, double a, double b,
+                           const char* a_name, const char* b_name) {
+    const char* value = costs ? "cost" : "up";
+    if (!std::isfinite(a))
+        return Error::value(std::string(a_name) + " must be a finite number when randomize_" +
+                            (costs ? "costs" : "caps") + " is true, got " + detail::format_double(a));
+    if (!std::isfinite(b))
+        return Error::value(std::string(b_name) + " must be a finite number when randomize_" +
+                            (costs ? "costs" : "caps") + " is true, got " + detail::format_double(b));
+    for (std::size_t p = 0; p < edges.size(); ++p) {
+        const double v = static_cast<double>(costs ? edges[p].cost : edges[p].up);
+        const double lo = a * v, hi = v * b;
+        const char* bad = !std::isfinite(lo) ? a_name : !std::isfinite(hi) ? b_name : nullptr;
+        if (bad)
+            return Error::value(std::string(bad) + " is too large: " + bad + " * " + value +
+                                " of the arc at position " + std::to_string(p) + " is not finite");
+        if (hi > lo && !std::isfinite(hi - lo))
+            return Error::value(std::string(a_name) + " and " + b_name + " are too far apart: " + b_name + " * " +
+                                value + " - " + a_name + " * " + value + " of the arc at position " +
+                                std::to_string(p) + " is not finite");
+    }
+    return {};
+}
+
+template <bool RandomCosts, bool RandomCaps>
+void fill_arcs(const std::vector<models::Edge>& edges, std::size_t K, const GenerationOptions& o,
+               rnd::StdRng& rng, int64_t* costs, int64_t* caps) {
+    for (const models::Edge& e : edges) {
+        const double cost = static_cast<double>(e.cost), up = static_cast<double>(e.up);
+        const double cost_lo = o.cost_a * cost, cost_hi = cost * o.cost_b;
+        const double cap_lo = o.cap_a * up, cap_hi = up * o.cap_b;
+        const bool draw_cost = cost_hi > cost_lo, draw_cap = cap_hi > cap_lo;
+        const int64_t cost_floor = e.cost != 0 ? 1 : 0;
+        for (std::size_t k = 0; k < K; ++k) {
+            if constexpr (RandomCosts) {
+                const double x = draw_cost ? rnd::random_range_f64(rng, cost_lo, cost_hi) : cost_lo;
+                costs[k] = std::max(saturate(std::ceil(x)), cost_floor);
+            } else {
+                costs[k] = e.cost;
+            }
+            if constexpr (RandomCaps) {
+                const double y = draw_cap ? rnd::random_range_f64(rng, cap_lo, cap_hi) : cap_lo;
+                caps[k] = std::max<int64_t>(saturate(std::ceil(y)), 1);
+            } else {
+                caps[k] = e.up;
+            }
+        }
+        costs += K;
+        caps += K;
+    }
+}
+
+// Closes a strided set of arcs for every commodity, then gives an arc that lost every commodity
+// back to commodity (a mod K) with its own capacity.
+void exclude_arcs(const std::vector<models::Edge>& edges, std::size_t K, double p, std::vector<int64_t>& caps) {
+    const std::size_t m = edges.size();
+    const std::size_t n = std::max<std::size_t>(1, static_cast<std::size_t>(std::floor(static_cast<double>(m) * p)));
+    const std::size_t d = (m + n - 1) / n;
+    for (std::size_t k = 0; k < K; ++k) {
+        std::size_t pos = k % m;
+        for (std::size_t j = 0; j < n; ++j) {
+            caps[pos * K + k] = 0;
+            pos += d;
+            if (pos >= m) pos -= m;
+        }
+    }
+    // Only a closed arc can have lost every commodity: an arc left alone has capacities of at
+    // least 1, or K copies of its own `up`, and restoring `up` = 0 changes nothing.
+    for (std::size_t k = 0; k < K; ++k) {
+        std::size_t pos = k % m;
+        for (std::size_t j = 0; j < n; ++j) {
+            int64_t* row = caps.data() + pos * K;
+            if (std::all_of(row, row + K, [](int64_t c) { return c == 0; })) row[pos % K] = edges[pos].up;
+            pos += d;
+            if (pos >= m) pos -= m;
+        }
+    }
+}
+
+}  // namespace
+
+Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance& instance,
+                                                          const GenerationOptions& options) {
+    const GenerationOptions& o = options;
+    const std::size_t K = static_cast<std::size_t>(o.num_commodities);
+    const std::vector<models::Edge>& edges = instance.edges;
+    const std::size_t m = edges.size();
+
+    if (o.method < 0 || o.method > 2) return Error::panic("Unknown partitioning method: " + std::to_string(o.method));
+    if (K != 0) {
+        if (o.randomize_costs)
+            if (auto r = check_bounds(edges, true, o.cost_a, o.cost_b, "cost_a", "cost_b"); !r) return r.error();
+        if (o.randomize_caps)
+            if (auto r = check_bounds(edges, false, o.cap_a, o.cap_b, "cap_a", "cap_b"); !r) return r.error();
+    } else {
+        // Nothing is drawn without commodities, but a non-finite multiplier is still a wrong argument.
+        struct Multiplier {
+            bool on;
+            double x;
+            const char* name;
+        };
+        for (const Multiplier& q : {Multiplier{o.randomize_costs, o.cost_a, "cost_a"},
+                                    Multiplier{o.randomize_costs, o.cost_b, "cost_b"},
+                                    Multiplier{o.randomize_caps, o.cap_a, "cap_a"},
+                                    Multiplier{o.randomize_caps, o.cap_b, "cap_b"}})
+            if (q.on && !std::isfinite(q.x))
+                return Error::value(std::string(q.name) + " must be a finite number when its randomisation is on, got " +
+                                    detail::format_double(q.x));
+    }
+
+    // The split seeds its own generator; this one serves only the cost and capacity draws.
+    rnd::StdRng rng = rnd::StdRng::seed_from_u64(o.seed);
+
+    Outcome<SupplyPartition> split =
+        o.method == 0   ? split_supply_and_demand_spread(instance.supplies, o.num_commodities, o.seed)
+        : o.method == 1 ? split_supply_and_demand_uniform(instance.supplies, o.num_commodities)
+                        : split_supply_and_demand_beta_binomial(instance.supplies, o.num_commodities, o.seed,
+                                                                o.concentration_param);
+    if (!split) return split.error();
+
+    MultiCommodityData out;
+    out.supply_partition = std::move(split).value();
+    out.method = o.method;
+    out.num_commodities = o.num_commodities;
+
+    const std::size_t cells = detail::checked_cells(m, K);
+    out.arcs.resize(m);
+    for (std::size_t a = 0; a < m; ++a) {
+        const models::Edge& e = edges[a];
+        out.arcs[a] = models::ArcKey{e.tail, e.head, e.index, e.up};
+    }
+    out.costs.resize(cells);
+    out.arc_capacities.resize(cells);
+    int64_t* costs = out.costs.data();
+    int64_t* caps = out.arc_capacities.data();
+    if (o.randomize_costs) {
+        if (o.randomize_caps) fill_arcs<true, true>(edges, K, o, rng, costs, caps);
+        else fill_arcs<true, false>(edges, K, o, rng, costs, caps);
+    } else {
+        if (o.randomize_caps) fill_arcs<false, true>(edges, K, o, rng, costs, caps);
+        else fill_arcs<false, false>(edges, K, o, rng, costs, caps);
+    }
+
+    // Without arcs or commodities there is nothing to close; a NaN fraction closes nothing, and
+    // restoring then changes nothing either.
+    const double p = o.cap_zero_param;
+    if (o.cap_zero && p > 0.0 && p < 1.0 && m != 0 && K != 0) exclude_arcs(edges, K, p, out.arc_capacities);
+
+    out.pair_order = instance.pair_order;
+    out.randomized_capacities = o.randomize_caps;
+    out.randomized_weights = o.randomize_costs;
+    out.cap_zero = o.cap_zero;
+    out.cap_zero_param = o.cap_zero_param;
+    out.seed = o.seed;
+    out.parallel = instance.parallel();
+    return out;
+}
+
+}  // namespace pelmora::logic::generator

@@ -1,0 +1,188 @@
+// Checks the batched balancing against a plain model that follows the balancing steps one node
+// visit at a time. Both get a generator seeded alike; they must leave the same partition and the
+// generator at the same word.
+//
+//   balance_check fuzz COUNT SEED   random partitions; prints "ok COUNT" or the first difference
+//   balance_check stdin             cases from standard input, one answer line per case
+//
+// A stdin case: "K USE_RNG SEED N", then N lines "NODE TOTAL A_0 .. A_{K-1}" (ascending nodes).
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "logic/generator/generator.hpp"
+
+using namespace pelmora;
+using models::SupplyMap;
+using models::SupplyPartition;
+
+namespace {
+
+// The balancing steps, literally: map look-ups, one visit at a time.
+void reference_balance(SupplyPartition& p, const SupplyMap& supplies, uint64_t K, rnd::StdRng* rng) {
+    const std::size_t N = p.size();
+    std::vector<__int128> net(K, 0);
+    for (std::size_t i = 0; i < N; ++i)
+        for (std::size_t c = 0; c < K; ++c) net[c] += p.row(i)[c];
+    if (K == 0) return;
+    std::size_t nc = 0, dc = 0;
+    for (;;) {
+        std::vector<std::size_t> surplus, deficit;
+        for (std::size_t c = 0; c < K; ++c) {
+            if (net[c] > 0) surplus.push_back(c);
+            if (net[c] < 0) deficit.push_back(c);
+        }
+        if (surplus.empty() || deficit.empty()) return;
+        const std::size_t s = rng ? surplus[rnd::random_range_usize(*rng, surplus.size())] : surplus[0];
+        const std::size_t D = deficit.size();
+        if (dc >= D) dc = 0;
+        for (std::size_t visits = 0; visits < N;) {
+            const int64_t b = supplies.totals[supplies.find(p.keys[nc])];
+            auto v = p.row(nc);
+            auto move = [&](std::size_t t) { --v[s]; ++v[t]; --net[s]; ++net[t]; };
+            if (b > 0) {
+                if (v[s] > 0) {
+                    const std::size_t t = deficit[dc];
+                    dc = (dc + 1) % D;
+                    move(t);
+                }
+            } else if (b < 0) {
+                for (std::size_t e = 0; e < D; ++e) {
+                    const std::size_t r = dc;
+                    dc = (dc + 1) % D;
+                    if (v[deficit[r]] < 0) {
+                        move(deficit[r]);
+                        break;
+                    }
+                }
+            }
+            nc = (nc + 1) % N;
+            ++visits;
+            if (net[s] == 0) break;
+        }
+    }
+}
+
+struct Case {
+    uint64_t K = 0;
+    bool use_rng = false;
+    uint64_t seed = 0;
+    SupplyMap supplies;
+    SupplyPartition partition;
+};
+
+// Empty when both agree, else a description of the first difference.
+std::string compare(const Case& c) {
+    SupplyPartition fast = c.partition, slow = c.partition;
+    rnd::StdRng rf = rnd::StdRng::seed_from_u64(c.seed), rs = rnd::StdRng::seed_from_u64(c.seed);
+    logic::generator::balance_commodities(fast, c.supplies, c.K, c.use_rng ? &rf : nullptr);
+    reference_balance(slow, c.supplies, c.K, c.use_rng ? &rs : nullptr);
+    std::ostringstream out;
+    if (fast.values != slow.values) {
+        out << "values differ:";
+        for (std::size_t i = 0; i < fast.values.size(); ++i)
+            if (fast.values[i] != slow.values[i]) out << " [" << i << "] " << fast.values[i] << " vs " << slow.values[i];
+    }
+    if (c.use_rng && rf.next_u64() != rs.next_u64()) out << " generator words consumed differ";
+    return out.str();
+}
+
+Case random_case(std::mt19937_64& g) {
+    Case c;
+    auto pick = [&](uint64_t lo, uint64_t hi) { return std::uniform_int_distribution<uint64_t>(lo, hi)(g); };
+    c.K = pick(0, 20) == 0 ? 0 : pick(1, pick(0, 3) == 0 ? 12 : 5);
+    c.use_rng = pick(0, 4) != 0;
+    c.seed = g();
+    const std::size_t N = pick(1, pick(0, 3) == 0 ? 40 : 8);
+    const int64_t scale = std::vector<int64_t>{3, 20, 1000, 30000, 200000}[pick(0, 4)];
+    std::vector<int64_t> totals(N);
+    int64_t sum = 0;
+    for (auto& t : totals) {
+        t = pick(0, 5) == 0 ? 0 : static_cast<int64_t>(pick(0, scale)) * (pick(0, 1) ? 1 : -1);
+        sum += t;
+    }
+    if (pick(0, 3) != 0) {  // mostly balanced networks: put the rest on one node or spread it
+        const std::size_t at = pick(0, N - 1);
+        totals[at] -= sum;
+    }
+    const bool keep_zero = pick(0, 1);
+    int64_t node = -static_cast<int64_t>(pick(0, 50));
+    std::vector<int64_t> row(c.K);
+    for (std::size_t i = 0; i < N; ++i) {
+        node += static_cast<int64_t>(pick(1, 3));
+        c.supplies.nodes.push_back(node);
+        c.supplies.totals.push_back(totals[i]);
+        if (totals[i] == 0 && !keep_zero) continue;
+        if (c.K == 0) {
+            c.partition.push_row(node, row);
+            continue;
+        }
+        // Pieces of |total|: either even-ish or concentrated on few commodities.
+        const int64_t a = totals[i] < 0 ? -totals[i] : totals[i];
+        std::fill(row.begin(), row.end(), 0);
+        int64_t left = a;
+        const bool lumpy = pick(0, 1);
+        for (std::size_t k = 0; k + 1 < c.K && left > 0; ++k) {
+            const int64_t take = lumpy ? (pick(0, 2) == 0 ? left : 0) : static_cast<int64_t>(pick(0, left));
+            row[k] = take;
+            left -= take;
+        }
+        row[c.K - 1] += left;
+        if (pick(0, 1)) std::shuffle(row.begin(), row.end(), g);
+        if (totals[i] < 0)
+            for (auto& x : row) x = -x;
+        c.partition.push_row(node, row);
+    }
+    return c;
+}
+
+bool read_case(std::istream& in, Case& c) {
+    std::size_t N;
+    int use_rng;
+    if (!(in >> c.K >> use_rng >> c.seed >> N)) return false;
+    c.use_rng = use_rng != 0;
+    std::vector<int64_t> row(c.K);
+    for (std::size_t i = 0; i < N; ++i) {
+        int64_t node, total;
+        in >> node >> total;
+        for (auto& x : row) in >> x;
+        c.supplies.nodes.push_back(node);
+        c.supplies.totals.push_back(total);
+        c.partition.push_row(node, row);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "stdin";
+    if (mode == "fuzz") {
+        const long count = argc > 2 ? std::stol(argv[2]) : 1000;
+        std::mt19937_64 g(argc > 3 ? std::stoull(argv[3]) : 1);
+        for (long n = 0; n < count; ++n) {
+            const Case c = random_case(g);
+            const std::string diff = compare(c);
+            if (!diff.empty()) {
+                std::printf("case %ld: K=%llu rng=%d seed=%llu N=%zu: %s\n", n, (unsigned long long)c.K, c.use_rng,
+                            (unsigned long long)c.seed, c.supplies.size(), diff.c_str());
+                return 1;
+            }
+        }
+        std::printf("ok %ld\n", count);
+        return 0;
+    }
+    Case c;
+    int failures = 0;
+    while (read_case(std::cin, c)) {
+        const std::string diff = compare(c);
+        std::printf("%s\n", diff.empty() ? "ok" : diff.c_str());
+        failures += !diff.empty();
+        c = Case{};
+    }
+    return failures != 0;
+}
