@@ -3,6 +3,7 @@
 // computed once at the end of reading instead of through an ordered map per arc.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -140,6 +141,22 @@ uint64_t index_parallel_arcs(const NodeIndex& node_index, models::PairOrder& ord
     return pairs;
 }
 
+// Node lines in file order -> one record per node, ascending, the last line of a node winning.
+// Rec has a member `node`.
+template <class Rec>
+void keep_last_per_node(std::vector<Rec>& lines) {
+    bool ascending = true;
+    for (std::size_t i = 1; i < lines.size() && ascending; ++i) ascending = lines[i - 1].node < lines[i].node;
+    if (ascending) return;
+    std::stable_sort(lines.begin(), lines.end(), [](const Rec& a, const Rec& b) { return a.node < b.node; });
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i + 1 < lines.size() && lines[i + 1].node == lines[i].node) continue;
+        lines[out++] = lines[i];
+    }
+    lines.resize(out);
+}
+
 // Asks the kernel for huge pages behind a large buffer that is about to be filled: filling it
 // then costs one page fault per 2 MiB instead of one per 4 KiB. Only a hint; failures are ignored.
 void advise_huge_pages(const void* data, std::size_t bytes) noexcept;
@@ -149,6 +166,12 @@ void reserve_filled(std::vector<T>& v, std::size_t n) {
     if (n <= v.capacity()) return;
     v.reserve(n);
     advise_huge_pages(v.data(), v.capacity() * sizeof(T));
+}
+
+// Gives back the room a vector grew into beyond its final size (a wrong or missing hint).
+template <class T>
+void trim_slack(std::vector<T>& v) {
+    if (v.capacity() - v.size() > v.size() / 8 + 64) v.shrink_to_fit();
 }
 
 // Bounds a declared count used as a reservation hint by what the file can hold: every counted

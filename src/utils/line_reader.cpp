@@ -91,6 +91,12 @@ std::string missing_token(uint64_t line_number, std::string_view line_kind, std:
     return out;
 }
 
+Error token_error(ParseStatus status, const LineReader& reader, std::string_view line_kind, std::string_view what,
+                  std::size_t token) {
+    if (status == ParseStatus::missing) return Error::io(missing_token(reader.line_number(), line_kind, what, token));
+    return Error::io(std::string(parse_message(status)));
+}
+
 namespace {
 
 bool equals_ignoring_case(std::string_view text, std::string_view lower) noexcept {

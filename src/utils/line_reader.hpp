@@ -220,6 +220,12 @@ std::string_view float_parse_message(ParseStatus status) noexcept;
 std::string missing_token(uint64_t line_number, std::string_view line_kind, std::string_view what,
                           std::size_t token);
 
+class LineReader;
+// The error for a token that failed with `status`: the integer message, or the missing-token
+// message naming the reader's current line.
+Error token_error(ParseStatus status, const LineReader& reader, std::string_view line_kind, std::string_view what,
+                  std::size_t token);
+
 // ---------------------------------------------------------------------------------------------
 // The buffered line reader: one 8192-byte buffer, lines end at a line feed (a carriage return
 // before it is left for the trimming), the last line needs none. Lines that do not fit the buffer

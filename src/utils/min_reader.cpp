@@ -1,5 +1,4 @@
 // The single-commodity DIMACS reader (parse_min).
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,38 +21,21 @@ constexpr uint64_t kMinNodeBytes = 2;
 
 const std::string kTooManyNodes = "the file names more than 4294967294 distinct nodes";
 
-// Node lines in file order; the last line of a node wins.
-models::SupplyMap build_supply_map(std::vector<std::pair<int64_t, int64_t>>& lines) {
-    bool ascending = true;
-    for (std::size_t i = 1; i < lines.size() && ascending; ++i) ascending = lines[i - 1].first < lines[i].first;
-    if (!ascending) {
-        std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-        std::size_t out = 0;
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            if (i + 1 < lines.size() && lines[i + 1].first == lines[i].first) continue;
-            lines[out++] = lines[i];
-        }
-        lines.resize(out);
-    }
+struct NodeLine {
+    int64_t node;
+    int64_t supply;
+};
+
+models::SupplyMap build_supply_map(std::vector<NodeLine>& lines) {
+    keep_last_per_node(lines);
     models::SupplyMap map;
     map.nodes.reserve(lines.size());
     map.totals.reserve(lines.size());
-    for (const auto& [node, supply] : lines) {
-        map.nodes.push_back(node);
-        map.totals.push_back(supply);
+    for (const NodeLine& line : lines) {
+        map.nodes.push_back(line.node);
+        map.totals.push_back(line.supply);
     }
     return map;
-}
-
-Error token_error(ParseStatus status, const LineReader& reader, std::string_view line_kind, std::string_view what,
-                  std::size_t token) {
-    if (status == ParseStatus::missing) return Error::io(missing_token(reader.line_number(), line_kind, what, token));
-    return Error::io(std::string(parse_message(status)));
-}
-
-template <class T>
-void trim_slack(std::vector<T>& v) {
-    if (v.capacity() - v.size() > v.size() / 8 + 64) v.shrink_to_fit();
 }
 
 }  // namespace
@@ -64,7 +46,7 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
 
     NetworkInstance result;
     NodeIndex node_index;
-    std::vector<std::pair<int64_t, int64_t>> supply_lines;
+    std::vector<NodeLine> supply_lines;
     std::vector<Edge>& edges = result.edges;
 
     static constexpr std::string_view kArcFields[5] = {"tail", "head", "lower bound", "capacity", "cost"};
@@ -97,7 +79,7 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
                 ParseStatus status = tokens.next_i64(v[k]);
                 if (status != ParseStatus::ok) return token_error(status, reader, "node", kNodeFields[k], k + 1);
             }
-            supply_lines.emplace_back(v[0], v[1]);
+            supply_lines.push_back({v[0], v[1]});
             node_index.add_node(v[0]);
         } else if (kind == 'p') {
             int64_t v[4] = {0, 0, 0, 0};

@@ -1,0 +1,259 @@
+// The multi-commodity file reader (parse_multi_min).
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "utils/arc_index.hpp"
+#include "utils/files.hpp"
+#include "utils/line_reader.hpp"
+
+namespace pelmora::utils {
+
+namespace {
+
+using models::ParsedMulticommodityInstance;
+
+// The shortest arc line, "a 1 2 3 4 5 6", bounds how many arcs a file of a given size can hold.
+constexpr uint64_t kMinArcLineBytes = 13;
+constexpr uint64_t kMinNodeBytes = 2;
+
+const std::string kTooManyNodes = "the file names more than 4294967294 distinct nodes";
+
+struct NodeLine {
+    int64_t node;
+    int64_t total;
+    std::size_t first;  // its values are values[first, first + count)
+    std::size_t count;
+};
+
+// Physical memory: the per-(arc, commodity) lists of a file must fit in it.
+uint64_t memory_limit() noexcept {
+    long pages = ::sysconf(_SC_PHYS_PAGES);
+    long page_size = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0) return UINT64_MAX;
+    return uint64_t(pages) * uint64_t(page_size);
+}
+
+// Bytes of the capacity and cost lists for `arcs` arcs of k commodities, or false when the
+// number does not fit in 64 bits.
+bool value_bytes(uint64_t arcs, uint64_t k, uint64_t& bytes) noexcept {
+    return !__builtin_mul_overflow(arcs, k, &bytes) && !__builtin_mul_overflow(bytes, uint64_t(2 * sizeof(int64_t)), &bytes);
+}
+
+std::string commodity_field(std::string_view what, bool expanded, std::size_t k) {
+    std::string out(what);
+    if (expanded) out += " of commodity " + std::to_string(k);
+    return out;
+}
+
+class MultiReader {
+public:
+    Outcome<ParsedMulticommodityInstance> read(std::string_view path);
+
+private:
+    Outcome<void> problem_line(Tokens& tokens);
+    Outcome<void> node_line(Tokens& tokens);
+    Outcome<void> arc_line(Tokens& tokens);
+    Outcome<void> group(Tokens& tokens, std::vector<int64_t>& into, bool expanded, std::size_t first_token,
+                        std::string_view what);
+    Error at_line(const std::string& text) const {
+        return Error::io("line " + std::to_string(reader_.line_number()) + ": " + text);
+    }
+
+    LineReader reader_;
+    ParsedMulticommodityInstance r_;
+    bool have_problem_ = false;
+    bool caps_expanded_ = false;
+    uint64_t memory_limit_ = memory_limit();
+    NodeIndex node_index_;
+    std::vector<NodeLine> node_lines_;
+    std::vector<int64_t> node_values_;
+};
+
+Outcome<void> MultiReader::problem_line(Tokens& tokens) {
+    // The fields are parsed out of order (the seed before the flags), so collect them first.
+    std::string_view t[11];
+    std::size_t count = 1;
+    while (count < 11 && tokens.next(t[count])) ++count;
+    static constexpr std::string_view kNames[11] = {
+        "", "problem type", "node count", "arc count", "number of commodities", "capacity flag",
+        "cost flag", "method", "exclusion flag", "exclusion fraction", "seed"};
+    auto need = [&](std::size_t i) { return i < count; };
+    auto missing = [&](std::size_t i) { return Error::io(missing_token(reader_.line_number(), "problem", kNames[i], i)); };
+    auto failed = [](ParseStatus s) { return Error::io(std::string(parse_message(s))); };
+
+    if (!need(1)) return missing(1);
+    int64_t nodes, arcs, flags[4];
+    uint64_t k, seed;
+    ParseStatus s;
+    if (!need(2)) return missing(2);
+    if ((s = parse_i64(t[2], nodes)) != ParseStatus::ok) return failed(s);
+    if (!need(3)) return missing(3);
+    if ((s = parse_i64(t[3], arcs)) != ParseStatus::ok) return failed(s);
+    if (!need(4)) return missing(4);
+    if ((s = parse_u64(t[4], k)) != ParseStatus::ok) return failed(s);
+    // The seed is parsed before the flags, so a line that ends early misses it first.
+    if (!need(10)) return missing(10);
+    if ((s = parse_u64(t[10], seed)) != ParseStatus::ok) return failed(s);
+    for (std::size_t i = 5; i <= 8; ++i)
+        if ((s = parse_i64(t[i], flags[i - 5])) != ParseStatus::ok) return failed(s);
+    double fraction;
+    if ((s = parse_f64(t[9], fraction)) != ParseStatus::ok) return Error::io(std::string(float_parse_message(s)));
+
+    const bool randomized_capacities = flags[0] != 0, randomized_weights = flags[1] != 0, cap_zero = flags[3] != 0;
+    if (!r_.arcs.empty()) {
+        // Arc lines already read carry values laid out for the K and flags then in force.
+        if (k != r_.num_commodities)
+            return at_line("problem line changes the number of commodities from " + std::to_string(r_.num_commodities) +
+                           " to " + std::to_string(k) + " after arc lines were read");
+        if (randomized_capacities != r_.randomized_capacities || randomized_weights != r_.randomized_weights ||
+            cap_zero != r_.cap_zero)
+            return at_line("problem line changes the capacity, cost or exclusion flags after arc lines were read");
+    }
+    r_.num_nodes = nodes;
+    r_.num_arcs = arcs;
+    r_.num_commodities = k;
+    r_.randomized_capacities = randomized_capacities;
+    r_.randomized_weights = randomized_weights;
+    r_.method = flags[2];
+    r_.cap_zero = cap_zero;
+    r_.cap_zero_param = fraction;
+    r_.seed = seed;
+    caps_expanded_ = randomized_capacities || cap_zero;
+    have_problem_ = true;
+
+    uint64_t hint = bounded_hint(arcs, reader_.file_size(), kMinArcLineBytes);
+    reserve_filled(r_.arcs, hint);
+    node_index_.reserve_arcs(hint);
+    uint64_t bytes;
+    if (value_bytes(hint, k, bytes) && bytes <= memory_limit_ / 2) {
+        reserve_filled(r_.arc_capacities, hint * k);
+        reserve_filled(r_.costs, hint * k);
+    }
+    if (nodes < INT64_MAX) node_index_.enable_direct(bounded_hint(nodes + 1, reader_.file_size(), kMinNodeBytes));
+    return {};
+}
+
+Outcome<void> MultiReader::node_line(Tokens& tokens) {
+    static constexpr std::string_view kNames[3] = {"", "node identifier", "total"};
+    int64_t v[2];
+    for (int i = 0; i < 2; ++i) {
+        ParseStatus s = tokens.next_i64(v[i]);
+        if (s != ParseStatus::ok) return token_error(s, reader_, "node", kNames[i + 1], std::size_t(i + 1));
+    }
+    NodeLine line{v[0], v[1], node_values_.size(), 0};
+    for (;;) {
+        int64_t value;
+        ParseStatus s = tokens.next_i64(value);
+        if (s == ParseStatus::missing) break;
+        if (s != ParseStatus::ok) return Error::io(std::string(parse_message(s)));
+        node_values_.push_back(value);
+    }
+    line.count = node_values_.size() - line.first;
+    node_lines_.push_back(line);
+    node_index_.add_node(v[0]);
+    return {};
+}
+
+Outcome<void> MultiReader::group(Tokens& tokens, std::vector<int64_t>& into, bool expanded, std::size_t first_token,
+                                 std::string_view what) {
+    const uint64_t k = r_.num_commodities;
+    const std::size_t at = into.size();
+    if (expanded) {
+        into.resize(at + k);
+        int64_t* out = into.data() + at;
+        for (uint64_t i = 0; i < k; ++i) {
+            ParseStatus s = tokens.next_i64(out[i]);
+            if (s != ParseStatus::ok) [[unlikely]]
+                return token_error(s, reader_, "arc", commodity_field(what, true, i), first_token + i);
+        }
+    } else {
+        int64_t value;
+        ParseStatus s = tokens.next_i64(value);
+        if (s != ParseStatus::ok) return token_error(s, reader_, "arc", what, first_token);
+        into.resize(at + k, value);
+    }
+    return {};
+}
+
+Outcome<void> MultiReader::arc_line(Tokens& tokens) {
+    if (!have_problem_) return at_line("arc line before the problem line");
+    static constexpr std::string_view kNames[5] = {"", "tail", "head", "lower bound", "capacity"};
+    int64_t tail, head, up;
+    ParseStatus s;
+    if ((s = tokens.next_i64(tail)) != ParseStatus::ok) return token_error(s, reader_, "arc", kNames[1], 1);
+    if ((s = tokens.next_i64(head)) != ParseStatus::ok) return token_error(s, reader_, "arc", kNames[2], 2);
+    std::string_view low;  // present but never parsed: any text is accepted
+    if (!tokens.next(low)) return token_error(ParseStatus::missing, reader_, "arc", kNames[3], 3);
+    if ((s = tokens.next_i64(up)) != ParseStatus::ok) return token_error(s, reader_, "arc", kNames[4], 4);
+
+    const uint64_t k = r_.num_commodities;
+    uint64_t bytes;
+    if (!value_bytes(r_.arcs.size() + 1, k, bytes) || bytes > memory_limit_)
+        return at_line(std::to_string(k) + " commodities are more than this machine's memory can hold for " +
+                       std::to_string(r_.arcs.size() + 1) + " arcs");
+
+    if (auto g = group(tokens, r_.arc_capacities, caps_expanded_, 5, "capacity"); !g) return g;
+    const std::size_t cost_token = caps_expanded_ ? 5 + k : 6;
+    if (auto g = group(tokens, r_.costs, r_.randomized_weights, cost_token, "cost"); !g) return g;
+
+    node_index_.add_arc(tail, head);
+    r_.arcs.push_back({tail, head, 0, up});
+    return {};
+}
+
+Outcome<ParsedMulticommodityInstance> MultiReader::read(std::string_view path) {
+    if (!reader_.open(path)) return Error::io(reader_.error());
+    Line line;
+    for (;;) {
+        LineReader::Next next = reader_.next(line);
+        if (next == LineReader::Next::end) break;
+        if (next == LineReader::Next::failed) return Error::io(reader_.error());
+
+        Tokens tokens(line);
+        std::string_view first;
+        if (!tokens.next(first) || first[0] == 'c' || first.size() != 1) continue;
+        Outcome<void> done;
+        switch (first[0]) {
+            case 'a': done = arc_line(tokens); break;
+            case 'n': done = node_line(tokens); break;
+            case 'p': done = problem_line(tokens); break;
+            default: continue;
+        }
+        if (!done) return done.error();
+    }
+
+    if (!node_index_.finish()) return Error::io(kTooManyNodes);
+    std::vector<models::ArcKey>& arcs = r_.arcs;
+    r_.parallel = index_parallel_arcs(node_index_, r_.pair_order,
+                                      [&arcs](uint64_t p, int64_t index) { arcs[p].index = index; }) != 0;
+    node_index_.release_ends();
+    trim_slack(arcs);
+    trim_slack(r_.arc_capacities);
+    trim_slack(r_.costs);
+    r_.nodes = std::move(node_index_.nodes());
+    trim_slack(r_.nodes);
+
+    keep_last_per_node(node_lines_);
+    r_.supplies.nodes.reserve(node_lines_.size());
+    r_.supplies.totals.reserve(node_lines_.size());
+    models::ListMap& partition = r_.commodity_supply_demand_data;
+    partition.keys.reserve(node_lines_.size());
+    partition.offsets.reserve(node_lines_.size() + 1);
+    for (const NodeLine& nl : node_lines_) {
+        r_.supplies.nodes.push_back(nl.node);
+        r_.supplies.totals.push_back(nl.total);
+        partition.push_row(nl.node, std::span<const int64_t>(node_values_.data() + nl.first, nl.count));
+    }
+    return std::move(r_);
+}
+
+}  // namespace
+
+Outcome<ParsedMulticommodityInstance> parse_multi_min(std::string_view path) {
+    auto reader = std::make_unique<MultiReader>();
+    return reader->read(path);
+}
+
+}  // namespace pelmora::utils
