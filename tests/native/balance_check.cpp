@@ -4,6 +4,7 @@
 //
 //   balance_check fuzz COUNT SEED   random partitions; prints "ok COUNT" or the first difference
 //   balance_check stdin             cases from standard input, one answer line per case
+//   balance_check examples          the worked balancing examples; prints "ok" or what failed
 //
 // A stdin case: "K USE_RNG SEED N", then N lines "NODE TOTAL A_0 .. A_{K-1}" (ascending nodes).
 #include <cstdint>
@@ -157,10 +158,66 @@ bool read_case(std::istream& in, Case& c) {
     return true;
 }
 
+SupplyPartition rows(std::initializer_list<std::pair<int64_t, std::vector<int64_t>>> list) {
+    SupplyPartition p;
+    for (const auto& [node, row] : list) p.push_row(node, row);
+    return p;
+}
+
+SupplyMap totals(std::initializer_list<std::pair<int64_t, int64_t>> list) {
+    SupplyMap m;
+    for (auto [node, total] : list) {
+        m.nodes.push_back(node);
+        m.totals.push_back(total);
+    }
+    return m;
+}
+
+// Balancing is not reachable from Python on its own, so its worked examples are checked here.
+int examples() {
+    int failures = 0;
+    auto expect = [&](bool ok, const char* what) {
+        if (!ok) std::printf("failed: %s\n", what);
+        failures += !ok;
+    };
+    using logic::generator::balance_commodities;
+    {  // two commodities, no generator: [3, 0] / [0, -3] end as [1, 2] / [-1, -2]
+        SupplyPartition p = rows({{1, {3, 0}}, {2, {0, -3}}});
+        balance_commodities(p, totals({{1, 3}, {2, -3}}), 2, nullptr);
+        expect(p.values == std::vector<int64_t>{1, 2, -1, -2}, "two-commodity example");
+    }
+    {  // K = 0 changes nothing
+        SupplyPartition p = rows({{1, {}}, {2, {}}});
+        balance_commodities(p, totals({{1, 3}, {2, -3}}), 0, nullptr);
+        expect(p.values.empty(), "K = 0");
+    }
+    {  // already balanced: returns at once and draws nothing
+        SupplyPartition p = rows({{1, {2, 1}}, {2, {-2, -1}}});
+        rnd::StdRng used = rnd::StdRng::seed_from_u64(9), fresh = rnd::StdRng::seed_from_u64(9);
+        balance_commodities(p, totals({{1, 3}, {2, -3}}), 2, &used);
+        expect(p.values == std::vector<int64_t>{2, 1, -2, -1}, "balanced partition unchanged");
+        expect(used.next_u64() == fresh.next_u64(), "balanced partition draws nothing");
+    }
+    {  // surplus only (more supply than demand, none in deficit): nothing moves
+        SupplyPartition p = rows({{1, {5, 0}}, {2, {-1, 0}}});
+        rnd::StdRng rng = rnd::StdRng::seed_from_u64(1);
+        balance_commodities(p, totals({{1, 5}, {2, -1}}), 2, &rng);
+        expect(p.values == std::vector<int64_t>{5, 0, -1, 0}, "no deficit, nothing moves");
+    }
+    {  // a node with total 0 never takes part, even when it sits between the others
+        SupplyPartition p = rows({{1, {3, 0}}, {2, {0, 0}}, {3, {0, -3}}});
+        balance_commodities(p, totals({{1, 3}, {2, 0}, {3, -3}}), 2, nullptr);
+        expect(p.values == std::vector<int64_t>{1, 2, 0, 0, -1, -2}, "zero node untouched");
+    }
+    if (failures == 0) std::printf("ok\n");
+    return failures != 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "stdin";
+    if (mode == "examples") return examples();
     if (mode == "fuzz") {
         const long count = argc > 2 ? std::stol(argv[2]) : 1000;
         std::mt19937_64 g(argc > 3 ? std::stoull(argv[3]) : 1);

@@ -1,0 +1,283 @@
+"""The three splits and the balancing that ends each of them.
+
+The random splits are pinned by the reference cases (made with the original crates); the
+properties below hold for every seed. Balancing is batched in C++ for speed; a native checker
+compares it, unit for unit and draw for draw, with a plain model of the balancing steps.
+"""
+
+import json
+import os
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import pelmora
+
+ROOT = Path(__file__).resolve().parent.parent
+CASES = json.loads((ROOT / "tests" / "data" / "rng.json").read_text())["cases"]
+SPLIT_CASES = [c for c in CASES if c["command"] == "split"]
+I64_MIN = -(2**63)
+
+
+def split(method, data, k, seed=42, c=3.0):
+    if method == "uniform":
+        return pelmora.split_supplies_uniform(data, k)
+    if method == "spread":
+        return pelmora.split_supplies_spread(data, k, seed)
+    return pelmora.split_supplies_beta_binomial(data, k, c, seed)
+
+
+METHODS = ["uniform", "spread", "beta_binomial"]
+
+
+# ---- reference cases ------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("case", SPLIT_CASES, ids=[f"{i}:{c['name']}" for i, c in enumerate(SPLIT_CASES)])
+def test_reference_case(case):
+    i = case["input"]
+    result = split(i["method"], dict(map(tuple, i["data"])), i["k"], i["seed"], i["c"])
+    assert [[node, amounts] for node, amounts in result.items()] == case["output"]["partition"]
+
+
+# ---- worked examples and edge cases -----------------------------------------------------------
+
+
+def test_uniform_worked_example():
+    # Every commodity ends in surplus here, so balancing leaves the split as it is; node 2 starts
+    # its units at commodity 1 because the cursor carries over from node 1.
+    assert pelmora.split_supplies_uniform({1: 7, 2: 5, 3: -4}, 3) == {1: [3, 2, 2], 2: [1, 2, 2], 3: [-2, -1, -1]}
+
+
+def test_uniform_edges():
+    assert pelmora.split_supplies_uniform({}, 3) == {}
+    assert pelmora.split_supplies_uniform({}, 0) == {}
+    assert pelmora.split_supplies_uniform({4: 0, 9: 6}, 3) == {4: [0, 0, 0], 9: [2, 2, 2]}
+    assert pelmora.split_supplies_uniform({1: 5, 2: -3}, 1) == {1: [5], 2: [-3]}
+    # Truncation toward zero: -7 / 3 gives -2 per commodity and one extra -1.
+    assert pelmora.split_supplies_uniform({1: -7}, 3) == {1: [-3, -2, -2]}
+    # More commodities than units: the units go to the commodities from the cursor on.
+    assert pelmora.split_supplies_uniform({1: 2, 2: 1}, 5) == {1: [1, 1, 0, 0, 0], 2: [0, 0, 1, 0, 0]}
+    # The most negative total divides exactly; nothing needs its absolute value.
+    assert pelmora.split_supplies_uniform({1: I64_MIN}, 2) == {1: [I64_MIN // 2, I64_MIN // 2]}
+
+
+def test_random_split_edges():
+    for method in ["spread", "beta_binomial"]:
+        assert split(method, {}, 3) == {}
+        # Zero totals get no entry and draw nothing, so they change nothing else.
+        base = split(method, {1: 10, 3: -10}, 3, seed=5)
+        assert split(method, {1: 10, 2: 0, 3: -10, 4: 0}, 3, seed=5) == base
+        # K = 1 copies every total and draws nothing; the most negative total is fine there.
+        assert split(method, {1: 4, 2: I64_MIN}, 1, seed=1) == {1: [4], 2: [I64_MIN]}
+    for seed in range(20):
+        assert sorted(pelmora.split_supplies_spread({1: 1}, 3, seed)[1]) == [0, 0, 1]
+        amounts = pelmora.split_supplies_beta_binomial({1: -1}, 4, 3.0, seed)[1]
+        assert sorted(amounts) == [-1, 0, 0, 0]
+    assert pelmora.split_supplies_beta_binomial({1: 50, 2: -50}, 4) == pelmora.split_supplies_beta_binomial(
+        {1: 50, 2: -50}, 4, 3.0, 42
+    )
+    # The seed is used: a few seeds do not all give the same split.
+    for method in ["spread", "beta_binomial"]:
+        assert len({str(split(method, {1: 1000, 2: -1000}, 4, seed)) for seed in range(4)}) > 1
+
+
+def test_target_can_overshoot_within_a_pass():
+    # Uniform gives [3,2,2] [0,-1,0] [-2,-2,-3] [1,0,0], nets (2, -1, -1). Pass 1 (source 0,
+    # deficit list [1, 2]): node 1 gives commodity 1 a unit, which balances it, yet the list stays
+    # fixed, so at node 2 commodity 1 (the only value below 0 there) takes another unit and ends
+    # the pass in surplus. Pass 2 (source 1) hands that unit to commodity 2 at node 3.
+    data = {1: 7, 2: -1, 3: -7, 4: 1}
+    expected = {1: [2, 3, 2], 2: [-1, 0, 0], 3: [-2, -3, -2], 4: [1, 0, 0]}
+    assert pelmora.split_supplies_uniform(data, 3) == expected
+    assert model_uniform(data, 3) == expected
+
+
+# ---- refusals -------------------------------------------------------------------------------
+
+
+def test_refusals():
+    with pytest.raises(ValueError, match="num_commodities"):
+        pelmora.split_supplies_uniform({1: 0}, 0)
+    for method in ["spread", "beta_binomial"]:
+        assert split(method, {1: 0, 2: 0}, 0) == {}
+        with pytest.raises(ValueError, match="num_commodities"):
+            split(method, {1: 0, 2: 3}, 0)
+        with pytest.raises(ValueError, match="data"):
+            split(method, {1: 5, 2: I64_MIN}, 2)
+    for c in [0.0, -1.0, float("nan"), float("inf"), float("-inf")]:
+        with pytest.raises(ValueError, match="concentration_param"):
+            pelmora.split_supplies_beta_binomial({1: 3}, 2, c, 1)
+        # No Beta distribution is built with K = 1 or without a non-zero total.
+        assert pelmora.split_supplies_beta_binomial({1: 3}, 1, c, 1) == {1: [3]}
+        assert pelmora.split_supplies_beta_binomial({1: 0}, 5, c, 1) == {}
+    with pytest.raises(ValueError, match="concentration_param"):
+        pelmora.split_supplies_beta_binomial({1: 3}, 3, 1e308, 1)
+    # Refused before anything is computed: the input dict is untouched.
+    data = {1: 5, 2: -5}
+    with pytest.raises(ValueError):
+        pelmora.split_supplies_beta_binomial(data, 3, -1.0, 1)
+    assert data == {1: 5, 2: -5}
+
+
+# ---- properties -----------------------------------------------------------------------------
+
+small_totals = st.integers(-(10**6), 10**6)
+node_ids = st.integers(-(2**40), 2**40)
+
+
+@st.composite
+def supply_maps(draw, balanced=None):
+    data = draw(st.dictionaries(node_ids, small_totals, max_size=12))
+    if balanced is None:
+        balanced = draw(st.booleans())
+    if balanced and data:
+        last = max(data)
+        data[last] -= sum(data.values())
+    return data
+
+
+def nets(partition, k):
+    return [sum(amounts[c] for amounts in partition.values()) for c in range(k)]
+
+
+@settings(suppress_health_check=[HealthCheck.too_slow])
+@given(
+    method=st.sampled_from(METHODS),
+    data=supply_maps(),
+    k=st.integers(1, 8),
+    seed=st.integers(0, 2**64 - 1),
+    c=st.floats(0.05, 50.0),
+)
+def test_split_properties(method, data, k, seed, c):
+    result = split(method, data, k, seed, c)
+    assert split(method, data, k, seed, c) == result
+    assert list(result) == sorted(result)
+    expected_nodes = sorted(data) if method == "uniform" else sorted(n for n, t in data.items() if t != 0)
+    assert list(result) == expected_nodes
+    for node, amounts in result.items():
+        total = data[node]
+        assert len(amounts) == k
+        assert sum(amounts) == total
+        assert all(a >= 0 for a in amounts) if total > 0 else all(a <= 0 for a in amounts)
+    net = nets(result, k)
+    # Balancing stops once no commodity is in surplus while another is in deficit ...
+    assert not (any(n > 0 for n in net) and any(n < 0 for n in net))
+    # ... so on a network whose supplies and demands match, every commodity balances.
+    if sum(data.values()) == 0:
+        assert net == [0] * k
+
+
+@given(data=supply_maps(), k=st.integers(1, 6))
+def test_uniform_matches_plain_model(data, k):
+    assert pelmora.split_supplies_uniform(data, k) == model_uniform(data, k)
+
+
+def model_uniform(data, k):
+    """The uniform split and the balancing without a generator, step by step."""
+    partition, cursor = {}, 0
+    for node in sorted(data):
+        total = data[node]
+        q = abs(total) // k * (1 if total >= 0 else -1)
+        r = total - q * k
+        amounts = [q] * k
+        for _ in range(abs(r)):
+            amounts[cursor] += 1 if total > 0 else -1
+            cursor = (cursor + 1) % k
+        partition[node] = amounts
+    model_balance(partition, data, k)
+    return partition
+
+
+def model_balance(partition, supplies, k):
+    nodes = sorted(partition)
+    n = len(nodes)
+    net = nets(partition, k)
+    node_cursor = deficit_cursor = 0
+    while True:
+        surplus = [c for c in range(k) if net[c] > 0]
+        deficit = [c for c in range(k) if net[c] < 0]
+        if not surplus or not deficit:
+            return
+        s, d = surplus[0], len(deficit)
+        if deficit_cursor >= d:
+            deficit_cursor = 0
+        for _ in range(n):
+            v, b = partition[nodes[node_cursor]], supplies[nodes[node_cursor]]
+            target = None
+            if b > 0 and v[s] > 0:
+                target = deficit[deficit_cursor]
+                deficit_cursor = (deficit_cursor + 1) % d
+            elif b < 0:
+                for _ in range(d):
+                    t = deficit[deficit_cursor]
+                    deficit_cursor = (deficit_cursor + 1) % d
+                    if v[t] < 0:
+                        target = t
+                        break
+            if target is not None:
+                v[s] -= 1
+                v[target] += 1
+                net[s] -= 1
+                net[target] += 1
+            node_cursor = (node_cursor + 1) % n
+            if net[s] == 0:
+                break
+
+
+# ---- the batched balancing against the plain one, in C++ -------------------------------------
+
+
+@pytest.fixture(scope="session")
+def balance_check(tmp_path_factory):
+    compiler = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
+    if not compiler:
+        pytest.skip("no C++ compiler to build the native balancing checker")
+    exe = tmp_path_factory.mktemp("native") / "balance_check"
+    sources = [ROOT / "tests/native/balance_check.cpp", *sorted((ROOT / "src/logic/generator").glob("*.cpp"))]
+    sources += sorted((ROOT / "src/random").glob("*.cpp"))
+    cmd = [compiler, "-std=c++20", "-O1", "-ffp-contract=off", "-I", str(ROOT / "src"), *map(str, sources), "-o", str(exe)]
+    subprocess.run(cmd, check=True, capture_output=True)
+    return str(exe)
+
+
+def test_balancing_examples(balance_check):
+    out = subprocess.run([balance_check, "examples"], capture_output=True, text=True)
+    assert out.stdout == "ok\n", out.stdout
+
+
+def test_balancing_fuzz(balance_check):
+    out = subprocess.run([balance_check, "fuzz", "1500", "2024"], capture_output=True, text=True)
+    assert out.stdout == "ok 1500\n", out.stdout
+
+
+@st.composite
+def partitions(draw):
+    k = draw(st.integers(1, 7))
+    n = draw(st.integers(1, 12))
+    scale = draw(st.sampled_from([4, 300, 20_000, 2_000_000]))
+    totals = draw(st.lists(st.integers(-scale, scale), min_size=n, max_size=n))
+    if draw(st.booleans()):
+        totals[-1] -= sum(totals)
+    rows = []
+    for node, total in enumerate(totals):
+        cuts = sorted(draw(st.lists(st.integers(0, abs(total)), min_size=k - 1, max_size=k - 1)))
+        pieces = [b - a for a, b in zip([0, *cuts], [*cuts, abs(total)])]
+        sign = -1 if total < 0 else 1
+        rows.append((3 * node - 7, total, [sign * p for p in pieces]))
+    return k, draw(st.booleans()), draw(st.integers(0, 2**64 - 1)), rows
+
+
+@settings(max_examples=200)
+@given(case=partitions())
+def test_batched_balancing_equals_plain(balance_check, case):
+    k, use_rng, seed, rows = case
+    text = f"{k} {int(use_rng)} {seed} {len(rows)}\n" + "".join(
+        f"{node} {total} {' '.join(map(str, amounts))}\n" for node, total, amounts in rows
+    )
+    out = subprocess.run([balance_check, "stdin"], input=text, capture_output=True, text=True)
+    assert out.stdout == "ok\n", out.stdout
