@@ -36,7 +36,7 @@ Outcome<void> check_bounds(const std::vector<models::Edge>& edges, bool costs, d
         const double lo = a * v, hi = v * b;
         const char* bad = !std::isfinite(lo) ? a_name : !std::isfinite(hi) ? b_name : nullptr;
         if (bad)
-            return Error::value(std::string(bad) + " is too large: " + bad + " * " + value +
+            return Error::value(std::string(bad) + " is out of range: " + bad + " * " + value +
                                 " of the arc at position " + std::to_string(p) + " is not finite");
         if (hi > lo && !std::isfinite(hi - lo))
             return Error::value(std::string(a_name) + " and " + b_name + " are too far apart: " + b_name + " * " +
