@@ -255,6 +255,12 @@ def test_balancing_fuzz(balance_check):
     assert out.stdout == "ok 1500\n", out.stdout
 
 
+def test_whole_splits_equal_cuts_then_plain_balancing(balance_check):
+    # Real split outputs with totals up to 3e6, so that long batches of passes are replayed.
+    out = subprocess.run([balance_check, "splits", "150", "7"], capture_output=True, text=True)
+    assert out.stdout == "ok 150\n", out.stdout
+
+
 @st.composite
 def partitions(draw):
     k = draw(st.integers(1, 7))

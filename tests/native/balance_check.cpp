@@ -5,6 +5,8 @@
 //   balance_check fuzz COUNT SEED   random partitions; prints "ok COUNT" or the first difference
 //   balance_check stdin             cases from standard input, one answer line per case
 //   balance_check examples          the worked balancing examples; prints "ok" or what failed
+//   balance_check splits COUNT SEED  whole spread and beta-binomial splits on random supply maps
+//                                   against their cuts followed by the plain model
 //
 // A stdin case: "K USE_RNG SEED N", then N lines "NODE TOTAL A_0 .. A_{K-1}" (ascending nodes).
 #include <cstdint>
@@ -16,57 +18,14 @@
 #include <vector>
 
 #include "logic/generator/generator.hpp"
+#include "logic/generator/internal.hpp"
+#include "reference_balance.hpp"
 
 using namespace pelmora;
 using models::SupplyMap;
 using models::SupplyPartition;
 
 namespace {
-
-// The balancing steps, literally: map look-ups, one visit at a time.
-void reference_balance(SupplyPartition& p, const SupplyMap& supplies, uint64_t K, rnd::StdRng* rng) {
-    const std::size_t N = p.size();
-    std::vector<__int128> net(K, 0);
-    for (std::size_t i = 0; i < N; ++i)
-        for (std::size_t c = 0; c < K; ++c) net[c] += p.row(i)[c];
-    if (K == 0) return;
-    std::size_t nc = 0, dc = 0;
-    for (;;) {
-        std::vector<std::size_t> surplus, deficit;
-        for (std::size_t c = 0; c < K; ++c) {
-            if (net[c] > 0) surplus.push_back(c);
-            if (net[c] < 0) deficit.push_back(c);
-        }
-        if (surplus.empty() || deficit.empty()) return;
-        const std::size_t s = rng ? surplus[rnd::random_range_usize(*rng, surplus.size())] : surplus[0];
-        const std::size_t D = deficit.size();
-        if (dc >= D) dc = 0;
-        for (std::size_t visits = 0; visits < N;) {
-            const int64_t b = supplies.totals[supplies.find(p.keys[nc])];
-            auto v = p.row(nc);
-            auto move = [&](std::size_t t) { --v[s]; ++v[t]; --net[s]; ++net[t]; };
-            if (b > 0) {
-                if (v[s] > 0) {
-                    const std::size_t t = deficit[dc];
-                    dc = (dc + 1) % D;
-                    move(t);
-                }
-            } else if (b < 0) {
-                for (std::size_t e = 0; e < D; ++e) {
-                    const std::size_t r = dc;
-                    dc = (dc + 1) % D;
-                    if (v[deficit[r]] < 0) {
-                        move(deficit[r]);
-                        break;
-                    }
-                }
-            }
-            nc = (nc + 1) % N;
-            ++visits;
-            if (net[s] == 0) break;
-        }
-    }
-}
 
 struct Case {
     uint64_t K = 0;
@@ -81,7 +40,7 @@ std::string compare(const Case& c) {
     SupplyPartition fast = c.partition, slow = c.partition;
     rnd::StdRng rf = rnd::StdRng::seed_from_u64(c.seed), rs = rnd::StdRng::seed_from_u64(c.seed);
     logic::generator::balance_commodities(fast, c.supplies, c.K, c.use_rng ? &rf : nullptr);
-    reference_balance(slow, c.supplies, c.K, c.use_rng ? &rs : nullptr);
+    reference::balance(slow, c.supplies, c.K, c.use_rng ? &rs : nullptr);
     std::ostringstream out;
     if (fast.values != slow.values) {
         out << "values differ:";
@@ -213,11 +172,52 @@ int examples() {
     return failures != 0;
 }
 
+// A public split must equal its own cuts followed by the plain balancing with the same generator.
+int splits(long count, uint64_t seed) {
+    std::mt19937_64 g(seed);
+    auto pick = [&](uint64_t lo, uint64_t hi) { return std::uniform_int_distribution<uint64_t>(lo, hi)(g); };
+    for (long n = 0; n < count; ++n) {
+        const uint64_t K = pick(1, 10), split_seed = g();
+        const bool spread = pick(0, 1);
+        const double c = std::vector<double>{0.3, 1.0, 3.0, 20.0}[pick(0, 3)];
+        const int64_t scale = std::vector<int64_t>{10, 1000, 100000, 3000000}[pick(0, 3)];
+        SupplyMap data;
+        int64_t sum = 0;
+        const std::size_t N = pick(1, 14);
+        for (std::size_t i = 0; i < N; ++i) {
+            int64_t t = static_cast<int64_t>(pick(0, scale)) * (pick(0, 1) ? 1 : -1);
+            if (i + 1 == N && pick(0, 3) != 0) t = -sum;
+            sum += t;
+            data.nodes.push_back(static_cast<int64_t>(i * 5) - 20);
+            data.totals.push_back(t);
+        }
+        using namespace logic::generator;
+        auto whole = spread ? split_supply_and_demand_spread(data, K, split_seed)
+                            : split_supply_and_demand_beta_binomial(data, K, split_seed, c);
+        rnd::StdRng rng = rnd::StdRng::seed_from_u64(split_seed);
+        auto staged = spread ? detail::spread_before_balancing(data, K, rng)
+                             : detail::beta_binomial_before_balancing(data, K, rng, c);
+        if (!whole.ok() || !staged.ok()) {
+            std::printf("split %ld refused\n", n);
+            return 1;
+        }
+        reference::balance(staged.value(), data, K, &rng);
+        if (whole.value().values != staged.value().values || whole.value().keys != staged.value().keys) {
+            std::printf("split %ld (%s, K=%llu, seed=%llu, N=%zu) differs from cut + plain balancing\n", n,
+                        spread ? "spread" : "beta_binomial", (unsigned long long)K, (unsigned long long)split_seed, N);
+            return 1;
+        }
+    }
+    std::printf("ok %ld\n", count);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "stdin";
     if (mode == "examples") return examples();
+    if (mode == "splits") return splits(argc > 2 ? std::stol(argv[2]) : 200, argc > 3 ? std::stoull(argv[3]) : 1);
     if (mode == "fuzz") {
         const long count = argc > 2 ? std::stol(argv[2]) : 1000;
         std::mt19937_64 g(argc > 3 ? std::stoull(argv[3]) : 1);

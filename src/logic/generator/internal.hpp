@@ -59,14 +59,14 @@ inline std::string format_double(double x) {
 inline constexpr const char* kNoCommodityMessage =
     "num_commodities must be at least 1 when data holds a non-zero total";
 
-// The skeleton shared by the spread and beta-binomial splits: refuse what cannot be split (before
-// any draw), then give every node with a non-zero total K amounts of its sign, drawn node by node
-// in ascending order from one generator, and hand that generator on to the balancing.
+// The skeleton shared by the spread and beta-binomial splits, before balancing: refuse what
+// cannot be split (before any draw), then give every node with a non-zero total K amounts of its
+// sign, drawn node by node in ascending order from `rng`.
 // `check()` adds the method's own refusals (it runs only when K >= 2 and some total is non-zero);
 // `cut(rng, magnitude, out)` writes K non-negative amounts adding up to `magnitude` (K >= 2).
 template <class Check, class Cut>
-Outcome<models::SupplyPartition> split_by_cuts(const models::SupplyMap& data, uint64_t K, uint64_t seed, Check&& check,
-                                               Cut&& cut) {
+Outcome<models::SupplyPartition> split_by_cuts(const models::SupplyMap& data, uint64_t K, rnd::StdRng& rng,
+                                               Check&& check, Cut&& cut) {
     const std::size_t active = count_nonzero(data);
     if (K == 0) {
         if (active != 0) return Error::value(kNoCommodityMessage);
@@ -83,7 +83,6 @@ Outcome<models::SupplyPartition> split_by_cuts(const models::SupplyMap& data, ui
     partition.keys.reserve(active);
     partition.offsets.reserve(active + 1);
     partition.values.resize(checked_cells(active, K));
-    rnd::StdRng rng = rnd::StdRng::seed_from_u64(seed);
     int64_t* out = partition.values.data();
     for (std::size_t i = 0; i < data.size(); ++i) {
         const int64_t total = data.totals[i];
@@ -99,7 +98,21 @@ Outcome<models::SupplyPartition> split_by_cuts(const models::SupplyMap& data, ui
         partition.keys.push_back(data.nodes[i]);
         partition.offsets.push_back(partition.offsets.back() + K);
     }
-    balance_commodities(partition, data, K, &rng);
+    return partition;
+}
+
+// The two random splits up to (not including) the balancing, which continues with `rng`.
+Outcome<models::SupplyPartition> spread_before_balancing(const models::SupplyMap& data, uint64_t K, rnd::StdRng& rng);
+Outcome<models::SupplyPartition> beta_binomial_before_balancing(const models::SupplyMap& data, uint64_t K,
+                                                                rnd::StdRng& rng, double concentration_param);
+
+// Seeds the generator, splits with `before_balancing` and balances with the same generator.
+template <class Split>
+Outcome<models::SupplyPartition> split_and_balance(const models::SupplyMap& data, uint64_t K, uint64_t seed,
+                                                   Split&& before_balancing) {
+    rnd::StdRng rng = rnd::StdRng::seed_from_u64(seed);
+    Outcome<models::SupplyPartition> partition = before_balancing(rng);
+    if (partition) balance_commodities(partition.value(), data, K, &rng);
     return partition;
 }
 

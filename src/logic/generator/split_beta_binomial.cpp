@@ -7,9 +7,8 @@
 
 namespace pelmora::logic::generator {
 
-Outcome<SupplyPartition> split_supply_and_demand_beta_binomial(const SupplyMap& data, uint64_t num_commodities,
-                                                               uint64_t seed, double concentration_param) {
-    const uint64_t K = num_commodities;
+Outcome<SupplyPartition> detail::beta_binomial_before_balancing(const SupplyMap& data, uint64_t K,
+                                                                rnd::StdRng& rng, double concentration_param) {
     const double c = concentration_param;
     auto check = [&]() -> std::optional<Error> {
         if (!(c > 0.0) || !std::isfinite(c))
@@ -21,7 +20,7 @@ Outcome<SupplyPartition> split_supply_and_demand_beta_binomial(const SupplyMap& 
                                 "concentration_param is not finite");
         return std::nullopt;
     };
-    auto cut = [&](rnd::StdRng& rng, int64_t a, int64_t* out) -> std::optional<Error> {
+    auto cut = [&](rnd::StdRng& g, int64_t a, int64_t* out) -> std::optional<Error> {
         uint64_t rest = static_cast<uint64_t>(a);
         for (uint64_t k = 0; k + 1 < K; ++k) {
             uint64_t w = 0;
@@ -30,11 +29,11 @@ Outcome<SupplyPartition> split_supply_and_demand_beta_binomial(const SupplyMap& 
                 // with a Beta(c, m c) probability, m being the commodities still to come.
                 const auto beta = rnd::Beta::create(c, static_cast<double>(K - 1 - k) * c);
                 if (!beta) return Error::panic("Beta distribution rejected its parameters");
-                const double p = beta->sample(rng);
+                const double p = beta->sample(g);
                 const auto binomial = rnd::Binomial::create(rest, p);
                 if (!binomial)
                     return Error::panic("Binomial distribution rejected the probability " + detail::format_double(p));
-                w = binomial->sample(rng);
+                w = binomial->sample(g);
                 rest -= w;
             }
             out[k] = static_cast<int64_t>(w);
@@ -42,7 +41,14 @@ Outcome<SupplyPartition> split_supply_and_demand_beta_binomial(const SupplyMap& 
         out[K - 1] = static_cast<int64_t>(rest);
         return std::nullopt;
     };
-    return detail::split_by_cuts(data, K, seed, check, cut);
+    return detail::split_by_cuts(data, K, rng, check, cut);
+}
+
+Outcome<SupplyPartition> split_supply_and_demand_beta_binomial(const SupplyMap& data, uint64_t num_commodities,
+                                                               uint64_t seed, double concentration_param) {
+    return detail::split_and_balance(data, num_commodities, seed, [&](rnd::StdRng& rng) {
+        return detail::beta_binomial_before_balancing(data, num_commodities, rng, concentration_param);
+    });
 }
 
 }  // namespace pelmora::logic::generator

@@ -7,15 +7,13 @@
 
 namespace pelmora::logic::generator {
 
-Outcome<SupplyPartition> split_supply_and_demand_spread(const SupplyMap& data, uint64_t num_commodities,
-                                                        uint64_t seed) {
-    const uint64_t K = num_commodities;
+Outcome<SupplyPartition> detail::spread_before_balancing(const SupplyMap& data, uint64_t K, rnd::StdRng& rng) {
     std::vector<int64_t> cuts;
-    return detail::split_by_cuts(
-        data, K, seed, [] { return std::optional<Error>{}; },
-        [&](rnd::StdRng& rng, int64_t a, int64_t* out) -> std::optional<Error> {
+    return split_by_cuts(
+        data, K, rng, [] { return std::optional<Error>{}; },
+        [&](rnd::StdRng& g, int64_t a, int64_t* out) -> std::optional<Error> {
             cuts.resize(static_cast<std::size_t>(K - 1));
-            for (int64_t& c : cuts) c = rnd::random_range_i64_inclusive(rng, 0, a);
+            for (int64_t& c : cuts) c = rnd::random_range_i64_inclusive(g, 0, a);
             std::sort(cuts.begin(), cuts.end());
             int64_t previous = 0;
             for (int64_t c : cuts) {
@@ -25,6 +23,13 @@ Outcome<SupplyPartition> split_supply_and_demand_spread(const SupplyMap& data, u
             *out = a - previous;
             return std::nullopt;
         });
+}
+
+Outcome<SupplyPartition> split_supply_and_demand_spread(const SupplyMap& data, uint64_t num_commodities,
+                                                        uint64_t seed) {
+    return detail::split_and_balance(data, num_commodities, seed, [&](rnd::StdRng& rng) {
+        return detail::spread_before_balancing(data, num_commodities, rng);
+    });
 }
 
 }  // namespace pelmora::logic::generator
