@@ -209,6 +209,11 @@ bool LineReader::refill() {
     std::size_t n = end_ - begin_;
     if (carrying_long_ || (begin_ == 0 && n == kBufferSize)) {
         // No line feed in a full buffer: the line continues in the side string.
+        if (long_.size() + n > kMaxLineBytes) {
+            error_ = "line " + std::to_string(line_number_ + 1) + " is longer than " + std::to_string(kMaxLineBytes) +
+                     " bytes";
+            return false;
+        }
         long_.append(buffer_.get() + begin_, n);
         carrying_long_ = true;
         begin_ = end_ = 0;

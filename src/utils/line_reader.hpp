@@ -234,6 +234,9 @@ Error token_error(ParseStatus status, const LineReader& reader, std::string_view
 class LineReader {
 public:
     static constexpr std::size_t kBufferSize = 8192;
+    // A line that grows past this many bytes ends the read with an error instead of taking all
+    // memory: a stream without line feeds (/dev/zero, /dev/full) never ends its first line.
+    static constexpr std::size_t kMaxLineBytes = std::size_t(1) << 28;
 
     enum class Next : uint8_t { line, end, failed };
 
