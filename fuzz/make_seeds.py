@@ -1,0 +1,132 @@
+"""Writes the seed corpus of the fuzz targets into OUT/<target>/ (default build/fuzz/seeds).
+
+- parse_min: small networks cut out of every instance in tests/data (a problem line, the first
+  120 arc lines and the node lines of their ends), the GLPK sample whole, and hand-written files for
+  the corners of the line rules (CRLF, Unicode white space, signs and leading zeros, the 64-bit
+  limits, a line longer than the reader's 8192-byte buffer, no final line feed).
+- parse_multi_min: files written by save_multi_commodity_instance from those networks with every
+  method, both randomisations, arc closing and awkward exclusion fractions, plus hand-written files
+  for what the reader accepts beyond the writer (flags other than 0 and 1, float spellings, extra
+  node values).
+- roundtrip: eight option bytes (see fuzz_roundtrip.cpp) in front of each small network.
+
+Needs the pelmora module (run with the venv's python).
+"""
+
+from __future__ import annotations
+
+import argparse
+import hashlib
+import math
+import tempfile
+from pathlib import Path
+
+import pelmora
+
+ROOT = Path(__file__).resolve().parent.parent
+DATA = ROOT / "tests" / "data"
+
+
+def small_networks(max_arcs: int = 120) -> dict[str, str]:
+    """name -> .min text: per bundled instance, its first arc lines and the node lines of their ends."""
+    out = {}
+    for path in sorted(DATA.glob("*.min")):
+        text = path.read_text()
+        if len(text) < 8192:
+            out[path.stem] = text
+            continue
+        node_lines, arcs = {}, []
+        for line in text.splitlines():
+            t = line.split()
+            if t and t[0] == "n":
+                node_lines[int(t[1])] = line
+            elif t and t[0] == "a" and len(arcs) < max_arcs:
+                arcs.append(line)
+        ends = {int(x) for line in arcs for x in line.split()[1:3]}
+        nodes = [node_lines[n] for n in sorted(ends) if n in node_lines]
+        lines = [f"c cut from {path.name}", f"p min {len(ends)} {len(arcs)}", *nodes, *arcs]
+        out[f"{path.stem}-cut"] = "\n".join(lines) + "\n"
+    return out
+
+
+HAND_MIN = {
+    "crlf": "c crlf\r\np min 3 2\r\nn 1 4\r\nn 3 -4\r\na 1 2 0 5 1\r\na 2 3 0 5 1\r\n",
+    "unicode-space": "p\u3000min 2 1\nn\u00a01 3\u2028\nn 2\u2003-3\na 1\u205f2 0 4 7\u0085\n",
+    "signs": "p min +002 -0\nn -0 +5\nn 007 -5\na +7 -0 0 +10 -3\na 7 0 -1 10 00\n",
+    "limits": "p min 9223372036854775807 -9223372036854775808\n"
+    "n -9223372036854775808 9223372036854775807\na -9223372036854775808 9223372036854775807 0 0 0\n",
+    "parallel": "p min 2 5\na 1 2 0 1 1\na 1 2 0 2 2\na 2 1 0 3 3\na 1 2 0 4 4\na 1 1 0 5 5\n",
+    "comments": "c\n  c leading\ncomment\nx 1 2\narc 1 2 3\np min 1 0\n\n\t\nn 1 0 extra tokens\n",
+    "no-final-newline": "p min 2 1\nn 1 2\nn 2 -2\na 1 2 0 3 4",
+    "long-line": "c " + "x" * 9000 + "\np min 2 1\nn 1 1\n" + "a 1 2 0 3 4 " + "9 " * 5000 + "\n",
+    "later-problem": "a 5 6 0 1 1\np min 1 1\nn 6 -1\np min 9 9\n",
+    "empty": "",
+}
+
+HAND_MULTI = {
+    "flags-any-nonzero": "c x\np min 2 1 2 7 -1 2 0 0 5\nn 1 4 1 3\nn 2 -4 -1 -3\na 1 2 0 9 1 2 3 4\n",
+    "closing-only": "c x\np min 2 2 3 0 0 0 1 5e-2 9\nn 1 3 1 1 1\na 1 2 0 9 9 0 9 2\na 1 2 x 9 0 9 9 2\n",
+    "float-spellings": "p min 1 0 1 0 0 1 0 -InFiNiTy 0\np min 1 0 1 0 0 1 0 .5 0\np min 1 0 1 0 0 1 0 1. 0\n"
+    "p min 1 0 1 0 0 1 0 NaN 18446744073709551615\n",
+    "extra-node-values": "p min 1 1 2 0 1 2 0 0 1\nn 1 10 1 2 3 4\na 1 1 junk 5 6 7 8 extra\n",
+    "crlf-unicode": "c x\r\np min 2 1 1 0 0 1 0 0 0\r\nn\u30001 1 1\r\na 1\u00a02 0 1 1 1\r\n",
+}
+
+# (num_commodities, method, randomize_caps, randomize_costs, cap_zero, cap_zero_param)
+OPTIONS = [
+    (1, 1, False, False, False, 0.0),
+    (2, 0, True, False, False, 0.0),
+    (3, 2, False, True, False, 0.3),
+    (2, 1, True, True, True, 0.05),
+    (4, 0, False, False, True, 0.5),
+    (3, 2, True, False, True, 1e-7),
+    (2, 1, False, False, True, 1e21),
+    (2, 0, False, True, True, math.nan),
+    (1, 2, True, True, True, -0.0),
+    (2, 1, False, False, False, math.inf),
+]
+
+
+def write(directory: Path, name: str, content: bytes) -> None:
+    directory.mkdir(parents=True, exist_ok=True)
+    digest = hashlib.sha1(content).hexdigest()[:10]
+    (directory / f"{name}-{digest}").write_bytes(content)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--out", type=Path, default=ROOT / "build" / "fuzz" / "seeds")
+    args = parser.parse_args()
+
+    networks = small_networks()
+    min_seeds = {**networks, **HAND_MIN}
+    for name, text in min_seeds.items():
+        write(args.out / "parse_min", name, text.encode())
+
+    with tempfile.TemporaryDirectory() as tmp:
+        for name, text in networks.items():
+            src = Path(tmp) / f"{name}.min"
+            src.write_text(text)
+            instance = pelmora.load_min_instance(str(src))
+            for i, (k, method, caps, costs, zero, param) in enumerate(OPTIONS):
+                data = pelmora.generate_multi_commodity_data(
+                    instance, k, method, randomize_caps=caps, randomize_costs=costs,
+                    cap_zero=zero, cap_zero_param=param, seed=1000 + i)
+                out = Path(tmp) / "out.mcf"
+                pelmora.save_multi_commodity_instance(str(out), instance, data)
+                write(args.out / "parse_multi_min", f"{name}-{i}", out.read_bytes())
+    for name, text in HAND_MULTI.items():
+        write(args.out / "parse_multi_min", name, text.encode())
+
+    prefixes = [bytes([k, m + 1, flags, frac, 0, 1, 0, seed])
+                for k, m, flags, frac, seed in [(2, 1, 0, 0, 1), (3, 0, 3, 1, 2), (1, 2, 7, 4, 3),
+                                                (4, 2, 4, 12, 4), (0, 1, 0, 0, 5), (2, 3, 1, 6, 6)]]
+    for name, text in min_seeds.items():
+        if len(text) > 16384:
+            continue
+        for j, prefix in enumerate(prefixes):
+            write(args.out / "roundtrip", f"{name}-{j}", prefix + text.encode())
+
+
+if __name__ == "__main__":
+    main()
