@@ -261,7 +261,9 @@ inline void sort_keep_last(std::vector<Entry>& entries, KeyOf key_of) {
     std::size_t w = 0;
     for (std::size_t r = 0; r < entries.size(); ++r) {
         if (r + 1 < entries.size() && key_of(entries[r + 1]) == key_of(entries[r])) continue;
-        entries[w++] = std::move(entries[r]);
+        // A self-move would empty a vector (libstdc++), losing the row of every distinct key.
+        if (w != r) entries[w] = std::move(entries[r]);
+        ++w;
     }
     entries.resize(w);
 }
