@@ -9,6 +9,7 @@ import json
 import os
 import shutil
 import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -18,6 +19,9 @@ from hypothesis import strategies as st
 import pelmora
 
 ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "bench"))
+# The benchmark's plain-Python peer doubles as the model here, which also keeps that peer honest.
+from bench_splits import uniform_py as model_uniform  # noqa: E402
 CASES = json.loads((ROOT / "tests" / "data" / "rng.json").read_text())["cases"]
 SPLIT_CASES = [c for c in CASES if c["command"] == "split"]
 I64_MIN = -(2**63)
@@ -175,58 +179,6 @@ def test_split_properties(method, data, k, seed, c):
 @given(data=supply_maps(), k=st.integers(1, 6))
 def test_uniform_matches_plain_model(data, k):
     assert pelmora.split_supplies_uniform(data, k) == model_uniform(data, k)
-
-
-def model_uniform(data, k):
-    """The uniform split and the balancing without a generator, step by step."""
-    partition, cursor = {}, 0
-    for node in sorted(data):
-        total = data[node]
-        q = abs(total) // k * (1 if total >= 0 else -1)
-        r = total - q * k
-        amounts = [q] * k
-        for _ in range(abs(r)):
-            amounts[cursor] += 1 if total > 0 else -1
-            cursor = (cursor + 1) % k
-        partition[node] = amounts
-    model_balance(partition, data, k)
-    return partition
-
-
-def model_balance(partition, supplies, k):
-    nodes = sorted(partition)
-    n = len(nodes)
-    net = nets(partition, k)
-    node_cursor = deficit_cursor = 0
-    while True:
-        surplus = [c for c in range(k) if net[c] > 0]
-        deficit = [c for c in range(k) if net[c] < 0]
-        if not surplus or not deficit:
-            return
-        s, d = surplus[0], len(deficit)
-        if deficit_cursor >= d:
-            deficit_cursor = 0
-        for _ in range(n):
-            v, b = partition[nodes[node_cursor]], supplies[nodes[node_cursor]]
-            target = None
-            if b > 0 and v[s] > 0:
-                target = deficit[deficit_cursor]
-                deficit_cursor = (deficit_cursor + 1) % d
-            elif b < 0:
-                for _ in range(d):
-                    t = deficit[deficit_cursor]
-                    deficit_cursor = (deficit_cursor + 1) % d
-                    if v[t] < 0:
-                        target = t
-                        break
-            if target is not None:
-                v[s] -= 1
-                v[target] += 1
-                net[s] -= 1
-                net[target] += 1
-            node_cursor = (node_cursor + 1) % n
-            if net[s] == 0:
-                break
 
 
 # ---- the batched balancing against the plain one, in C++ -------------------------------------

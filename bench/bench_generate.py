@@ -1,0 +1,88 @@
+"""generate_multi_commodity_data on a generated instance (1,000,000 arcs, 100,000 nodes, K = 10,
+both randomisations, 10% of the arcs closed per commodity), beside NumPy doing the same
+arithmetic: draw the 2*m*K uniforms with its default generator, scale them into each arc's
+bounds, round up, clamp, close arcs by stride and restore arcs that lost every commodity.
+Target: pelmora at most 1.5x NumPy's time, in the same run.
+
+    python bench/bench_generate.py [--arcs N] [--nodes N] [--k K] [--quick]
+"""
+
+from __future__ import annotations
+
+import argparse
+import math
+import sys
+from pathlib import Path
+
+import numpy as np
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from bench_views import best_of  # noqa: E402
+from gen_instance import write_instance  # noqa: E402
+
+import pelmora  # noqa: E402
+
+OUT = Path(__file__).resolve().parent / "out"
+I64 = np.iinfo(np.int64)
+
+
+def numpy_generate(cost: np.ndarray, up: np.ndarray, k: int, seed: int, p: float,
+                   cap_a=0.8, cap_b=1.0, cost_a=0.8, cost_b=1.2):
+    m = len(cost)
+    rng = np.random.default_rng(seed)
+    u = rng.random((2, m, k))
+    cost_f, up_f = cost.astype(np.float64), up.astype(np.float64)
+    lo, hi = cost_a * cost_f, cost_f * cost_b
+    costs = np.ceil(lo[:, None] + u[0] * (hi - lo)[:, None])
+    costs = np.clip(costs, I64.min, I64.max).astype(np.int64)
+    np.maximum(costs, (cost != 0).astype(np.int64)[:, None], out=costs)
+    lo, hi = cap_a * up_f, up_f * cap_b
+    caps = np.ceil(lo[:, None] + u[1] * (hi - lo)[:, None])
+    caps = np.clip(caps, I64.min, I64.max).astype(np.int64)
+    np.maximum(caps, 1, out=caps)
+    if 0 < p < 1 and m and k:
+        n = max(1, math.floor(m * p))
+        d = (m + n - 1) // n
+        steps = np.arange(n) * d
+        for c in range(k):
+            caps[(c % m + steps) % m, c] = 0
+        dead = np.flatnonzero(~caps.any(axis=1))
+        caps[dead, dead % k] = up[dead]
+    return costs, caps
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--arcs", type=int, default=1_000_000)
+    parser.add_argument("--nodes", type=int, default=100_000)
+    parser.add_argument("--k", type=int, default=10)
+    parser.add_argument("--quick", action="store_true")
+    args = parser.parse_args()
+    if args.quick:
+        args.arcs, args.nodes = 20_000, 2_000
+    repeat = 2 if args.quick else 5
+    k, seed, p = args.k, 42, 0.1
+
+    OUT.mkdir(exist_ok=True)
+    path = OUT / f"net-{args.nodes}n-{args.arcs}a.min"
+    if not path.exists():
+        write_instance(str(path), args.nodes, args.arcs, seed=1)
+    instance = pelmora.load_min_instance(str(path))
+    cost = np.array(instance.weights, dtype=np.int64)
+    up = np.array(instance.capacities, dtype=np.int64)
+    m = len(cost)
+
+    t_numpy = best_of(lambda: numpy_generate(cost, up, k, seed, p), repeat)
+    print(f"{m} arcs, {len(instance.nodes)} nodes, K = {k}, both randomisations, {p:.0%} closed per commodity")
+    print(f"NumPy, same arithmetic:          {t_numpy:8.4f} s")
+    for method, name in ((1, "uniform"), (0, "spread"), (2, "beta-binomial")):
+        t = best_of(lambda: pelmora.generate_multi_commodity_data(
+            instance, k, method, randomize_caps=True, randomize_costs=True, cap_zero=True, cap_zero_param=p,
+            seed=seed), repeat)
+        print(f"pelmora, {name + ' split':22}  {t:8.4f} s  {t / t_numpy:5.2f}x NumPy")
+    t = best_of(lambda: pelmora.generate_multi_commodity_data(instance, k, 1), repeat)
+    print(f"pelmora, no randomisation:       {t:8.4f} s  {t / t_numpy:5.2f}x NumPy")
+
+
+if __name__ == "__main__":
+    main()
