@@ -12,7 +12,7 @@ PYTHON ?= $(shell for p in /usr/bin/python3.13 /usr/bin/python3.14 \
 
 SOURCES := $(shell find src -type f) CMakeLists.txt pyproject.toml pelmora.pyi
 
-.PHONY: demo test bench venv install clean test-sanitize fuzz fuzz-smoke fuzz-build
+.PHONY: demo test bench venv install clean test-sanitize test-leaks fuzz fuzz-smoke fuzz-build
 
 $(VENV)/.created:
 	@if [ -z "$(PYTHON)" ]; then echo "no CPython 3.13 or later found; run make PYTHON=/path/to/python3.13" >&2; exit 1; fi
@@ -54,15 +54,19 @@ ASAN_ENV = LD_PRELOAD=$$(g++ -print-file-name=libasan.so) PYTHONMALLOC=malloc \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan-python.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-$(ASAN_VENV)/.installed: $(SOURCES)
+$(ASAN_VENV)/.sanitized: $(SOURCES)
 	$(MAKE) --no-print-directory venv VENV=$(ASAN_VENV)
 	$(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation --no-deps \
 	  -Cbuild-dir=build/$(notdir $(ASAN_VENV)) -Ccmake.build-type=RelWithDebInfo \
 	  -Ccmake.define.PELMORA_SANITIZE=ON .
 	touch $@
 
-test-sanitize: $(ASAN_VENV)/.installed
-	$(ASAN_ENV) $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider tests
+test-sanitize: $(ASAN_VENV)/.sanitized
+	$(ASAN_ENV) $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider --capture=sys tests $(PYTEST_ARGS)
+
+# test-leaks: the leak test with 100,000 calls per case (success and failure paths), figures printed.
+test-leaks: install
+	PELMORA_LEAK_CALLS=100000 $(VPY) -m pytest -q -s -p no:cacheprovider tests/test_leaks.py
 
 # fuzz: every libFuzzer target for FUZZ_SECONDS each (regressions replayed first, corpus kept in
 # build/fuzz/corpus); fuzz-smoke: the same, 30 s each, as CI runs it.

@@ -60,11 +60,13 @@ def main() -> int:
         if run.returncode != 0:
             print(run.stderr[-8000:], file=sys.stderr)
             print(f"fuzz_{target}: FAILED after {executions} executions; input in {artifacts}", file=sys.stderr)
+            print(f"fuzz: {len(results)} passed, 1 failed")
             return 1
         results.append((target, executions))
         print(f"fuzz_{target}: {executions} executions in {args.seconds} s, no finding "
               f"(corpus {sum(1 for _ in corpus.iterdir())} inputs)")
 
+    print(f"fuzz: {len(results)} passed, 0 failed")
     stamp = datetime.datetime.now().isoformat(timespec="seconds")
     with open(build / "summary.tsv", "a") as summary:
         for target, executions in results:
