@@ -12,7 +12,7 @@ PYTHON ?= $(shell for p in /usr/bin/python3.13 /usr/bin/python3.14 \
 
 SOURCES := $(shell find src -type f) CMakeLists.txt pyproject.toml pelmora.pyi
 
-.PHONY: demo test bench venv install clean test-sanitize test-leaks fuzz fuzz-smoke fuzz-build
+.PHONY: demo test bench venv install clean wheel test-wheel test-sanitize test-leaks fuzz fuzz-smoke fuzz-build
 
 $(VENV)/.created:
 	@if [ -z "$(PYTHON)" ]; then echo "no CPython 3.13 or later found; run make PYTHON=/path/to/python3.13" >&2; exit 1; fi
@@ -28,6 +28,13 @@ $(VENV)/.installed: $(VENV)/.created $(SOURCES)
 venv: $(VENV)/.created
 install: $(VENV)/.installed
 
+# What the examples need beyond the module (tests/test_examples.py runs them): every venv gets it.
+EXAMPLE_DEPS := matplotlib "dask[distributed]" pandas
+$(VENV)/.examples: $(VENV)/.created
+	$(VPY) -m pip install --quiet $(EXAMPLE_DEPS)
+	touch $@
+venv install: $(VENV)/.examples
+
 demo: install
 	$(VPY) examples/typical_road.py tests/data/own-net-5000n-12500a.min
 
@@ -41,6 +48,24 @@ bench: install
 clean:
 	rm -rf build $(VENV) .pytest_cache .hypothesis
 
+# --- Distributions ------------------------------------------------------------------------------
+# wheel: sdist and wheel into dist/ (the wheel is built from the sdist). test-wheel: that wheel in a
+# fresh venv with nothing from the source tree; tests/wheel_smoke.py checks the files the wheel and
+# sdist hold, runs the typical road, and checks the installed stub with mypy --strict and stubtest.
+WHEEL_VENV := build/wheel-venv
+
+wheel: $(VENV)/.created
+	rm -rf dist
+	$(VPY) -m pip install --quiet build
+	$(VPY) -m build --outdir dist .
+
+test-wheel: wheel
+	rm -rf $(WHEEL_VENV)
+	$(PYTHON) -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install --quiet dist/pelmora-*.whl pytest mypy pandas-stubs $(EXAMPLE_DEPS)
+	cd $(WHEEL_VENV) && PELMORA_DIST=$(CURDIR)/dist bin/python -m pytest -q -p no:cacheprovider --noconftest \
+	  $(CURDIR)/tests/wheel_smoke.py
+
 # --- Robustness: sanitizers and fuzzing (fuzz/README.md) -------------------------------------
 # test-sanitize: the module built with ASan + UBSan into its own venv, the whole suite run under it.
 # ASan must be loaded before the interpreter; pymalloc is switched off so that every Python object
@@ -49,10 +74,12 @@ clean:
 # hides only what libpython allocated (the interpreter's own objects, left at exit by design).
 # For fuller "allocated/freed by" stacks in an ASan report, rerun with a larger malloc_context_size.
 ASAN_VENV := .venv-asan
-ASAN_ENV = LD_PRELOAD=$$(g++ -print-file-name=libasan.so) PYTHONMALLOC=malloc \
+# libstdc++ is preloaded too: ASan intercepts __cxa_throw only if the real one is there at start-up
+# (the interpreter itself is plain C), else the first C++ exception stops the process.
+ASAN_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so.6)" PYTHONMALLOC=malloc \
 	ASAN_OPTIONS=detect_leaks=1:malloc_context_size=2:halt_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan-python.supp:print_suppressions=0 \
-	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 CXX=$(CURDIR)/fuzz/plain-cxx
 
 $(ASAN_VENV)/.sanitized: $(SOURCES)
 	$(MAKE) --no-print-directory venv VENV=$(ASAN_VENV)
@@ -61,8 +88,9 @@ $(ASAN_VENV)/.sanitized: $(SOURCES)
 	  -Ccmake.define.PELMORA_SANITIZE=ON .
 	touch $@
 
+# Bounded (20 min) so that a hang fails the run instead of eating CI's time.
 test-sanitize: $(ASAN_VENV)/.sanitized
-	$(ASAN_ENV) $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider --capture=sys tests $(PYTEST_ARGS)
+	timeout 1200 env $(ASAN_ENV) $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider --capture=sys tests $(PYTEST_ARGS)
 
 # test-leaks: the leak test with 100,000 calls per case (success and failure paths), figures printed.
 test-leaks: install
