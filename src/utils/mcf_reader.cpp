@@ -1,4 +1,5 @@
 // The multi-commodity file reader (parse_multi_min).
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,13 +28,25 @@ struct NodeLine {
     std::size_t count;
 };
 
-// Physical memory: the per-(arc, commodity) lists of a file must fit in it.
+// Memory the per-(arc, commodity) lists of a file may take: what the system reports available
+// (MemAvailable), else the physical memory.
 uint64_t memory_limit() noexcept {
+    if (FILE* f = std::fopen("/proc/meminfo", "re")) {
+        char line[256];
+        unsigned long long kib = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, f)) found = std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1;
+        std::fclose(f);
+        if (found) return uint64_t(kib) * 1024;
+    }
     long pages = ::sysconf(_SC_PHYS_PAGES);
     long page_size = ::sysconf(_SC_PAGESIZE);
     if (pages <= 0 || page_size <= 0) return UINT64_MAX;
     return uint64_t(pages) * uint64_t(page_size);
 }
+
+// Below this the lists are taken to fit without asking the system.
+constexpr uint64_t kSmallValueBytes = uint64_t(1) << 30;
 
 // Bytes of the capacity and cost lists for `arcs` arcs of k commodities, or false when the
 // number does not fit in 64 bits.
@@ -65,7 +78,7 @@ private:
     ParsedMulticommodityInstance r_;
     bool have_problem_ = false;
     bool caps_expanded_ = false;
-    uint64_t memory_limit_ = memory_limit();
+    uint64_t memory_limit_ = 0;  // asked for when a file first needs more than kSmallValueBytes
     NodeIndex node_index_;
     std::vector<NodeLine> node_lines_;
     std::vector<int64_t> node_values_;
@@ -127,7 +140,7 @@ Outcome<void> MultiReader::problem_line(Tokens& tokens) {
     reserve_filled(r_.arcs, hint);
     node_index_.reserve_arcs(hint);
     uint64_t bytes;
-    if (value_bytes(hint, k, bytes) && bytes <= memory_limit_ / 2) {
+    if (value_bytes(hint, k, bytes) && bytes <= kSmallValueBytes) {
         reserve_filled(r_.arc_capacities, hint * k);
         reserve_filled(r_.costs, hint * k);
     }
@@ -159,20 +172,20 @@ Outcome<void> MultiReader::node_line(Tokens& tokens) {
 Outcome<void> MultiReader::group(Tokens& tokens, std::vector<int64_t>& into, bool expanded, std::size_t first_token,
                                  std::string_view what) {
     const uint64_t k = r_.num_commodities;
-    const std::size_t at = into.size();
     if (expanded) {
-        into.resize(at + k);
-        int64_t* out = into.data() + at;
+        // Grows with the tokens actually there, so a short line cannot make it allocate K values.
         for (uint64_t i = 0; i < k; ++i) {
-            ParseStatus s = tokens.next_i64(out[i]);
+            int64_t value;
+            ParseStatus s = tokens.next_i64(value);
             if (s != ParseStatus::ok) [[unlikely]]
                 return token_error(s, reader_, "arc", commodity_field(what, true, i), first_token + i);
+            into.push_back(value);
         }
     } else {
         int64_t value;
         ParseStatus s = tokens.next_i64(value);
         if (s != ParseStatus::ok) return token_error(s, reader_, "arc", what, first_token);
-        into.resize(at + k, value);
+        into.insert(into.end(), k, value);
     }
     return {};
 }
@@ -188,10 +201,16 @@ Outcome<void> MultiReader::arc_line(Tokens& tokens) {
     if (!tokens.next(low)) return token_error(ParseStatus::missing, reader_, "arc", kNames[3], 3);
     if ((s = tokens.next_i64(up)) != ParseStatus::ok) return token_error(s, reader_, "arc", kNames[4], 4);
 
+    // Refused before anything is allocated: a K that the arcs read so far could not hold in memory.
     const uint64_t k = r_.num_commodities;
     uint64_t bytes;
-    if (!value_bytes(r_.arcs.size() + 1, k, bytes) || bytes > memory_limit_)
-        return at_line(std::to_string(k) + " commodities are more than this machine's memory can hold for " +
+    bool fits = value_bytes(r_.arcs.size() + 1, k, bytes);
+    if (fits && bytes > kSmallValueBytes) {
+        if (memory_limit_ == 0) memory_limit_ = memory_limit();
+        fits = bytes <= memory_limit_;
+    }
+    if (!fits)
+        return at_line(std::to_string(k) + " commodities are more than the available memory can hold for " +
                        std::to_string(r_.arcs.size() + 1) + " arcs");
 
     if (auto g = group(tokens, r_.arc_capacities, caps_expanded_, 5, "capacity"); !g) return g;
