@@ -64,57 +64,37 @@ NET = ["p min 4 3", "n 1 6", "n 4 -6", "a 1 2 0 10 3", "a 2 4 1 8 5", "a 1 4 0 6
 # Writer: whole files worked out by hand.
 
 
+# (generation arguments, expected file after the header) for NET. Multipliers with a == b make
+# no random draw: each capacity is max(1, ceil(0.5 * up)), each cost ceil(2 * cost).
+HALF_CAPS = {"randomize_caps": True, "cap_a": 0.5, "cap_b": 0.5}
+DOUBLE_COSTS = {"randomize_costs": True, "cost_a": 2.0, "cost_b": 2.0}
+WRITTEN = {
+    "compressed groups, seed written as 0": (
+        {"num_commodities": 2, "seed": 99},
+        "p min 4 3 2 0 0 1 0 0 0\nn 1 6 3 3\nn 4 -6 -3 -3\n"
+        "a 1 2 0 10 10 3\na 2 4 1 8 8 5\na 1 4 0 6 6 9\n"),
+    "expanded capacities keep the seed": (
+        {"num_commodities": 3, "seed": 42, **HALF_CAPS},
+        "p min 4 3 3 1 0 1 0 0 42\nn 1 6 2 2 2\nn 4 -6 -2 -2 -2\n"
+        "a 1 2 0 10 5 5 5 3\na 2 4 1 8 4 4 4 5\na 1 4 0 6 3 3 3 9\n"),
+    "expanded costs keep the seed": (
+        {"num_commodities": 2, "seed": 7, **DOUBLE_COSTS},
+        "p min 4 3 2 0 1 1 0 0 7\nn 1 6 3 3\nn 4 -6 -3 -3\n"
+        "a 1 2 0 10 10 6 6\na 2 4 1 8 8 10 10\na 1 4 0 6 6 18 18\n"),
+    "both groups expanded": (
+        {"num_commodities": 2, "seed": U64_MAX, **HALF_CAPS, **DOUBLE_COSTS},
+        f"p min 4 3 2 1 1 1 0 0 {U64_MAX}\nn 1 6 3 3\nn 4 -6 -3 -3\n"
+        "a 1 2 0 10 5 5 6 6\na 2 4 1 8 4 4 10 10\na 1 4 0 6 3 3 18 18\n"),
+}
+
+
 class TestWrittenBytes:
-    def test_compressed_groups_and_seed_rule(self, tmp_path):
+    @pytest.mark.parametrize("case", list(WRITTEN))
+    def test_uniform_split_files(self, tmp_path, case):
+        args, body = WRITTEN[case]
         instance = instance_of(tmp_path, NET)
-        data = pelmora.generate_multi_commodity_data(instance, 2, 1, seed=99)
-        assert saved(tmp_path, instance, data) == HEADER + (
-            "p min 4 3 2 0 0 1 0 0 0\n"
-            "n 1 6 3 3\n"
-            "n 4 -6 -3 -3\n"
-            "a 1 2 0 10 10 3\n"
-            "a 2 4 1 8 8 5\n"
-            "a 1 4 0 6 6 9\n"
-        )
-
-    def test_expanded_capacities_keep_the_seed(self, tmp_path):
-        # cap_a == cap_b: no draw, each capacity is max(1, ceil(0.5 * up)).
-        instance = instance_of(tmp_path, NET)
-        data = pelmora.generate_multi_commodity_data(instance, 3, 1, randomize_caps=True, cap_a=0.5, cap_b=0.5, seed=42)
-        assert saved(tmp_path, instance, data) == HEADER + (
-            "p min 4 3 3 1 0 1 0 0 42\n"
-            "n 1 6 2 2 2\n"
-            "n 4 -6 -2 -2 -2\n"
-            "a 1 2 0 10 5 5 5 3\n"
-            "a 2 4 1 8 4 4 4 5\n"
-            "a 1 4 0 6 3 3 3 9\n"
-        )
-
-    def test_expanded_costs_keep_the_seed(self, tmp_path):
-        instance = instance_of(tmp_path, NET)
-        data = pelmora.generate_multi_commodity_data(instance, 2, 1, randomize_costs=True, cost_a=2.0, cost_b=2.0, seed=7)
-        assert saved(tmp_path, instance, data) == HEADER + (
-            "p min 4 3 2 0 1 1 0 0 7\n"
-            "n 1 6 3 3\n"
-            "n 4 -6 -3 -3\n"
-            "a 1 2 0 10 10 6 6\n"
-            "a 2 4 1 8 8 10 10\n"
-            "a 1 4 0 6 6 18 18\n"
-        )
-
-    def test_both_groups_expanded(self, tmp_path):
-        instance = instance_of(tmp_path, NET)
-        data = pelmora.generate_multi_commodity_data(
-            instance, 2, 1, randomize_caps=True, cap_a=0.5, cap_b=0.5, randomize_costs=True, cost_a=2.0, cost_b=2.0,
-            seed=U64_MAX)
-        assert saved(tmp_path, instance, data) == HEADER + (
-            f"p min 4 3 2 1 1 1 0 0 {U64_MAX}\n"
-            "n 1 6 3 3\n"
-            "n 4 -6 -3 -3\n"
-            "a 1 2 0 10 5 5 6 6\n"
-            "a 2 4 1 8 4 4 10 10\n"
-            "a 1 4 0 6 3 3 18 18\n"
-        )
+        data = pelmora.generate_multi_commodity_data(instance, method=1, **args)
+        assert saved(tmp_path, instance, data) == HEADER + body
 
     def test_exclusion_expands_capacities_only(self, tmp_path):
         # m = 4, K = 3, p = 0.5: commodity 0 loses arcs 0 and 2, commodity 1 arcs 1 and 3,
