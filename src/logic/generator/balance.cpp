@@ -7,15 +7,17 @@
 // as the surplus and deficit lists stay the same and no relevant value reaches 0, a pass from
 // (s, cursor) always makes the same moves, so each distinct (s, cursor) is simulated once per
 // batch, the passes only count how often each was taken, and the moves are applied in bulk at
-// the end of the batch. A batch ends before any of these can happen:
-//   - the pass could bring net s to 0 (it might end early, leaving the node cursor elsewhere);
-//   - a deficit commodity's net reaches 0 or more (the lists are rebuilt at the next pass);
-//   - a supply node's value of a surplus commodity reaches 0 (exact: every pass with source s
+// the end of the batch. The batch hands over to a plain pass when the next pass could bring net s
+// to 0 (it might end early, leaving the node cursor elsewhere), and it ends after the pass that
+// could have changed what the next pass depends on:
+//   - a deficit commodity's net reaching 0 or more (the lists are rebuilt at the next pass; the
+//     deficit nets are only brought up to date when the units moved since could have got there);
+//   - a supply node's value of a surplus commodity reaching 0 (exact: every pass with source s
 //     takes one unit from every such value);
-//   - a demand node's value of a deficit commodity reaches 0 (values close to 0 are tracked
+//   - a demand node's value of a deficit commodity reaching 0 (values close to 0 are tracked
 //     exactly, the others by a bound: a pass changes a node by at most one unit).
-// The pass that would break a batch is run the plain way. With a single surplus commodity every
-// pass still draws from [0, 1), one word each; those words are skipped in one go.
+// With a single surplus commodity every pass still draws from [0, 1), one word each; those words
+// are skipped in one go.
 #include <algorithm>
 #include <cstdint>
 #include <limits>
