@@ -4,11 +4,14 @@ The examples need matplotlib, dask.distributed and pandas (`make test` installs 
 missing one skips these tests; under CI=true it fails them, so a broken install step cannot hide.
 """
 
+import contextlib
 import importlib
 import importlib.util
+import json
 import os
 import subprocess
 import sys
+import time
 from pathlib import Path
 from types import ModuleType
 
@@ -199,3 +202,47 @@ class TestSweep:
         assert parsed.seed == 0  # uniform without randomisation writes seed 0
         assert row["closed_pairs"] == 0 and not parsed.cap_zero
         assert row["file_bytes"] == (tmp_path / row["file"]).stat().st_size
+
+
+@contextlib.contextmanager
+def running_cluster(tmp_path: Path):
+    """A scheduler and one worker in their own processes, on 127.0.0.1; yields the scheduler's address."""
+    info = tmp_path / "scheduler.json"
+    quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=tmp_path)
+    scheduler = subprocess.Popen(
+        [sys.executable, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port", "0",
+         "--no-dashboard", "--scheduler-file", str(info)], **quiet,
+    )
+    worker = None
+    try:
+        deadline = time.monotonic() + 60
+        while not info.exists() or not info.read_text().strip():
+            assert scheduler.poll() is None and time.monotonic() < deadline, "the scheduler did not start"
+            time.sleep(0.1)
+        worker = subprocess.Popen(
+            [sys.executable, "-m", "distributed.cli.dask_worker", "--scheduler-file", str(info), "--nworkers", "1",
+             "--nthreads", "1", "--no-nanny", "--host", "127.0.0.1", "--no-dashboard"], **quiet,
+        )
+        yield json.loads(info.read_text())["address"]
+    finally:
+        for proc in (worker, scheduler):
+            if proc is not None:
+                proc.terminate()
+                proc.wait(timeout=60)
+
+
+def test_sweep_on_a_running_scheduler(tmp_path, data_dir):
+    # The --scheduler road: no local cluster is started, the tasks run on the given scheduler's worker.
+    out = tmp_path / "out"
+    with running_cluster(tmp_path) as address:
+        done = run(
+            [str(EXAMPLES / "sweep.py"), str(data_dir / "glpk-sample.min"), "--out", str(out), "--scheduler", address,
+             "--methods", "2", "--k", "2", "3", "--seeds", "2"],
+            cwd=tmp_path,
+        )
+    table = pd.read_csv(out / "results.csv")
+    assert sorted(zip(table["k"], table["seed"], strict=True)) == [(2, 0), (2, 1), (3, 0), (3, 1)]
+    assert table["worker_pid"].nunique() == 1 and "4 tasks on 1 worker processes" in done.stdout
+    for row in table.itertuples():
+        parsed = pelmora.load_multi_commodity_instance(str(out / row.file))
+        assert (parsed.num_commodities, parsed.seed, parsed.method) == (row.k, row.seed, 2)
