@@ -1,6 +1,22 @@
 from typing import final
 
-__all__: list[str]
+__all__ = [
+    "load_min_instance",
+    "split_supplies_uniform",
+    "split_supplies_spread",
+    "split_supplies_beta_binomial",
+    "compute_commodity_demand_heterogeneity",
+    "generate_multi_commodity_data",
+    "save_multi_commodity_instance",
+    "load_multi_commodity_instance",
+    "get_adjacency_mapping",
+    "get_incidence_mapping",
+    "Edge",
+    "NetworkInstance",
+    "MultiCommoditySupplies",
+    "MultiCommodityData",
+    "ParsedMulticommodityInstance",
+]
 
 @final
 class Edge:

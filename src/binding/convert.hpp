@@ -373,7 +373,13 @@ inline PyObject* build_tuple(Items... items) {
 
 template <class T>
 inline PyObject* to_python(std::span<const T> values) {
-    return build_list(values.size(), [&](std::size_t i) { return to_python(values[i]); });
+    // Rows often repeat a value (a capacity or cost shared by every commodity, the even shares of a
+    // split): a run of equal values shares one int object instead of allocating one per item.
+    PyObject* last = nullptr;
+    return build_list(values.size(), [&](std::size_t i) -> PyObject* {
+        if (last && values[i] == values[i - 1]) return Py_NewRef(last);
+        return last = to_python(values[i]);
+    });
 }
 template <class T>
 inline PyObject* to_python(const std::vector<T>& values) {
