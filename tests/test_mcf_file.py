@@ -170,10 +170,11 @@ def positional(value: float) -> str:
     sign = "-" if math.copysign(1.0, value) < 0 else ""
     mantissa, _, exponent = repr(abs(value)).partition("e")
     whole, _, fraction = mantissa.partition(".")
-    digits = (whole + fraction.rstrip("0")).lstrip("0") or "0"
-    point = len(whole.lstrip("0")) + int(exponent or 0) if whole.strip("0") else int(exponent or 0) - (
-        len(fraction) - len(fraction.lstrip("0")))
-    if digits == "0":
+    written = whole + fraction
+    digits = written.lstrip("0")
+    point = len(whole) + int(exponent or 0) - (len(written) - len(digits))
+    digits = digits.rstrip("0")
+    if not digits:
         return sign + "0"
     if point <= 0:
         return sign + "0." + "0" * -point + digits

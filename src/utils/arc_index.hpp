@@ -37,7 +37,8 @@ public:
     // The two ends of the next arc, tail first.
     __attribute__((always_inline)) void add_arc(int64_t tail, int64_t head) {
         std::size_t at = ends_.size();
-        ends_.resize(at + 2);
+        ends_.push_back(0);
+        ends_.push_back(0);
         push(tail, at);
         push(head, at + 1);
     }

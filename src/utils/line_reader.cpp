@@ -200,8 +200,8 @@ bool LineReader::open(std::string_view path) {
     fd_ = fd;
     struct stat st;
     if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0) file_size_ = uint64_t(st.st_size);
-    // Room for the 8-byte ASCII probe to read whole words past the last byte.
-    buffer_.reset(new char[kBufferSize + 8]);
+    // Zeroed, with room for reading a whole word past the last byte of a line.
+    buffer_.reset(new char[kBufferSize + kLinePadding]());
     return true;
 }
 
@@ -248,6 +248,7 @@ bool LineReader::refill() {
 
 LineReader::Next LineReader::finish_long(const char* p, std::size_t len, Line& line) {
     long_.append(p, len);
+    long_.reserve(long_.size() + kLinePadding);
     carrying_long_ = false;
     long_active_ = true;
     ++line_number_;

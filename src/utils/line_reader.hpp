@@ -63,7 +63,9 @@ inline std::size_t space_length(const unsigned char* p, const unsigned char* end
 }
 
 // One line of text without its line ending. `ascii` is a promise that every byte is below 0x80,
-// which lets the tokenizer skip the multi-byte white-space checks.
+// which lets the tokenizer skip the multi-byte white-space checks. At least kLinePadding bytes
+// after the line's end may be read (they belong to the buffer, not to the line).
+inline constexpr std::size_t kLinePadding = 8;
 struct Line {
     const char* data = nullptr;
     std::size_t size = 0;
@@ -83,18 +85,38 @@ std::string_view parse_message(ParseStatus status) noexcept;
 
 // Scans a sign and the digits after it, stopping at the first byte that is not a digit, which is
 // left at `p`. `ok` means at least one digit was read and the value is in range; the caller
-// decides whether the byte at `p` may end the token.
-PELMORA_HOT ParseStatus scan_i64(const unsigned char*& p, const unsigned char* end, int64_t& out) noexcept {
+// decides whether the byte at `p` may end the token. Bytes up to `readable` may be loaded (but
+// are not taken as part of the token beyond `end`), which lets pure ASCII text be scanned eight
+// bytes at a time.
+PELMORA_HOT ParseStatus scan_i64(const unsigned char*& p, const unsigned char* end, const unsigned char* readable,
+                                 int64_t& out) noexcept {
     bool negative = false;
     if (p != end && (*p == '+' || *p == '-')) {
         negative = *p == '-';
         ++p;
     }
     const unsigned char* first = p;
-    // Up to 18 digits can never leave the range, so the common case needs no overflow checks.
-    const unsigned char* fast_end = end - p > 18 ? p + 18 : end;
     uint64_t magnitude = 0;
-    while (p != fast_end) {
+    if (readable - p >= 8) {
+        // Up to eight digits at once: the lowest byte flagged as below '0' or above '9' ends the
+        // run. (A byte below '0' borrows from the bytes after it, which the run never reaches.)
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        uint64_t flags = ((word + 0x4646464646464646ull) | (word - 0x3030303030303030ull)) & 0x8080808080808080ull;
+        std::size_t digits = flags ? std::size_t(__builtin_ctzll(flags)) / 8 : 8;
+        if (digits > std::size_t(end - p)) digits = std::size_t(end - p);
+        if (digits != 0) {
+            uint64_t v = (word - 0x3030303030303030ull) << (8 * (8 - digits));
+            v = (v * 10) + (v >> 8);
+            v = (((v & 0x000000FF000000FFull) * 0x000F424000000064ull) +
+                 (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >> 32;
+            magnitude = v;
+            p += digits;
+        }
+    }
+    // Up to 18 digits can never leave the range, so the common case needs no overflow checks.
+    const unsigned char* fast_end = end - first > 18 ? first + 18 : end;
+    while (p < fast_end) {
         unsigned d = unsigned(*p) - unsigned('0');
         if (d > 9) break;
         magnitude = magnitude * 10 + d;
@@ -140,7 +162,7 @@ inline ParseStatus parse_i64(std::string_view token, int64_t& out) noexcept {
     if (token.empty()) return ParseStatus::empty;
     auto p = reinterpret_cast<const unsigned char*>(token.data());
     auto end = p + token.size();
-    ParseStatus status = scan_i64(p, end, out);
+    ParseStatus status = scan_i64(p, end, end, out);
     return status == ParseStatus::ok && p != end ? ParseStatus::invalid_digit : status;
 }
 inline ParseStatus parse_u64(std::string_view token, uint64_t& out) noexcept {
@@ -174,7 +196,7 @@ public:
     PELMORA_HOT ParseStatus next_i64(int64_t& out) noexcept {
         if (ascii_) [[likely]] {
             if (!skip_ascii_space()) return ParseStatus::missing;
-            ParseStatus status = scan_i64(p_, end_, out);
+            ParseStatus status = scan_i64(p_, end_, end_ + kLinePadding, out);
             return status == ParseStatus::ok && !at_token_end() ? ParseStatus::invalid_digit : status;
         }
         std::string_view token;

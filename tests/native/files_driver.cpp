@@ -1,10 +1,11 @@
 // Native driver for the file routines, for sanitizer runs and quick timing without Python:
 //   files_driver min PATH        print the NetworkInstance read from PATH
 //   files_driver mcf PATH        print the ParsedMulticommodityInstance read from PATH
-//   files_driver time-min PATH   read PATH and print only the elapsed seconds
+//   files_driver time-min PATH [N]  read PATH (N times) and print only the elapsed seconds
 //   files_driver time-mcf PATH   the same for a multi-commodity file
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -27,6 +28,9 @@ int main(int argc, char** argv) {
     if (argc < 3) return 2;
     std::string mode = argv[1];
     std::string path = argv[2];
+    if (mode == "time-min" && argc > 3) {
+        for (int i = 1; i < std::atoi(argv[3]); ++i) (void)utils::parse_min(path);
+    }
     if (mode == "min" || mode == "time-min") {
         auto t0 = std::chrono::steady_clock::now();
         auto r = utils::parse_min(path);

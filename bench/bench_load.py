@@ -1,0 +1,220 @@
+#!/usr/bin/env python3
+"""load_min_instance on a NETGEN-like instance (1,000,000 arcs, 100,000 nodes by default) beside
+`cat FILE > /dev/null`, LEMON's readDimacsMin and a plain-Python reader building the same lists
+and dicts (parallel indices included); and the memory a loaded instance holds and needs at peak.
+
+    python bench/bench_load.py [--arcs N] [--nodes N] [--repeat R] [--quick] [--no-lemon]
+
+Targets (printed, never asserted): within 5x of cat, at least 3x faster than LEMON and 15x faster
+than plain Python; held memory at most 80 B/arc + 40 B/node, peak while loading at most 2x held.
+LEMON's column needs Debian's liblemon-dev and g++; the bench installs the package with apt-get
+when it can and skips the column with a message when it cannot.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+OUT = HERE / "out"
+sys.path.insert(0, str(HERE))
+from gen_instance import write_instance  # noqa: E402
+
+import pelmora  # noqa: E402
+
+LEMON_SOURCE = r"""
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <lemon/dimacs.h>
+#include <lemon/smart_graph.h>
+int main(int argc, char** argv) {
+    std::ifstream in(argv[1]);
+    lemon::SmartDigraph g;
+    lemon::SmartDigraph::ArcMap<long long> lower(g), capacity(g), cost(g);
+    lemon::SmartDigraph::NodeMap<long long> supply(g);
+    auto t0 = std::chrono::steady_clock::now();
+    lemon::readDimacsMin(in, g, lower, capacity, cost, supply);
+    auto t1 = std::chrono::steady_clock::now();
+    std::printf("%.6f %d %d\n", std::chrono::duration<double>(t1 - t0).count(), lemon::countNodes(g), lemon::countArcs(g));
+}
+"""
+
+
+def best_of(fn, repeat: int) -> float:
+    times = []
+    for _ in range(repeat):
+        gc.collect()
+        t0 = time.perf_counter()
+        result = fn()
+        times.append(time.perf_counter() - t0)
+        del result
+    return min(times)
+
+
+def python_reader(path: str) -> dict:
+    """A plain reader of the same file, building what a NetworkInstance offers."""
+    num_nodes = num_arcs = 0
+    nodes, seen, supplies = [], set(), {}
+    edges, arcs, capacities, weights = [], [], [], []
+    counter, arc_indices = {}, {}
+    with open(path, encoding="utf-8", buffering=8192) as f:
+        for line in f:
+            t = line.split()
+            if not t or t[0][0] == "c" or len(t[0]) != 1:
+                continue
+            kind = t[0]
+            if kind == "a":
+                tail, head, low, up, cost = int(t[1]), int(t[2]), int(t[3]), int(t[4]), int(t[5])
+                key = (tail, head)
+                index = counter.get(key, -1) + 1
+                counter[key] = index
+                position = len(edges)
+                edges.append((tail, head, low, up, cost, index))
+                if tail not in seen:
+                    seen.add(tail)
+                    nodes.append(tail)
+                if head not in seen:
+                    seen.add(head)
+                    nodes.append(head)
+                arcs.append((tail, head, index))
+                capacities.append(up)
+                weights.append(cost)
+                positions = arc_indices.get(key)
+                if positions is None:
+                    arc_indices[key] = [position]
+                else:
+                    positions.append(position)
+            elif kind == "n":
+                node, supply = int(t[1]), int(t[2])
+                supplies[node] = supply
+                if node not in seen:
+                    seen.add(node)
+                    nodes.append(node)
+            elif kind == "p":
+                num_nodes, num_arcs = int(t[2]), int(t[3])
+    return {
+        "num_nodes": num_nodes, "num_arcs": num_arcs, "nodes": nodes, "edges": edges,
+        "supplies": dict(sorted(supplies.items())), "arcs": arcs, "capacities": capacities, "weights": weights,
+        "arc_indices": dict(sorted(arc_indices.items())),
+        "num_parallel_arc_pairs": sum(1 for p in arc_indices.values() if len(p) > 1),
+    }
+
+
+def time_command(argv, repeat: int) -> float:
+    def run():
+        subprocess.run(argv, stdout=subprocess.DEVNULL, check=True)
+    return best_of(run, repeat)
+
+
+def lemon_binary() -> Path | None:
+    binary = OUT / "lemon_read"
+    if binary.exists():
+        return binary
+    if not Path("/usr/include/lemon/dimacs.h").exists():
+        if shutil.which("apt-get") is None:
+            print("LEMON: skipped, no liblemon-dev and no apt-get to install it")
+            return None
+        print("LEMON: installing liblemon-dev ...", flush=True)
+        quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+        installed = subprocess.run(["apt-get", "install", "-y", "liblemon-dev"], env=env, **quiet).returncode == 0
+        if not installed:
+            subprocess.run(["apt-get", "update"], env=env, **quiet)
+            installed = subprocess.run(["apt-get", "install", "-y", "liblemon-dev"], env=env, **quiet).returncode == 0
+        if not installed:
+            print("LEMON: skipped, apt-get could not install liblemon-dev")
+            return None
+    source = OUT / "lemon_read.cpp"
+    source.write_text(LEMON_SOURCE)
+    build = subprocess.run(["g++", "-O2", "-o", str(binary), str(source), "-lemon"], capture_output=True, text=True)
+    if build.returncode != 0:
+        build = subprocess.run(["g++", "-O2", "-o", str(binary), str(source)], capture_output=True, text=True)
+    if build.returncode != 0:
+        print("LEMON: skipped, the reader program does not build:", build.stderr.strip().splitlines()[-1:])
+        return None
+    return binary
+
+
+def time_lemon(binary: Path, path: Path, repeat: int) -> float:
+    return min(float(subprocess.run([str(binary), str(path)], capture_output=True, text=True, check=True).stdout.split()[0])
+               for _ in range(repeat))
+
+
+MEMORY_PROBE = r"""
+import gc, json, os, resource, sys
+import pelmora
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+gc.collect()
+before = rss()
+peak_before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+instance = pelmora.load_min_instance(sys.argv[1])
+gc.collect()
+held = rss() - before
+peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024 - max(before, peak_before)
+print(json.dumps({"held": held, "peak": max(peak, held), "arcs": len(instance.edges), "nodes": len(instance.nodes)}))
+"""
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--arcs", type=int, default=1_000_000)
+    parser.add_argument("--nodes", type=int, default=100_000)
+    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--quick", action="store_true", help="20,000 arcs, 2,000 nodes, 2 repeats")
+    parser.add_argument("--no-lemon", action="store_true")
+    args = parser.parse_args()
+    if args.quick:
+        args.arcs, args.nodes, args.repeat = 20_000, 2_000, 2
+
+    OUT.mkdir(exist_ok=True)
+    path = OUT / f"net-{args.nodes}n-{args.arcs}a.min"
+    if not path.exists():
+        print(f"generating {path.name} ...", flush=True)
+        write_instance(str(path), args.nodes, args.arcs, seed=1)
+    size = path.stat().st_size
+    path.read_bytes()  # warm the page cache
+    print(f"instance {path.name}: {size / 1e6:.1f} MB, best of {args.repeat}")
+
+    t_cat = time_command(["cat", str(path)], args.repeat)
+    t_load = best_of(lambda: pelmora.load_min_instance(str(path)), args.repeat)
+    t_python = best_of(lambda: python_reader(str(path)), max(1, args.repeat // 2))
+    instance, model = pelmora.load_min_instance(str(path)), python_reader(str(path))
+    same = (instance.nodes == model["nodes"] and instance.arcs == model["arcs"]
+            and instance.supplies == model["supplies"] and instance.num_parallel_arc_pairs == model["num_parallel_arc_pairs"])
+    del instance, model
+
+    rows = [("cat file > /dev/null", t_cat, None), ("load_min_instance", t_load, None)]
+    binary = None if args.no_lemon else lemon_binary()
+    t_lemon = time_lemon(binary, path, args.repeat) if binary else None
+    if t_lemon is not None:
+        rows.append(("LEMON readDimacsMin", t_lemon, None))
+    rows.append(("plain Python reader", t_python, None))
+    for name, t, _ in rows:
+        print(f"  {name:<24} {t * 1000:9.1f} ms")
+    print(f"  same content as the Python reader: {same}")
+    print(f"load / cat      = {t_load / t_cat:5.2f}x   (target <= 5)")
+    if t_lemon is not None:
+        print(f"LEMON / load    = {t_lemon / t_load:5.2f}x   (target >= 3)")
+    print(f"Python / load   = {t_python / t_load:5.2f}x   (target >= 15)")
+
+    probe = subprocess.run([sys.executable, "-c", MEMORY_PROBE, str(path)], capture_output=True, text=True, check=True)
+    mem = json.loads(probe.stdout)
+    bound = 80 * mem["arcs"] + 40 * mem["nodes"]
+    print(f"held {mem['held'] / 1e6:.1f} MB = {mem['held'] / mem['arcs']:.1f} B/arc "
+          f"(bound 80 B/arc + 40 B/node = {bound / 1e6:.1f} MB, ratio {mem['held'] / bound:.2f})")
+    print(f"peak while loading {mem['peak'] / 1e6:.1f} MB = {mem['peak'] / mem['held']:.2f}x held (target <= 2)")
+
+
+if __name__ == "__main__":
+    main()
