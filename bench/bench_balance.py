@@ -7,12 +7,13 @@ the passes and node visits the unit-by-unit algorithm makes on the same partitio
 native helper that runs it), visits per second of pelmora, and the unit-by-unit time.
 Target: under 2 s per split.
 
-    python bench/bench_balance.py [--quick] [--seeds N] [--no-reference]
+    python bench/bench_balance.py [--quick] [--seeds N] [--no-reference] [--json PATH]
 """
 
 from __future__ import annotations
 
 import argparse
+import json
 import os
 import random
 import shutil
@@ -55,12 +56,14 @@ def main() -> None:
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--seeds", type=int, default=2)
     parser.add_argument("--no-reference", action="store_true", help="skip the unit-by-unit run")
+    parser.add_argument("--json", metavar="PATH", help="also write the figures as JSON")
     args = parser.parse_args()
     nodes, k, c = 60, 10, 3.0
     scale = 10**6 if args.quick else 10**9
     seeds = range(1, 2 if args.quick else args.seeds + 1)
     repeat = 1 if args.quick else 3
 
+    report = {"nodes": nodes, "k": k, "scale": scale, "runs": []}
     with tempfile.TemporaryDirectory() as tmp:
         helper = build_helper(Path(tmp))
         print(f"{nodes} nodes, totals around +-{scale:.0e}, K = {k}")
@@ -84,6 +87,10 @@ def main() -> None:
                 speedup = f"{ref / t:8.0f}x" if ref else f"{'-':>9}"
                 print(f"{method:14} {seed:4d} {t:10.3f} {int(facts['passes']):12d} {visits:14d} {rate} "
                       f"{ref:15.2f} {speedup}")
+                report["runs"].append({"split": method, "seed": seed, "s": t, "passes": int(facts["passes"]),
+                                       "visits": visits, "unit_by_unit_s": ref})
+    if args.json:
+        Path(args.json).write_text(json.dumps(report))
 
 
 if __name__ == "__main__":

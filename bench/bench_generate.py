@@ -2,14 +2,16 @@
 both randomisations, 10% of the arcs closed per commodity), beside NumPy doing the same
 arithmetic: draw the 2*m*K uniforms with its default generator, scale them into each arc's
 bounds, round up, clamp, close arcs by stride and restore arcs that lost every commodity.
-Target: pelmora at most 1.5x NumPy's time, in the same run.
+Target: pelmora at most 1.5x NumPy's time, in the same run. Also timed: NumPy's bare draws of the
+2*m*K uniforms alone (no arithmetic), the floor any implementation of the draws pays.
 
-    python bench/bench_generate.py [--arcs N] [--nodes N] [--k K] [--quick]
+    python bench/bench_generate.py [--arcs N] [--nodes N] [--k K] [--quick] [--json PATH]
 """
 
 from __future__ import annotations
 
 import argparse
+import json
 import math
 import sys
 from pathlib import Path
@@ -57,6 +59,7 @@ def main() -> None:
     parser.add_argument("--nodes", type=int, default=100_000)
     parser.add_argument("--k", type=int, default=10)
     parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--json", metavar="PATH", help="also write the figures as JSON")
     args = parser.parse_args()
     if args.quick:
         args.arcs, args.nodes = 20_000, 2_000
@@ -75,13 +78,20 @@ def main() -> None:
     t_numpy = best_of(lambda: numpy_generate(cost, up, k, seed, p), repeat)
     print(f"{m} arcs, {len(instance.nodes)} nodes, K = {k}, both randomisations, {p:.0%} closed per commodity")
     print(f"NumPy, same arithmetic:          {t_numpy:8.4f} s")
+    t_bare = best_of(lambda: np.random.default_rng(seed).random((2, m, k)), repeat)
+    print(f"NumPy, bare draws of 2*m*K:      {t_bare:8.4f} s")
+    report = {"arcs": m, "nodes": len(instance.nodes), "k": k, "numpy_s": t_numpy, "numpy_bare_s": t_bare, "runs": []}
     for method, name in ((1, "uniform"), (0, "spread"), (2, "beta-binomial")):
         t = best_of(lambda: pelmora.generate_multi_commodity_data(
             instance, k, method, randomize_caps=True, randomize_costs=True, cap_zero=True, cap_zero_param=p,
             seed=seed), repeat)
         print(f"pelmora, {name + ' split':22}  {t:8.4f} s  {t / t_numpy:5.2f}x NumPy")
+        report["runs"].append({"variant": f"{name} split", "s": t})
     t = best_of(lambda: pelmora.generate_multi_commodity_data(instance, k, 1), repeat)
     print(f"pelmora, no randomisation:       {t:8.4f} s  {t / t_numpy:5.2f}x NumPy")
+    report["runs"].append({"variant": "no randomisation", "s": t})
+    if args.json:
+        Path(args.json).write_text(json.dumps(report))
 
 
 if __name__ == "__main__":

@@ -1,12 +1,13 @@
 """Generator throughput: builds bench/rng_bench.cpp with src/random and prints GB/s of output.
 
-    python bench/bench_rng.py [--quick] [--megabytes N]
+    python bench/bench_rng.py [--quick] [--megabytes N] [--json PATH]
 
 Compiled the way CMake compiles the library (-O2 -ffp-contract=off, no fast-math), so the
 numbers are those of the code the module runs. Nothing is asserted: compare runs by eye.
 """
 
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -21,6 +22,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="64 MiB per measurement instead of 512")
     parser.add_argument("--megabytes", type=int, default=None)
+    parser.add_argument("--json", metavar="PATH", help="also write the rates (GB/s by line) as JSON")
     args = parser.parse_args()
     megabytes = args.megabytes or (64 if args.quick else 512)
 
@@ -34,7 +36,11 @@ def main():
                         *map(str, sources), "-o", str(exe)], check=True)
         print(f"random streams, {megabytes} MiB per line, one core")
         sys.stdout.flush()
-        subprocess.run([str(exe), str(megabytes)], check=True)
+        out = subprocess.run([str(exe), str(megabytes)], check=True, capture_output=True, text=True).stdout
+        print(out, end="")
+        if args.json:
+            rates = {line[:22].strip(): float(line[22:].split()[0]) for line in out.splitlines() if "GB/s" in line}
+            Path(args.json).write_text(json.dumps({"megabytes": megabytes, "gb_per_s": rates}))
 
 
 if __name__ == "__main__":

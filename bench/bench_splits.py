@@ -5,12 +5,13 @@ Target: pelmora at least 30x faster for each split.
 The last column is what CPython alone needs to build a dict equal to the result from ready-made
 rows ({node: list(row)}): every call pays about that much for its result, whatever the split costs.
 
-    python bench/bench_splits.py [--nodes N] [--k K] [--quick]
+    python bench/bench_splits.py [--nodes N] [--k K] [--quick] [--json PATH]
 """
 
 from __future__ import annotations
 
 import argparse
+import json
 import random
 import sys
 from pathlib import Path
@@ -129,6 +130,7 @@ def main() -> None:
     parser.add_argument("--nodes", type=int, default=100_000)
     parser.add_argument("--k", type=int, default=10)
     parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--json", metavar="PATH", help="also write the figures as JSON")
     args = parser.parse_args()
     if args.quick:
         args.nodes = 5_000
@@ -143,6 +145,7 @@ def main() -> None:
     ]
     print(f"{args.nodes} nodes, K = {k}")
     print(f"{'split':14} {'pelmora s':>10} {'plain Python s':>15} {'speed-up':>9} {'result dict alone s':>20}")
+    report = {"nodes": args.nodes, "k": k, "splits": []}
     for name, ours, plain in rows:
         t_ours = best_of(ours, repeat)
         t_plain = best_of(plain, 1)
@@ -150,6 +153,9 @@ def main() -> None:
         keys, values = list(result), [list(v) for v in result.values()]
         t_dict = best_of(lambda: {node: list(row) for node, row in zip(keys, values)}, repeat)
         print(f"{name:14} {t_ours:10.4f} {t_plain:15.3f} {t_plain / t_ours:8.0f}x {t_dict:20.4f}")
+        report["splits"].append({"split": name, "s": t_ours, "python_s": t_plain, "result_dict_s": t_dict})
+    if args.json:
+        Path(args.json).write_text(json.dumps(report))
 
 
 if __name__ == "__main__":

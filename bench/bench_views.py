@@ -1,13 +1,14 @@
 """Attribute reads of the records beside CPython building the same objects from ready-made data,
 and the memory a loaded instance and a generated data set hold.
 
-    python bench/bench_views.py [--arcs N] [--nodes N] [--quick]
+    python bench/bench_views.py [--arcs N] [--nodes N] [--quick] [--json PATH]
 """
 
 from __future__ import annotations
 
 import argparse
 import gc
+import json
 import os
 import sys
 import time
@@ -51,6 +52,7 @@ def main() -> None:
     parser.add_argument("--nodes", type=int, default=100_000)
     parser.add_argument("--k", type=int, default=10)
     parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--json", metavar="PATH", help="also write the figures as JSON")
     args = parser.parse_args()
     if args.quick:
         args.arcs, args.nodes = 20_000, 2_000
@@ -63,6 +65,7 @@ def main() -> None:
 
     instance, held = held_by(lambda: pelmora.load_min_instance(str(path)))
     m, n = len(instance.edges), len(instance.nodes)
+    report = {"arcs": m, "nodes": n, "k": args.k, "instance_held_bytes": held}
     print(f"instance: {m} arcs, {n} nodes; held {held / 1e6:.1f} MB = "
           f"{held / m:.1f} B/arc (bound 80 B/arc + 40 B/node = {(80 * m + 40 * n) / 1e6:.1f} MB)")
 
@@ -84,6 +87,7 @@ def main() -> None:
     data, held = held_by(lambda: pelmora.generate_multi_commodity_data(
         instance, args.k, 1, randomize_caps=True, randomize_costs=True, cap_zero=True, cap_zero_param=0.1))
     pairs = m * args.k
+    report["data_held_bytes"] = held
     print(f"data set: K={args.k}; held {held / 1e6:.1f} MB = {held / pairs:.1f} B per (arc, commodity) "
           f"(bound 20 B/pair + 64 B/arc = {(20 * pairs + 64 * m) / 1e6:.1f} MB)")
     keys = list(data.commodity_capacities)
@@ -95,6 +99,9 @@ def main() -> None:
     print(f"{'read':28} {'pelmora s':>10}  {'CPython peer':34} {'peer s':>8} {'ratio':>6}")
     for name, ours, peer, theirs in rows:
         print(f"{name:28} {ours:10.4f}  {peer:34} {theirs:8.4f} {ours / theirs:6.2f}x")
+    if args.json:
+        report["reads"] = [{"read": name, "s": ours, "peer": peer, "peer_s": theirs} for name, ours, peer, theirs in rows]
+        Path(args.json).write_text(json.dumps(report))
 
 
 if __name__ == "__main__":
