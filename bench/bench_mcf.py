@@ -13,31 +13,18 @@ the writer at least 15x faster than plain Python; the reader within 5x of wc -l.
 from __future__ import annotations
 
 import argparse
-import gc
 import hashlib
 import math
-import subprocess
 import sys
-import time
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 OUT = HERE / "out"
 sys.path.insert(0, str(HERE))
+from bench_load import best_of, time_command  # noqa: E402
 from gen_instance import write_instance  # noqa: E402
 
 import pelmora  # noqa: E402
-
-
-def best_of(fn, repeat: int) -> float:
-    times = []
-    for _ in range(repeat):
-        gc.collect()
-        t0 = time.perf_counter()
-        result = fn()
-        times.append(time.perf_counter() - t0)
-        del result
-    return min(times)
 
 
 def float_text(value: float) -> str:
@@ -79,10 +66,6 @@ def python_writer(path: str, net: dict, data: dict) -> None:
             caps = caps_by_arc[a] if caps_expanded else caps_by_arc[a][:1]
             costs = costs_by_arc[a] if costs_expanded else costs_by_arc[a][:1]
             write(f"a {tail} {head} {low} {up} {' '.join(map(str, caps))} {' '.join(map(str, costs))}\n")
-
-
-def time_command(argv, repeat: int) -> float:
-    return best_of(lambda: subprocess.run(argv, stdout=subprocess.DEVNULL, check=True), repeat)
 
 
 def digest(path: Path) -> str:

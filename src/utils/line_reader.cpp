@@ -25,6 +25,18 @@ std::string os_error_text(int errnum) {
     return out;
 }
 
+bool all_ascii(const unsigned char* s, std::size_t n) noexcept {
+    uint64_t high = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, s + i, 8);
+        high |= word;
+    }
+    for (; i < n; ++i) high |= s[i];
+    return (high & 0x8080808080808080ull) == 0;
+}
+
 bool valid_utf8(const unsigned char* s, std::size_t n) noexcept {
     std::size_t i = 0;
     while (i < n) {
@@ -233,27 +245,23 @@ bool LineReader::refill() {
     if (got == 0) at_eof_ = true;
     end_ += std::size_t(got);
 
-    uint64_t high = 0;
-    const char* b = buffer_.get();
-    std::size_t i = 0;
-    for (; i + 8 <= end_; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, b + i, 8);
-        high |= word;
-    }
-    for (; i < end_; ++i) high |= static_cast<unsigned char>(b[i]);
-    buffer_ascii_ = (high & 0x8080808080808080ull) == 0;
+    buffer_ascii_ = all_ascii(reinterpret_cast<const unsigned char*>(buffer_.get()), end_);
     return true;
 }
 
 LineReader::Next LineReader::finish_long(const char* p, std::size_t len, Line& line) {
     long_.append(p, len);
-    long_.reserve(long_.size() + kLinePadding);
+    // Initialised room past the line's end, which the tokenizer may read.
+    std::size_t size = long_.size();
+    long_.resize(size + kLinePadding);
+    long_.resize(size);
     carrying_long_ = false;
     long_active_ = true;
     ++line_number_;
-    line = {long_.data(), long_.size(), false};
-    if (!valid_utf8(reinterpret_cast<const unsigned char*>(long_.data()), long_.size())) return fail_utf8();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(long_.data());
+    const bool ascii = all_ascii(bytes, long_.size());
+    line = {long_.data(), long_.size(), ascii};
+    if (!ascii && !valid_utf8(bytes, long_.size())) return fail_utf8();
     return Next::line;
 }
 

@@ -9,6 +9,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/outcome.hpp"
 
 namespace pelmora::utils {
@@ -19,6 +23,8 @@ std::string os_error_text(int errnum);
 inline constexpr std::string_view kNulInPath = "file name contained an unexpected NUL byte";
 inline constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
 
+// Whether every byte of bytes[0, n) is below 0x80.
+bool all_ascii(const unsigned char* bytes, std::size_t n) noexcept;
 // Whether bytes[0, n) is well-formed UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
 bool valid_utf8(const unsigned char* bytes, std::size_t n) noexcept;
 
@@ -65,7 +71,7 @@ inline std::size_t space_length(const unsigned char* p, const unsigned char* end
 // One line of text without its line ending. `ascii` is a promise that every byte is below 0x80,
 // which lets the tokenizer skip the multi-byte white-space checks. At least kLinePadding bytes
 // after the line's end may be read (they belong to the buffer, not to the line).
-inline constexpr std::size_t kLinePadding = 8;
+inline constexpr std::size_t kLinePadding = 64;
 struct Line {
     const char* data = nullptr;
     std::size_t size = 0;
@@ -85,38 +91,18 @@ std::string_view parse_message(ParseStatus status) noexcept;
 
 // Scans a sign and the digits after it, stopping at the first byte that is not a digit, which is
 // left at `p`. `ok` means at least one digit was read and the value is in range; the caller
-// decides whether the byte at `p` may end the token. Bytes up to `readable` may be loaded (but
-// are not taken as part of the token beyond `end`), which lets pure ASCII text be scanned eight
-// bytes at a time.
-PELMORA_HOT ParseStatus scan_i64(const unsigned char*& p, const unsigned char* end, const unsigned char* readable,
-                                 int64_t& out) noexcept {
+// decides whether the byte at `p` may end the token.
+inline ParseStatus scan_i64(const unsigned char*& p, const unsigned char* end, int64_t& out) noexcept {
     bool negative = false;
     if (p != end && (*p == '+' || *p == '-')) {
         negative = *p == '-';
         ++p;
     }
     const unsigned char* first = p;
-    uint64_t magnitude = 0;
-    if (readable - p >= 8) {
-        // Up to eight digits at once: the lowest byte flagged as below '0' or above '9' ends the
-        // run. (A byte below '0' borrows from the bytes after it, which the run never reaches.)
-        uint64_t word;
-        std::memcpy(&word, p, 8);
-        uint64_t flags = ((word + 0x4646464646464646ull) | (word - 0x3030303030303030ull)) & 0x8080808080808080ull;
-        std::size_t digits = flags ? std::size_t(__builtin_ctzll(flags)) / 8 : 8;
-        if (digits > std::size_t(end - p)) digits = std::size_t(end - p);
-        if (digits != 0) {
-            uint64_t v = (word - 0x3030303030303030ull) << (8 * (8 - digits));
-            v = (v * 10) + (v >> 8);
-            v = (((v & 0x000000FF000000FFull) * 0x000F424000000064ull) +
-                 (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >> 32;
-            magnitude = v;
-            p += digits;
-        }
-    }
     // Up to 18 digits can never leave the range, so the common case needs no overflow checks.
-    const unsigned char* fast_end = end - first > 18 ? first + 18 : end;
-    while (p < fast_end) {
+    const unsigned char* fast_end = end - p > 18 ? p + 18 : end;
+    uint64_t magnitude = 0;
+    while (p != fast_end) {
         unsigned d = unsigned(*p) - unsigned('0');
         if (d > 9) break;
         magnitude = magnitude * 10 + d;
@@ -124,7 +110,7 @@ PELMORA_HOT ParseStatus scan_i64(const unsigned char*& p, const unsigned char* e
     }
     if (p == first) return ParseStatus::invalid_digit;
     int64_t value = negative ? -int64_t(magnitude) : int64_t(magnitude);
-    if (p == fast_end && p != end && unsigned(*p) - unsigned('0') <= 9) [[unlikely]] {
+    if (p == fast_end && p != end && unsigned(*p) - unsigned('0') <= 9) {
         for (; p != end; ++p) {
             unsigned d = unsigned(*p) - unsigned('0');
             if (d > 9) break;
@@ -162,7 +148,7 @@ inline ParseStatus parse_i64(std::string_view token, int64_t& out) noexcept {
     if (token.empty()) return ParseStatus::empty;
     auto p = reinterpret_cast<const unsigned char*>(token.data());
     auto end = p + token.size();
-    ParseStatus status = scan_i64(p, end, end, out);
+    ParseStatus status = scan_i64(p, end, out);
     return status == ParseStatus::ok && p != end ? ParseStatus::invalid_digit : status;
 }
 inline ParseStatus parse_u64(std::string_view token, uint64_t& out) noexcept {
@@ -173,20 +159,92 @@ inline ParseStatus parse_u64(std::string_view token, uint64_t& out) noexcept {
     return status == ParseStatus::ok && p != end ? ParseStatus::invalid_digit : status;
 }
 
+namespace detail {
+
+// Bit i set when byte p[i] is ASCII white space; 64 bytes from p must be readable.
+PELMORA_HOT uint64_t ascii_space_bits(const unsigned char* p) noexcept {
+#if defined(__SSE2__)
+    uint64_t bits = 0;
+    for (int k = 0; k < 4; ++k) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        __m128i space = _mm_cmpeq_epi8(x, _mm_set1_epi8(' '));
+        __m128i below = _mm_sub_epi8(x, _mm_set1_epi8(9));  // tab .. carriage return -> 0 .. 4
+        __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(below, _mm_set1_epi8(4)), below);
+        bits |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_or_si128(space, control)))) << (16 * k);
+    }
+    return bits;
+#else
+    uint64_t bits = 0;
+    for (int i = 0; i < 64; ++i) bits |= uint64_t(kAsciiSpace.is_space[p[i]]) << i;
+    return bits;
+#endif
+}
+
+}  // namespace detail
+
+// A whole token as a signed integer, where 8 bytes from its start may be read: tokens of up to
+// eight digits (after an optional sign) are checked and converted eight bytes at a time, anything
+// else goes through parse_i64 with its exact messages.
+PELMORA_HOT ParseStatus parse_i64_padded(std::string_view token, int64_t& out) noexcept {
+    auto p = reinterpret_cast<const unsigned char*>(token.data());
+    std::size_t n = token.size();
+    bool negative = false;
+    if (n > 1 && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
+        --n;
+    }
+    if (n != 0 && n <= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        // Bytes below '0' or above '9' get their top bit; carries and borrows only move towards
+        // the bytes after the token, which the mask drops.
+        uint64_t flags = ((word + 0x4646464646464646ull) | (word - 0x3030303030303030ull)) & 0x8080808080808080ull;
+        uint64_t mask = n == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * n)) - 1;
+        if ((flags & mask) == 0) {
+            uint64_t v = (word - 0x3030303030303030ull) << (8 * (8 - n));
+            v = (v * 10) + (v >> 8);
+            v = (((v & 0x000000FF000000FFull) * 0x000F424000000064ull) +
+                 (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >> 32;
+            out = negative ? -int64_t(v) : int64_t(v);
+            return ParseStatus::ok;
+        }
+    }
+    return parse_i64(token, out);
+}
+
 // Walks the tokens of one line: white-space runs separate them, leading and trailing white space
-// yields none. Pure ASCII lines take a fused path that parses numbers straight from the line.
+// yields none. Pure ASCII lines are classified 64 bytes at a time into a white-space bitmap, so
+// finding a token costs a few bit operations and the tokens of a line parse independently.
 class Tokens {
 public:
     explicit Tokens(const Line& line) noexcept
-        : p_(reinterpret_cast<const unsigned char*>(line.data)), end_(p_ + line.size), ascii_(line.ascii) {}
+        : p_(reinterpret_cast<const unsigned char*>(line.data)), end_(p_ + line.size), ascii_(line.ascii) {
+        if (ascii_) {
+            base_ = end_;  // an empty line has no window
+            if (p_ != end_) load_window(p_, 1);
+        }
+    }
 
     // The next token, or false when the line has no more.
     PELMORA_HOT bool next(std::string_view& token) noexcept {
         if (ascii_) [[likely]] {
-            if (!skip_ascii_space()) return false;
-            const unsigned char* start = p_;
-            while (p_ != end_ && !detail::kAsciiSpace.is_space[*p_]) ++p_;
-            token = {reinterpret_cast<const char*>(start), std::size_t(p_ - start)};
+            while (starts_ == 0) {
+                if (end_ - base_ <= 64) return false;
+                load_window(base_ + 64, space_ >> 63);
+            }
+            unsigned i = unsigned(__builtin_ctzll(starts_));
+            starts_ &= starts_ - 1;
+            const unsigned char* start = base_ + i;
+            uint64_t rest = space_ >> i;
+            const unsigned char* from = start;
+            while (rest == 0) {  // the token runs into the next window (which exists: bits past the end are set)
+                load_window(base_ + 64, 0);
+                rest = space_;
+                from = base_;
+            }
+            const unsigned char* stop = from + __builtin_ctzll(rest);
+            token = {reinterpret_cast<const char*>(start), std::size_t(stop - start)};
             return true;
         }
         return next_unicode(token);
@@ -194,14 +252,9 @@ public:
 
     // The next token as an integer; ParseStatus::missing when the line has no more tokens.
     PELMORA_HOT ParseStatus next_i64(int64_t& out) noexcept {
-        if (ascii_) [[likely]] {
-            if (!skip_ascii_space()) return ParseStatus::missing;
-            ParseStatus status = scan_i64(p_, end_, end_ + kLinePadding, out);
-            return status == ParseStatus::ok && !at_token_end() ? ParseStatus::invalid_digit : status;
-        }
         std::string_view token;
-        if (!next_unicode(token)) return ParseStatus::missing;
-        return parse_i64(token, out);
+        if (!next(token)) return ParseStatus::missing;
+        return ascii_ ? parse_i64_padded(token, out) : parse_i64(token, out);
     }
     ParseStatus next_u64(uint64_t& out) noexcept {
         std::string_view token;
@@ -210,11 +263,16 @@ public:
     }
 
 private:
-    PELMORA_HOT bool skip_ascii_space() noexcept {
-        while (p_ != end_ && detail::kAsciiSpace.is_space[*p_]) ++p_;
-        return p_ != end_;
+    // Makes the 64 bytes from `base` the current window; `space_before` tells whether the byte
+    // before it is white space (or the line's start), so that a token running across the
+    // boundary does not start again.
+    PELMORA_HOT void load_window(const unsigned char* base, uint64_t space_before) noexcept {
+        base_ = base;
+        space_ = detail::ascii_space_bits(base);
+        std::size_t left = std::size_t(end_ - base);
+        if (left < 64) space_ |= ~uint64_t(0) << left;  // past the end counts as white space
+        starts_ = ~space_ & ((space_ << 1) | space_before);
     }
-    bool at_token_end() const noexcept { return p_ == end_ || detail::kAsciiSpace.is_space[*p_]; }
 
     bool next_unicode(std::string_view& token) noexcept {
         std::size_t w;
@@ -226,9 +284,12 @@ private:
         return true;
     }
 
-    const unsigned char* p_;
+    const unsigned char* p_;  // Unicode path: the scan position
     const unsigned char* end_;
     bool ascii_;
+    const unsigned char* base_ = nullptr;  // ASCII path: the current 64-byte window
+    uint64_t space_ = 0;
+    uint64_t starts_ = 0;  // token starts in the window not handed out yet
 };
 
 // A 64-bit float: optional sign, then decimal digits with an optional fraction and exponent (at
