@@ -363,6 +363,15 @@ class TestLinesAndTokens:
         # ... and a leading one makes the first token longer than one byte: the line is ignored
         assert load(write_text(tmp_path, f"{char}a 1 2 0 4 5\n")).edges == []
 
+    @pytest.mark.parametrize("shift", range(66))
+    def test_tokens_at_every_offset_and_across_64_byte_blocks(self, tmp_path, shift):
+        zeros = "0" * 70
+        line = f"a{' ' * (shift + 1)}1 {zeros}2 -{zeros}3\t+00000004 {' ' * shift}123456789"
+        for text in [line + "\n", line + " x\n" if shift % 2 else line]:
+            edge = load(write_text(tmp_path, text)).edges[0]
+            assert (edge.tail, edge.head, edge.low, edge.up, edge.cost) == (1, 2, -3, 4, 123456789)
+        assert load_error(write_text(tmp_path, f"a{' ' * (shift + 1)}1 2 3 4 {zeros}5x\n")) == INVALID
+
     def test_lines_longer_than_the_buffer(self, tmp_path):
         pad = " " * 20000
         long_comment = "c" + "x" * 100000
