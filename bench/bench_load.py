@@ -3,7 +3,7 @@
 `cat FILE > /dev/null`, LEMON's readDimacsMin and a plain-Python reader building the same lists
 and dicts (parallel indices included); and the memory a loaded instance holds and needs at peak.
 
-    python bench/bench_load.py [--arcs N] [--nodes N] [--repeat R] [--quick] [--no-lemon]
+    python bench/bench_load.py [--arcs N] [--nodes N] [--repeat R] [--quick] [--no-lemon] [--json FILE]
 
 Targets (printed, never asserted): within 5x of cat, at least 3x faster than LEMON and 15x faster
 than plain Python; held memory at most 80 B/arc + 40 B/node, peak while loading at most 2x held.
@@ -175,6 +175,7 @@ def main() -> None:
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--quick", action="store_true", help="20,000 arcs, 2,000 nodes, 2 repeats")
     parser.add_argument("--no-lemon", action="store_true")
+    parser.add_argument("--json", type=Path, help="also write the figures to this file")
     args = parser.parse_args()
     if args.quick:
         args.arcs, args.nodes, args.repeat = 20_000, 2_000, 2
@@ -220,6 +221,12 @@ def main() -> None:
     print(f"held {mem['held'] / 1e6:.1f} MB = {mem['held'] / mem['arcs']:.1f} B/arc "
           f"(bound 80 B/arc + 40 B/node = {bound / 1e6:.1f} MB, ratio {mem['held'] / bound:.2f})")
     print(f"peak while loading {mem['peak'] / 1e6:.1f} MB = {mem['peak'] / mem['held']:.2f}x held (target <= 2)")
+    if args.json:
+        args.json.write_text(json.dumps({
+            "arcs": mem["arcs"], "nodes": mem["nodes"], "file_bytes": size, "repeat": args.repeat, "same": same,
+            "cat_s": t_cat, "load_s": t_load, "lemon_s": t_lemon, "python_s": t_python,
+            "held": mem["held"], "peak": mem["peak"],
+        }, indent=1))
 
 
 if __name__ == "__main__":
