@@ -1,5 +1,4 @@
 // The multi-commodity file writer (export_to_dimacs).
-#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -23,6 +22,46 @@ using models::NetworkInstance;
 
 // Longest decimal text of a 64-bit integer, sign included.
 constexpr std::size_t kMaxIntText = 20;
+
+struct DigitPairs {
+    char text[200];
+    constexpr DigitPairs() : text() {
+        for (int i = 0; i < 100; ++i) {
+            text[2 * i] = char('0' + i / 10);
+            text[2 * i + 1] = char('0' + i % 10);
+        }
+    }
+};
+constexpr DigitPairs kDigitPairs{};
+
+// Decimal text of v at out, two digits per step from the end; returns the end of the text.
+inline char* write_decimal(char* out, uint64_t v) noexcept {
+    unsigned length = 1;
+    for (uint64_t bound = 10; length < 20 && v >= bound; bound *= 10) ++length;
+    char* end = out + length;
+    char* p = end;
+    while (v >= 100) {
+        unsigned pair = unsigned(v % 100);
+        v /= 100;
+        p -= 2;
+        std::memcpy(p, kDigitPairs.text + 2 * pair, 2);
+    }
+    if (v >= 10) {
+        p -= 2;
+        std::memcpy(p, kDigitPairs.text + 2 * v, 2);
+    } else {
+        *--p = char('0' + v);
+    }
+    return end;
+}
+
+inline char* write_decimal(char* out, int64_t v) noexcept {
+    if (v < 0) {
+        *out++ = '-';
+        return write_decimal(out, uint64_t(0) - uint64_t(v));
+    }
+    return write_decimal(out, uint64_t(v));
+}
 
 // Output through one 8192-byte buffer, handed to the file whenever it fills. The first failure
 // sticks: later writes are dropped and the caller reports it.
@@ -56,7 +95,7 @@ public:
     template <class Int>
     void put_int(Int value) {
         if (kCapacity - used_ < kMaxIntText) flush();
-        used_ = std::size_t(std::to_chars(buffer_ + used_, buffer_ + kCapacity, value).ptr - buffer_);
+        used_ = std::size_t(write_decimal(buffer_ + used_, value) - buffer_);
     }
     // The values joined by single spaces.
     void put_joined(const int64_t* values, std::size_t n) {
