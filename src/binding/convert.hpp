@@ -367,7 +367,16 @@ inline PyObject* build_tuple(Items... items) {
         for (PyObject* q : parts) Py_DECREF(q);
         return nullptr;
     }
-    for (std::size_t i = 0; i < n; ++i) PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), parts[i]);
+    bool holds_container = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), parts[i]);
+        holds_container = holds_container || (PyObject_IS_GC(parts[i]) && PyObject_GC_IsTracked(parts[i]));
+    }
+    // A tuple of ints can never be part of a reference cycle. The collector untracks such tuples
+    // itself, but only when it next runs, after scanning every one of them: a view of a million
+    // arc tuples made the first collection after the read cost as much as the read. Untracking
+    // them here (what the collector would do) leaves it nothing to scan.
+    if (!holds_container) PyObject_GC_UnTrack(tuple);
     return tuple;
 }
 
