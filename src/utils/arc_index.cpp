@@ -132,18 +132,17 @@ void sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32_t> ends
         s = e;
         if (len < 2) continue;
         if (len <= 32) {
-            uint32_t keys[32];
-            for (std::size_t i = 0; i < len; ++i) keys[i] = rank[ends[2 * run[i] + 1]];
-            for (std::size_t i = 1; i < len; ++i) {
-                uint32_t k = keys[i];
-                uint64_t v = run[i];
-                std::size_t j = i;
-                for (; j > 0 && keys[j - 1] > k; --j) {
-                    keys[j] = keys[j - 1];
-                    run[j] = run[j - 1];
-                }
-                keys[j] = k;
-                run[j] = v;
+            // Branch-free: each arc's place is the number of arcs before it in (head, position)
+            // order. Heads of one tail are random, which makes insertion sort mispredict.
+            uint64_t keys[32], positions[32];
+            for (std::size_t i = 0; i < len; ++i) {
+                keys[i] = (uint64_t(rank[ends[2 * run[i] + 1]]) << 32) | i;
+                positions[i] = run[i];
+            }
+            for (std::size_t i = 0; i < len; ++i) {
+                std::size_t place = 0;
+                for (std::size_t j = 0; j < len; ++j) place += keys[j] < keys[i];
+                run[place] = positions[i];
             }
         } else {
             scratch.resize(len);
