@@ -353,6 +353,10 @@ private:
 
 void balance_commodities(SupplyPartition& partition, const SupplyMap& supplies, uint64_t num_commodities,
                          rnd::StdRng* rng) {
+    // Without rows every net total is 0, so the first pass would find no surplus and return without
+    // a draw. Returning here also spares allocating K net totals for a K that no row could hold
+    // (split_supplies_uniform({}, 2**62) raised PanicException from std::vector's length check).
+    if (partition.empty()) return;
     Balancer(partition, supplies, static_cast<std::size_t>(num_commodities), rng).run();
 }
 
