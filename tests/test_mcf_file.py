@@ -414,6 +414,15 @@ class TestReader:
         assert (p.num_nodes, p.num_arcs, p.method, p.cap_zero_param, p.seed) == (7, 8, 2, 0.25, 11)
         assert p.commodity_capacities == {(1, 2, 0): [4, 5]}
 
+    def test_arc_lines_longer_than_the_buffer(self, tmp_path):
+        k = 3000
+        caps, costs = list(range(1, k + 1)), list(range(-k, 0))
+        line = "a 5 6 0 9 " + " ".join(map(str, caps)) + "\t" + " ".join(map(str, costs))
+        p = load(tmp_path, f"p min 2 2 {k} 1 1 0 0 0 0\n{line}\n{line}")
+        assert len(line) > 8192
+        assert p.commodity_capacities == {(5, 6, 0): caps, (5, 6, 1): caps}
+        assert p.commodity_weights == {(5, 6, 0): costs, (5, 6, 1): costs}
+
     def test_huge_declared_arc_count_is_a_hint(self, tmp_path):
         for count in [2**63 - 1, -5]:
             p = load(tmp_path, f"p min 1 {count} 1000 0 0 0 0 0 0\na 1 2 0 9 4 6\n")

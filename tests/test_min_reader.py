@@ -372,6 +372,10 @@ class TestLinesAndTokens:
             assert (edge.tail, edge.head, edge.low, edge.up, edge.cost) == (1, 2, -3, 4, 123456789)
         assert load_error(write_text(tmp_path, f"a{' ' * (shift + 1)}1 2 3 4 {zeros}5x\n")) == INVALID
 
+    def test_nul_characters_are_ordinary_text(self, tmp_path):
+        assert load(write_text(tmp_path, "\0 1 2\nn 1 2\n")).supplies == {1: 2}
+        assert load_error(write_text(tmp_path, "a 1 2 0 4 5\0\n")) == INVALID
+
     def test_lines_longer_than_the_buffer(self, tmp_path):
         pad = " " * 20000
         long_comment = "c" + "x" * 100000
