@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "models/records.hpp"
@@ -26,6 +27,7 @@ namespace pelmora::utils {
 class NodeIndex {
 public:
     static constexpr uint32_t kMaxNodes = UINT32_MAX - 1;
+    static constexpr std::string_view kExhausted = "the file names more than 4294967294 distinct nodes";
 
     // Switches on the flat array for identifiers 0 .. limit - 1. Ignored once a node has been
     // registered, so that every identifier has one home for the whole read.

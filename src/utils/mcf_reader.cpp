@@ -19,8 +19,6 @@ using models::ParsedMulticommodityInstance;
 constexpr uint64_t kMinArcLineBytes = 13;
 constexpr uint64_t kMinNodeBytes = 2;
 
-const std::string kTooManyNodes = "the file names more than 4294967294 distinct nodes";
-
 struct NodeLine {
     int64_t node;
     int64_t total;
@@ -243,7 +241,7 @@ Outcome<ParsedMulticommodityInstance> MultiReader::read(std::string_view path) {
         if (!done) return done.error();
     }
 
-    if (!node_index_.finish()) return Error::io(kTooManyNodes);
+    if (!node_index_.finish()) return Error::io(std::string(NodeIndex::kExhausted));
     std::vector<models::ArcKey>& arcs = r_.arcs;
     r_.parallel = index_parallel_arcs(node_index_, r_.pair_order,
                                       [&arcs](uint64_t p, int64_t index) { arcs[p].index = index; }) != 0;

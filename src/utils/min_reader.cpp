@@ -19,8 +19,6 @@ constexpr uint64_t kMinArcLineBytes = 11;
 // A node identifier and the white space after it.
 constexpr uint64_t kMinNodeBytes = 2;
 
-const std::string kTooManyNodes = "the file names more than 4294967294 distinct nodes";
-
 struct NodeLine {
     int64_t node;
     int64_t supply;
@@ -99,7 +97,7 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
         }
     }
 
-    if (!node_index.finish()) return Error::io(kTooManyNodes);
+    if (!node_index.finish()) return Error::io(std::string(NodeIndex::kExhausted));
     result.num_parallel_arc_pairs = index_parallel_arcs(node_index, result.pair_order,
                                                         [&edges](uint64_t p, int64_t index) { edges[p].index = index; });
     node_index.release_ends();
