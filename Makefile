@@ -73,11 +73,13 @@ test-wheel: wheel
 # allocation stacks cut to the allocating function (malloc_context_size=2), the suppression file
 # hides only what libpython allocated (the interpreter's own objects, left at exit by design).
 # For fuller "allocated/freed by" stacks in an ASan report, rerun with a larger malloc_context_size.
+# allocator_may_return_null=1: an allocation larger than any machine holds fails as in a normal build
+# (std::bad_alloc, MemoryError) instead of stopping the process.
 ASAN_VENV := .venv-asan
 # libstdc++ is preloaded too: ASan intercepts __cxa_throw only if the real one is there at start-up
 # (the interpreter itself is plain C), else the first C++ exception stops the process.
 ASAN_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so.6)" PYTHONMALLOC=malloc \
-	ASAN_OPTIONS=detect_leaks=1:malloc_context_size=2:halt_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+	ASAN_OPTIONS=detect_leaks=1:malloc_context_size=2:allocator_may_return_null=1:halt_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan-python.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 CXX=$(CURDIR)/fuzz/plain-cxx
 
