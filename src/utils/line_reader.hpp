@@ -37,7 +37,7 @@ struct AsciiSpaceTable {
     bool is_space[256] = {};
     constexpr AsciiSpaceTable() {
         for (int c = 9; c <= 13; ++c) is_space[c] = true;
-        is_space[' '] = true;
+        is_space[0x20] = true;
     }
 };
 inline constexpr AsciiSpaceTable kAsciiSpace{};
