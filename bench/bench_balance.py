@@ -23,7 +23,7 @@ import tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from bench_views import best_of  # noqa: E402
+from common import best_of  # noqa: E402
 
 import pelmora  # noqa: E402
 

@@ -10,7 +10,6 @@ Target: pelmora at most 1.5x NumPy's time, in the same run. Also timed: NumPy's 
 
 from __future__ import annotations
 
-import argparse
 import json
 import math
 import sys
@@ -19,12 +18,10 @@ from pathlib import Path
 import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from bench_views import best_of  # noqa: E402
-from gen_instance import write_instance  # noqa: E402
+from common import best_of, network_args, network_file  # noqa: E402
 
 import pelmora  # noqa: E402
 
-OUT = Path(__file__).resolve().parent / "out"
 I64 = np.iinfo(np.int64)
 
 
@@ -54,22 +51,10 @@ def numpy_generate(cost: np.ndarray, up: np.ndarray, k: int, seed: int, p: float
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--arcs", type=int, default=1_000_000)
-    parser.add_argument("--nodes", type=int, default=100_000)
-    parser.add_argument("--k", type=int, default=10)
-    parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--json", metavar="PATH", help="also write the figures as JSON")
-    args = parser.parse_args()
-    if args.quick:
-        args.arcs, args.nodes = 20_000, 2_000
-    repeat = 2 if args.quick else 5
+    args, repeat = network_args()
     k, seed, p = args.k, 42, 0.1
 
-    OUT.mkdir(exist_ok=True)
-    path = OUT / f"net-{args.nodes}n-{args.arcs}a.min"
-    if not path.exists():
-        write_instance(str(path), args.nodes, args.arcs, seed=1)
+    path = network_file(args.nodes, args.arcs)
     instance = pelmora.load_min_instance(str(path))
     cost = np.array(instance.weights, dtype=np.int64)
     up = np.array(instance.capacities, dtype=np.int64)

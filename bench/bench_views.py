@@ -6,62 +6,19 @@ and the memory a loaded instance and a generated data set hold.
 
 from __future__ import annotations
 
-import argparse
-import gc
 import json
-import os
 import sys
-import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from gen_instance import write_instance  # noqa: E402
+from common import best_of, held_by, network_args, network_file  # noqa: E402
 
 import pelmora  # noqa: E402
 
-OUT = Path(__file__).resolve().parent / "out"
-
-
-def best_of(fn, repeat: int) -> float:
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        result = fn()
-        times.append(time.perf_counter() - t0)
-        del result
-    return min(times)
-
-
-def rss_bytes() -> int:
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-def held_by(make):
-    """Resident bytes held by the object make() returns (measured after a collection)."""
-    gc.collect()
-    before = rss_bytes()
-    obj = make()
-    gc.collect()
-    return obj, rss_bytes() - before
-
-
 def main() -> None:
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--arcs", type=int, default=1_000_000)
-    parser.add_argument("--nodes", type=int, default=100_000)
-    parser.add_argument("--k", type=int, default=10)
-    parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--json", metavar="PATH", help="also write the figures as JSON")
-    args = parser.parse_args()
-    if args.quick:
-        args.arcs, args.nodes = 20_000, 2_000
-    repeat = 2 if args.quick else 5
+    args, repeat = network_args()
 
-    OUT.mkdir(exist_ok=True)
-    path = OUT / f"net-{args.nodes}n-{args.arcs}a.min"
-    if not path.exists():
-        write_instance(str(path), args.nodes, args.arcs, seed=1)
+    path = network_file(args.nodes, args.arcs)
 
     instance, held = held_by(lambda: pelmora.load_min_instance(str(path)))
     m, n = len(instance.edges), len(instance.nodes)

@@ -1,0 +1,60 @@
+"""What the benchmarks share: timing, resident memory, the common options and the cached instance."""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import os
+import time
+from pathlib import Path
+
+from gen_instance import write_instance
+
+OUT = Path(__file__).resolve().parent / "out"
+
+
+def best_of(fn, repeat: int) -> float:
+    times = []
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        result = fn()
+        times.append(time.perf_counter() - t0)
+        del result
+    return min(times)
+
+
+def rss_bytes() -> int:
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def held_by(make):
+    """Resident bytes held by the object make() returns (measured after a collection)."""
+    gc.collect()
+    before = rss_bytes()
+    obj = make()
+    gc.collect()
+    return obj, rss_bytes() - before
+
+
+def network_args() -> tuple[argparse.Namespace, int]:
+    """The options of the benchmarks on one generated network, and how often to repeat a timing."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--arcs", type=int, default=1_000_000)
+    parser.add_argument("--nodes", type=int, default=100_000)
+    parser.add_argument("--k", type=int, default=10)
+    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--json", metavar="PATH", help="also write the figures as JSON")
+    args = parser.parse_args()
+    if args.quick:
+        args.arcs, args.nodes = 20_000, 2_000
+    return args, 2 if args.quick else 5
+
+
+def network_file(nodes: int, arcs: int) -> Path:
+    """The seeded NETGEN-like instance of that size, written once into bench/out."""
+    OUT.mkdir(exist_ok=True)
+    path = OUT / f"net-{nodes}n-{arcs}a.min"
+    if not path.exists():
+        write_instance(str(path), nodes, arcs, seed=1)
+    return path
