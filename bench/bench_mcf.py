@@ -5,7 +5,8 @@ on (every arc line carries 10 capacities and 10 costs).
     python bench/bench_mcf.py [--arcs N] [--nodes N] [--k K] [--repeat R] [--quick] [--json FILE]
 
 Times save_multi_commodity_instance beside a plain-Python writer producing the same bytes (from
-ready-made Python lists and dicts) and beside `cat FILE > /dev/null` of the result, and
+ready-made Python lists and dicts), both writing a new file, and beside `cat FILE > /dev/null` of
+the result; saving over an existing file of that size is timed too, for context; and
 load_multi_commodity_instance beside `wc -l` of the same file. Targets (printed, never asserted):
 the writer at least 15x faster than plain Python; the reader within 5x of wc -l.
 """
@@ -95,7 +96,17 @@ def main() -> None:
     target = OUT / f"mcf-{args.nodes}n-{args.arcs}a-k{args.k}.txt"
     twin = OUT / f"mcf-{args.nodes}n-{args.arcs}a-k{args.k}-python.txt"
 
-    t_save = best_of(lambda: pelmora.save_multi_commodity_instance(str(target), instance, data), args.repeat)
+    def save() -> None:
+        pelmora.save_multi_commodity_instance(str(target), instance, data)
+
+    # Both writers create a new file, as the plain-Python writer's single run does: replacing a
+    # file adds the kernel's work of dropping its old pages, shown on its own line.
+    def save_new() -> float:
+        target.unlink(missing_ok=True)
+        return best_of(save, 1)
+
+    t_save_replace = best_of(save, args.repeat)
+    t_save = min(save_new() for _ in range(args.repeat))
     size = target.stat().st_size
     net = {"num_nodes": instance.num_nodes, "num_arcs": instance.num_arcs,
            "edges": [(e.tail, e.head, e.low, e.up) for e in instance.edges]}
@@ -112,7 +123,8 @@ def main() -> None:
     t_load = best_of(lambda: pelmora.load_multi_commodity_instance(str(target)), args.repeat)
 
     print(f"{args.arcs} arcs, K = {args.k}, both groups expanded: {size / 1e6:.1f} MB, best of {args.repeat}")
-    for name, t in [("save_multi_commodity_instance", t_save), ("plain Python writer", t_python),
+    for name, t in [("save_multi_commodity_instance", t_save), ("  replacing a file that size", t_save_replace),
+                    ("plain Python writer", t_python),
                     ("cat file > /dev/null", t_cat), ("load_multi_commodity_instance", t_load), ("wc -l", t_wc)]:
         print(f"  {name:<30} {t * 1000:9.1f} ms")
     print(f"  the Python writer wrote the same bytes: {same}")
@@ -122,7 +134,7 @@ def main() -> None:
     if args.json:
         args.json.write_text(json.dumps({
             "arcs": args.arcs, "nodes": args.nodes, "k": args.k, "file_bytes": size, "repeat": args.repeat,
-            "same": same, "save_s": t_save, "python_writer_s": t_python, "cat_s": t_cat, "load_s": t_load,
+            "same": same, "save_s": t_save, "save_replace_s": t_save_replace, "python_writer_s": t_python, "cat_s": t_cat, "load_s": t_load,
             "wc_l_s": t_wc,
         }, indent=1))
 

@@ -8,6 +8,8 @@ import math
 import os
 import re
 import struct
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -227,6 +229,53 @@ class TestWriterFiles:
         arcs = [list(map(int, line.split()[5:])) for line in text.splitlines()[2:]]
         capacities, weights = data.capacities_by_arc, data.weights_by_arc  # each read builds the whole map
         assert arcs == [capacities[p] + weights[p] for p in range(5000)]
+
+    def test_lines_longer_than_the_buffer(self, tmp_path):
+        # 2·K values of up to 7 digits per arc line: each line is far longer than 8192 bytes.
+        instance = instance_of(tmp_path, ["p min 3 2", "n 1 5000000000", "n 3 -5000000000",
+                                          "a 1 2 0 9000000 99999", "a 2 3 0 9000000 99999"])
+        k = 1500
+        data = pelmora.generate_multi_commodity_data(instance, k, 1, randomize_caps=True, randomize_costs=True)
+        lines = saved(tmp_path, instance, data).splitlines()
+        assert all(len(line) > 8192 for line in lines[2:])
+        partition = data.supply_partition
+        assert lines[2:4] == [f"n {n} {sum(v)} {' '.join(map(str, v))}" for n, v in partition.items()]
+        capacities, weights = data.capacities_by_arc, data.weights_by_arc
+        assert lines[4:] == [f"a {t} {h} 0 9000000 {' '.join(map(str, capacities[p] + weights[p]))}"
+                             for p, (t, h, _) in enumerate(instance.arcs)]
+
+    @given(arcs=st.lists(st.tuples(*[st.integers(-2**63, 2**63 - 1)] * 5), min_size=1, max_size=6))
+    def test_any_64_bit_values_are_written_in_decimal(self, tmp_path_factory, arcs):
+        tmp = tmp_path_factory.mktemp("wide")
+        instance = instance_of(tmp, [f"a {t} {h} {lo} {up} {c}" for t, h, lo, up, c in arcs])
+        data = pelmora.generate_multi_commodity_data(instance, 1, 1)
+        lines = saved(tmp, instance, data).splitlines()
+        assert lines[2:] == [f"a {t} {h} {lo} {up} {up} {c}" for t, h, lo, up, c in arcs]
+
+    def test_write_failure_after_many_buffers(self, tmp_path):
+        # A file size limit fails a write deep into a large file: the error is reported and the
+        # bytes before it are those of the complete file.
+        lines = ["p min 300 20000"] + [f"a {i % 300} {(i * 7) % 300} 0 {i} {i % 13}" for i in range(20000)]
+        instance = instance_of(tmp_path, lines)
+        data = pelmora.generate_multi_commodity_data(instance, 7, 0, randomize_caps=True, randomize_costs=True)
+        complete = saved(tmp_path, instance, data, "complete.mcf").encode()
+        limit = 700_000  # far past the buffers written before the helper thread takes over
+        assert len(complete) > limit
+        script = f"""
+import resource, signal, pelmora
+signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+instance = pelmora.load_min_instance({str(tmp_path / "net.min")!r})
+data = pelmora.generate_multi_commodity_data(instance, 7, 0, randomize_caps=True, randomize_costs=True)
+resource.setrlimit(resource.RLIMIT_FSIZE, ({limit}, {limit}))
+try:
+    pelmora.save_multi_commodity_instance({str(tmp_path / "cut.mcf")!r}, instance, data)
+except OSError as error:
+    print(type(error).__name__, error.args)
+"""
+        done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+        assert done.returncode == 0, done.stderr
+        assert done.stdout == "OSError ('File too large (os error 27)',)\n"
+        assert (tmp_path / "cut.mcf").read_bytes() == complete[:limit]
 
     @pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
     def test_full_device(self, tmp_path):

@@ -1,12 +1,19 @@
 // The multi-commodity file writer (export_to_dimacs).
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
+#include <cstddef>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "utils/files.hpp"
@@ -77,18 +84,64 @@ inline char* write_decimal(char* out, int64_t v) noexcept {
     return write_decimal(out, uint64_t(v));
 }
 
-// Output through one 8192-byte buffer, handed to the file whenever it fills. The first failure
+// The eight decimal digits of v < 10^8 as byte values 0..9, most significant first in memory
+// (leading zeros included): both halves of four digits are split into hundreds, then tens, side by side
+// in one word, with multiplications by reciprocals that are exact in this range.
+inline uint64_t eight_digits(uint32_t v) noexcept {
+    uint64_t merged = uint64_t(v / 10000) | (uint64_t(v % 10000) << 32);
+    uint64_t hundreds_of = ((merged * 10486ull) >> 20) & ((0x7Full << 32) | 0x7Full);
+    uint64_t hundreds = ((merged - 100ull * hundreds_of) << 16) + hundreds_of;
+    uint64_t tens = ((hundreds * 103ull) >> 10) & ((0xFull << 48) | (0xFull << 32) | (0xFull << 16) | 0xFull);
+    tens += (hundreds - 10ull * tens) << 8;
+    return tens;
+}
+
+// Decimal text of v at out, where 8 bytes from out may be written whatever the length: values
+// below 10^8 (nearly all) take one store and no data-dependent branch. Returns the text's end.
+inline char* write_decimal_wide(char* out, int64_t v) noexcept {
+    uint64_t magnitude = v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
+    *out = '-';
+    out += v < 0;
+    if (magnitude < 100000000) [[likely]] {
+        uint64_t digits = eight_digits(uint32_t(magnitude));
+        // Leading zero digits are the low zero bytes; the last digit always stays.
+        unsigned leading_bits = unsigned(__builtin_ctzll(digits | (uint64_t(1) << 56))) & ~7u;
+        uint64_t text = (digits + 0x3030303030303030ull) >> leading_bits;
+        std::memcpy(out, &text, 8);
+        return out + 8 - leading_bits / 8;
+    }
+    return write_decimal(out, magnitude);
+}
+
+// Output through 8192-byte buffers handed to the file whenever one fills. The first failure
 // sticks: later writes are dropped and the caller reports it.
+//
+// A line whose longest possible text fits a buffer is formatted in place without per-value
+// checks: line_room() makes room for it once (handing the file what the buffer holds, as a
+// buffered writer does when the next piece does not fit), the writes go through a cursor, and
+// end_line() takes the cursor back.
+//
+// A write call costs about half as much as formatting the text it carries (copying into the page
+// cache, and a system call per buffer). Once a file has grown past a few buffers, a helper thread
+// makes the write calls while the caller formats: full buffers queue in a ring and the helper
+// hands each run of them to the file in one gathered write, in order. The helper sleeps while the
+// queue is short and is woken only when half the ring is waiting, so that a wake-up is paid per
+// several buffers. Small files never start it. The helper touches nothing but the queued buffers
+// and the descriptor.
 class BufferedFile {
 public:
     static constexpr std::size_t kCapacity = 8192;
 
-    explicit BufferedFile(int fd) : fd_(fd) {}
+    explicit BufferedFile(int fd) : fd_(fd), slots_(new Slot[kRing]) {}
     BufferedFile(const BufferedFile&) = delete;
     BufferedFile& operator=(const BufferedFile&) = delete;
-    ~BufferedFile() { ::close(fd_); }
+    ~BufferedFile() {
+        stop_writer();
+        ::close(fd_);
+    }
 
-    bool failed() const noexcept { return !error_.empty(); }
+    bool failed() const noexcept { return failed_.load(std::memory_order_acquire); }
+    // The first failure's message; read it after finish().
     const std::string& error() const noexcept { return error_; }
 
     void put(char c) {
@@ -96,12 +149,12 @@ public:
         buffer_[used_++] = c;
     }
     void put(std::string_view text) {
-        if (text.size() > kCapacity - used_) {
+        while (text.size() > kCapacity - used_) {
+            std::size_t part = kCapacity - used_;
+            std::memcpy(buffer_ + used_, text.data(), part);
+            used_ = kCapacity;
+            text.remove_prefix(part);
             flush();
-            if (text.size() >= kCapacity) {
-                write_all(text.data(), text.size());
-                return;
-            }
         }
         std::memcpy(buffer_ + used_, text.data(), text.size());
         used_ += text.size();
@@ -121,32 +174,153 @@ public:
         }
     }
 
+    // A cursor with room for `bytes` (at most kCapacity) more bytes.
+    char* line_room(std::size_t bytes) {
+        if (kCapacity - used_ < bytes) flush();
+        return buffer_ + used_;
+    }
+    void end_line(char* cursor) noexcept { used_ = std::size_t(cursor - buffer_); }
+
     void flush() {
-        if (used_ != 0) write_all(buffer_, used_);
+        if (used_ == 0) return;
+        if (!writer_.joinable() && (inline_flushes_ < kInlineFlushes || !start_writer())) {
+            ++inline_flushes_;
+            const iovec whole{buffer_, used_};
+            write_all(&whole, 1);
+            used_ = 0;
+            return;
+        }
+        slots_[produced_ % kRing].size = used_;
+        {
+            std::unique_lock lock(mutex_);
+            ++produced_;
+            if (writer_sleeping_ && produced_ - consumed_ >= kRing / 2) work_.notify_one();
+            while (produced_ - consumed_ == kRing) {  // the slot to fill next is still queued
+                caller_waiting_ = true;
+                room_.wait(lock);
+                caller_waiting_ = false;
+            }
+        }
+        buffer_ = slots_[produced_ % kRing].data;
         used_ = 0;
+    }
+    // Hands the file everything and waits for the writes to end.
+    void finish() {
+        flush();
+        stop_writer();
     }
 
 private:
-    void write_all(const char* data, std::size_t n) {
-        while (n != 0 && error_.empty()) {
-            ssize_t done = ::write(fd_, data, n);
+    // Files up to this many buffers are written by the caller alone.
+    static constexpr unsigned kInlineFlushes = 16;
+    static constexpr std::size_t kRing = 16;
+    struct Slot {
+        char data[kCapacity + 8];  // write_decimal_wide may store 8 bytes at the last digit's place
+        std::size_t size;
+    };
+
+    bool start_writer() noexcept {
+        try {
+            writer_ = std::thread([this] { drain(); });
+            return true;
+        } catch (...) {  // no thread to be had: the caller keeps writing
+            inline_flushes_ = 0;
+            return false;
+        }
+    }
+    void drain() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            while (consumed_ == produced_ && !stopping_) {
+                writer_sleeping_ = true;
+                work_.wait(lock);
+                writer_sleeping_ = false;
+            }
+            if (consumed_ == produced_) return;
+            const uint64_t first = consumed_, last = produced_;
+            lock.unlock();
+            iovec parts[kRing];
+            int count = 0;
+            for (uint64_t i = first; i != last; ++i) {
+                Slot& slot = slots_[i % kRing];
+                parts[count++] = {slot.data, slot.size};
+            }
+            write_all(parts, count);
+            lock.lock();
+            consumed_ = last;
+            if (caller_waiting_) room_.notify_one();
+        }
+    }
+    void stop_writer() noexcept {
+        if (!writer_.joinable()) return;
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        work_.notify_one();
+        writer_.join();
+    }
+
+    // Called by one thread at a time: the caller until the helper starts, the helper after.
+    void write_all(const iovec* parts, int count) {
+        iovec rest[kRing];
+        std::memcpy(rest, parts, sizeof(iovec) * std::size_t(count));
+        iovec* next = rest;
+        while (count != 0 && !failed()) {
+            ssize_t done = ::writev(fd_, next, count);
             if (done < 0) {
                 if (errno == EINTR) continue;
-                error_ = os_error_text(errno);
+                fail(os_error_text(errno));
             } else if (done == 0) {
-                error_ = "failed to write whole buffer";
+                fail("failed to write whole buffer");
             } else {
-                data += done;
-                n -= std::size_t(done);
+                auto left = std::size_t(done);
+                while (count != 0 && left >= next->iov_len) {
+                    left -= next->iov_len;
+                    ++next;
+                    --count;
+                }
+                if (count != 0) {
+                    next->iov_base = static_cast<char*>(next->iov_base) + left;
+                    next->iov_len -= left;
+                }
             }
         }
     }
+    void fail(std::string message) {
+        error_ = std::move(message);
+        failed_.store(true, std::memory_order_release);
+    }
 
     int fd_;
+    std::unique_ptr<Slot[]> slots_;  // not zeroed: untouched slots cost no memory
+    char* buffer_ = slots_[0].data;
     std::size_t used_ = 0;
+    unsigned inline_flushes_ = 0;
+    std::atomic<bool> failed_{false};
     std::string error_;
-    char buffer_[kCapacity];
+
+    std::mutex mutex_;  // guards the counters and flags below
+    std::condition_variable work_;  // the helper waits for buffers
+    std::condition_variable room_;  // the caller waits for a free slot
+    uint64_t produced_ = 0;  // buffers queued so far (written by the caller)
+    uint64_t consumed_ = 0;  // buffers written so far (written by the helper)
+    bool writer_sleeping_ = false;
+    bool caller_waiting_ = false;
+    bool stopping_ = false;
+    std::thread writer_;
 };
+
+// Writes a space, then the values joined by single spaces (nothing more when n is 0), at the
+// cursor; needs room for 1 + n * (kMaxIntText + 1) + 8 bytes.
+inline char* put_field(char* out, const int64_t* values, std::size_t n) noexcept {
+    *out++ = ' ';
+    for (std::size_t i = 0; i < n; ++i) {
+        out = write_decimal_wide(out, values[i]);
+        *out++ = ' ';
+    }
+    return out - (n != 0);
+}
 
 std::string misfit(const std::string& why) { return "data set does not fit the network: " + why; }
 
@@ -214,11 +388,29 @@ Outcome<void> export_to_dimacs(std::string_view path, const NetworkInstance& ins
     out->put_int(seed);
     out->put('\n');
 
+    // Longest text of a line of `fields` put_field groups holding `values` integers in all: the
+    // letter, a space per group, each value and a space after it, the line feed, and the slack of
+    // the last 8-byte store.
+    constexpr std::size_t kFast = BufferedFile::kCapacity;
+    auto longest_line = [](std::size_t fields, std::size_t values) {
+        return values > kFast ? SIZE_MAX : 1 + fields + values * (kMaxIntText + 1) + 1 + 8;
+    };
+
     const models::ListMap& partition = data.supply_partition;
     for (std::size_t i = 0; i < partition.size() && !out->failed(); ++i) {
         std::span<const int64_t> row = partition.row(i);
         uint64_t total = 0;  // wraps like the release-mode sum of the original tool
         for (int64_t v : row) total += uint64_t(v);
+        if (const std::size_t longest = longest_line(2, 2 + row.size()); longest <= kFast) {
+            char* cursor = out->line_room(longest);
+            const int64_t head[2] = {partition.keys[i], int64_t(total)};
+            *cursor++ = 'n';
+            cursor = put_field(cursor, head, 2);
+            cursor = put_field(cursor, row.data(), row.size());
+            *cursor++ = '\n';
+            out->end_line(cursor);
+            continue;
+        }
         out->put("n ");
         out->put_int(partition.keys[i]);
         out->put(' ');
@@ -231,24 +423,38 @@ Outcome<void> export_to_dimacs(std::string_view path, const NetworkInstance& ins
     const std::size_t cap_count = caps_expanded ? k : 1;
     const std::size_t cost_count = costs_expanded ? k : 1;
     const std::size_t m = instance.edges.size();
+    const std::size_t longest_arc_line = longest_line(3, 4 + cap_count + cost_count);
     for (std::size_t a = 0; a < m; ++a) {
         const models::Edge& e = instance.edges[a];
-        out->put("a ");
-        out->put_int(e.tail);
-        out->put(' ');
-        out->put_int(e.head);
-        out->put(' ');
-        out->put_int(e.low);
-        out->put(' ');
-        out->put_int(e.up);
-        out->put(' ');
-        out->put_joined(data.arc_capacities.data() + a * k, cap_count);
-        out->put(' ');
-        out->put_joined(data.costs.data() + a * k, cost_count);
-        out->put('\n');
+        const int64_t* caps = data.arc_capacities.data() + a * k;
+        const int64_t* costs = data.costs.data() + a * k;
+        if (longest_arc_line <= kFast) [[likely]] {
+            char* cursor = out->line_room(longest_arc_line);
+            *cursor++ = 'a';
+            static_assert(offsetof(models::Edge, up) == offsetof(models::Edge, tail) + 3 * sizeof(int64_t));
+            cursor = put_field(cursor, &e.tail, 4);  // tail, head, low, up lie side by side
+            cursor = put_field(cursor, caps, cap_count);
+            cursor = put_field(cursor, costs, cost_count);
+            *cursor++ = '\n';
+            out->end_line(cursor);
+        } else {
+            out->put("a ");
+            out->put_int(e.tail);
+            out->put(' ');
+            out->put_int(e.head);
+            out->put(' ');
+            out->put_int(e.low);
+            out->put(' ');
+            out->put_int(e.up);
+            out->put(' ');
+            out->put_joined(caps, cap_count);
+            out->put(' ');
+            out->put_joined(costs, cost_count);
+            out->put('\n');
+        }
         if ((a & 1023) == 0 && out->failed()) break;
     }
-    out->flush();
+    out->finish();
     if (out->failed()) return Error::io(out->error());
     return {};
 }
