@@ -1,5 +1,6 @@
 """How every module function binds and converts its arguments and maps failures."""
 
+import collections
 import inspect
 import pathlib
 import re
@@ -207,6 +208,24 @@ class TestConversions:
             pelmora.split_supplies_spread(None, None, None)
         with pytest.raises(TypeError, match=r"^argument 'seed':"):
             pelmora.split_supplies_spread({}, 1, "x")
+
+
+class Int(int):
+    """An int subclass: converted through the general path rather than read in place."""
+
+
+@given(supplies=st.dictionaries(st.integers(-2**63, 2**63 - 1), st.integers(-10**6, 10**6), max_size=30),
+       wrap=st.lists(st.sampled_from(["key", "value", "none"]), min_size=30, max_size=30),
+       out_of_range=st.booleans())
+def test_dict_inputs_read_in_place_or_not_give_equal_splits(supplies, wrap, out_of_range):
+    mixed = {Int(k) if how == "key" else k: Int(v) if how == "value" else v
+             for (k, v), how in zip(supplies.items(), wrap)}
+    for data in (mixed, collections.OrderedDict(supplies)):
+        assert pelmora.split_supplies_spread(data, 3, 11) == pelmora.split_supplies_spread(supplies, 3, 11)
+    if out_of_range:
+        # An entry out of range after plain ones fails as it does alone.
+        with pytest.raises(OverflowError):
+            pelmora.split_supplies_uniform({**supplies, 1: 2**63}, 2)
 
 
 class TestExceptionMapping:

@@ -268,18 +268,47 @@ inline void sort_keep_last(std::vector<Entry>& entries, KeyOf key_of) {
     entries.resize(w);
 }
 
+// The common case of a dict whose keys and values are all exact ints in the 64-bit range, read in
+// place: converting them runs no Python code, so the dict cannot change under the walk (its lock
+// is held where the interpreter has one) and no snapshot of the items is needed. False, with
+// nothing raised, for anything else (a dict subclass, another type, a value out of range, more
+// items than reserved): the caller then takes the general path with its exact errors.
+inline bool read_plain_int_items(PyObject* obj, std::vector<std::pair<int64_t, int64_t>>& entries) {
+    if (!PyDict_CheckExact(obj)) return false;
+    bool plain = true;
+    Py_BEGIN_CRITICAL_SECTION(obj);
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (plain && PyDict_Next(obj, &pos, &key, &value)) {
+        int key_overflow = 0, value_overflow = 0;
+        long long k = 0, v = 0;
+        if (PyLong_CheckExact(key) && PyLong_CheckExact(value)) {
+            k = PyLong_AsLongLongAndOverflow(key, &key_overflow);
+            v = PyLong_AsLongLongAndOverflow(value, &value_overflow);
+        }
+        plain = PyLong_CheckExact(key) && PyLong_CheckExact(value) && !key_overflow && !value_overflow &&
+                entries.size() < entries.capacity();  // never allocates while the lock is held
+        if (plain) entries.emplace_back(k, v);
+    }
+    Py_END_CRITICAL_SECTION();
+    return plain;
+}
+
 template <>
 struct FromPython<models::SupplyMap> {
     static bool convert(PyObject* obj, models::SupplyMap& out) {
         std::vector<std::pair<int64_t, int64_t>> entries;
         if (PyDict_Check(obj)) entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(obj)));
-        bool ok = for_each_dict_item(obj, [&](PyObject* k, PyObject* v) {
-            std::pair<int64_t, int64_t> e;
-            if (!from_python(k, e.first) || !from_python(v, e.second)) return false;
-            entries.push_back(e);
-            return true;
-        });
-        if (!ok) return false;
+        if (!read_plain_int_items(obj, entries)) {
+            entries.clear();
+            bool ok = for_each_dict_item(obj, [&](PyObject* k, PyObject* v) {
+                std::pair<int64_t, int64_t> e;
+                if (!from_python(k, e.first) || !from_python(v, e.second)) return false;
+                entries.push_back(e);
+                return true;
+            });
+            if (!ok) return false;
+        }
         if (!std::is_sorted(entries.begin(), entries.end(),
                             [](const auto& a, const auto& b) { return a.first <= b.first; }))
             sort_keep_last(entries, [](const auto& e) { return e.first; });
