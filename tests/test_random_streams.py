@@ -352,3 +352,36 @@ def test_c_library_pow(probe):
     table = LIBM["pow"]
     got = [probe.ask("c_pow", x, y) for x, y in zip(table["x_hex"], table["y_hex"])]
     assert got == table["c_library_hex"]
+
+
+# --- generation at scale ----------------------------------------------------------------------
+
+
+def test_large_generation_draws_in_stream_order(probe, tmp_path):
+    # 30,000 arcs x 10 commodities is well past the size where the draws are shared out between
+    # threads: every cost and capacity must still be the next value of one stream, in arc, then
+    # commodity, then cost-before-capacity order, skipping the values whose range is empty.
+    import math
+
+    import pelmora
+
+    m, k, seed = 30_000, 10, 2024
+    arcs = [(i % 997 + 1, (i * 7) % 997 + 1, 0 if i % 5 == 0 else 100, 0 if i % 3 == 0 else 100) for i in range(m)]
+    path = tmp_path / "wide.min"
+    path.write_text(f"p min 997 {m}\n" + "".join(f"a {t} {h} 0 {up} {cost}\n" for t, h, up, cost in arcs))
+    data = pelmora.generate_multi_commodity_data(
+        pelmora.load_min_instance(str(path)), k, 1, randomize_caps=True, cap_a=0.5, cap_b=1.5,
+        randomize_costs=True, cost_a=0.5, cost_b=1.5, seed=seed)
+
+    needed = sum((cost != 0) + (up != 0) for _, _, up, cost in arcs) * k
+    stream = iter(struct.unpack(">d", bytes.fromhex(h))[0]
+                  for h in probe.ask("pub_range_f64", seed, f64_hex(50.0), f64_hex(150.0), needed).split())
+    expected_costs, expected_caps = [], []
+    for _, _, up, cost in arcs:
+        for _ in range(k):
+            expected_costs.append(max(math.ceil(next(stream)), 1) if cost else 0)
+            expected_caps.append(max(math.ceil(next(stream)), 1) if up else 1)
+    assert next(stream, None) is None
+    weights, capacities = data.weights_by_arc, data.capacities_by_arc
+    assert [w for a in range(m) for w in weights[a]] == expected_costs
+    assert [c for a in range(m) for c in capacities[a]] == expected_caps

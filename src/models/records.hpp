@@ -6,10 +6,38 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace pelmora::models {
+
+// An allocator whose resize() leaves new ints uninitialised: the per-(arc, commodity) lists are
+// written in full right after they are sized, so zeroing them first would only add a pass over
+// hundreds of MB, and touching fresh pages in the thread that fills them lets each thread fault
+// in its own share.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+// K values per arc, arc-major.
+using CommodityValues = std::vector<int64_t, UninitialisedAllocator<int64_t>>;
 
 // One arc of a single-commodity network.
 struct Edge {
@@ -95,8 +123,8 @@ struct MultiCommodityData {
     int64_t method = 0;
     uint64_t num_commodities = 0;  // K
     std::vector<ArcKey> arcs;       // m entries
-    std::vector<int64_t> costs;     // m*K, arc-major: costs[a*K + k]
-    std::vector<int64_t> arc_capacities;  // m*K, arc-major, after randomisation and exclusion
+    CommodityValues costs;           // m*K, arc-major: costs[a*K + k]
+    CommodityValues arc_capacities;  // m*K, arc-major, after randomisation and exclusion
     PairOrder pair_order;           // copy of the network's arc_indices
     bool randomized_capacities = false;
     bool randomized_weights = false;
@@ -116,8 +144,8 @@ struct ParsedMulticommodityInstance {
     SupplyMap supplies;
     ListMap commodity_supply_demand_data;
     std::vector<ArcKey> arcs;              // tail, head, parallel index, up; m entries
-    std::vector<int64_t> arc_capacities;   // m*K, arc-major
-    std::vector<int64_t> costs;            // m*K, arc-major
+    CommodityValues arc_capacities;  // m*K, arc-major
+    CommodityValues costs;           // m*K, arc-major
     PairOrder pair_order;
     int64_t method = 0;
     bool cap_zero = false;

@@ -75,7 +75,7 @@ PyObject* key_tuple(const ArcKey& a) {
 }
 
 // arc key -> row of a flat m*K arc-major table, keys ascending (the pair order is key order).
-PyObject* by_arc_key(const std::vector<ArcKey>& arcs, const PairOrder& order, const std::vector<int64_t>& table,
+PyObject* by_arc_key(const std::vector<ArcKey>& arcs, const PairOrder& order, const CommodityValues& table,
                      uint64_t k) {
     return build_dict([&](auto& put) {
         for (uint64_t pos : order) {
@@ -87,7 +87,7 @@ PyObject* by_arc_key(const std::vector<ArcKey>& arcs, const PairOrder& order, co
 }
 
 // arc position -> row of a flat m*K arc-major table.
-PyObject* by_arc_position(const std::vector<int64_t>& table, std::size_t m, uint64_t k) {
+PyObject* by_arc_position(const CommodityValues& table, std::size_t m, uint64_t k) {
     return build_dict([&](auto& put) {
         for (std::size_t a = 0; a < m; ++a) {
             std::span<const int64_t> row(table.data() + a * k, k);

@@ -50,6 +50,9 @@ public:
 
     // Advances the stream by `words` 32-bit words, exactly as that many next_u32 calls would.
     void discard_u32(uint64_t words) noexcept;
+    // Number of 32-bit words drawn so far (modulo 2^64): equal positions of two generators with
+    // the same key mean equal streams from here on.
+    uint64_t word_position() const noexcept { return block_ * 16 - kBufferWords + index_; }
 
     static constexpr uint32_t kBufferWords = 64;  // four 16-word ChaCha blocks per refill
 

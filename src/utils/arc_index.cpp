@@ -6,8 +6,6 @@
 
 #include "utils/line_reader.hpp"
 
-#include <sys/mman.h>
-
 namespace pelmora::utils {
 
 namespace {
@@ -151,14 +149,6 @@ void sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32_t> ends
             for (std::size_t i = 0; i < len; ++i) run[i] = scratch[i].second;
         }
     }
-}
-
-void advise_huge_pages(const void* data, std::size_t bytes) noexcept {
-    constexpr uintptr_t kHuge = uintptr_t(1) << 21;
-    if (bytes < 2 * kHuge) return;
-    uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-    uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 uint64_t bounded_hint(int64_t declared, uint64_t file_size, uint64_t min_line_bytes) noexcept {

@@ -12,9 +12,13 @@
 #include <string_view>
 #include <vector>
 
+#include "core/memory.hpp"
 #include "models/records.hpp"
 
 namespace pelmora::utils {
+
+using pelmora::reserve_filled;
+using pelmora::trim_slack;
 
 // Node identifier -> dense number (0, 1, 2, ... in order of first appearance), and the dense
 // numbers of every arc's two ends. Identifiers in [0, direct_limit) go through a flat array,
@@ -158,23 +162,6 @@ void keep_last_per_node(std::vector<Rec>& lines) {
         lines[out++] = lines[i];
     }
     lines.resize(out);
-}
-
-// Asks the kernel for huge pages behind a large buffer that is about to be filled: filling it
-// then costs one page fault per 2 MiB instead of one per 4 KiB. Only a hint; failures are ignored.
-void advise_huge_pages(const void* data, std::size_t bytes) noexcept;
-
-template <class T>
-void reserve_filled(std::vector<T>& v, std::size_t n) {
-    if (n <= v.capacity()) return;
-    v.reserve(n);
-    advise_huge_pages(v.data(), v.capacity() * sizeof(T));
-}
-
-// Gives back the room a vector grew into beyond its final size (a wrong or missing hint).
-template <class T>
-void trim_slack(std::vector<T>& v) {
-    if (v.capacity() - v.size() > v.size() / 8 + 64) v.shrink_to_fit();
 }
 
 // Bounds a declared count used as a reservation hint by what the file can hold: every counted

@@ -66,7 +66,7 @@ private:
     Outcome<void> problem_line(Tokens& tokens);
     Outcome<void> node_line(Tokens& tokens);
     Outcome<void> arc_line(Tokens& tokens);
-    Outcome<void> group(Tokens& tokens, std::vector<int64_t>& into, bool expanded, std::size_t first_token,
+    Outcome<void> group(Tokens& tokens, models::CommodityValues& into, bool expanded, std::size_t first_token,
                         std::string_view what);
     Error at_line(const std::string& text) const {
         return Error::io("line " + std::to_string(reader_.line_number()) + ": " + text);
@@ -167,7 +167,7 @@ Outcome<void> MultiReader::node_line(Tokens& tokens) {
     return {};
 }
 
-Outcome<void> MultiReader::group(Tokens& tokens, std::vector<int64_t>& into, bool expanded, std::size_t first_token,
+Outcome<void> MultiReader::group(Tokens& tokens, models::CommodityValues& into, bool expanded, std::size_t first_token,
                                  std::string_view what) {
     const uint64_t k = r_.num_commodities;
     if (expanded) {

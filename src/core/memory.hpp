@@ -1,0 +1,36 @@
+// Large buffers that are filled right after they are reserved.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include <sys/mman.h>
+
+namespace pelmora {
+
+// Asks the kernel for huge pages behind a large buffer that is about to be filled: filling it
+// then costs one page fault per 2 MiB instead of one per 4 KiB. Only a hint; failures are ignored.
+inline void advise_huge_pages(const void* data, std::size_t bytes) noexcept {
+    constexpr uintptr_t kHuge = uintptr_t(1) << 21;
+    if (bytes < 2 * kHuge) return;
+    uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+    uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+// Reserves room for n elements, on huge pages when it is large.
+template <class T, class Allocator>
+void reserve_filled(std::vector<T, Allocator>& v, std::size_t n) {
+    if (n <= v.capacity()) return;
+    v.reserve(n);
+    advise_huge_pages(v.data(), v.capacity() * sizeof(T));
+}
+
+// Gives back the room a vector grew into beyond its final size (a wrong or missing hint).
+template <class T, class Allocator>
+void trim_slack(std::vector<T, Allocator>& v) {
+    if (v.capacity() - v.size() > v.size() / 8 + 64) v.shrink_to_fit();
+}
+
+}  // namespace pelmora
