@@ -44,6 +44,15 @@ int main(int argc, char** argv) {
     });
 
     const uint32_t key[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    alignas(32) uint32_t eight[rnd::chacha::kRefill8Words];
+    report(rnd::chacha::has_avx2_path() ? "refill8 (AVX2)" : "refill8 (two refill4)", bytes, [&] {
+        uint64_t acc = 0;
+        for (uint64_t b = 0; b < bytes / sizeof eight; ++b) {
+            rnd::chacha::refill8(key, 8 * b, eight);
+            acc ^= eight[b % 128];
+        }
+        return acc;
+    });
     alignas(16) uint32_t out[rnd::chacha::kRefillWords];
     const uint64_t refills = bytes / sizeof out;
     report(rnd::chacha::has_vector_path() ? "refill4 (vector)" : "refill4 (no vectors)", bytes, [&] {

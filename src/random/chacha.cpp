@@ -51,22 +51,50 @@ void refill4_scalar(const uint32_t key[8], uint64_t block, uint32_t out[kRefillW
 
 namespace {
 
-// Lane j of vector w is word w of block j: every quarter round works on the four blocks at
-// once with plain 4-lane adds, xors and shifts (SSE2 on x86-64, NEON on AArch64).
+// Lane j of vector w is word w of block j: every quarter round works on all the blocks at once
+// with plain lane-wise adds, xors and shifts. Four lanes are SSE2 on x86-64 and NEON on
+// AArch64; eight lanes are compiled for AVX2 alone and only run where the processor has it.
+// The helpers are always inlined, so each takes the instruction set of the function using it.
 typedef uint32_t u32x4 __attribute__((vector_size(16)));
+typedef uint32_t u32x8 __attribute__((vector_size(32)));
 
-template <int N>
-inline u32x4 rotl4(u32x4 x) {
+#define PELMORA_INLINE inline __attribute__((always_inline))
+
+template <int N, class V>
+PELMORA_INLINE V rotl_lanes(V x) {
     return (x << N) | (x >> (32 - N));
 }
 
-#define PELMORA_QR4(a, b, c, d)                 \
-    do {                                        \
-        x[a] += x[b], x[d] = rotl4<16>(x[d] ^ x[a]); \
-        x[c] += x[d], x[b] = rotl4<12>(x[b] ^ x[c]); \
-        x[a] += x[b], x[d] = rotl4<8>(x[d] ^ x[a]);  \
-        x[c] += x[d], x[b] = rotl4<7>(x[b] ^ x[c]);  \
-    } while (0)
+template <class V>
+PELMORA_INLINE void quarter_lanes(V* x, int a, int b, int c, int d) {
+    x[a] += x[b], x[d] = rotl_lanes<16>(x[d] ^ x[a]);
+    x[c] += x[d], x[b] = rotl_lanes<12>(x[b] ^ x[c]);
+    x[a] += x[b], x[d] = rotl_lanes<8>(x[d] ^ x[a]);
+    x[c] += x[d], x[b] = rotl_lanes<7>(x[b] ^ x[c]);
+}
+
+// The ChaCha12 block function on `lanes` blocks from block counter `block`: x = rounds(in) + in.
+template <class V, int Lanes>
+PELMORA_INLINE void blocks_lanes(const uint32_t key[8], uint64_t block, V* x) {
+    V in[kBlockWords];
+    for (int w = 0; w < 4; ++w) in[w] = V{} + kSigma[w];
+    for (int w = 0; w < 8; ++w) in[4 + w] = V{} + key[w];
+    for (int j = 0; j < Lanes; ++j) {
+        const uint64_t b = block + static_cast<uint64_t>(j);  // the counter wraps at 2^64
+        in[12][j] = static_cast<uint32_t>(b);
+        in[13][j] = static_cast<uint32_t>(b >> 32);
+    }
+    in[14] = V{};
+    in[15] = V{};
+    for (int w = 0; w < kBlockWords; ++w) x[w] = in[w];
+    for (int r = 0; r < kDoubleRounds; ++r) {
+        quarter_lanes(x, 0, 4, 8, 12), quarter_lanes(x, 1, 5, 9, 13);
+        quarter_lanes(x, 2, 6, 10, 14), quarter_lanes(x, 3, 7, 11, 15);
+        quarter_lanes(x, 0, 5, 10, 15), quarter_lanes(x, 1, 6, 11, 12);
+        quarter_lanes(x, 2, 7, 8, 13), quarter_lanes(x, 3, 4, 9, 14);
+    }
+    for (int w = 0; w < kBlockWords; ++w) x[w] += in[w];
+}
 
 #if defined(__clang__) || __GNUC__ >= 12
 #define PELMORA_SHUFFLE(a, b, ...) __builtin_shufflevector(a, b, __VA_ARGS__)
@@ -74,47 +102,75 @@ inline u32x4 rotl4(u32x4 x) {
 #define PELMORA_SHUFFLE(a, b, ...) __builtin_shuffle(a, b, u32x4{__VA_ARGS__})
 #endif
 
+// Writes back in block order four blocks whose words 4g..4g+3 are the lanes of v[0..3].
+PELMORA_INLINE void store_tile(const u32x4 v[4], int g, uint32_t* out) {
+    const u32x4 ab_lo = PELMORA_SHUFFLE(v[0], v[1], 0, 4, 1, 5), ab_hi = PELMORA_SHUFFLE(v[0], v[1], 2, 6, 3, 7);
+    const u32x4 cd_lo = PELMORA_SHUFFLE(v[2], v[3], 0, 4, 1, 5), cd_hi = PELMORA_SHUFFLE(v[2], v[3], 2, 6, 3, 7);
+    const u32x4 rows[4] = {PELMORA_SHUFFLE(ab_lo, cd_lo, 0, 1, 4, 5), PELMORA_SHUFFLE(ab_lo, cd_lo, 2, 3, 6, 7),
+                           PELMORA_SHUFFLE(ab_hi, cd_hi, 0, 1, 4, 5), PELMORA_SHUFFLE(ab_hi, cd_hi, 2, 3, 6, 7)};
+    for (int blk = 0; blk < 4; ++blk) std::memcpy(out + blk * kBlockWords + 4 * g, &rows[blk], sizeof(u32x4));
+}
+
 }  // namespace
 
 void refill4_vector(const uint32_t key[8], uint64_t block, uint32_t out[kRefillWords]) noexcept {
-    u32x4 in[kBlockWords];
-    for (int w = 0; w < 4; ++w) in[w] = u32x4{} + kSigma[w];
-    for (int w = 0; w < 8; ++w) in[4 + w] = u32x4{} + key[w];
-    const uint64_t b1 = block + 1, b2 = block + 2, b3 = block + 3;
-    in[12] = u32x4{static_cast<uint32_t>(block), static_cast<uint32_t>(b1), static_cast<uint32_t>(b2),
-                   static_cast<uint32_t>(b3)};
-    in[13] = u32x4{static_cast<uint32_t>(block >> 32), static_cast<uint32_t>(b1 >> 32),
-                   static_cast<uint32_t>(b2 >> 32), static_cast<uint32_t>(b3 >> 32)};
-    in[14] = u32x4{};
-    in[15] = u32x4{};
-
     u32x4 x[kBlockWords];
-    for (int w = 0; w < kBlockWords; ++w) x[w] = in[w];
-    for (int r = 0; r < kDoubleRounds; ++r) {
-        PELMORA_QR4(0, 4, 8, 12);
-        PELMORA_QR4(1, 5, 9, 13);
-        PELMORA_QR4(2, 6, 10, 14);
-        PELMORA_QR4(3, 7, 11, 15);
-        PELMORA_QR4(0, 5, 10, 15);
-        PELMORA_QR4(1, 6, 11, 12);
-        PELMORA_QR4(2, 7, 8, 13);
-        PELMORA_QR4(3, 4, 9, 14);
-    }
-    for (int w = 0; w < kBlockWords; ++w) x[w] += in[w];
+    blocks_lanes<u32x4, 4>(key, block, x);
+    for (int g = 0; g < 4; ++g) store_tile(x + 4 * g, g, out);
+}
 
-    // Transpose each 4x4 tile (words 4g..4g+3 of the four blocks) back to block order.
-    for (int g = 0; g < 4; ++g) {
-        const u32x4 a = x[4 * g], b = x[4 * g + 1], c = x[4 * g + 2], d = x[4 * g + 3];
-        const u32x4 ab_lo = PELMORA_SHUFFLE(a, b, 0, 4, 1, 5), ab_hi = PELMORA_SHUFFLE(a, b, 2, 6, 3, 7);
-        const u32x4 cd_lo = PELMORA_SHUFFLE(c, d, 0, 4, 1, 5), cd_hi = PELMORA_SHUFFLE(c, d, 2, 6, 3, 7);
-        const u32x4 rows[4] = {PELMORA_SHUFFLE(ab_lo, cd_lo, 0, 1, 4, 5), PELMORA_SHUFFLE(ab_lo, cd_lo, 2, 3, 6, 7),
-                               PELMORA_SHUFFLE(ab_hi, cd_hi, 0, 1, 4, 5), PELMORA_SHUFFLE(ab_hi, cd_hi, 2, 3, 6, 7)};
-        for (int blk = 0; blk < 4; ++blk) std::memcpy(out + blk * kBlockWords + 4 * g, &rows[blk], sizeof(u32x4));
+#if defined(__x86_64__)
+
+namespace {
+
+__attribute__((target("avx2"))) void refill8_avx2(const uint32_t key[8], uint64_t block,
+                                                  uint32_t out[kRefill8Words]) noexcept {
+    u32x8 x[kBlockWords];
+    blocks_lanes<u32x8, 8>(key, block, x);
+    // The low lanes hold blocks 0-3, the high lanes blocks 4-7.
+    for (int half = 0; half < 2; ++half) {
+        for (int g = 0; g < 4; ++g) {
+            u32x4 v[4];
+            for (int i = 0; i < 4; ++i) std::memcpy(&v[i], reinterpret_cast<const char*>(&x[4 * g + i]) + 16 * half, 16);
+            store_tile(v, g, out + 4 * half * kBlockWords);
+        }
     }
 }
 
-#undef PELMORA_QR4
+bool cpu_has_avx2() noexcept {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+// Decided once, when the module is loaded.
+const bool kUseAvx2 = cpu_has_avx2();
+
+}  // namespace
+
+bool has_avx2_path() noexcept { return kUseAvx2; }
+
+void refill8(const uint32_t key[8], uint64_t block, uint32_t out[kRefill8Words]) noexcept {
+    if (kUseAvx2) {
+        refill8_avx2(key, block, out);
+        return;
+    }
+    refill4_vector(key, block, out);
+    refill4_vector(key, block + 4, out + kRefillWords);
+}
+
+#else
+
+bool has_avx2_path() noexcept { return false; }
+
+void refill8(const uint32_t key[8], uint64_t block, uint32_t out[kRefill8Words]) noexcept {
+    refill4_vector(key, block, out);
+    refill4_vector(key, block + 4, out + kRefillWords);
+}
+
+#endif
+
 #undef PELMORA_SHUFFLE
+#undef PELMORA_INLINE
 
 bool has_vector_path() noexcept { return true; }
 
@@ -125,14 +181,20 @@ void refill4_vector(const uint32_t key[8], uint64_t block, uint32_t out[kRefillW
 }
 
 bool has_vector_path() noexcept { return false; }
+bool has_avx2_path() noexcept { return false; }
+
+void refill8(const uint32_t key[8], uint64_t block, uint32_t out[kRefill8Words]) noexcept {
+    refill4_scalar(key, block, out);
+    refill4_scalar(key, block + 4, out + kRefillWords);
+}
 
 #endif
 
 }  // namespace chacha
 
 void StdRng::refill() noexcept {
-    chacha::refill4_vector(key_.data(), block_, buffer_);
-    block_ += 4;
+    chacha::refill8(key_.data(), block_, buffer_);
+    block_ += kRefillBlocks;
 }
 
 void StdRng::discard_u32(uint64_t words) noexcept {
@@ -145,7 +207,7 @@ void StdRng::discard_u32(uint64_t words) noexcept {
     // only the last of those refills is visible, the others just move the block counter.
     const uint64_t rest = words - buffered;
     const uint64_t refills = (rest - 1) / kBufferWords + 1;
-    block_ += 4 * (refills - 1);
+    block_ += kRefillBlocks * (refills - 1);
     refill();
     index_ = static_cast<uint32_t>(rest - (refills - 1) * kBufferWords);
 }

@@ -19,4 +19,10 @@ void refill4_scalar(const uint32_t key[8], uint64_t block, uint32_t out[kRefillW
 void refill4_vector(const uint32_t key[8], uint64_t block, uint32_t out[kRefillWords]) noexcept;
 bool has_vector_path() noexcept;
 
+// Eight consecutive blocks, as two refill4 calls would write them: on x86-64 processors with
+// AVX2 all eight side by side in 8-lane vectors, elsewhere two refill4_vector calls.
+inline constexpr int kRefill8Words = 8 * kBlockWords;
+void refill8(const uint32_t key[8], uint64_t block, uint32_t out[kRefill8Words]) noexcept;
+bool has_avx2_path() noexcept;
+
 }  // namespace pelmora::rnd::chacha

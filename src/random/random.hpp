@@ -54,16 +54,20 @@ public:
     // the same key mean equal streams from here on.
     uint64_t word_position() const noexcept { return block_ * 16 - kBufferWords + index_; }
 
-    static constexpr uint32_t kBufferWords = 64;  // four 16-word ChaCha blocks per refill
+    // Eight 16-word ChaCha blocks per refill. rand_chacha refills four at a time; the words come
+    // out in the same order either way (a next_u64 across a refill joins consecutive words in
+    // both), so only the cost of a refill differs.
+    static constexpr uint32_t kRefillBlocks = 8;
+    static constexpr uint32_t kBufferWords = kRefillBlocks * 16;
 
 private:
-    // Fills the buffer with the four blocks at block_ and moves block_ past them.
+    // Fills the buffer with the blocks at block_ and moves block_ past them.
     void refill() noexcept;
 
     std::array<uint32_t, 8> key_{};
     uint64_t block_ = 0;  // ChaCha block counter of the next refill
     uint32_t index_ = kBufferWords;
-    alignas(16) uint32_t buffer_[kBufferWords] = {};
+    alignas(32) uint32_t buffer_[kBufferWords] = {};
 };
 
 // rng.random_range(lo..hi) over f64. Requires lo < hi and a finite hi - lo.

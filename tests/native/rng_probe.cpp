@@ -97,12 +97,14 @@ std::string answer(const std::string& line) {
         in >> key_hex >> block;
         uint32_t key[8];
         for (int i = 0; i < 8; ++i) key[i] = static_cast<uint32_t>(std::stoul(key_hex.substr(8 * i, 8), nullptr, 16));
-        uint32_t scalar[64], vector[64];
+        uint32_t scalar[64], vector[64], eight[128];
         rnd::chacha::refill4_scalar(key, block, scalar);
         rnd::chacha::refill4_vector(key, block, vector);
+        rnd::chacha::refill8(key, block, eight);
         std::string out;
         for (uint32_t w : scalar) out += u64s(w) + " ";
-        for (int i = 0; i < 64; ++i) out += (i ? " " : "") + u64s(vector[i]);
+        for (uint32_t w : vector) out += u64s(w) + " ";
+        for (int i = 0; i < 128; ++i) out += (i ? " " : "") + u64s(eight[i]);
         return out;
     }
     if (cmd == "c_pow") {

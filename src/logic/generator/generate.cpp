@@ -92,16 +92,16 @@ uint64_t planned_draws(std::span<const models::Edge> edges, std::size_t K, const
 // Below this many values one thread fills them faster than two can start.
 constexpr std::size_t kParallelCells = std::size_t(1) << 17;
 
-// Fills costs and capacities for every arc, drawing from rng. The draws of the second half of the
-// arcs start where those of the first half end: with one draw per value (a second try happens
-// only when rounding lands a draw on its upper bound) that place is known in advance, so a helper
-// thread fills the second half from a copy of the generator moved there, while the caller fills
-// the first. Should a first-half draw have needed a second try, the caller's generator ends
-// elsewhere and the second half is filled again from there: the result is always that of one
-// thread drawing in order.
-template <bool RandomCosts, bool RandomCaps>
+// Fills costs and capacities for every arc, drawing from rng, and runs alongside() meanwhile.
+// The draws of the second half of the arcs start where those of the first half end: with one
+// draw per value (a second try happens only when rounding lands a draw on its upper bound) that
+// place is known in advance, so a helper thread fills the second half from a copy of the
+// generator moved there, while the caller runs alongside() and fills the first half. Should a
+// first-half draw have needed a second try, the caller's generator ends elsewhere and the second
+// half is filled again from there: the result is always that of one thread drawing in order.
+template <bool RandomCosts, bool RandomCaps, class Alongside>
 void fill_all_arcs(std::span<const models::Edge> edges, std::size_t K, const GenerationOptions& o, rnd::StdRng& rng,
-                   int64_t* costs, int64_t* caps) noexcept {
+                   int64_t* costs, int64_t* caps, Alongside&& alongside) {
     const std::size_t m = edges.size();
     if constexpr (RandomCosts || RandomCaps) {
         if (m >= 2 && m * K >= kParallelCells) {
@@ -110,14 +110,15 @@ void fill_all_arcs(std::span<const models::Edge> edges, std::size_t K, const Gen
             rnd::StdRng ahead = rng;
             ahead.discard_u32(2 * planned_draws(first, K, o));
             const uint64_t second_starts_at = ahead.word_position();
-            std::thread helper;
+            std::jthread helper;  // joined on every way out, so it never outlives the buffers
             try {
-                helper = std::thread([&, ahead]() mutable {
+                helper = std::jthread([&, ahead]() mutable {
                     fill_arcs<RandomCosts, RandomCaps>(second, K, o, ahead, costs + half * K, caps + half * K);
                 });
             } catch (...) {  // no thread: one fills all
             }
             if (helper.joinable()) {
+                alongside();
                 fill_arcs<RandomCosts, RandomCaps>(first, K, o, rng, costs, caps);
                 helper.join();
                 if (rng.word_position() != second_starts_at)
@@ -126,6 +127,7 @@ void fill_all_arcs(std::span<const models::Edge> edges, std::size_t K, const Gen
             }
         }
     }
+    alongside();
     fill_arcs<RandomCosts, RandomCaps>(edges, K, o, rng, costs, caps);
 }
 
@@ -211,24 +213,28 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
     out.num_commodities = o.num_commodities;
 
     const std::size_t cells = detail::checked_cells(m, K);
-    out.arcs.resize(m);
-    for (std::size_t a = 0; a < m; ++a) {
-        const models::Edge& e = edges[a];
-        out.arcs[a] = models::ArcKey{e.tail, e.head, e.index, e.up};
-    }
     // Large enough to be worth huge pages: a fault per 2 MiB instead of per 4 KiB.
     reserve_filled(out.costs, cells);
     reserve_filled(out.arc_capacities, cells);
     out.costs.resize(cells);
     out.arc_capacities.resize(cells);
+    reserve_filled(out.arcs, m);
+    auto copy_network = [&] {
+        out.arcs.resize(m);
+        for (std::size_t a = 0; a < m; ++a) {
+            const models::Edge& e = edges[a];
+            out.arcs[a] = models::ArcKey{e.tail, e.head, e.index, e.up};
+        }
+        out.pair_order = instance.pair_order;
+    };
     int64_t* costs = out.costs.data();
     int64_t* caps = out.arc_capacities.data();
     if (o.randomize_costs) {
-        if (o.randomize_caps) fill_all_arcs<true, true>(edges, K, o, rng, costs, caps);
-        else fill_all_arcs<true, false>(edges, K, o, rng, costs, caps);
+        if (o.randomize_caps) fill_all_arcs<true, true>(edges, K, o, rng, costs, caps, copy_network);
+        else fill_all_arcs<true, false>(edges, K, o, rng, costs, caps, copy_network);
     } else {
-        if (o.randomize_caps) fill_all_arcs<false, true>(edges, K, o, rng, costs, caps);
-        else fill_all_arcs<false, false>(edges, K, o, rng, costs, caps);
+        if (o.randomize_caps) fill_all_arcs<false, true>(edges, K, o, rng, costs, caps, copy_network);
+        else fill_all_arcs<false, false>(edges, K, o, rng, costs, caps, copy_network);
     }
 
     // Without arcs or commodities there is nothing to close; a NaN fraction closes nothing, and
@@ -236,7 +242,6 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
     const double p = o.cap_zero_param;
     if (o.cap_zero && p > 0.0 && p < 1.0 && m != 0 && K != 0) exclude_arcs(edges, K, p, out.arc_capacities);
 
-    out.pair_order = instance.pair_order;
     out.randomized_capacities = o.randomize_caps;
     out.randomized_weights = o.randomize_costs;
     out.cap_zero = o.cap_zero;
