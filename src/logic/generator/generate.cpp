@@ -77,8 +77,8 @@ void fill_arcs(std::span<const models::Edge> edges, std::size_t K, const Generat
     }
 }
 
-// How many 64-bit draws fill_arcs makes for `edges` when no draw needs a second try: one per
-// commodity for each randomised value whose range is not empty.
+// How many 64-bit draws fill_arcs makes for `edges`: one per commodity for each randomised value
+// whose range is not empty.
 uint64_t planned_draws(std::span<const models::Edge> edges, std::size_t K, const GenerationOptions& o) noexcept {
     uint64_t per_commodity = 0;
     for (const models::Edge& e : edges) {
@@ -93,12 +93,13 @@ uint64_t planned_draws(std::span<const models::Edge> edges, std::size_t K, const
 constexpr std::size_t kParallelCells = std::size_t(1) << 17;
 
 // Fills costs and capacities for every arc, drawing from rng, and runs alongside() meanwhile.
-// The draws of the second half of the arcs start where those of the first half end: with one
-// draw per value (a second try happens only when rounding lands a draw on its upper bound) that
-// place is known in advance, so a helper thread fills the second half from a copy of the
-// generator moved there, while the caller runs alongside() and fills the first half. Should a
-// first-half draw have needed a second try, the caller's generator ends elsewhere and the second
-// half is filled again from there: the result is always that of one thread drawing in order.
+// The draws of the second half of the arcs start where those of the first half end, and that
+// place is known in advance: every randomised value whose range is not empty takes exactly one
+// 64-bit draw (the single-sample float range never draws again). So a helper thread fills the
+// second half from a copy of the generator moved there, while the caller runs alongside() and
+// fills the first half. The caller's generator must end where the helper started; were it ever
+// elsewhere, the second half is filled again from there, so the result is always that of one
+// thread drawing in order.
 template <bool RandomCosts, bool RandomCaps, class Alongside>
 void fill_all_arcs(std::span<const models::Edge> edges, std::size_t K, const GenerationOptions& o, rnd::StdRng& rng,
                    int64_t* costs, int64_t* caps, Alongside&& alongside) {
