@@ -60,17 +60,19 @@ typedef uint32_t u32x8 __attribute__((vector_size(32)));
 
 #define PELMORA_INLINE inline __attribute__((always_inline))
 
+// Vectors only travel by pointer between these helpers: passing a 32-byte vector by value from
+// code compiled without AVX would have no agreed calling convention.
 template <int N, class V>
-PELMORA_INLINE V rotl_lanes(V x) {
-    return (x << N) | (x >> (32 - N));
+PELMORA_INLINE void rotl_lanes(V* v) {
+    *v = (*v << N) | (*v >> (32 - N));
 }
 
 template <class V>
 PELMORA_INLINE void quarter_lanes(V* x, int a, int b, int c, int d) {
-    x[a] += x[b], x[d] = rotl_lanes<16>(x[d] ^ x[a]);
-    x[c] += x[d], x[b] = rotl_lanes<12>(x[b] ^ x[c]);
-    x[a] += x[b], x[d] = rotl_lanes<8>(x[d] ^ x[a]);
-    x[c] += x[d], x[b] = rotl_lanes<7>(x[b] ^ x[c]);
+    x[a] += x[b], x[d] ^= x[a], rotl_lanes<16>(&x[d]);
+    x[c] += x[d], x[b] ^= x[c], rotl_lanes<12>(&x[b]);
+    x[a] += x[b], x[d] ^= x[a], rotl_lanes<8>(&x[d]);
+    x[c] += x[d], x[b] ^= x[c], rotl_lanes<7>(&x[b]);
 }
 
 // The ChaCha12 block function on `lanes` blocks from block counter `block`: x = rounds(in) + in.
