@@ -24,6 +24,7 @@ HERE = Path(__file__).resolve().parent
 OUT = HERE / "out"
 sys.path.insert(0, str(HERE))
 from bench_load import best_of, time_command  # noqa: E402
+from common import read_floor  # noqa: E402
 from gen_instance import write_instance  # noqa: E402
 
 import pelmora  # noqa: E402
@@ -131,11 +132,18 @@ def main() -> None:
     print(f"Python / save   = {t_python / t_save:6.2f}x   (target >= 15)")
     print(f"save / cat      = {t_save / t_cat:6.2f}x")
     print(f"load / wc -l    = {t_load / t_wc:6.2f}x   (target <= 5)")
+    # The reader's result: an arc key (32 bytes) and K capacities and K costs per arc.
+    result_bytes = args.arcs * (32 + 16 * args.k)
+    floor = read_floor(target, result_bytes, args.repeat)
+    if floor:
+        print(f"before parsing: reading through 8 KiB and finding lines {floor['read_s'] * 1000:.1f} ms, faulting in "
+              f"{result_bytes / 1e6:.0f} MB of results {floor['fault_s'] * 1000:.1f} ms "
+              f"= {(floor['read_s'] + floor['fault_s']) / t_wc:.2f}x wc -l")
     if args.json:
         args.json.write_text(json.dumps({
             "arcs": args.arcs, "nodes": args.nodes, "k": args.k, "file_bytes": size, "repeat": args.repeat,
             "same": same, "save_s": t_save, "save_replace_s": t_save_replace, "python_writer_s": t_python, "cat_s": t_cat, "load_s": t_load,
-            "wc_l_s": t_wc,
+            "wc_l_s": t_wc, "floor": floor, "result_bytes": result_bytes,
         }, indent=1))
 
 

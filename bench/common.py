@@ -4,7 +4,9 @@ from __future__ import annotations
 
 import argparse
 import gc
+import json
 import os
+import subprocess
 import time
 from pathlib import Path
 
@@ -58,3 +60,19 @@ def network_file(nodes: int, arcs: int) -> Path:
     if not path.exists():
         write_instance(str(path), nodes, arcs, seed=1)
     return path
+
+
+def read_floor(path: Path, result_bytes: int, repeat: int) -> dict | None:
+    """What any reader pays before parsing (bench/read_floor.cpp): reading `path` through an 8 KiB
+    buffer and finding its lines ("read_s"), and faulting in `result_bytes` of fresh memory
+    ("fault_s"). None where it cannot be built."""
+    OUT.mkdir(exist_ok=True)
+    binary = OUT / "read_floor"
+    source = Path(__file__).resolve().parent / "read_floor.cpp"
+    if not binary.exists() or binary.stat().st_mtime < source.stat().st_mtime:
+        built = subprocess.run(["g++", "-O2", "-o", str(binary), str(source)], capture_output=True, text=True)
+        if built.returncode != 0:
+            print("read floor: skipped, bench/read_floor.cpp does not build")
+            return None
+    done = subprocess.run([str(binary), str(path), str(result_bytes), str(repeat)], capture_output=True, text=True)
+    return json.loads(done.stdout) if done.returncode == 0 else None
