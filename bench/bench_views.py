@@ -33,9 +33,10 @@ def main() -> None:
     t_arcs = best_of(lambda: instance.arcs, repeat)
     t_zip = best_of(lambda: list(zip(tails, heads, index)), repeat)
     rows.append(("instance.arcs", t_arcs, "list(zip(t, h, i))", t_zip))
-    t_nodes = best_of(lambda: instance.nodes, repeat)
+    # About a millisecond each: more tries, so that a stray page fault or a busy neighbour does not decide.
+    t_nodes = best_of(lambda: instance.nodes, 10 * repeat)
     nodes = instance.nodes
-    t_copy = best_of(lambda: [int(v) for v in nodes], repeat)
+    t_copy = best_of(lambda: [int(v) for v in nodes], 10 * repeat)
     rows.append(("instance.nodes", t_nodes, "[int(v) for v in nodes]", t_copy))
     t_topo = best_of(instance.topology, repeat)
     t_zip2 = best_of(lambda: list(zip(tails, heads)), repeat)

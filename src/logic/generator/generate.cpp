@@ -10,6 +10,7 @@
 #include "core/memory.hpp"
 #include "logic/generator/generator.hpp"
 #include "logic/generator/internal.hpp"
+#include "random/distributions.hpp"  // the range draw inlined into the fill loop
 
 namespace pelmora::logic::generator {
 
@@ -60,13 +61,13 @@ void fill_arcs(std::span<const models::Edge> edges, std::size_t K, const Generat
         const int64_t cost_floor = e.cost != 0 ? 1 : 0;
         for (std::size_t k = 0; k < K; ++k) {
             if constexpr (RandomCosts) {
-                const double x = draw_cost ? rnd::random_range_f64(rng, cost_lo, cost_hi) : cost_lo;
+                const double x = draw_cost ? rnd::detail::range_f64(rng, cost_lo, cost_hi) : cost_lo;
                 costs[k] = std::max(saturate(std::ceil(x)), cost_floor);
             } else {
                 costs[k] = e.cost;
             }
             if constexpr (RandomCaps) {
-                const double y = draw_cap ? rnd::random_range_f64(rng, cap_lo, cap_hi) : cap_lo;
+                const double y = draw_cap ? rnd::detail::range_f64(rng, cap_lo, cap_hi) : cap_lo;
                 caps[k] = std::max<int64_t>(saturate(std::ceil(y)), 1);
             } else {
                 caps[k] = e.up;
