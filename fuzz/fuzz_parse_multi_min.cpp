@@ -52,7 +52,7 @@ void compare(const ParsedMulticommodityInstance& got, const fuzz::RefFile& want)
     fuzz::check_supply_map(got.supplies, want.supplies);
     fuzz::check_list_map(got.commodity_supply_demand_data, want.partition);
     FUZZ_CHECK(got.arcs.size() == want.arcs.size(), fuzz::describe(int64_t(got.arcs.size()), int64_t(want.arcs.size())));
-    std::vector<int64_t> caps, costs;
+    pelmora::models::CommodityValues caps, costs;
     for (std::size_t p = 0; p < got.arcs.size(); ++p) {
         const auto& a = got.arcs[p];
         const auto& r = want.arcs[p];
