@@ -78,12 +78,7 @@ test-wheel: wheel
 ASAN_VENV := .venv-asan
 # libstdc++ is preloaded too: ASan intercepts __cxa_throw only if the real one is there at start-up
 # (the interpreter itself is plain C), else the first C++ exception stops the process.
-# OPENBLAS_NUM_THREADS=1: NumPy (imported by the examples' matplotlib) otherwise keeps an idle
-# OpenBLAS worker thread; LeakSanitizer's exit-time stop-the-world tracer once crashed ("Tracer
-# caught signal 11") in an example process whose only other thread was that one, failing a run
-# that had found nothing.
 ASAN_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so.6)" PYTHONMALLOC=malloc \
-	OPENBLAS_NUM_THREADS=1 \
 	ASAN_OPTIONS=detect_leaks=1:malloc_context_size=2:allocator_may_return_null=1:halt_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan-python.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 CXX=$(CURDIR)/fuzz/plain-cxx
