@@ -51,13 +51,6 @@ GLPK_SAMPLE = pelmora.load_min_instance(str(ROOT / "tests/data/glpk-sample.min")
 
 def run(args: list[str], cwd: Path, timeout: float = 300) -> subprocess.CompletedProcess[str]:
     env = dict(os.environ, MPLBACKEND="Agg", PYTHONUNBUFFERED="1")
-    # Under the sanitizers (make test-sanitize), the example processes run without LeakSanitizer's
-    # exit-time check: in fresh environments its stop-the-world tracer crashed ("Tracer caught
-    # signal 11") in them after the example had finished, with matplotlib and NumPy loaded. Address
-    # and undefined-behaviour checks stay on; the module's leaks are checked in this process and by
-    # test_leaks.py.
-    if "detect_leaks=1" in env.get("ASAN_OPTIONS", ""):
-        env["ASAN_OPTIONS"] = env["ASAN_OPTIONS"].replace("detect_leaks=1", "detect_leaks=0")
     done = subprocess.run(
         [sys.executable, *args], cwd=cwd, env=env, capture_output=True, text=True, timeout=timeout
     )
