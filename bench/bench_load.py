@@ -26,8 +26,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 OUT = HERE / "out"
 sys.path.insert(0, str(HERE))
-from common import read_floor  # noqa: E402
-from gen_instance import write_instance  # noqa: E402
+from common import network_file, read_floor  # noqa: E402
 
 import pelmora  # noqa: E402
 
@@ -181,11 +180,7 @@ def main() -> None:
     if args.quick:
         args.arcs, args.nodes, args.repeat = 20_000, 2_000, 2
 
-    OUT.mkdir(exist_ok=True)
-    path = OUT / f"net-{args.nodes}n-{args.arcs}a.min"
-    if not path.exists():
-        print(f"generating {path.name} ...", flush=True)
-        write_instance(str(path), args.nodes, args.arcs, seed=1)
+    path = network_file(args.nodes, args.arcs)
     size = path.stat().st_size
     path.read_bytes()  # warm the page cache
     print(f"instance {path.name}: {size / 1e6:.1f} MB, best of {args.repeat}")

@@ -24,8 +24,7 @@ HERE = Path(__file__).resolve().parent
 OUT = HERE / "out"
 sys.path.insert(0, str(HERE))
 from bench_load import best_of, time_command  # noqa: E402
-from common import read_floor  # noqa: E402
-from gen_instance import write_instance  # noqa: E402
+from common import network_file, read_floor  # noqa: E402
 
 import pelmora  # noqa: E402
 
@@ -87,11 +86,7 @@ def main() -> None:
     if args.quick:
         args.arcs, args.nodes, args.repeat = 20_000, 2_000, 2
 
-    OUT.mkdir(exist_ok=True)
-    source = OUT / f"net-{args.nodes}n-{args.arcs}a.min"
-    if not source.exists():
-        print(f"generating {source.name} ...", flush=True)
-        write_instance(str(source), args.nodes, args.arcs, seed=1)
+    source = network_file(args.nodes, args.arcs)
     instance = pelmora.load_min_instance(str(source))
     data = pelmora.generate_multi_commodity_data(instance, args.k, 0, randomize_caps=True, randomize_costs=True, seed=7)
     target = OUT / f"mcf-{args.nodes}n-{args.arcs}a-k{args.k}.txt"

@@ -279,16 +279,20 @@ inline bool read_plain_int_items(PyObject* obj, std::vector<std::pair<int64_t, i
     Py_BEGIN_CRITICAL_SECTION(obj);
     Py_ssize_t pos = 0;
     PyObject *key, *value;
-    while (plain && PyDict_Next(obj, &pos, &key, &value)) {
-        int key_overflow = 0, value_overflow = 0;
-        long long k = 0, v = 0;
-        if (PyLong_CheckExact(key) && PyLong_CheckExact(value)) {
-            k = PyLong_AsLongLongAndOverflow(key, &key_overflow);
-            v = PyLong_AsLongLongAndOverflow(value, &value_overflow);
+    while (PyDict_Next(obj, &pos, &key, &value)) {
+        // never allocates while the lock is held
+        if (!PyLong_CheckExact(key) || !PyLong_CheckExact(value) || entries.size() == entries.capacity()) {
+            plain = false;
+            break;
         }
-        plain = PyLong_CheckExact(key) && PyLong_CheckExact(value) && !key_overflow && !value_overflow &&
-                entries.size() < entries.capacity();  // never allocates while the lock is held
-        if (plain) entries.emplace_back(k, v);
+        int key_overflow = 0, value_overflow = 0;
+        const long long k = PyLong_AsLongLongAndOverflow(key, &key_overflow);
+        const long long v = PyLong_AsLongLongAndOverflow(value, &value_overflow);
+        if (key_overflow || value_overflow) {
+            plain = false;
+            break;
+        }
+        entries.emplace_back(k, v);
     }
     Py_END_CRITICAL_SECTION();
     return plain;

@@ -17,9 +17,6 @@
 
 namespace pelmora::utils {
 
-using pelmora::reserve_filled;
-using pelmora::trim_slack;
-
 // Node identifier -> dense number (0, 1, 2, ... in order of first appearance), and the dense
 // numbers of every arc's two ends. Identifiers in [0, direct_limit) go through a flat array,
 // which is what DIMACS files use; all others through an open-addressing hash table. The node list
