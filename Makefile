@@ -10,7 +10,7 @@ PYTHON ?= $(shell for p in /usr/bin/python3.13 /usr/bin/python3.14 \
             [ -x "$$p" ] && "$$p" -c 'import sys; sys.exit(sys.version_info < (3, 13))' >/dev/null 2>&1 \
               && { echo "$$p"; break; }; done)
 
-SOURCES := $(shell find src -type f) CMakeLists.txt pyproject.toml pelmora.pyi
+SOURCES := $(shell find src python -type f -not -name '*.pyc') CMakeLists.txt pyproject.toml pelmora.pyi
 
 .PHONY: demo test bench venv install clean wheel test-wheel test-sanitize test-leaks fuzz fuzz-smoke fuzz-build
 

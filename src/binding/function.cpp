@@ -115,6 +115,11 @@ PyObject* panic_exception_type() {
 PyObject* raise_error(const Error& error, PyObject* io_class) {
     PyObject* cls = io_class;
     switch (error.kind) {
+        case Error::Kind::Interrupted:
+            // The handler's exception is already pending (without_gil put it back).
+            if (PyErr_Occurred()) return nullptr;
+            cls = PyExc_RuntimeError;
+            break;
         case Error::Kind::Io: break;
         case Error::Kind::Value: cls = PyExc_ValueError; break;
         case Error::Kind::Panic:

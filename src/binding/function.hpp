@@ -33,7 +33,8 @@ void wrap_argument_error(const char* name);
 // The process-wide PanicException class (created on first need), a borrowed reference.
 PyObject* panic_exception_type();
 
-// Raises `error`: Io as `io_class`, Value as ValueError, Panic as PanicException. Returns null.
+// Raises `error`: Io as `io_class`, Value as ValueError, Panic as PanicException; Interrupted keeps
+// the exception a signal handler raised. Returns null.
 PyObject* raise_error(const Error& error, PyObject* io_class);
 
 // Converts bound[i] into out[i] for every parameter, in order; omitted optional parameters keep

@@ -13,6 +13,7 @@ struct Error {
         Io,     // a file routine's error: the calling function raises its own class (OSError or RuntimeError)
         Value,  // an argument value the routine refuses before doing any work: ValueError
         Panic,  // a broken precondition or an explicit stop: PanicException
+        Interrupted,  // stopped because interrupted() said so: the binding raises what the handler raised
     };
     Kind kind = Kind::Io;
     std::string message;
@@ -20,6 +21,7 @@ struct Error {
     static Error io(std::string text) { return {Kind::Io, std::move(text)}; }
     static Error value(std::string text) { return {Kind::Value, std::move(text)}; }
     static Error panic(std::string text) { return {Kind::Panic, std::move(text)}; }
+    static Error interrupted() { return {Kind::Interrupted, "interrupted"}; }
 };
 
 template <class T>
