@@ -21,6 +21,7 @@ using binding::convert_arguments;
 using binding::finish;
 using binding::guarded;
 using binding::kMaxParams;
+using binding::ModuleState;
 using binding::ReadAccess;
 using binding::Signature;
 using binding::Text;
@@ -59,55 +60,62 @@ PELMORA_SIGNATURE(get_incidence_mapping, 2, "nodes", "edges")
 using Handler = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
 template <class Record>
-PyObject* wrap_outcome(Outcome<Record>&& outcome, PyObject* io_class) {
-    return finish(std::move(outcome), io_class, [](Record&& r) { return models::wrap(std::move(r)); });
+PyObject* wrap_outcome(const ModuleState& state, Outcome<Record>&& outcome, PyObject* io_class) {
+    return finish(state, std::move(outcome), io_class,
+                  [&](Record&& r) { return models::wrap(state, std::move(r)); });
 }
 
-PyObject* partition_result(Outcome<models::SupplyPartition>&& outcome) {
-    return finish(std::move(outcome), PyExc_RuntimeError,
+PyObject* partition_result(const ModuleState& state, Outcome<models::SupplyPartition>&& outcome) {
+    return finish(state, std::move(outcome), PyExc_RuntimeError,
                   [](const models::SupplyPartition& p) { return to_python(p); });
 }
 
-PyObject* load_min_instance(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+PyObject* load_min_instance(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const ModuleState& state = binding::module_state(module);
+    return guarded(state, [&]() -> PyObject* {
         Text path;
         PELMORA_BIND(load_min_instance, path)
-        return wrap_outcome(utils::parse_min(path.utf8), PyExc_OSError);
+        return wrap_outcome(state, utils::parse_min(path.utf8), PyExc_OSError);
     });
 }
 
-PyObject* split_supplies_uniform(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+PyObject* split_supplies_uniform(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const ModuleState& state = binding::module_state(module);
+    return guarded(state, [&]() -> PyObject* {
         SupplyMap data;
         uint64_t k = 0;
         PELMORA_BIND(split_supplies_uniform, data, k)
-        return partition_result(logic::generator::split_supply_and_demand_uniform(data, k));
+        return partition_result(state, logic::generator::split_supply_and_demand_uniform(data, k));
     });
 }
 
-PyObject* split_supplies_spread(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+PyObject* split_supplies_spread(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const ModuleState& state = binding::module_state(module);
+    return guarded(state, [&]() -> PyObject* {
         SupplyMap data;
         uint64_t k = 0, seed = 0;
         PELMORA_BIND(split_supplies_spread, data, k, seed)
-        return partition_result(logic::generator::split_supply_and_demand_spread(data, k, seed));
+        return partition_result(state, logic::generator::split_supply_and_demand_spread(data, k, seed));
     });
 }
 
-PyObject* split_supplies_beta_binomial(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+PyObject* split_supplies_beta_binomial(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                       PyObject* kwnames) {
+    const ModuleState& state = binding::module_state(module);
+    return guarded(state, [&]() -> PyObject* {
         SupplyMap data;
         uint64_t k = 0, seed = 42;
         double concentration = 3.0;
         PELMORA_BIND(split_supplies_beta_binomial, data, k, concentration, seed)
         return partition_result(
-            logic::generator::split_supply_and_demand_beta_binomial(data, k, seed, concentration));
+            state, logic::generator::split_supply_and_demand_beta_binomial(data, k, seed, concentration));
     });
 }
 
-PyObject* compute_commodity_demand_heterogeneity(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+PyObject* compute_commodity_demand_heterogeneity(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                                  PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+    const ModuleState& state = binding::module_state(module);
+    return guarded(state, [&]() -> PyObject* {
         ListMap partition;
         SupplyMap original;
         PELMORA_BIND(compute_commodity_demand_heterogeneity, partition, original)
@@ -115,35 +123,41 @@ PyObject* compute_commodity_demand_heterogeneity(PyObject*, PyObject* const* arg
     });
 }
 
-PyObject* generate_multi_commodity_data(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
-        ReadAccess<NetworkInstance> instance;
+PyObject* generate_multi_commodity_data(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                        PyObject* kwnames) {
+    const ModuleState& state = binding::module_state(module);
+    return guarded(state, [&]() -> PyObject* {
+        ReadAccess<NetworkInstance> instance{&state};
         GenerationOptions o;
         PELMORA_BIND(generate_multi_commodity_data, instance, o.num_commodities, o.method, o.randomize_caps,
                      o.cap_a, o.cap_b, o.randomize_costs, o.cost_a, o.cost_b, o.concentration_param, o.cap_zero,
                      o.cap_zero_param, o.seed)
-        return wrap_outcome(logic::generator::generate_multi_commodity_data(*instance.record, o),
+        return wrap_outcome(state, logic::generator::generate_multi_commodity_data(*instance.record, o),
                             PyExc_RuntimeError);
     });
 }
 
-PyObject* save_multi_commodity_instance(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+PyObject* save_multi_commodity_instance(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                        PyObject* kwnames) {
+    const ModuleState& state = binding::module_state(module);
+    return guarded(state, [&]() -> PyObject* {
         Text path;
-        ReadAccess<NetworkInstance> instance;
-        ReadAccess<MultiCommodityData> multi_data;
+        ReadAccess<NetworkInstance> instance{&state};
+        ReadAccess<MultiCommodityData> multi_data{&state};
         PELMORA_BIND(save_multi_commodity_instance, path, instance, multi_data)
         Outcome<void> done = utils::export_to_dimacs(path.utf8, *instance.record, *multi_data.record);
-        if (!done.ok()) return binding::raise_error(done.error(), PyExc_OSError);
+        if (!done.ok()) return binding::raise_error(state, done.error(), PyExc_OSError);
         Py_RETURN_NONE;
     });
 }
 
-PyObject* load_multi_commodity_instance(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+PyObject* load_multi_commodity_instance(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                                        PyObject* kwnames) {
+    const ModuleState& state = binding::module_state(module);
+    return guarded(state, [&]() -> PyObject* {
         Text path;
         PELMORA_BIND(load_multi_commodity_instance, path)
-        return wrap_outcome(utils::parse_multi_min(path.utf8), PyExc_RuntimeError);
+        return wrap_outcome(state, utils::parse_multi_min(path.utf8), PyExc_RuntimeError);
     });
 }
 
@@ -167,8 +181,9 @@ PyObject* mapping_result(const utils::IncomingOutgoing<T>& m) {
     return build_tuple(grouped_dict(m.incoming), grouped_dict(m.outgoing));
 }
 
-PyObject* get_adjacency_mapping(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+PyObject* get_adjacency_mapping(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const ModuleState& state = binding::module_state(module);
+    return guarded(state, [&]() -> PyObject* {
         std::vector<int64_t> nodes;
         std::vector<utils::Pair> edges;
         PELMORA_BIND(get_adjacency_mapping, nodes, edges)
@@ -176,8 +191,9 @@ PyObject* get_adjacency_mapping(PyObject*, PyObject* const* args, Py_ssize_t nar
     });
 }
 
-PyObject* get_incidence_mapping(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
+PyObject* get_incidence_mapping(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const ModuleState& state = binding::module_state(module);
+    return guarded(state, [&]() -> PyObject* {
         std::vector<int64_t> nodes;
         std::vector<utils::Triple> edges;
         PELMORA_BIND(get_incidence_mapping, nodes, edges)
@@ -225,11 +241,13 @@ int add_name(PyObject* module, const char* name, PyObject* value) {
     return PyObject_SetAttrString(module, name, owned.get());
 }
 
+// Makes the record's class for this module, keeps it in the state and adds it to the module.
 template <class Record>
-int add_type(PyObject* module, const char* name) {
-    PyTypeObject* type = models::type_object<Record>();
-    if (!type) return -1;
-    return add_name(module, name, Py_NewRef(reinterpret_cast<PyObject*>(type)));
+int add_type(PyObject* module, ModuleState& state, const char* name) {
+    PyTypeObject*& cls = state.classes[binding::class_index<Record>];
+    cls = models::new_class<Record>(module);
+    if (!cls) return -1;
+    return add_name(module, name, Py_NewRef(reinterpret_cast<PyObject*>(cls)));
 }
 
 int exec_module(PyObject* module) {
@@ -240,19 +258,24 @@ int exec_module(PyObject* module) {
     PyObject* module_name = PyModule_GetNameObject(module);
     if (!module_name) return -1;
     binding::PyRef name_ref = binding::PyRef::steal(module_name);
+    ModuleState& state = binding::module_state(module);
+    state.panic_exception = binding::new_panic_exception();
+    if (!state.panic_exception) return -1;
     for (PyMethodDef& def : functions) {
         if (add_name(module, def.ml_name, PyCFunction_NewEx(&def, module, module_name)) < 0) return -1;
     }
-    if (add_type<models::Edge>(module, "Edge") < 0) return -1;
-    if (add_type<models::NetworkInstance>(module, "NetworkInstance") < 0) return -1;
-    if (add_type<models::MultiCommoditySupplies>(module, "MultiCommoditySupplies") < 0) return -1;
-    if (add_type<models::MultiCommodityData>(module, "MultiCommodityData") < 0) return -1;
-    if (add_type<models::ParsedMulticommodityInstance>(module, "ParsedMulticommodityInstance") < 0) return -1;
+    if (add_type<models::Edge>(module, state, "Edge") < 0) return -1;
+    if (add_type<models::NetworkInstance>(module, state, "NetworkInstance") < 0) return -1;
+    if (add_type<models::MultiCommoditySupplies>(module, state, "MultiCommoditySupplies") < 0) return -1;
+    if (add_type<models::MultiCommodityData>(module, state, "MultiCommodityData") < 0) return -1;
+    if (add_type<models::ParsedMulticommodityInstance>(module, state, "ParsedMulticommodityInstance") < 0)
+        return -1;
     return 0;
 }
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     {0, nullptr},
 };
@@ -261,12 +284,12 @@ PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "pelmora",
     "",
-    0,
+    sizeof(binding::ModuleState),
     nullptr,
     slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    binding::traverse_state,
+    binding::clear_state,
+    binding::free_state,
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 // OverflowError and UnicodeEncodeError from the interpreter pass through unchanged.
 #pragma once
 
+#include "binding/module_state.hpp"
 #include "binding/pyref.hpp"
 #include "models/records.hpp"
 #include "models/types.hpp"
@@ -30,9 +31,11 @@ struct Text {
     std::string_view utf8;
 };
 
-// Read access to the record inside an object of one of the module's classes.
+// Read access to the record inside an object of the class that `state`'s module holds for
+// Record: an object made by another interpreter's module (of another class object) is refused.
 template <class Record>
 struct ReadAccess {
+    const ModuleState* state = nullptr;
     const Record* record = nullptr;
 };
 
@@ -353,7 +356,7 @@ struct FromPython<models::ListMap> {
 template <class Record>
 struct FromPython<ReadAccess<Record>> {
     static bool convert(PyObject* obj, ReadAccess<Record>& out) {
-        PyTypeObject* type = models::type_object<Record>();
+        PyTypeObject* type = class_of<Record>(*out.state);
         if (!type) return false;
         if (Py_TYPE(obj) != type) {
             set_type_reason_bare(obj, type);

@@ -1,6 +1,5 @@
 #include "binding/function.hpp"
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -96,23 +95,20 @@ void wrap_argument_error(const char* name) {
     PyErr_SetRaisedException(wrapped.release());
 }
 
-PyObject* panic_exception_type() {
-    static std::atomic<PyObject*> type{nullptr};
-    PyObject* current = type.load(std::memory_order_acquire);
-    if (current) return current;
-    PyObject* created = PyErr_NewExceptionWithDoc(
+PyObject* new_panic_exception() {
+    return PyErr_NewExceptionWithDoc(
         "pyo3_runtime.PanicException",
         "The exception raised when native code in pelmora stops on a broken precondition.\n\n"
         "It derives from BaseException, so `except Exception` does not catch it.",
         PyExc_BaseException, nullptr);
-    if (!created) return nullptr;
-    // Concurrent first uses race to publish; the loser drops its own class.
-    if (type.compare_exchange_strong(current, created, std::memory_order_acq_rel)) return created;
-    Py_DECREF(created);
-    return current;
 }
 
-PyObject* raise_error(const Error& error, PyObject* io_class) {
+PyObject* panic_class(const ModuleState& state) noexcept {
+    // Null only once the collector has cleared the module (see class_of).
+    return state.panic_exception ? state.panic_exception : PyExc_SystemError;
+}
+
+PyObject* raise_error(const ModuleState& state, const Error& error, PyObject* io_class) {
     PyObject* cls = io_class;
     switch (error.kind) {
         case Error::Kind::Interrupted:
@@ -123,8 +119,7 @@ PyObject* raise_error(const Error& error, PyObject* io_class) {
         case Error::Kind::Io: break;
         case Error::Kind::Value: cls = PyExc_ValueError; break;
         case Error::Kind::Panic:
-            cls = panic_exception_type();
-            if (!cls) return nullptr;
+            cls = panic_class(state);
             break;
     }
     PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(error.message.data(),

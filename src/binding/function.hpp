@@ -4,6 +4,7 @@
 #pragma once
 
 #include "binding/convert.hpp"
+#include "binding/module_state.hpp"
 #include "core/outcome.hpp"
 
 #include <cstddef>
@@ -30,12 +31,15 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
 // pending exception is left unchanged.
 void wrap_argument_error(const char* name);
 
-// The process-wide PanicException class (created on first need), a borrowed reference.
-PyObject* panic_exception_type();
+// A new PanicException class, one per module object (a new reference, or null).
+PyObject* new_panic_exception();
 
-// Raises `error`: Io as `io_class`, Value as ValueError, Panic as PanicException; Interrupted keeps
-// the exception a signal handler raised. Returns null.
-PyObject* raise_error(const Error& error, PyObject* io_class);
+// The class a broken precondition raises: the module's PanicException.
+PyObject* panic_class(const ModuleState& state) noexcept;
+
+// Raises `error`: Io as `io_class`, Value as ValueError, Panic as the module's PanicException;
+// Interrupted keeps the exception a signal handler raised. Returns null.
+PyObject* raise_error(const ModuleState& state, const Error& error, PyObject* io_class);
 
 // Converts bound[i] into out[i] for every parameter, in order; omitted optional parameters keep
 // the value already in their target (the default).
@@ -54,26 +58,24 @@ bool convert_arguments(const Signature& sig, PyObject* const* bound, Targets&...
 // Runs the body of a function or getter: a C++ allocation failure becomes MemoryError and any
 // other escaping C++ exception becomes PanicException, so none reaches the interpreter.
 template <class Body>
-PyObject* guarded(Body&& body) noexcept {
+PyObject* guarded(const ModuleState& state, Body&& body) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     } catch (const std::exception& e) {
-        PyObject* type = panic_exception_type();
-        if (type) PyErr_SetString(type, e.what());
+        PyErr_SetString(panic_class(state), e.what());
         return nullptr;
     } catch (...) {
-        PyObject* type = panic_exception_type();
-        if (type) PyErr_SetString(type, "unexpected failure in native code");
+        PyErr_SetString(panic_class(state), "unexpected failure in native code");
         return nullptr;
     }
 }
 
 // Converts a routine's outcome: its value by `convert`, its error by raise_error.
 template <class T, class Convert>
-PyObject* finish(Outcome<T>&& outcome, PyObject* io_class, Convert&& convert) {
-    if (!outcome.ok()) return raise_error(outcome.error(), io_class);
+PyObject* finish(const ModuleState& state, Outcome<T>&& outcome, PyObject* io_class, Convert&& convert) {
+    if (!outcome.ok()) return raise_error(state, outcome.error(), io_class);
     return convert(std::move(outcome).value());
 }
 

@@ -3,12 +3,12 @@
 #include "binding/function.hpp"
 #include "models/types.hpp"
 
-#include <atomic>
 #include <new>
 
 namespace pelmora::models {
 
 using binding::build_list;
+using binding::ModuleState;
 using binding::build_tuple;
 using binding::build_dict;
 using binding::guarded;
@@ -36,14 +36,35 @@ void dealloc(PyObject* self) {
 }
 
 template <class Record>
-using View = PyObject* (*)(const Record&);
+PyObject* wrap_as(PyTypeObject* type, Record&& record) {
+    PyObject* obj = type->tp_alloc(type, 0);
+    if (!obj) return nullptr;
+    new (&reinterpret_cast<Object<Record>*>(obj)->record) Record(std::move(record));
+    return obj;
+}
 
-template <class Record, View<Record> view>
+// Most views read only the record; those that make objects of the module's classes need its state.
+template <class Record>
+using View = PyObject* (*)(const Record&);
+template <class Record>
+using StateView = PyObject* (*)(const ModuleState&, const Record&);
+
+template <class Record, StateView<Record> view>
 PyObject* getter(PyObject* self, void*) {
-    return guarded([&] { return view(record_in<Record>(self)); });
+    const ModuleState& state = binding::state_of_instance(self);
+    return guarded(state, [&] { return view(state, record_in<Record>(self)); });
 }
 
 template <class Record, View<Record> view>
+PyObject* ignoring_state(const ModuleState&, const Record& record) {
+    return view(record);
+}
+
+template <class Record, View<Record> view>
+constexpr PyGetSetDef attribute(const char* name) {
+    return {name, getter<Record, ignoring_state<Record, view>>, nullptr, "", nullptr};
+}
+template <class Record, StateView<Record> view>
 constexpr PyGetSetDef attribute(const char* name) {
     return {name, getter<Record, view>, nullptr, "", nullptr};
 }
@@ -120,8 +141,10 @@ PyGetSetDef edge_getset[] = {
 
 using Net = NetworkInstance;
 
-PyObject* net_edges(const Net& r) {
-    return build_list(r.edges.size(), [&](std::size_t i) { return wrap(Edge(r.edges[i])); });
+PyObject* net_edges(const ModuleState& state, const Net& r) {
+    PyTypeObject* edge_class = binding::class_of<Edge>(state);
+    if (!edge_class) return nullptr;
+    return build_list(r.edges.size(), [&](std::size_t i) { return wrap_as(edge_class, Edge(r.edges[i])); });
 }
 PyObject* net_arcs(const Net& r) {
     return build_list(r.edges.size(), [&](std::size_t i) {
@@ -155,7 +178,7 @@ PyGetSetDef network_getset[] = {
 };
 
 PyObject* network_topology(PyObject* self, PyObject*) {
-    return guarded([&] { return topology_list(record_in<Net>(self).edges); });
+    return guarded(binding::state_of_instance(self), [&] { return topology_list(record_in<Net>(self).edges); });
 }
 
 PyMethodDef network_methods[] = {
@@ -284,7 +307,7 @@ PyGetSetDef parsed_getset[] = {
 };
 
 PyObject* parsed_topology(PyObject* self, PyObject*) {
-    return guarded([&] { return topology_list(record_in<Pmi>(self).arcs); });
+    return guarded(binding::state_of_instance(self), [&] { return topology_list(record_in<Pmi>(self).arcs); });
 }
 
 PyMethodDef parsed_methods[] = {
@@ -299,8 +322,9 @@ PyMethodDef parsed_methods[] = {
 
 constexpr unsigned kTypeFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE;
 
+// Defined by the module, so that a method or getter finds the module's state from its class.
 template <class Record>
-PyTypeObject* make_type(const char* name, PyGetSetDef* getset, PyMethodDef* methods) {
+PyTypeObject* make_class(PyObject* module, const char* name, PyGetSetDef* getset, PyMethodDef* methods) {
     PyType_Slot slots[] = {
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Record>)},
         {Py_tp_getset, getset},
@@ -308,60 +332,39 @@ PyTypeObject* make_type(const char* name, PyGetSetDef* getset, PyMethodDef* meth
         {0, nullptr},
     };
     PyType_Spec spec = {name, static_cast<int>(sizeof(Object<Record>)), 0, kTypeFlags, slots};
-    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-}
-
-// Created once per process on first use and kept for its life. Concurrent first uses race to
-// publish; the loser drops its own type object.
-template <class Record>
-PyTypeObject* once_type(std::atomic<PyTypeObject*>& slot, const char* name, PyGetSetDef* getset,
-                        PyMethodDef* methods) {
-    PyTypeObject* current = slot.load(std::memory_order_acquire);
-    if (current) return current;
-    PyTypeObject* created = make_type<Record>(name, getset, methods);
-    if (!created) return nullptr;
-    if (slot.compare_exchange_strong(current, created, std::memory_order_acq_rel)) return created;
-    Py_DECREF(created);
-    return current;
+    return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &spec, nullptr));
 }
 
 }  // namespace
 
 template <>
-PyTypeObject* type_object<Edge>() {
-    static std::atomic<PyTypeObject*> slot{nullptr};
-    return once_type<Edge>(slot, "builtins.Edge", edge_getset, nullptr);
+PyTypeObject* new_class<Edge>(PyObject* module) {
+    return make_class<Edge>(module, "builtins.Edge", edge_getset, nullptr);
 }
 template <>
-PyTypeObject* type_object<NetworkInstance>() {
-    static std::atomic<PyTypeObject*> slot{nullptr};
-    return once_type<NetworkInstance>(slot, "builtins.NetworkInstance", network_getset, network_methods);
+PyTypeObject* new_class<NetworkInstance>(PyObject* module) {
+    return make_class<NetworkInstance>(module, "builtins.NetworkInstance", network_getset, network_methods);
 }
 template <>
-PyTypeObject* type_object<MultiCommoditySupplies>() {
-    static std::atomic<PyTypeObject*> slot{nullptr};
-    return once_type<MultiCommoditySupplies>(slot, "builtins.MultiCommoditySupplies", supplies_getset, nullptr);
+PyTypeObject* new_class<MultiCommoditySupplies>(PyObject* module) {
+    return make_class<MultiCommoditySupplies>(module, "builtins.MultiCommoditySupplies", supplies_getset,
+                                              nullptr);
 }
 template <>
-PyTypeObject* type_object<MultiCommodityData>() {
-    static std::atomic<PyTypeObject*> slot{nullptr};
-    return once_type<MultiCommodityData>(slot, "builtins.MultiCommodityData", data_getset, nullptr);
+PyTypeObject* new_class<MultiCommodityData>(PyObject* module) {
+    return make_class<MultiCommodityData>(module, "builtins.MultiCommodityData", data_getset, nullptr);
 }
 template <>
-PyTypeObject* type_object<ParsedMulticommodityInstance>() {
-    static std::atomic<PyTypeObject*> slot{nullptr};
-    return once_type<ParsedMulticommodityInstance>(slot, "builtins.ParsedMulticommodityInstance", parsed_getset,
-                                                   parsed_methods);
+PyTypeObject* new_class<ParsedMulticommodityInstance>(PyObject* module) {
+    return make_class<ParsedMulticommodityInstance>(module, "builtins.ParsedMulticommodityInstance",
+                                                    parsed_getset, parsed_methods);
 }
 
 template <class Record>
-PyObject* wrap(Record&& record) {
-    PyTypeObject* type = type_object<Record>();
+PyObject* wrap(const ModuleState& state, Record&& record) {
+    PyTypeObject* type = binding::class_of<Record>(state);
     if (!type) return nullptr;
-    PyObject* obj = type->tp_alloc(type, 0);
-    if (!obj) return nullptr;
-    new (&reinterpret_cast<Object<Record>*>(obj)->record) Record(std::move(record));
-    return obj;
+    return wrap_as(type, std::move(record));
 }
 
 template <class Record>
@@ -369,10 +372,9 @@ const Record& record_of(PyObject* obj) noexcept {
     return record_in<Record>(obj);
 }
 
-template PyObject* wrap<Edge>(Edge&&);
-template PyObject* wrap<NetworkInstance>(NetworkInstance&&);
-template PyObject* wrap<MultiCommodityData>(MultiCommodityData&&);
-template PyObject* wrap<ParsedMulticommodityInstance>(ParsedMulticommodityInstance&&);
+template PyObject* wrap<NetworkInstance>(const ModuleState&, NetworkInstance&&);
+template PyObject* wrap<MultiCommodityData>(const ModuleState&, MultiCommodityData&&);
+template PyObject* wrap<ParsedMulticommodityInstance>(const ModuleState&, ParsedMulticommodityInstance&&);
 template const NetworkInstance& record_of<NetworkInstance>(PyObject*) noexcept;
 template const MultiCommodityData& record_of<MultiCommodityData>(PyObject*) noexcept;
 

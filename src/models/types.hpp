@@ -4,21 +4,22 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "binding/module_state.hpp"
 #include "models/records.hpp"
 
 namespace pelmora::models {
 
-// The class of a record: created once per process on first use; null with an exception set if
-// that creation fails. Specialised for Edge, NetworkInstance, MultiCommoditySupplies,
-// MultiCommodityData and ParsedMulticommodityInstance.
+// A new class of the record, defined by `module` (a new reference, or null with an exception set).
+// Specialised for Edge, NetworkInstance, MultiCommoditySupplies, MultiCommodityData and
+// ParsedMulticommodityInstance.
 template <class Record>
-PyTypeObject* type_object();
+PyTypeObject* new_class(PyObject* module);
 
-// A new object of the record's class that owns the record.
+// A new object of the record's class in `state` that owns the record.
 template <class Record>
-PyObject* wrap(Record&& record);
+PyObject* wrap(const binding::ModuleState& state, Record&& record);
 
-// The record inside an object whose exact type is type_object<Record>().
+// The record inside an object whose exact type is the record's class.
 template <class Record>
 const Record& record_of(PyObject* obj) noexcept;
 
