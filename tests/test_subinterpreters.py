@@ -1,20 +1,54 @@
-"""The module in sub-interpreters: an isolated one with its own GIL (the model of
-`concurrent.interpreters`) and legacy ones that share the main GIL. Every interpreter imports its
-own module object, so it must get its own classes and PanicException, give the same results as the
-main interpreter, and leave the main interpreter's classes working once it is destroyed.
+"""Each module object owns its classes and PanicException: a second module object in the same
+interpreter, an isolated sub-interpreter with its own GIL (the model of `concurrent.interpreters`)
+and legacy ones that share the main GIL. Each gets its own class objects, gives the same results
+as the main interpreter, and leaves the main interpreter's classes working once it is gone.
 """
 
 import gc
+import importlib.util
 import json
+import weakref
 from pathlib import Path
 
 import pytest
 
 import pelmora
 
-_interpreters = pytest.importorskip("_interpreters")
+try:
+    import _interpreters  # CPython's private module behind concurrent.interpreters
+except ImportError:
+    _interpreters = None
+needs_interpreters = pytest.mark.skipif(_interpreters is None, reason="no _interpreters in this interpreter")
 
 NETWORK = Path(__file__).parent / "data" / "glpk-sample.min"
+CLASS_NAMES = ["Edge", "NetworkInstance", "MultiCommoditySupplies", "MultiCommodityData",
+               "ParsedMulticommodityInstance"]
+
+
+def test_a_second_module_object_owns_classes_that_die_with_it() -> None:
+    spec = importlib.util.find_spec("pelmora")
+    assert spec is not None and spec.loader is not None
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    classes = [getattr(module, name) for name in CLASS_NAMES]
+    assert not {id(c) for c in classes} & {id(getattr(pelmora, name)) for name in CLASS_NAMES}
+    edge = module.load_min_instance(str(NETWORK)).edges[0]
+    assert type(edge) is module.Edge and (edge.tail, edge.head) == (1, 2)
+    try:
+        module.generate_multi_commodity_data(module.load_min_instance(str(NETWORK)), 1, 9)
+    except BaseException as error:  # PanicException
+        panic = type(error)
+    assert panic.__name__ == "PanicException"
+    # The classes refer to their module and its state to them: only the collector frees the cycle,
+    # once the last object of one of the classes is gone.
+    alive = [weakref.ref(obj) for obj in [module, panic, *classes]]
+    del module, panic, classes
+    gc.collect()
+    assert all(ref() is not None for ref in alive)
+    del edge
+    gc.collect()
+    assert [ref() for ref in alive] == [None] * len(alive)
+
 
 # The typical road, run as the same source text in every interpreter. It writes a report of what it
 # saw: a digest of every attribute of every object, the saved file's digest, the ids of the classes
@@ -108,6 +142,7 @@ def check_main_intact(tmp_path: Path, main: dict) -> None:
     assert [pelmora.Edge.__module__, pelmora.Edge.__qualname__] == ["builtins", "Edge"]
 
 
+@needs_interpreters
 def test_isolated_interpreter_with_its_own_gil(tmp_path: Path, main_report: dict) -> None:
     interpreter = _interpreters.create("isolated")
     try:
@@ -120,6 +155,7 @@ def test_isolated_interpreter_with_its_own_gil(tmp_path: Path, main_report: dict
     check_main_intact(tmp_path, main_report)
 
 
+@needs_interpreters
 def test_two_legacy_interpreters_in_a_row(tmp_path: Path, main_report: dict) -> None:
     first = _interpreters.create("legacy")
     second = None
