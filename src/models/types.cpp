@@ -7,11 +7,11 @@
 
 namespace pelmora::models {
 
-using binding::build_list;
-using binding::ModuleState;
-using binding::build_tuple;
 using binding::build_dict;
+using binding::build_list;
+using binding::build_tuple;
 using binding::guarded;
+using binding::ModuleState;
 using binding::to_python;
 
 namespace {
