@@ -117,10 +117,10 @@ import resource, sys
 import pelmora
 with open("/proc/self/statm") as f:
     used = int(f.read().split()[0]) * resource.getpagesize()
-resource.setrlimit(resource.RLIMIT_AS, (used + (1 << 30), resource.getrlimit(resource.RLIMIT_AS)[1]))
-for path in sys.argv[1:]:
+resource.setrlimit(resource.RLIMIT_AS, (used + (int(sys.argv[1]) << 20), resource.getrlimit(resource.RLIMIT_AS)[1]))
+for path in sys.argv[2:]:
     try:
-        p = pelmora.load_multi_commodity_instance(path)
+        p = (pelmora.load_multi_commodity_instance if path.endswith(".mcf") else pelmora.load_min_instance)(path)
         w = p.commodity_weights
         print("ok", p.num_commodities, len(w), sum(map(sum, w.values())))
     except BaseException as exc:
@@ -128,15 +128,31 @@ for path in sys.argv[1:]:
 """
 
 
+def run_limited(allowance_mib: int, *paths: Path) -> list[str]:
+    """Loads each file in a process whose address space may grow by allowance_mib MiB at most."""
+    out = subprocess.run([sys.executable, "-c", LIMITED, str(allowance_mib), *map(str, paths)],
+                         capture_output=True, text=True)
+    assert not out.stderr, out.stderr
+    return out.stdout.splitlines()
+
+
 def test_compressed_arc_lines_beyond_memory_end_with_the_line(tmp_path):
-    # Under a 1 GiB address-space allowance: 4*10^8 commodities of one arc would take 6.4 GB;
-    # 40 arcs of 200,000 commodities (128 MB) still load.
+    # 4*10^8 commodities of one arc would take 6.4 GB; 40 arcs of 200,000 commodities (128 MB) fit.
     huge = tmp_path / "huge.mcf"
     huge.write_text("p min 2 1 400000000 0 0 1 0 0 0\nc\na 1 2 0 9 4 6\n")
     fits = tmp_path / "fits.mcf"
     fits.write_text("p min 41 40 200000 0 0 0 0 0 0\n" + "".join(f"a {i} {i + 1} 0 9 4 {i}\n" for i in range(40)))
-    out = subprocess.run([sys.executable, "-c", LIMITED, str(huge), str(fits)], capture_output=True, text=True)
-    assert out.stdout.splitlines() == [
+    assert run_limited(1024, huge, fits) == [
         "RuntimeError line 3: 400000000 commodities are more than the available memory can hold for 1 arcs",
         f"ok 200000 40 {200000 * sum(range(40))}",
-    ], out.stderr
+    ]
+
+
+def test_any_allocation_failing_on_a_line_names_the_line(tmp_path):
+    # A 200 MiB comment line (within the line limit) with 64 MiB to spare.
+    path = tmp_path / "long.min"
+    with open(path, "wb") as f:
+        f.write(b"p min 1 0\nc")
+        f.seek(200 << 20)
+        f.write(b"\n")
+    assert run_limited(64, path) == ["OSError line 2: not enough memory left to read this line"]

@@ -59,6 +59,7 @@ private:
     NodeIndex node_index_;
     std::vector<NodeLine> node_lines_;
     std::vector<int64_t> node_values_;
+    uint64_t expected_values_ = 0;  // what the problem line declares for each list
 };
 
 Outcome<void> MultiReader::problem_line(Tokens& tokens) {
@@ -118,6 +119,7 @@ Outcome<void> MultiReader::problem_line(Tokens& tokens) {
     uint64_t arc_bytes = sizeof(models::ArcKey) + 2 * sizeof(uint32_t), values;
     if (!line_value_bytes(k, values) || __builtin_add_overflow(arc_bytes, values, &arc_bytes)) arc_bytes = UINT64_MAX;
     const uint64_t hint = bounded_hint(arcs, reader_.file_size(), kMinArcLineBytes, arc_bytes);
+    if (arcs < 0 || __builtin_mul_overflow(uint64_t(arcs), k, &expected_values_)) expected_values_ = 0;
     reserve_filled(r_.arcs, hint);
     node_index_.reserve_arcs(hint);
     reserve_filled(r_.arc_capacities, hint * k);
@@ -158,7 +160,7 @@ Outcome<void> MultiReader::group(Tokens& tokens, models::CommodityValues& into, 
             ParseStatus s = tokens.next_i64(value);
             if (s != ParseStatus::ok) [[unlikely]]
                 return token_error(s, reader_.line_number(), "arc", commodity_field(what, true, i), first_token + i);
-            if (into.size() == into.capacity() && !make_room(into, 1)) [[unlikely]]
+            if (into.size() == into.capacity() && !make_room(into, 1, expected_values_)) [[unlikely]]
                 return out_of_memory();
             into.push_back(value);
         }
@@ -166,7 +168,7 @@ Outcome<void> MultiReader::group(Tokens& tokens, models::CommodityValues& into, 
         int64_t value;
         ParseStatus s = tokens.next_i64(value);
         if (s != ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", what, first_token);
-        if (!make_room(into, k)) return out_of_memory();
+        if (!make_room(into, k, expected_values_)) return out_of_memory();
         into.insert(into.end(), k, value);
     }
     return {};

@@ -33,9 +33,11 @@ inline constexpr std::string_view kLineOutOfMemory = "not enough memory left to 
 template <class OnRecord>
 Outcome<void> read_records(LineReader& reader, std::string_view path, OnRecord&& on_record) {
     if (!reader.open(path)) return Error::io(reader.error());
+    uint64_t current = 0;  // the line being read or handled
     try {
         Line line;
         for (;;) {
+            current = reader.line_number() + 1;
             LineReader::Next next = reader.next(line);
             if (next != LineReader::Next::line) [[unlikely]] {
                 if (next == LineReader::Next::end) return {};
@@ -49,7 +51,7 @@ Outcome<void> read_records(LineReader& reader, std::string_view path, OnRecord&&
                 return done;
         }
     } catch (const std::bad_alloc&) {
-        return line_error(reader.line_number(), kLineOutOfMemory);
+        return line_error(current, kLineOutOfMemory);
     }
 }
 
