@@ -65,7 +65,7 @@ def main() -> None:
     # A node costs its node line (about 23 bytes) and its arc line (about 52).
     n = max(2, args.bytes // 75)
     OUT.mkdir(exist_ok=True)
-    times = {}
+    times: dict[str, float] = {}
     for name, ids in (("colliding", colliding_ids(n)), ("random", random_ids(n))):
         path = OUT / f"hostile-{name}-{n}.min"
         write_instance(path, ids)
