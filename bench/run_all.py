@@ -38,6 +38,7 @@ BENCHES = [
     ("splits", "bench_splits.py", []),
     ("balance", "bench_balance.py", []),
     ("mcf", "bench_mcf.py", []),
+    ("hostile", "bench_hostile.py", []),
     ("scaling", "bench_scaling.py", []),
 ]
 
@@ -334,6 +335,16 @@ def section_mcf(f: dict, targets: Targets) -> str:
             "dropping its old pages, shown on the second line.\n\n" + table(["step", "time", "pelmora against it"], rows))
 
 
+def section_hostile(f: dict, targets: Targets) -> str:
+    targets.within(f"`load_min_instance`, {f['nodes']:,} colliding identifiers", f["colliding_s"], f["random_s"],
+                   "random identifiers", 1.5)
+    return (f"## Identifiers chosen to collide\n\n`bench/bench_hostile.py`: {f['nodes']:,} nodes and as many arcs "
+            "whose identifiers all share one slot of a table hashed with the golden-ratio constant, beside random "
+            "identifiers in a file of the same shape.\n\n"
+            + table(["identifiers", "`load_min_instance`"], [["colliding", sec(f["colliding_s"])],
+                                                             ["random", sec(f["random_s"])]]))
+
+
 SCALING_SERIES = [
     # (panel, key, label, pelmora's own)
     ("Reading a .min file", "load_min_instance", "load_min_instance", True),
@@ -492,6 +503,7 @@ def write_report(run: dict, quick: bool, out_dir: Path, png: Path) -> None:
         ("views", lambda f: section_views(f, targets)),
         ("generate", lambda f: section_generate(f, figures.get("rng"), targets)),
         ("mcf", lambda f: section_mcf(f, targets)),
+        ("hostile", lambda f: section_hostile(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),
         ("rng", lambda f: section_rng(f, targets)),

@@ -1,10 +1,13 @@
 import os
+import shutil
+import subprocess
 from pathlib import Path
 
 import pytest
 from hypothesis import settings
 
 DATA = Path(__file__).parent / "data"
+ROOT = Path(__file__).resolve().parent.parent
 
 settings.register_profile("ci", max_examples=60, deadline=None)
 settings.register_profile("dev", max_examples=100, deadline=None)
@@ -31,3 +34,14 @@ def min_file(tmp_path):
         return write_min(tmp_path / (name or f"net{next(counter)}.min"), lines)
 
     return make
+
+
+def native_executable(tmp_path_factory, name: str, sources: list[Path], *flags: str) -> str:
+    """Builds a native checker from sources (with src/ on the include path); skips without a compiler."""
+    compiler = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
+    if not compiler:
+        pytest.skip(f"no C++ compiler to build the native {name}")
+    exe = tmp_path_factory.mktemp("native") / name
+    cmd = [compiler, "-std=c++20", "-O1", *flags, "-I", str(ROOT / "src"), *map(str, sources), "-o", str(exe)]
+    subprocess.run(cmd, check=True, capture_output=True)
+    return str(exe)

@@ -6,8 +6,6 @@ compares it, unit for unit and draw for draw, with a plain model of the balancin
 """
 
 import json
-import os
-import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -17,6 +15,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import pelmora
+from conftest import native_executable
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
@@ -186,15 +185,9 @@ def test_uniform_matches_plain_model(data, k):
 
 @pytest.fixture(scope="session")
 def balance_check(tmp_path_factory):
-    compiler = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
-    if not compiler:
-        pytest.skip("no C++ compiler to build the native balancing checker")
-    exe = tmp_path_factory.mktemp("native") / "balance_check"
     sources = [ROOT / "tests/native/balance_check.cpp", *sorted((ROOT / "src/logic/generator").glob("*.cpp"))]
     sources += sorted((ROOT / "src/random").glob("*.cpp"))
-    cmd = [compiler, "-std=c++20", "-O1", "-ffp-contract=off", "-I", str(ROOT / "src"), *map(str, sources), "-o", str(exe)]
-    subprocess.run(cmd, check=True, capture_output=True)
-    return str(exe)
+    return native_executable(tmp_path_factory, "balance_check", sources, "-ffp-contract=off")
 
 
 def test_balancing_examples(balance_check):

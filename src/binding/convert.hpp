@@ -8,6 +8,7 @@
 
 #include "binding/module_state.hpp"
 #include "binding/pyref.hpp"
+#include "core/keep_last.hpp"
 #include "models/records.hpp"
 #include "models/types.hpp"
 
@@ -254,21 +255,6 @@ inline bool for_each_dict_item(PyObject* obj, Each&& each) {
         if (!each(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1))) return false;
     }
     return true;
-}
-
-// Sorts entries by key, stably; among equal keys the one met last in the dict wins.
-template <class Entry, class KeyOf>
-inline void sort_keep_last(std::vector<Entry>& entries, KeyOf key_of) {
-    std::stable_sort(entries.begin(), entries.end(),
-                     [&](const Entry& a, const Entry& b) { return key_of(a) < key_of(b); });
-    std::size_t w = 0;
-    for (std::size_t r = 0; r < entries.size(); ++r) {
-        if (r + 1 < entries.size() && key_of(entries[r + 1]) == key_of(entries[r])) continue;
-        // A self-move would empty a vector (libstdc++), losing the row of every distinct key.
-        if (w != r) entries[w] = std::move(entries[r]);
-        ++w;
-    }
-    entries.resize(w);
 }
 
 // The common case of a dict whose keys and values are all exact ints in the 64-bit range, read in

@@ -2,17 +2,40 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <utility>
+
+#include <sys/random.h>
 
 #include "utils/line_reader.hpp"
 
 namespace pelmora::utils {
 
 namespace {
-constexpr uint64_t kFibonacci = 0x9E3779B97F4A7C15ull;
 constexpr std::size_t kInitialSlots = 1024;
-constexpr uint64_t kMaxDirect = uint64_t(1) << 28;
+constexpr uint64_t kMaxDirect = kReserveBudget / sizeof(uint32_t);
+
+uint64_t mix(uint64_t x) noexcept {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+uint64_t process_key() noexcept {
+    static const uint64_t key = [] {
+        uint64_t k = 0;
+        if (::getrandom(&k, sizeof k, GRND_NONBLOCK) != ssize_t(sizeof k)) {
+            // No entropy yet (early boot): the clock and the address space layout still differ per run.
+            k = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^ reinterpret_cast<uintptr_t>(&k);
+        }
+        return mix(k);
+    }();
+    return key;
+}
 }  // namespace
+
+NodeIndex::NodeIndex() : key_(process_key()) {}
 
 void NodeIndex::enable_direct(uint64_t limit) {
     while (pending_ != 0) register_first();
@@ -43,30 +66,42 @@ uint32_t NodeIndex::next_id(int64_t node) {
 }
 
 uint32_t NodeIndex::add_hashed(int64_t node) {
-    if (slots_.empty() || (hashed_ + 1) * 2 > slots_.size()) grow();
-    std::size_t mask = slots_.size() - 1;
-    std::size_t i = std::size_t((uint64_t(node) * kFibonacci) >> shift_);
-    for (;; i = (i + 1) & mask) {
-        Slot& slot = slots_[i];
-        if (slot.id_plus_one == 0) {
-            uint32_t id = next_id(node);
-            slot = {node, id + 1};
-            ++hashed_;
-            return id;
+    if (slots_.empty() || (hashed_ + 1) * 2 > slots_.size()) grow(key_);
+    for (;;) {
+        std::size_t mask = slots_.size() - 1;
+        std::size_t i = home_slot(node, key_, shift_);
+        for (std::size_t step = 0; step <= kMaxProbe; ++step, i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.id_plus_one == 0) {
+                probes_ += step;
+                uint32_t id = next_id(node);
+                slot = {node, id + 1};
+                ++hashed_;
+                return id;
+            }
+            if (slot.key == node) {
+                probes_ += step;
+                return slot.id_plus_one - 1;
+            }
         }
-        if (slot.key == node) return slot.id_plus_one - 1;
+        probes_ += kMaxProbe;
+        grow(mix(key_));
     }
 }
 
-void NodeIndex::grow() {
+void NodeIndex::grow(uint64_t key) {
     std::size_t size = slots_.empty() ? kInitialSlots : slots_.size() * 2;
     std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size, Slot{0, 0}));
     shift_ = unsigned(64 - std::countr_zero(size));
+    key_ = key;
     std::size_t mask = size - 1;
     for (const Slot& s : old) {
         if (s.id_plus_one == 0) continue;
-        std::size_t i = std::size_t((uint64_t(s.key) * kFibonacci) >> shift_);
-        while (slots_[i].id_plus_one != 0) i = (i + 1) & mask;
+        std::size_t i = home_slot(s.key, key_, shift_);
+        while (slots_[i].id_plus_one != 0) {
+            i = (i + 1) & mask;
+            ++probes_;
+        }
         slots_[i] = s;
     }
 }
@@ -151,10 +186,10 @@ void sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32_t> ends
     }
 }
 
-uint64_t bounded_hint(int64_t declared, uint64_t file_size, uint64_t min_line_bytes) noexcept {
+uint64_t bounded_hint(int64_t declared, uint64_t file_size, uint64_t min_line_bytes, uint64_t item_bytes) noexcept {
     if (declared <= 0) return 0;
     uint64_t bound = file_size == LineReader::kUnknownSize ? (uint64_t(1) << 16) : file_size / min_line_bytes + 1;
-    return std::min(uint64_t(declared), bound);
+    return std::min({uint64_t(declared), bound, kReserveBudget / item_bytes});
 }
 
 }  // namespace pelmora::utils

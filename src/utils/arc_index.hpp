@@ -22,6 +22,10 @@ namespace pelmora::utils {
 // which is what DIMACS files use; all others through an open-addressing hash table. The node list
 // is the dense numbering's inverse.
 //
+// The file chooses the identifiers, so the table's hash is keyed with a secret drawn once per
+// process: identifiers picked to collide under one key spread out under another. Should a probe
+// run long all the same, the table takes a new key and doubles, which bounds every insertion.
+//
 // Registration runs a few nodes behind the reader: each node's slot is prefetched when it is
 // handed in and looked up only some nodes later, so the random accesses overlap with parsing.
 // The order of registration is the order of the calls, so first appearance is unaffected.
@@ -29,6 +33,12 @@ class NodeIndex {
 public:
     static constexpr uint32_t kMaxNodes = UINT32_MAX - 1;
     static constexpr std::string_view kExhausted = "the file names more than 4294967294 distinct nodes";
+    // A probe this long means the key is known to whoever chose the identifiers (or very bad luck).
+    static constexpr std::size_t kMaxProbe = 128;
+
+    NodeIndex();
+    // With a given hash key instead of the process's secret one.
+    explicit NodeIndex(uint64_t hash_key) noexcept : key_(hash_key) {}
 
     // Switches on the flat array for identifiers 0 .. limit - 1. Ignored once a node has been
     // registered, so that every identifier has one home for the whole read.
@@ -57,6 +67,17 @@ public:
 
     // rank[id]: the place of node `id` among all identifiers in ascending order.
     std::vector<uint32_t> ranks() const;
+
+    // Slots visited beyond the first by all hashed insertions and lookups so far.
+    uint64_t probes() const noexcept { return probes_; }
+    // The slot of `node` in a table of 2^(64 - shift) slots under `key`.
+    static std::size_t home_slot(int64_t node, uint64_t key, unsigned shift) noexcept {
+        uint64_t x = uint64_t(node) ^ key;
+        x *= 0xBF58476D1CE4E5B9ull;
+        x ^= x >> 31;
+        x *= 0x94D049BB133111EBull;
+        return std::size_t(x >> shift);
+    }
 
 private:
     static constexpr uint64_t kNoTarget = UINT64_MAX;
@@ -98,7 +119,7 @@ private:
     }
     uint32_t next_id(int64_t node);
     uint32_t add_hashed(int64_t node);
-    void grow();
+    void grow(uint64_t key);
 
     Pending ring_[kRing];
     std::size_t first_ = 0;
@@ -111,6 +132,8 @@ private:
     std::vector<Slot> slots_;
     std::size_t hashed_ = 0;
     unsigned shift_ = 64;
+    uint64_t key_;
+    uint64_t probes_ = 0;
 };
 
 // Sorts the arc positions 0 .. m-1 by (tail identifier, head identifier, position), from the
@@ -145,24 +168,13 @@ uint64_t index_parallel_arcs(const NodeIndex& node_index, models::PairOrder& ord
     return pairs;
 }
 
-// Node lines in file order -> one record per node, ascending, the last line of a node winning.
-// Rec has a member `node`.
-template <class Rec>
-void keep_last_per_node(std::vector<Rec>& lines) {
-    bool ascending = true;
-    for (std::size_t i = 1; i < lines.size() && ascending; ++i) ascending = lines[i - 1].node < lines[i].node;
-    if (ascending) return;
-    std::stable_sort(lines.begin(), lines.end(), [](const Rec& a, const Rec& b) { return a.node < b.node; });
-    std::size_t out = 0;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i + 1 < lines.size() && lines[i + 1].node == lines[i].node) continue;
-        lines[out++] = lines[i];
-    }
-    lines.resize(out);
-}
+// Memory a reader may set aside from what a file declares (the counts of its problem line, its
+// size) before the lines are there: beyond it, storage grows with the lines actually read.
+inline constexpr uint64_t kReserveBudget = uint64_t(64) << 20;
 
-// Bounds a declared count used as a reservation hint by what the file can hold: every counted
-// line needs at least `min_line_bytes` bytes. Files of unknown size get a modest fixed bound.
-uint64_t bounded_hint(int64_t declared, uint64_t file_size, uint64_t min_line_bytes) noexcept;
+// Bounds a declared count used as a reservation hint by what the file can hold (every counted
+// line needs at least `min_line_bytes` bytes; files of unknown size get a modest fixed bound) and
+// by the budget, at `item_bytes` bytes an item.
+uint64_t bounded_hint(int64_t declared, uint64_t file_size, uint64_t min_line_bytes, uint64_t item_bytes) noexcept;
 
 }  // namespace pelmora::utils

@@ -1,13 +1,12 @@
 // The multi-commodity file reader (parse_multi_min).
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
+#include "core/keep_last.hpp"
 #include "utils/arc_index.hpp"
 #include "utils/files.hpp"
-#include "utils/line_reader.hpp"
+#include "utils/headroom.hpp"
+#include "utils/record_lines.hpp"
 
 namespace pelmora::utils {
 
@@ -26,30 +25,9 @@ struct NodeLine {
     std::size_t count;
 };
 
-// Memory the per-(arc, commodity) lists of a file may take: what the system reports available
-// (MemAvailable), else the physical memory.
-uint64_t memory_limit() noexcept {
-    if (FILE* f = std::fopen("/proc/meminfo", "re")) {
-        char line[256];
-        unsigned long long kib = 0;
-        bool found = false;
-        while (!found && std::fgets(line, sizeof line, f)) found = std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1;
-        std::fclose(f);
-        if (found) return uint64_t(kib) * 1024;
-    }
-    long pages = ::sysconf(_SC_PHYS_PAGES);
-    long page_size = ::sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || page_size <= 0) return UINT64_MAX;
-    return uint64_t(pages) * uint64_t(page_size);
-}
-
-// Below this the lists are taken to fit without asking the system.
-constexpr uint64_t kSmallValueBytes = uint64_t(1) << 30;
-
-// Bytes of the capacity and cost lists for `arcs` arcs of k commodities, or false when the
-// number does not fit in 64 bits.
-bool value_bytes(uint64_t arcs, uint64_t k, uint64_t& bytes) noexcept {
-    return !__builtin_mul_overflow(arcs, k, &bytes) && !__builtin_mul_overflow(bytes, uint64_t(2 * sizeof(int64_t)), &bytes);
+// The capacity and cost lists of K values each that one arc line adds.
+bool line_value_bytes(uint64_t k, uint64_t& bytes) noexcept {
+    return !__builtin_mul_overflow(k, uint64_t(2 * sizeof(int64_t)), &bytes);
 }
 
 std::string commodity_field(std::string_view what, bool expanded, std::size_t k) {
@@ -68,18 +46,20 @@ private:
     Outcome<void> arc_line(Tokens& tokens);
     Outcome<void> group(Tokens& tokens, models::CommodityValues& into, bool expanded, std::size_t first_token,
                         std::string_view what);
-    Error at_line(const std::string& text) const {
-        return Error::io("line " + std::to_string(reader_.line_number()) + ": " + text);
+    Error at_line(const std::string& text) const { return line_error(reader_.line_number(), text); }
+    Error out_of_memory() const {
+        return at_line(std::to_string(r_.num_commodities) + " commodities are more than the available memory can hold for " +
+                       std::to_string(r_.arcs.size() + 1) + " arcs");
     }
 
     LineReader reader_;
     ParsedMulticommodityInstance r_;
     bool have_problem_ = false;
     bool caps_expanded_ = false;
-    uint64_t memory_limit_ = 0;  // asked for when a file first needs more than kSmallValueBytes
     NodeIndex node_index_;
     std::vector<NodeLine> node_lines_;
     std::vector<int64_t> node_values_;
+    uint64_t expected_values_ = 0;  // what the problem line declares for each list
 };
 
 Outcome<void> MultiReader::problem_line(Tokens& tokens) {
@@ -91,7 +71,9 @@ Outcome<void> MultiReader::problem_line(Tokens& tokens) {
         "", "problem type", "node count", "arc count", "number of commodities", "capacity flag",
         "cost flag", "method", "exclusion flag", "exclusion fraction", "seed"};
     auto need = [&](std::size_t i) { return i < count; };
-    auto missing = [&](std::size_t i) { return Error::io(missing_token(reader_.line_number(), "problem", kNames[i], i)); };
+    auto missing = [&](std::size_t i) {
+        return token_error(ParseStatus::missing, reader_.line_number(), "problem", kNames[i], i);
+    };
     auto failed = [](ParseStatus s) { return Error::io(std::string(parse_message(s))); };
 
     if (!need(1)) return missing(1);
@@ -134,15 +116,16 @@ Outcome<void> MultiReader::problem_line(Tokens& tokens) {
     caps_expanded_ = randomized_capacities || cap_zero;
     have_problem_ = true;
 
-    uint64_t hint = bounded_hint(arcs, reader_.file_size(), kMinArcLineBytes);
+    uint64_t arc_bytes = sizeof(models::ArcKey) + 2 * sizeof(uint32_t), values;
+    if (!line_value_bytes(k, values) || __builtin_add_overflow(arc_bytes, values, &arc_bytes)) arc_bytes = UINT64_MAX;
+    const uint64_t hint = bounded_hint(arcs, reader_.file_size(), kMinArcLineBytes, arc_bytes);
+    if (arcs < 0 || __builtin_mul_overflow(uint64_t(arcs), k, &expected_values_)) expected_values_ = 0;
     reserve_filled(r_.arcs, hint);
     node_index_.reserve_arcs(hint);
-    uint64_t bytes;
-    if (value_bytes(hint, k, bytes) && bytes <= kSmallValueBytes) {
-        reserve_filled(r_.arc_capacities, hint * k);
-        reserve_filled(r_.costs, hint * k);
-    }
-    if (nodes < INT64_MAX) node_index_.enable_direct(bounded_hint(nodes + 1, reader_.file_size(), kMinNodeBytes));
+    reserve_filled(r_.arc_capacities, hint * k);
+    reserve_filled(r_.costs, hint * k);
+    if (nodes < INT64_MAX)
+        node_index_.enable_direct(bounded_hint(nodes + 1, reader_.file_size(), kMinNodeBytes, sizeof(uint32_t)));
     return {};
 }
 
@@ -151,7 +134,7 @@ Outcome<void> MultiReader::node_line(Tokens& tokens) {
     int64_t v[2];
     for (int i = 0; i < 2; ++i) {
         ParseStatus s = tokens.next_i64(v[i]);
-        if (s != ParseStatus::ok) return token_error(s, reader_, "node", kNames[i + 1], std::size_t(i + 1));
+        if (s != ParseStatus::ok) return token_error(s, reader_.line_number(), "node", kNames[i + 1], std::size_t(i + 1));
     }
     NodeLine line{v[0], v[1], node_values_.size(), 0};
     for (;;) {
@@ -176,13 +159,16 @@ Outcome<void> MultiReader::group(Tokens& tokens, models::CommodityValues& into, 
             int64_t value;
             ParseStatus s = tokens.next_i64(value);
             if (s != ParseStatus::ok) [[unlikely]]
-                return token_error(s, reader_, "arc", commodity_field(what, true, i), first_token + i);
+                return token_error(s, reader_.line_number(), "arc", commodity_field(what, true, i), first_token + i);
+            if (into.size() == into.capacity() && !make_room(into, 1, expected_values_)) [[unlikely]]
+                return out_of_memory();
             into.push_back(value);
         }
     } else {
         int64_t value;
         ParseStatus s = tokens.next_i64(value);
-        if (s != ParseStatus::ok) return token_error(s, reader_, "arc", what, first_token);
+        if (s != ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", what, first_token);
+        if (!make_room(into, k, expected_values_)) return out_of_memory();
         into.insert(into.end(), k, value);
     }
     return {};
@@ -193,23 +179,17 @@ Outcome<void> MultiReader::arc_line(Tokens& tokens) {
     static constexpr std::string_view kNames[5] = {"", "tail", "head", "lower bound", "capacity"};
     int64_t tail, head, up;
     ParseStatus s;
-    if ((s = tokens.next_i64(tail)) != ParseStatus::ok) return token_error(s, reader_, "arc", kNames[1], 1);
-    if ((s = tokens.next_i64(head)) != ParseStatus::ok) return token_error(s, reader_, "arc", kNames[2], 2);
+    if ((s = tokens.next_i64(tail)) != ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", kNames[1], 1);
+    if ((s = tokens.next_i64(head)) != ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", kNames[2], 2);
     std::string_view low;  // present but never parsed: any text is accepted
-    if (!tokens.next(low)) return token_error(ParseStatus::missing, reader_, "arc", kNames[3], 3);
-    if ((s = tokens.next_i64(up)) != ParseStatus::ok) return token_error(s, reader_, "arc", kNames[4], 4);
+    if (!tokens.next(low)) return token_error(ParseStatus::missing, reader_.line_number(), "arc", kNames[3], 3);
+    if ((s = tokens.next_i64(up)) != ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", kNames[4], 4);
 
-    // Refused before anything is allocated: a K that the arcs read so far could not hold in memory.
+    // Refused before anything is allocated: a K whose values for this one line cannot be had, even
+    // when the line itself is short. Lines of fewer values are left to the growth of the lists.
     const uint64_t k = r_.num_commodities;
     uint64_t bytes;
-    bool fits = value_bytes(r_.arcs.size() + 1, k, bytes);
-    if (fits && bytes > kSmallValueBytes) {
-        if (memory_limit_ == 0) memory_limit_ = memory_limit();
-        fits = bytes <= memory_limit_;
-    }
-    if (!fits)
-        return at_line(std::to_string(k) + " commodities are more than the available memory can hold for " +
-                       std::to_string(r_.arcs.size() + 1) + " arcs");
+    if (!line_value_bytes(k, bytes) || (bytes > kReserveBudget && bytes > allocatable_bytes())) return out_of_memory();
 
     if (auto g = group(tokens, r_.arc_capacities, caps_expanded_, 5, "capacity"); !g) return g;
     const std::size_t cost_token = caps_expanded_ ? 5 + k : 6;
@@ -221,25 +201,15 @@ Outcome<void> MultiReader::arc_line(Tokens& tokens) {
 }
 
 Outcome<ParsedMulticommodityInstance> MultiReader::read(std::string_view path) {
-    if (!reader_.open(path)) return Error::io(reader_.error());
-    Line line;
-    for (;;) {
-        LineReader::Next next = reader_.next(line);
-        if (next == LineReader::Next::end) break;
-        if (next == LineReader::Next::failed) return Error::io(reader_.error());
-
-        Tokens tokens(line);
-        std::string_view first;
-        if (!tokens.next(first) || first[0] == 'c' || first.size() != 1) continue;
-        Outcome<void> done;
-        switch (first[0]) {
-            case 'a': done = arc_line(tokens); break;
-            case 'n': done = node_line(tokens); break;
-            case 'p': done = problem_line(tokens); break;
-            default: continue;
+    Outcome<void> read = read_records(reader_, path, [this](char kind, Tokens& tokens) -> Outcome<void> {
+        switch (kind) {
+            case 'a': return arc_line(tokens);
+            case 'n': return node_line(tokens);
+            case 'p': return problem_line(tokens);
+            default: return {};
         }
-        if (!done) return done.error();
-    }
+    });
+    if (!read) return read.error();
 
     if (!node_index_.finish()) return Error::io(std::string(NodeIndex::kExhausted));
     std::vector<models::ArcKey>& arcs = r_.arcs;
@@ -252,7 +222,7 @@ Outcome<ParsedMulticommodityInstance> MultiReader::read(std::string_view path) {
     r_.nodes = std::move(node_index_.nodes());
     trim_slack(r_.nodes);
 
-    keep_last_per_node(node_lines_);
+    sort_keep_last(node_lines_, [](const NodeLine& l) { return l.node; });
     r_.supplies.nodes.reserve(node_lines_.size());
     r_.supplies.totals.reserve(node_lines_.size());
     models::ListMap& partition = r_.commodity_supply_demand_data;

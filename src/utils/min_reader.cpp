@@ -3,9 +3,10 @@
 #include <utility>
 #include <vector>
 
+#include "core/keep_last.hpp"
 #include "utils/arc_index.hpp"
 #include "utils/files.hpp"
-#include "utils/line_reader.hpp"
+#include "utils/record_lines.hpp"
 
 namespace pelmora::utils {
 
@@ -25,7 +26,7 @@ struct NodeLine {
 };
 
 models::SupplyMap build_supply_map(std::vector<NodeLine>& lines) {
-    keep_last_per_node(lines);
+    sort_keep_last(lines, [](const NodeLine& l) { return l.node; });
     models::SupplyMap map;
     map.nodes.reserve(lines.size());
     map.totals.reserve(lines.size());
@@ -40,8 +41,6 @@ models::SupplyMap build_supply_map(std::vector<NodeLine>& lines) {
 
 Outcome<NetworkInstance> parse_min(std::string_view path) {
     LineReader reader;
-    if (!reader.open(path)) return Error::io(reader.error());
-
     NetworkInstance result;
     NodeIndex node_index;
     std::vector<NodeLine> supply_lines;
@@ -51,23 +50,13 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
     static constexpr std::string_view kNodeFields[2] = {"node identifier", "supply"};
     static constexpr std::string_view kProblemFields[4] = {"", "problem type", "node count", "arc count"};
 
-    Line line;
-    for (;;) {
-        LineReader::Next next = reader.next(line);
-        if (next == LineReader::Next::end) break;
-        if (next == LineReader::Next::failed) return Error::io(reader.error());
-
-        Tokens tokens(line);
-        std::string_view token;
-        if (!tokens.next(token) || token[0] == 'c' || token.size() != 1) continue;
-        const char kind = token[0];
-
+    Outcome<void> read = read_records(reader, path, [&](char kind, Tokens& tokens) -> Outcome<void> {
         if (kind == 'a') {
             int64_t v[5];
             for (int k = 0; k < 5; ++k) {
                 ParseStatus status = tokens.next_i64(v[k]);
                 if (status != ParseStatus::ok) [[unlikely]]
-                    return token_error(status, reader, "arc", kArcFields[k], k + 1);
+                    return token_error(status, reader.line_number(), "arc", kArcFields[k], k + 1);
             }
             node_index.add_arc(v[0], v[1]);
             edges.push_back(Edge{v[0], v[1], v[2], v[3], v[4], 0});
@@ -75,27 +64,34 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
             int64_t v[2];
             for (int k = 0; k < 2; ++k) {
                 ParseStatus status = tokens.next_i64(v[k]);
-                if (status != ParseStatus::ok) return token_error(status, reader, "node", kNodeFields[k], k + 1);
+                if (status != ParseStatus::ok)
+                    return token_error(status, reader.line_number(), "node", kNodeFields[k], k + 1);
             }
             supply_lines.push_back({v[0], v[1]});
             node_index.add_node(v[0]);
         } else if (kind == 'p') {
             int64_t v[4] = {0, 0, 0, 0};
-            // The problem type (token 1) is not examined, only required.
-            if (!tokens.next(token)) return token_error(ParseStatus::missing, reader, "problem", kProblemFields[1], 1);
+            std::string_view type;  // not examined, only required
+            if (!tokens.next(type))
+                return token_error(ParseStatus::missing, reader.line_number(), "problem", kProblemFields[1], 1);
             for (int k = 2; k < 4; ++k) {
                 ParseStatus status = tokens.next_i64(v[k]);
-                if (status != ParseStatus::ok) return token_error(status, reader, "problem", kProblemFields[k], k);
+                if (status != ParseStatus::ok)
+                    return token_error(status, reader.line_number(), "problem", kProblemFields[k], k);
             }
             result.num_nodes = v[2];
             result.num_arcs = v[3];
-            uint64_t arcs = bounded_hint(result.num_arcs, reader.file_size(), kMinArcLineBytes);
+            uint64_t arcs = bounded_hint(result.num_arcs, reader.file_size(), kMinArcLineBytes,
+                                         sizeof(Edge) + 2 * sizeof(uint32_t));
             reserve_filled(edges, arcs);
             node_index.reserve_arcs(arcs);
             if (result.num_nodes < INT64_MAX)
-                node_index.enable_direct(bounded_hint(result.num_nodes + 1, reader.file_size(), kMinNodeBytes));
+                node_index.enable_direct(
+                    bounded_hint(result.num_nodes + 1, reader.file_size(), kMinNodeBytes, sizeof(uint32_t)));
         }
-    }
+        return {};
+    });
+    if (!read) return read.error();
 
     if (!node_index.finish()) return Error::io(std::string(NodeIndex::kExhausted));
     result.num_parallel_arc_pairs = index_parallel_arcs(node_index, result.pair_order,
