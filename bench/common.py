@@ -5,6 +5,7 @@ from __future__ import annotations
 import argparse
 import gc
 import json
+import math
 import os
 import subprocess
 import time
@@ -76,3 +77,26 @@ def read_floor(path: Path, result_bytes: int, repeat: int) -> dict | None:
             return None
     done = subprocess.run([str(binary), str(path), str(result_bytes), str(repeat)], capture_output=True, text=True)
     return json.loads(done.stdout) if done.returncode == 0 else None
+
+
+def float_text(value: float) -> str:
+    """Python's shortest round-trip digits (repr) written out without exponent: the float display of
+    the multi-commodity file."""
+    if math.isnan(value):
+        return "NaN"
+    if math.isinf(value):
+        return "inf" if value > 0 else "-inf"
+    sign = "-" if math.copysign(1.0, value) < 0 else ""
+    mantissa, _, exponent = repr(abs(value)).partition("e")
+    whole, _, fraction = mantissa.partition(".")
+    written = whole + fraction
+    digits = written.lstrip("0")
+    point = len(whole) + int(exponent or 0) - (len(written) - len(digits))
+    digits = digits.rstrip("0")
+    if not digits:
+        return sign + "0"
+    if point <= 0:
+        return sign + "0." + "0" * -point + digits
+    if point >= len(digits):
+        return sign + digits + "0" * (point - len(digits))
+    return sign + digits[:point] + "." + digits[point:]
