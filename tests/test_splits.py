@@ -6,8 +6,6 @@ compares it, unit for unit and draw for draw, with a plain model of the balancin
 """
 
 import json
-import os
-import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -185,16 +183,8 @@ def test_uniform_matches_plain_model(data, k):
 
 
 @pytest.fixture(scope="session")
-def balance_check(tmp_path_factory):
-    compiler = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
-    if not compiler:
-        pytest.skip("no C++ compiler to build the native balancing checker")
-    exe = tmp_path_factory.mktemp("native") / "balance_check"
-    sources = [ROOT / "tests/native/balance_check.cpp", *sorted((ROOT / "src/logic/generator").glob("*.cpp"))]
-    sources += sorted((ROOT / "src/random").glob("*.cpp"))
-    cmd = [compiler, "-std=c++20", "-O1", "-ffp-contract=off", "-I", str(ROOT / "src"), *map(str, sources), "-o", str(exe)]
-    subprocess.run(cmd, check=True, capture_output=True)
-    return str(exe)
+def balance_check(native_program):
+    return str(native_program("balance_check"))
 
 
 def test_balancing_examples(balance_check):
