@@ -17,6 +17,7 @@ import argparse
 import hashlib
 import json
 import sys
+from functools import partial
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -86,7 +87,7 @@ def main() -> None:
     plain = {name: getattr(data, name) for name in (
         "num_commodities", "randomized_capacities", "randomized_weights", "method", "cap_zero", "cap_zero_param",
         "seed", "supply_partition", "capacities_by_arc", "weights_by_arc")}
-    t_python = best_of(lambda: python_writer(str(twin), net, plain), 1)
+    t_python = best_of(partial(python_writer, str(twin), net, plain), 1)
     same = digest(target) == digest(twin)
     twin.unlink()
     del net, plain

@@ -23,11 +23,11 @@ from __future__ import annotations
 import argparse
 import gc
 import json
-import math
 import os
 import shutil
 import subprocess
 import sys
+from functools import partial
 from pathlib import Path
 
 import numpy as np
@@ -149,7 +149,7 @@ def measure_size(arcs: int, repeat: int, lemon_exe: Path | None, glpk_exe: Path 
     cost = np.array(instance.weights, dtype=np.int64)
     up = np.array(instance.capacities, dtype=np.int64)
     row["numpy_bare_draws"] = best_of(lambda: np.random.default_rng(SEED).random((2, m, K)), repeat)
-    row["numpy_generate"] = best_of(lambda: numpy_generate(cost, up, K, SEED, CLOSED), peer_repeat)
+    row["numpy_generate"] = best_of(partial(numpy_generate, cost, up, K, SEED, CLOSED), peer_repeat)
     del cost, up
 
     data = pelmora.generate_multi_commodity_data(instance, K, 1, **generation_args())

@@ -7,8 +7,8 @@ floats are compared by their bit patterns.
 
 import json
 import os
-import subprocess
 import struct
+import subprocess
 from pathlib import Path
 
 import pytest

@@ -20,6 +20,7 @@ ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
 # The benchmark's plain-Python peer doubles as the model here, which also keeps that peer honest.
 from bench_splits import uniform_py as model_uniform  # noqa: E402
+
 CASES = json.loads((ROOT / "tests" / "data" / "rng.json").read_text())["cases"]
 SPLIT_CASES = [c for c in CASES if c["command"] == "split"]
 I64_MIN = -(2**63)
