@@ -19,6 +19,7 @@ import json
 import sys
 from functools import partial
 from pathlib import Path
+from typing import Any
 
 HERE = Path(__file__).resolve().parent
 OUT = HERE / "out"
@@ -29,7 +30,7 @@ from common import float_text, network_file, read_floor  # noqa: E402
 import pelmora  # noqa: E402
 
 
-def python_writer(path: str, net: dict, data: dict) -> None:
+def python_writer(path: str, net: dict[str, Any], data: dict[str, Any]) -> None:
     caps_expanded = data["randomized_capacities"] or data["cap_zero"]
     costs_expanded = data["randomized_weights"]
     seed = 0 if data["method"] == 1 and not (data["randomized_capacities"] or data["randomized_weights"]) else data["seed"]

@@ -9,14 +9,16 @@ import math
 import os
 import subprocess
 import time
+from collections.abc import Callable
 from pathlib import Path
+from typing import Any
 
 from gen_instance import write_instance
 
 OUT = Path(__file__).resolve().parent / "out"
 
 
-def best_of(fn, repeat: int) -> float:
+def best_of(fn: Callable[[], object], repeat: int) -> float:
     times = []
     for _ in range(repeat):
         t0 = time.perf_counter()
@@ -31,7 +33,7 @@ def rss_bytes() -> int:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
-def held_by(make):
+def held_by[T](make: Callable[[], T]) -> tuple[T, int]:
     """Resident bytes held by the object make() returns (measured after a collection)."""
     gc.collect()
     before = rss_bytes()
@@ -63,7 +65,7 @@ def network_file(nodes: int, arcs: int) -> Path:
     return path
 
 
-def read_floor(path: Path, result_bytes: int, repeat: int) -> dict | None:
+def read_floor(path: Path, result_bytes: int, repeat: int) -> dict[str, Any] | None:
     """What any reader pays before parsing (bench/read_floor.cpp): reading `path` through an 8 KiB
     buffer and finding its lines ("read_s"), and faulting in `result_bytes` of fresh memory
     ("fault_s"). None where it cannot be built."""
