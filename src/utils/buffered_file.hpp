@@ -103,11 +103,11 @@ private:
     std::atomic<bool> failed_{false};
     std::string error_;
 
-    std::mutex mutex_;  // guards the counters and flags below
+    std::mutex mutex_;              // guards the counters and flags below
     std::condition_variable work_;  // the helper waits for buffers
     std::condition_variable room_;  // the caller waits for a free slot
-    uint64_t produced_ = 0;  // buffers queued so far (written by the caller)
-    uint64_t consumed_ = 0;  // buffers written so far (written by the helper)
+    uint64_t produced_ = 0;         // buffers queued so far (written by the caller)
+    uint64_t consumed_ = 0;         // buffers written so far (written by the helper)
     bool writer_sleeping_ = false;
     bool caller_waiting_ = false;
     bool stopping_ = false;

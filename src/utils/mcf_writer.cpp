@@ -1,4 +1,5 @@
 // The multi-commodity file writer (export_to_dimacs).
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -35,11 +36,15 @@ struct DigitPairs {
 };
 constexpr DigitPairs kDigitPairs{};
 
-constexpr uint64_t kPowersOf10[20] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull,
-                                      100000000ull, 1000000000ull, 10000000000ull, 100000000000ull,
-                                      1000000000000ull, 10000000000000ull, 100000000000000ull,
-                                      1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
-                                      1000000000000000000ull, 10000000000000000000ull};
+constexpr auto kPowersOf10 = [] {
+    std::array<uint64_t, 20> powers{};
+    uint64_t power = 1;
+    for (uint64_t& p : powers) {
+        p = power;
+        power *= 10;  // wraps after the last one, which is never stored
+    }
+    return powers;
+}();
 
 // Number of decimal digits of v, without a data-dependent loop: log10 estimated from the bit
 // length (1233 / 4096 ~ log10(2)), corrected by one comparison. (v | 1 has as many digits as v
@@ -144,10 +149,11 @@ constexpr std::size_t longest_line(std::size_t fields, std::size_t values) {
 // Formats one line through format(cursor, room), a generic callable returning the line's end.
 template <class Format>
 inline void put_line(BufferedFile& out, std::size_t longest, Format&& format) {
-    if (longest <= BufferedFile::kCapacity) [[likely]]
-        out.end_line(format(out.line_room(longest), Unchecked{}));
-    else
+    if (longest > BufferedFile::kCapacity) [[unlikely]] {
         out.end_line(format(out.line_room(kValueRoom), Checked{out}));
+        return;
+    }
+    out.end_line(format(out.line_room(longest), Unchecked{}));
 }
 
 // "n <node> <total> <amount>...", the amounts in commodity order.
@@ -210,8 +216,7 @@ Outcome<void> check_fits(const NetworkInstance& instance, const MultiCommodityDa
 
 }  // namespace
 
-Outcome<void> export_to_dimacs(std::string_view path, const NetworkInstance& instance,
-                               const MultiCommodityData& data) {
+Outcome<void> export_to_dimacs(std::string_view path, const NetworkInstance& instance, const MultiCommodityData& data) {
     const bool caps_expanded = data.randomized_capacities || data.cap_zero;
     const bool costs_expanded = data.randomized_weights;
     if (Outcome<void> fits = check_fits(instance, data, caps_expanded, costs_expanded); !fits) return fits;
