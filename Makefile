@@ -12,7 +12,8 @@ PYTHON ?= $(shell for p in /usr/bin/python3.13 /usr/bin/python3.14 \
 
 SOURCES := $(shell find src python -type f -not -name '*.pyc') CMakeLists.txt pyproject.toml pelmora.pyi
 
-.PHONY: demo test bench venv install clean wheel test-wheel test-sanitize test-leaks fuzz fuzz-smoke fuzz-build
+.PHONY: demo test bench venv install clean wheel test-wheel test-sanitize test-leaks fuzz fuzz-smoke fuzz-build lint \
+	test-portable
 
 $(VENV)/.created:
 	@if [ -z "$(PYTHON)" ]; then echo "no CPython 3.13 or later found; run make PYTHON=/path/to/python3.13" >&2; exit 1; fi
@@ -40,6 +41,30 @@ demo: install
 
 test: install
 	$(VPY) -m pytest -q tests
+
+# test-portable: the tests that pin bit-exact results (the random streams against the reference
+# vectors, the splits, the generator's results and the heterogeneity score) again, once with glibc's
+# maths taking its plain code paths (no AVX2, no FMA) and once with the scalar ChaCha code, as a
+# machine without those instructions would run them.
+PORTABLE_TESTS := tests/test_random_streams.py tests/test_splits.py tests/test_generate.py tests/test_heterogeneity.py
+test-portable: install
+	GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA $(VPY) -m pytest -q -p no:cacheprovider $(PORTABLE_TESTS)
+	PELMORA_CHACHA=scalar $(VPY) -m pytest -q -p no:cacheprovider $(PORTABLE_TESTS)
+
+# lint: the C++ format check, ruff, and mypy --strict on the examples and benchmarks. What it needs
+# is installed on first use (clang-format from Debian, the others into the venv).
+CLANG_FORMAT ?= clang-format
+FORMAT_SOURCES = $(shell find src tests/native fuzz bench -name '*.cpp' -o -name '*.hpp')
+$(VENV)/.lint: $(VENV)/.created
+	$(VPY) -m pip install --quiet ruff mypy pandas-stubs
+	touch $@
+lint: install $(VENV)/.lint
+	@command -v $(CLANG_FORMAT) >/dev/null || { apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang-format >/dev/null; }
+	$(CLANG_FORMAT) --dry-run -Werror $(FORMAT_SOURCES)
+	$(VENV)/bin/ruff check python tests bench examples
+	$(VENV)/bin/mypy --strict examples
+	$(VENV)/bin/mypy --strict bench
 
 bench: install
 	$(VPY) -m pip install --quiet numpy

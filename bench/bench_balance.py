@@ -21,6 +21,7 @@ import subprocess
 import sys
 import tempfile
 from pathlib import Path
+from typing import Any
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from common import best_of  # noqa: E402
@@ -63,7 +64,7 @@ def main() -> None:
     seeds = range(1, 2 if args.quick else args.seeds + 1)
     repeat = 1 if args.quick else 3
 
-    report = {"nodes": nodes, "k": k, "scale": scale, "runs": []}
+    report: dict[str, Any] = {"nodes": nodes, "k": k, "scale": scale, "runs": []}
     with tempfile.TemporaryDirectory() as tmp:
         helper = build_helper(Path(tmp))
         print(f"{nodes} nodes, totals around +-{scale:.0e}, K = {k}")

@@ -16,6 +16,7 @@ import sys
 from pathlib import Path
 
 import numpy as np
+import numpy.typing as npt
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from common import best_of, network_args, network_file  # noqa: E402
@@ -23,10 +24,11 @@ from common import best_of, network_args, network_file  # noqa: E402
 import pelmora  # noqa: E402
 
 I64 = np.iinfo(np.int64)
+Ints = npt.NDArray[np.int64]
 
 
-def numpy_generate(cost: np.ndarray, up: np.ndarray, k: int, seed: int, p: float,
-                   cap_a=0.8, cap_b=1.0, cost_a=0.8, cost_b=1.2):
+def numpy_generate(cost: Ints, up: Ints, k: int, seed: int, p: float, cap_a: float = 0.8, cap_b: float = 1.0,
+                   cost_a: float = 0.8, cost_b: float = 1.2) -> tuple[Ints, Ints]:
     m = len(cost)
     rng = np.random.default_rng(seed)
     u = rng.random((2, m, k))

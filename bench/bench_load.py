@@ -21,7 +21,9 @@ import shutil
 import subprocess
 import sys
 import time
+from collections.abc import Callable
 from pathlib import Path
+from typing import Any
 
 HERE = Path(__file__).resolve().parent
 OUT = HERE / "out"
@@ -49,7 +51,7 @@ int main(int argc, char** argv) {
 """
 
 
-def best_of(fn, repeat: int) -> float:
+def best_of(fn: Callable[[], object], repeat: int) -> float:
     times = []
     for _ in range(repeat):
         gc.collect()
@@ -60,13 +62,19 @@ def best_of(fn, repeat: int) -> float:
     return min(times)
 
 
-def python_reader(path: str) -> dict:
+def python_reader(path: str) -> dict[str, Any]:
     """A plain reader of the same file, building what a NetworkInstance offers. Timed with the
     cyclic garbage collector off, as a careful Python program would read a large file."""
     num_nodes = num_arcs = 0
-    nodes, seen, supplies = [], set(), {}
-    edges, arcs, capacities, weights = [], [], [], []
-    counter, arc_indices = {}, {}
+    nodes: list[int] = []
+    seen: set[int] = set()
+    supplies: dict[int, int] = {}
+    edges: list[tuple[int, int, int, int, int, int]] = []
+    arcs: list[tuple[int, int, int]] = []
+    capacities: list[int] = []
+    weights: list[int] = []
+    counter: dict[tuple[int, int], int] = {}
+    arc_indices: dict[tuple[int, int], list[int]] = {}
     with open(path, encoding="utf-8", buffering=8192) as f:
         for line in f:
             t = line.split()
@@ -110,8 +118,8 @@ def python_reader(path: str) -> dict:
     }
 
 
-def time_command(argv, repeat: int) -> float:
-    def run():
+def time_command(argv: list[str], repeat: int) -> float:
+    def run() -> None:
         subprocess.run(argv, stdout=subprocess.DEVNULL, check=True)
     return best_of(run, repeat)
 
@@ -125,7 +133,7 @@ def lemon_binary() -> Path | None:
             print("LEMON: skipped, no liblemon-dev and no apt-get to install it")
             return None
         print("LEMON: installing liblemon-dev ...", flush=True)
-        quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+        quiet: dict[str, Any] = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
         env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
         installed = subprocess.run(["apt-get", "install", "-y", "liblemon-dev"], env=env, **quiet).returncode == 0
         if not installed:

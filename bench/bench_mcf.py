@@ -16,42 +16,21 @@ from __future__ import annotations
 import argparse
 import hashlib
 import json
-import math
 import sys
+from functools import partial
 from pathlib import Path
+from typing import Any
 
 HERE = Path(__file__).resolve().parent
 OUT = HERE / "out"
 sys.path.insert(0, str(HERE))
 from bench_load import best_of, time_command  # noqa: E402
-from common import network_file, read_floor  # noqa: E402
+from common import float_text, network_file, read_floor  # noqa: E402
 
 import pelmora  # noqa: E402
 
 
-def float_text(value: float) -> str:
-    """Shortest round-trip digits written out without exponent (the file's float display)."""
-    if math.isnan(value):
-        return "NaN"
-    if math.isinf(value):
-        return "inf" if value > 0 else "-inf"
-    sign = "-" if math.copysign(1.0, value) < 0 else ""
-    mantissa, _, exponent = repr(abs(value)).partition("e")
-    whole, _, fraction = mantissa.partition(".")
-    written = whole + fraction
-    digits = written.lstrip("0")
-    point = len(whole) + int(exponent or 0) - (len(written) - len(digits))
-    digits = digits.rstrip("0")
-    if not digits:
-        return sign + "0"
-    if point <= 0:
-        return sign + "0." + "0" * -point + digits
-    if point >= len(digits):
-        return sign + digits + "0" * (point - len(digits))
-    return sign + digits[:point] + "." + digits[point:]
-
-
-def python_writer(path: str, net: dict, data: dict) -> None:
+def python_writer(path: str, net: dict[str, Any], data: dict[str, Any]) -> None:
     caps_expanded = data["randomized_capacities"] or data["cap_zero"]
     costs_expanded = data["randomized_weights"]
     seed = 0 if data["method"] == 1 and not (data["randomized_capacities"] or data["randomized_weights"]) else data["seed"]
@@ -109,7 +88,7 @@ def main() -> None:
     plain = {name: getattr(data, name) for name in (
         "num_commodities", "randomized_capacities", "randomized_weights", "method", "cap_zero", "cap_zero_param",
         "seed", "supply_partition", "capacities_by_arc", "weights_by_arc")}
-    t_python = best_of(lambda: python_writer(str(twin), net, plain), 1)
+    t_python = best_of(partial(python_writer, str(twin), net, plain), 1)
     same = digest(target) == digest(twin)
     twin.unlink()
     del net, plain

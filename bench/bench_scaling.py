@@ -23,12 +23,13 @@ from __future__ import annotations
 import argparse
 import gc
 import json
-import math
 import os
 import shutil
 import subprocess
 import sys
+from functools import partial
 from pathlib import Path
+from typing import Any
 
 import numpy as np
 
@@ -48,19 +49,19 @@ K, SEED, CLOSED = 10, 42, 0.1
 PYTHON_WRITER_MAX_ARCS = 1_000_000
 
 
-def generation_args() -> dict:
+def generation_args() -> dict[str, Any]:
     return dict(randomize_caps=True, randomize_costs=True, cap_zero=True, cap_zero_param=CLOSED, seed=SEED)
 
 
 def apt_install(package: str) -> bool:
     if shutil.which("apt-get") is None:
         return False
-    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    quiet: dict[str, Any] = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
     env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
     if subprocess.run(["apt-get", "install", "-y", package], env=env, **quiet).returncode == 0:
         return True
     subprocess.run(["apt-get", "update"], env=env, **quiet)
-    return subprocess.run(["apt-get", "install", "-y", package], env=env, **quiet).returncode == 0
+    return bool(subprocess.run(["apt-get", "install", "-y", package], env=env, **quiet).returncode == 0)
 
 
 def glpk_binary(install: bool) -> Path | None:
@@ -112,7 +113,7 @@ def python_reader_time(path: Path, repeat: int) -> float:
         gc.enable()
 
 
-def python_writer_time(path: Path, instance, data) -> float:
+def python_writer_time(path: Path, instance: pelmora.NetworkInstance, data: pelmora.MultiCommodityData) -> float:
     net = {"num_nodes": instance.num_nodes, "num_arcs": instance.num_arcs,
            "edges": [(e.tail, e.head, e.low, e.up) for e in instance.edges]}
     plain = {name: getattr(data, name) for name in (
@@ -128,12 +129,12 @@ def python_writer_time(path: Path, instance, data) -> float:
     return t
 
 
-def measure_size(arcs: int, repeat: int, lemon_exe: Path | None, glpk_exe: Path | None) -> dict:
+def measure_size(arcs: int, repeat: int, lemon_exe: Path | None, glpk_exe: Path | None) -> dict[str, Any]:
     path = instance_file(arcs)
     path.read_bytes()  # warm the page cache
     big = arcs >= 1_000_000
     peer_repeat = max(1, repeat - 1) if big else repeat
-    row: dict = {"arcs": arcs, "nodes": arcs // 10, "file_bytes": path.stat().st_size}
+    row: dict[str, Any] = {"arcs": arcs, "nodes": arcs // 10, "file_bytes": path.stat().st_size}
     row["cat"] = time_command(["cat", str(path)], repeat)
     row["load_min_instance"] = best_of(lambda: pelmora.load_min_instance(str(path)), repeat)
     if lemon_exe:
@@ -149,7 +150,7 @@ def measure_size(arcs: int, repeat: int, lemon_exe: Path | None, glpk_exe: Path 
     cost = np.array(instance.weights, dtype=np.int64)
     up = np.array(instance.capacities, dtype=np.int64)
     row["numpy_bare_draws"] = best_of(lambda: np.random.default_rng(SEED).random((2, m, K)), repeat)
-    row["numpy_generate"] = best_of(lambda: numpy_generate(cost, up, K, SEED, CLOSED), peer_repeat)
+    row["numpy_generate"] = best_of(partial(numpy_generate, cost, up, K, SEED, CLOSED), peer_repeat)
     del cost, up
 
     data = pelmora.generate_multi_commodity_data(instance, K, 1, **generation_args())
@@ -206,7 +207,7 @@ print(json.dumps({
 """
 
 
-def measure_memory(arcs: int) -> dict | None:
+def measure_memory(arcs: int) -> dict[str, Any] | None:
     path = instance_file(arcs)
     try:
         with open("/proc/self/clear_refs", "w") as f:
@@ -216,7 +217,8 @@ def measure_memory(arcs: int) -> dict | None:
         return None
     probe = subprocess.run([sys.executable, "-c", MEMORY_PROBE, str(path), str(K), str(CLOSED), str(SEED)],
                            capture_output=True, text=True, check=True)
-    return json.loads(probe.stdout)
+    memory: dict[str, Any] = json.loads(probe.stdout)
+    return memory
 
 
 def fitted_slope(sizes: list[int], times: list[float]) -> float:

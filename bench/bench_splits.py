@@ -14,7 +14,9 @@ import argparse
 import json
 import random
 import sys
+from collections.abc import Callable
 from pathlib import Path
+from typing import Any
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from common import best_of  # noqa: E402
@@ -33,7 +35,8 @@ def supply_map(nodes: int, seed: int = 1) -> dict[int, int]:
 # ---- plain Python ------------------------------------------------------------------------------
 
 
-def balance(partition: dict[int, list[int]], supplies: dict[int, int], k: int, draw) -> None:
+def balance(partition: dict[int, list[int]], supplies: dict[int, int], k: int,
+            draw: Callable[[int], int] | None) -> None:
     nodes = sorted(partition)
     rows = [partition[n] for n in nodes]
     signs = [supplies[n] for n in nodes]
@@ -89,7 +92,8 @@ def uniform_py(data: dict[int, int], k: int) -> dict[int, list[int]]:
     return partition
 
 
-def random_split_py(data: dict[int, int], k: int, seed: int, cut) -> dict[int, list[int]]:
+def random_split_py(data: dict[int, int], k: int, seed: int,
+                    cut: Callable[[random.Random, int], list[int]]) -> dict[int, list[int]]:
     """Cuts every non-zero total with cut(rng, magnitude) -> k amounts, then balances."""
     rng = random.Random(seed)
     partition = {}
@@ -104,7 +108,7 @@ def random_split_py(data: dict[int, int], k: int, seed: int, cut) -> dict[int, l
 
 
 def spread_py(data: dict[int, int], k: int, seed: int) -> dict[int, list[int]]:
-    def cut(rng, a):
+    def cut(rng: random.Random, a: int) -> list[int]:
         cuts = sorted(rng.randint(0, a) for _ in range(k - 1))
         return [b - c for c, b in zip([0, *cuts], [*cuts, a])]
 
@@ -112,7 +116,7 @@ def spread_py(data: dict[int, int], k: int, seed: int) -> dict[int, list[int]]:
 
 
 def beta_binomial_py(data: dict[int, int], k: int, c: float, seed: int) -> dict[int, list[int]]:
-    def cut(rng, rest):
+    def cut(rng: random.Random, rest: int) -> list[int]:
         amounts = []
         for i in range(k - 1):
             w = 0
@@ -137,7 +141,7 @@ def main() -> None:
     k, seed, c = args.k, 42, 3.0
     data = supply_map(args.nodes)
     repeat = 1 if args.quick else 3
-    rows = [
+    rows: list[tuple[str, Callable[[], dict[int, list[int]]], Callable[[], dict[int, list[int]]]]] = [
         ("uniform", lambda: pelmora.split_supplies_uniform(data, k), lambda: uniform_py(data, k)),
         ("spread", lambda: pelmora.split_supplies_spread(data, k, seed), lambda: spread_py(data, k, seed)),
         ("beta_binomial", lambda: pelmora.split_supplies_beta_binomial(data, k, c, seed),
@@ -145,7 +149,7 @@ def main() -> None:
     ]
     print(f"{args.nodes} nodes, K = {k}")
     print(f"{'split':14} {'pelmora s':>10} {'plain Python s':>15} {'speed-up':>9} {'result dict alone s':>20}")
-    report = {"nodes": args.nodes, "k": k, "splits": []}
+    report: dict[str, Any] = {"nodes": args.nodes, "k": k, "splits": []}
     for name, ours, plain in rows:
         t_ours = best_of(ours, repeat)
         t_plain = best_of(plain, 1)

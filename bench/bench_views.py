@@ -15,6 +15,7 @@ from common import best_of, held_by, network_args, network_file  # noqa: E402
 
 import pelmora  # noqa: E402
 
+
 def main() -> None:
     args, repeat = network_args()
 

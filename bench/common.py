@@ -5,17 +5,20 @@ from __future__ import annotations
 import argparse
 import gc
 import json
+import math
 import os
 import subprocess
 import time
+from collections.abc import Callable
 from pathlib import Path
+from typing import Any
 
 from gen_instance import write_instance
 
 OUT = Path(__file__).resolve().parent / "out"
 
 
-def best_of(fn, repeat: int) -> float:
+def best_of(fn: Callable[[], object], repeat: int) -> float:
     times = []
     for _ in range(repeat):
         t0 = time.perf_counter()
@@ -30,7 +33,7 @@ def rss_bytes() -> int:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
-def held_by(make):
+def held_by[T](make: Callable[[], T]) -> tuple[T, int]:
     """Resident bytes held by the object make() returns (measured after a collection)."""
     gc.collect()
     before = rss_bytes()
@@ -62,7 +65,7 @@ def network_file(nodes: int, arcs: int) -> Path:
     return path
 
 
-def read_floor(path: Path, result_bytes: int, repeat: int) -> dict | None:
+def read_floor(path: Path, result_bytes: int, repeat: int) -> dict[str, Any] | None:
     """What any reader pays before parsing (bench/read_floor.cpp): reading `path` through an 8 KiB
     buffer and finding its lines ("read_s"), and faulting in `result_bytes` of fresh memory
     ("fault_s"). None where it cannot be built."""
@@ -76,3 +79,26 @@ def read_floor(path: Path, result_bytes: int, repeat: int) -> dict | None:
             return None
     done = subprocess.run([str(binary), str(path), str(result_bytes), str(repeat)], capture_output=True, text=True)
     return json.loads(done.stdout) if done.returncode == 0 else None
+
+
+def float_text(value: float) -> str:
+    """Python's shortest round-trip digits (repr) written out without exponent: the float display of
+    the multi-commodity file."""
+    if math.isnan(value):
+        return "NaN"
+    if math.isinf(value):
+        return "inf" if value > 0 else "-inf"
+    sign = "-" if math.copysign(1.0, value) < 0 else ""
+    mantissa, _, exponent = repr(abs(value)).partition("e")
+    whole, _, fraction = mantissa.partition(".")
+    written = whole + fraction
+    digits = written.lstrip("0")
+    point = len(whole) + int(exponent or 0) - (len(written) - len(digits))
+    digits = digits.rstrip("0")
+    if not digits:
+        return sign + "0"
+    if point <= 0:
+        return sign + "0." + "0" * -point + digits
+    if point >= len(digits):
+        return sign + digits + "0" * (point - len(digits))
+    return sign + digits[:point] + "." + digits[point:]

@@ -18,12 +18,14 @@ from __future__ import annotations
 import argparse
 import random
 import sys
+from typing import Any
 
 MAX_COST = 10_000
 MAX_CAP = 10_000
 
 
-def build_instance(nodes: int, arcs: int, seed: int, parallel: int | None = None, unsorted: bool = False):
+def build_instance(nodes: int, arcs: int, seed: int, parallel: int | None = None,
+                   unsorted: bool = False) -> tuple[dict[int, int], list[tuple[int, int, int, int, int]]]:
     """Returns (supplies: dict node -> amount, arcs: list of (tail, head, low, cap, cost))."""
     if nodes < 2:
         raise ValueError("need at least two nodes")
@@ -68,7 +70,7 @@ def build_instance(nodes: int, arcs: int, seed: int, parallel: int | None = None
 
 
 def write_instance(path: str, nodes: int, arcs: int, seed: int, parallel: int | None = None,
-                   unsorted: bool = False) -> dict:
+                   unsorted: bool = False) -> dict[str, Any]:
     supplies, arc_list = build_instance(nodes, arcs, seed, parallel, unsorted)
     with open(path, "w", encoding="ascii", newline="\n") as out:
         out.write(f"c NETGEN-like instance: {nodes} nodes, {arcs} arcs, seed {seed}\n")

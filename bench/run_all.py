@@ -22,15 +22,19 @@ import subprocess
 import sys
 import tempfile
 import time
-from datetime import datetime, timezone
+from collections.abc import Callable
+from datetime import UTC, datetime
 from pathlib import Path
+from typing import Any
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
 OUT = HERE / "out"
+# A benchmark's figures as its --json file holds them.
+Figures = dict[str, Any]
 
 # (name, script, extra arguments of the full run)
-BENCHES = [
+BENCHES: list[tuple[str, str, list[str]]] = [
     ("rng", "bench_rng.py", []),
     ("load", "bench_load.py", []),
     ("views", "bench_views.py", []),
@@ -46,7 +50,7 @@ BENCHES = [
 # ---- running ----------------------------------------------------------------------------------
 
 
-def run_bench(script: str, args: list[str]) -> tuple[dict | None, str, float, float]:
+def run_bench(script: str, args: list[str]) -> tuple[Figures | None, str, float, float]:
     """Runs one bench with --json; echoes and returns its output. (figures, output, seconds, load)."""
     with tempfile.TemporaryDirectory() as tmp:
         target = Path(tmp) / "figures.json"
@@ -76,11 +80,11 @@ def command_output(argv: list[str]) -> str:
         return ""
 
 
-def machine() -> dict:
+def machine() -> Figures:
     cpuinfo = Path("/proc/cpuinfo").read_text() if Path("/proc/cpuinfo").exists() else ""
     model = re.search(r"^model name\s*:\s*(.*)$", cpuinfo, re.M)
-    flags = re.search(r"^flags\s*:\s*(.*)$", cpuinfo, re.M)
-    flags = set(flags.group(1).split()) if flags else set()
+    flag_line = re.search(r"^flags\s*:\s*(.*)$", cpuinfo, re.M)
+    flags = set(flag_line.group(1).split()) if flag_line else set()
     meminfo = Path("/proc/meminfo").read_text() if Path("/proc/meminfo").exists() else ""
     mem = re.search(r"^MemTotal:\s*(\d+) kB", meminfo, re.M)
     compiler = "unknown"
@@ -110,7 +114,7 @@ def machine() -> dict:
         "compiler": compiler,
         "numpy": numpy_version,
         "commit": commit,
-        "date": datetime.now(timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
+        "date": datetime.now(UTC).strftime("%Y-%m-%d %H:%M UTC"),
     }
 
 
@@ -177,7 +181,7 @@ class Targets:
 # ---- sections ---------------------------------------------------------------------------------
 
 
-def section_rng(f: dict, targets: Targets) -> str:
+def section_rng(f: Figures, targets: Targets) -> str:
     rates = f["gb_per_s"]
     rows = [[name, f"{rate:.2f} GB/s"] for name, rate in rates.items()]
     main = rates.get("StdRng::next_u64")
@@ -188,7 +192,7 @@ def section_rng(f: dict, targets: Targets) -> str:
             "goes through; the refill lines are the bare block function.\n\n" + table(["stream", "rate"], rows))
 
 
-def floor_note(floor: dict | None, result_bytes: int, peer_s: float, peer: str, work: str) -> str:
+def floor_note(floor: Figures | None, result_bytes: int, peer_s: float, peer: str, work: str) -> str:
     """What reading the file through the 8 KiB buffer and faulting in the result cost before any
     parsing (bench/read_floor.cpp), against the 5× budget."""
     if not floor:
@@ -199,7 +203,7 @@ def floor_note(floor: dict | None, result_bytes: int, peer_s: float, peer: str, 
             f"{before / peer_s:.1f}× {peer} together, leaving {sec(max(0.0, 5 * peer_s - before))} to {work}")
 
 
-def section_load(f: dict, scaling: dict | None, targets: Targets) -> str:
+def section_load(f: Figures, scaling: Figures | None, targets: Targets) -> str:
     m, ours = f["arcs"], f["load_s"]
     peers = [("`cat file > /dev/null`", f["cat_s"]), ("LEMON `readDimacsMin`", f.get("lemon_s"))]
     row = next((r for r in scaling["rows"] if r["arcs"] == m), None) if scaling else None
@@ -235,7 +239,7 @@ def section_load(f: dict, scaling: dict | None, targets: Targets) -> str:
             f"the peak while loading is {mib(f['peak'])} above the interpreter's baseline.\n")
 
 
-def section_views(f: dict, targets: Targets) -> str:
+def section_views(f: Figures, targets: Targets) -> str:
     rows = []
     for r in f["reads"]:
         ratio = r["s"] / r["peer_s"]
@@ -254,7 +258,7 @@ def section_views(f: dict, targets: Targets) -> str:
             f"{f['data_held_bytes'] / pairs:.1f} B per (arc, commodity) pair.\n")
 
 
-def section_generate(f: dict, rng: dict | None, targets: Targets) -> str:
+def section_generate(f: Figures, rng: Figures | None, targets: Targets) -> str:
     rows = [["NumPy, same arithmetic (2·m·K draws, scale, ceil, clamp, exclude)", sec(f["numpy_s"]), "—", "—"],
             ["NumPy, bare draws of 2·m·K uniforms only", sec(f["numpy_bare_s"]), "—", "—"]]
     for r in f["runs"]:
@@ -282,7 +286,7 @@ def section_generate(f: dict, rng: dict | None, targets: Targets) -> str:
             + table(["implementation", "time", "÷ NumPy same arithmetic", "÷ NumPy bare draws"], rows))
 
 
-def section_splits(f: dict, targets: Targets) -> str:
+def section_splits(f: Figures, targets: Targets) -> str:
     rows = []
     for r in f["splits"]:
         speedup = r["python_s"] / r["s"]
@@ -298,7 +302,7 @@ def section_splits(f: dict, targets: Targets) -> str:
             + table(["split", "pelmora", "plain Python", "speed-up", "result dict alone"], rows))
 
 
-def section_balance(f: dict, targets: Targets) -> str:
+def section_balance(f: Figures, targets: Targets) -> str:
     rows = []
     for r in f["runs"]:
         rate = f"{r['visits'] / r['s']:.2e}" if r["visits"] else "-"
@@ -314,7 +318,7 @@ def section_balance(f: dict, targets: Targets) -> str:
             + table(["split", "seed", "pelmora", "passes", "visits", "visits/s", "unit-by-unit (native)"], rows))
 
 
-def section_mcf(f: dict, targets: Targets) -> str:
+def section_mcf(f: Figures, targets: Targets) -> str:
     rows = [["`save_multi_commodity_instance`, new file", sec(f["save_s"]), "—"],
             ["`save_multi_commodity_instance` over a file that size", sec(f["save_replace_s"]), "—"],
             ["plain-Python writer (same bytes)", sec(f["python_writer_s"]), relation(f["save_s"], f["python_writer_s"])],
@@ -364,7 +368,7 @@ SCALING_SERIES = [
 ]
 
 
-def plot_scaling(f: dict, png: Path) -> bool:
+def plot_scaling(f: Figures, png: Path) -> bool:
     try:
         import matplotlib
 
@@ -405,7 +409,7 @@ def verdict(slope: float) -> str:
     return "superlinear"
 
 
-def section_scaling(f: dict, png_name: str | None, targets: Targets) -> str:
+def section_scaling(f: Figures, png_name: str | None, targets: Targets) -> str:
     keys = ["load_min_instance", "cat", "lemon", "glpk", "python_reader", "generate", "numpy_generate",
             "numpy_bare_draws", "save", "load_multi_commodity_instance", "round_trip", "python_writer"]
     names = {"load_min_instance": "load_min_instance", "cat": "cat", "lemon": "LEMON", "glpk": "GLPK",
@@ -476,7 +480,7 @@ def main() -> None:
     write_report(run, quick, out_dir, (OUT if quick else HERE) / "scaling.png")
 
 
-def run_benches(quick: bool) -> dict:
+def run_benches(quick: bool) -> Figures:
     info = machine()
     load_start = os.getloadavg()
     started = time.perf_counter()
@@ -492,13 +496,13 @@ def run_benches(quick: bool) -> dict:
             "load_end": os.getloadavg(), "elapsed": time.perf_counter() - started}
 
 
-def write_report(run: dict, quick: bool, out_dir: Path, png: Path) -> None:
+def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
     info, figures, outputs, notes = run["machine"], run["figures"], run["outputs"], run["notes"]
     load_start, load_end, elapsed = run["load_start"], run["load_end"], run["elapsed"]
 
     targets = Targets()
     sections = []
-    builders = [
+    builders: list[tuple[str, Callable[[Figures], str]]] = [
         ("load", lambda f: section_load(f, figures.get("scaling"), targets)),
         ("views", lambda f: section_views(f, targets)),
         ("generate", lambda f: section_generate(f, figures.get("rng"), targets)),

@@ -161,24 +161,9 @@ PyObject* load_multi_commodity_instance(PyObject* module, PyObject* const* args,
     });
 }
 
-PyObject* item_to_python(int64_t v) { return to_python(v); }
-PyObject* item_to_python(const utils::Triple& t) { return to_python(t); }
-
-template <class T>
-PyObject* grouped_dict(const utils::GroupedLists<T>& g) {
-    return build_dict([&](auto& put) {
-        for (std::size_t i = 0; i < g.keys.size(); ++i) {
-            std::size_t begin = g.offsets[i], n = g.offsets[i + 1] - begin;
-            PyObject* list = build_list(n, [&](std::size_t j) { return item_to_python(g.values[begin + j]); });
-            if (!put(to_python(g.keys[i]), list)) return false;
-        }
-        return true;
-    });
-}
-
 template <class T>
 PyObject* mapping_result(const utils::IncomingOutgoing<T>& m) {
-    return build_tuple(grouped_dict(m.incoming), grouped_dict(m.outgoing));
+    return build_tuple(to_python(m.incoming), to_python(m.outgoing));
 }
 
 PyObject* get_adjacency_mapping(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -1,6 +1,8 @@
+import hashlib
 import os
 import shutil
 import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -36,12 +38,36 @@ def min_file(tmp_path):
     return make
 
 
-def native_executable(tmp_path_factory, name: str, sources: list[Path], *flags: str) -> str:
-    """Builds a native checker from sources (with src/ on the include path); skips without a compiler."""
-    compiler = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
-    if not compiler:
-        pytest.skip(f"no C++ compiler to build the native {name}")
-    exe = tmp_path_factory.mktemp("native") / name
-    cmd = [compiler, "-std=c++20", "-O1", *flags, "-I", str(ROOT / "src"), *map(str, sources), "-o", str(exe)]
-    subprocess.run(cmd, check=True, capture_output=True)
-    return str(exe)
+def build_native(target: str) -> Path:
+    """Builds one program of tests/native (a PELMORA_NATIVE_TESTS target) and returns its path.
+
+    The build directory is kept between sessions and named after the compiler, so that a rebuild
+    only compiles what changed. $CXX is honoured; cmake and ninja come from the test interpreter's
+    environment first. The ASan runtime preloaded into the interpreter under test-sanitize is kept
+    away from them.
+    """
+    tools = str(Path(sys.executable).parent)
+    cmake = shutil.which("cmake", path=tools) or shutil.which("cmake")
+    ninja = shutil.which("ninja", path=tools) or shutil.which("ninja")
+    compiler = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++") or shutil.which("clang++")
+    if not (cmake and ninja and compiler):
+        pytest.fail(f"building {target} needs cmake, ninja and a C++ compiler: found {cmake}, {ninja}, {compiler}")
+    build = ROOT / "build" / f"native-tests-{hashlib.sha256(compiler.encode()).hexdigest()[:10]}"
+    env = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
+    steps = [
+        [cmake, "-S", str(ROOT), "-B", str(build), "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}",
+         f"-DCMAKE_CXX_COMPILER={compiler}", "-DCMAKE_BUILD_TYPE=Release", "-DPELMORA_NATIVE_TESTS=ON",
+         f"-DPython_EXECUTABLE={sys.executable}"],
+        [cmake, "--build", str(build), "--target", target],
+    ]
+    for step in steps:
+        done = subprocess.run(step, capture_output=True, text=True, env=env)
+        if done.returncode != 0:
+            pytest.fail(f"building {target} failed:\n{' '.join(step)}\n{done.stdout}\n{done.stderr}")
+    return build / target
+
+
+@pytest.fixture(scope="session")
+def native_program():
+    """Factory: native_program(target) -> path of that program of tests/native, built on first use."""
+    return build_native

@@ -6,7 +6,8 @@ import pathlib
 import re
 
 import pytest
-from hypothesis import given, strategies as st
+from hypothesis import given
+from hypothesis import strategies as st
 
 import pelmora
 

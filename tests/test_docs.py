@@ -1,4 +1,5 @@
-"""The user documentation runs: every `>>>` example in docs/*.md is executed and its output compared.
+"""The user documentation runs: every `>>>` example in docs/*.md and the README is executed and its
+output compared.
 
 Each document is one interpreter session, run in a scratch directory that sees the bundled
 instances under tests/data, as they would be seen from the repository's root.
@@ -21,17 +22,18 @@ CLASSES = [name for name in pelmora.__all__ if isinstance(getattr(pelmora, name)
 
 def session(name: str) -> doctest.DocTest:
     """The document's examples as one doctest; code fences become blank lines, which end an output."""
-    text = re.sub(r"^```.*$", "", (DOCS / name).read_text(), flags=re.M)
-    return doctest.DocTestParser().get_doctest(text, {}, name, str(DOCS / name), 0)
+    path = ROOT / name if name == "README.md" else DOCS / name
+    text = re.sub(r"^\s*```.*$", "", path.read_text(), flags=re.M)
+    return doctest.DocTestParser().get_doctest(text, {}, name, str(path), 0)
 
 
-@pytest.mark.parametrize("name", ["api.md", "format.md"])
-def test_examples_run(name, tmp_path, monkeypatch):
+@pytest.mark.parametrize("name,least", [("api.md", 10), ("format.md", 10), ("README.md", 8)])
+def test_examples_run(name, least, tmp_path, monkeypatch):
     (tmp_path / "tests").mkdir()
     (tmp_path / "tests" / "data").symlink_to(ROOT / "tests" / "data")
     monkeypatch.chdir(tmp_path)
     test = session(name)
-    assert len(test.examples) >= 10, "the document lost its examples"
+    assert len(test.examples) >= least, "the document lost its examples"
     report: list[str] = []
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS, verbose=False)
     result = runner.run(test, out=report.append)

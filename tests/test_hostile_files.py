@@ -13,7 +13,6 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import pelmora
-from conftest import native_executable
 from test_min_reader import check_against_model
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -28,11 +27,8 @@ def colliding_ids(n: int) -> list[int]:
 
 
 @pytest.fixture(scope="session")
-def readers_check(tmp_path_factory):
-    names = ["line_reader", "numbers", "utf8", "os_error", "record_lines", "headroom", "arc_index", "min_reader",
-             "mcf_reader"]
-    sources = [ROOT / "tests/native/readers_check.cpp", *(ROOT / f"src/utils/{n}.cpp" for n in names)]
-    return native_executable(tmp_path_factory, "readers_check", sources)
+def readers_check(native_program):
+    return str(native_program("readers_check"))
 
 
 def test_node_table_stays_linear_for_colliding_identifiers(readers_check):

@@ -1,6 +1,7 @@
 """Adjacency and incidence mappings, against a plain Python model."""
 
-from hypothesis import given, strategies as st
+from hypothesis import given
+from hypothesis import strategies as st
 
 import pelmora
 

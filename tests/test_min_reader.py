@@ -9,7 +9,8 @@ import subprocess
 from pathlib import Path
 
 import pytest
-from hypothesis import assume, given, strategies as st
+from hypothesis import assume, given
+from hypothesis import strategies as st
 
 import pelmora
 

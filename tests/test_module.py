@@ -84,7 +84,7 @@ def test_class_rules(name):
         type("Sub", (cls,), {})
     with pytest.raises(TypeError):
         cls.extra = 1
-    for attr, value in vars(cls).items():
+    for value in vars(cls).values():
         if isinstance(value, type(pelmora.Edge.tail)):
             assert value.__doc__ == ""
     assert "partition" in vars(pelmora.MultiCommoditySupplies)

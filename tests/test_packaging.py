@@ -5,6 +5,7 @@ the types of real values (every function's result and every attribute of every c
 """
 
 import ast
+import builtins
 import inspect
 from collections.abc import Callable
 from pathlib import Path
@@ -49,7 +50,7 @@ def conforms(value: Any, annotation: ast.expr) -> bool:
             return type(value) is list and all(conforms(x, item) for x in value)
         case ast.Subscript(value=ast.Name(id="dict"), slice=ast.Tuple(elts=[key, item])):
             return type(value) is dict and all(conforms(k, key) and conforms(v, item) for k, v in value.items())
-        case ast.Subscript(value=ast.Name(id="tuple"), slice=ast.Tuple(elts=[item, ast.Constant(value=Ellipsis)])):
+        case ast.Subscript(value=ast.Name(id="tuple"), slice=ast.Tuple(elts=[item, ast.Constant(value=builtins.Ellipsis)])):
             return type(value) is tuple and all(conforms(x, item) for x in value)
         case ast.Subscript(value=ast.Name(id="tuple"), slice=ast.Tuple(elts=items)):
             return type(value) is tuple and len(value) == len(items) and all(map(conforms, value, items))

@@ -15,12 +15,12 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import pelmora
-from conftest import native_executable
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
 # The benchmark's plain-Python peer doubles as the model here, which also keeps that peer honest.
 from bench_splits import uniform_py as model_uniform  # noqa: E402
+
 CASES = json.loads((ROOT / "tests" / "data" / "rng.json").read_text())["cases"]
 SPLIT_CASES = [c for c in CASES if c["command"] == "split"]
 I64_MIN = -(2**63)
@@ -184,10 +184,8 @@ def test_uniform_matches_plain_model(data, k):
 
 
 @pytest.fixture(scope="session")
-def balance_check(tmp_path_factory):
-    sources = [ROOT / "tests/native/balance_check.cpp", *sorted((ROOT / "src/logic/generator").glob("*.cpp"))]
-    sources += sorted((ROOT / "src/random").glob("*.cpp"))
-    return native_executable(tmp_path_factory, "balance_check", sources, "-ffp-contract=off")
+def balance_check(native_program):
+    return str(native_program("balance_check"))
 
 
 def test_balancing_examples(balance_check):

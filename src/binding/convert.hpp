@@ -239,7 +239,7 @@ struct FromPython<std::vector<T>> {
     }
 };
 
-// Iterates a dict's items in its own order, under the dict's lock where the interpreter has one.
+// Iterates a snapshot of a dict's items, in the dict's order.
 template <class Each>
 inline bool for_each_dict_item(PyObject* obj, Each&& each) {
     if (!PyDict_Check(obj)) {
@@ -402,6 +402,11 @@ inline PyObject* build_tuple(Items... items) {
     return tuple;
 }
 
+template <std::size_t N>
+inline PyObject* to_python(const std::array<int64_t, N>& a) {
+    if constexpr (N == 2) return build_tuple(to_python(a[0]), to_python(a[1]));
+    else return build_tuple(to_python(a[0]), to_python(a[1]), to_python(a[2]));
+}
 template <class T>
 inline PyObject* to_python(std::span<const T> values) {
     // Rows often repeat a value (a capacity or cost shared by every commodity, the even shares of a
@@ -415,11 +420,6 @@ inline PyObject* to_python(std::span<const T> values) {
 template <class T>
 inline PyObject* to_python(const std::vector<T>& values) {
     return to_python(std::span<const T>(values));
-}
-template <std::size_t N>
-inline PyObject* to_python(const std::array<int64_t, N>& a) {
-    if constexpr (N == 2) return build_tuple(to_python(a[0]), to_python(a[1]));
-    else return build_tuple(to_python(a[0]), to_python(a[1]), to_python(a[2]));
 }
 
 // A new dict filled in the given (ascending) key order: insert(dict) adds the entries.
@@ -445,7 +445,8 @@ inline PyObject* to_python(const models::SupplyMap& map) {
     });
 }
 
-inline PyObject* to_python(const models::ListMap& map) {
+template <class T>
+inline PyObject* to_python(const models::RaggedMap<T>& map) {
     return build_dict([&](auto& put) {
         for (std::size_t i = 0; i < map.size(); ++i)
             if (!put(to_python(map.keys[i]), to_python(map.row(i)))) return false;

@@ -63,33 +63,33 @@ struct SupplyMap {
     }
 };
 
-// Ordered map key -> list of signed values, ragged: the list of keys[i] is
-// values[offsets[i] .. offsets[i + 1]). Keys ascend and are unique; offsets has size() + 1 entries.
-// A supply partition is a ListMap whose lists hold K amounts each (not required by readers).
-struct ListMap {
+// Ordered map key -> list of T, ragged: the list of keys[i] is values[offsets[i] .. offsets[i + 1]).
+// Keys ascend and are unique; offsets has size() + 1 entries.
+template <class T>
+struct RaggedMap {
     std::vector<int64_t> keys;
     std::vector<uint64_t> offsets{0};
-    std::vector<int64_t> values;
+    std::vector<T> values;
 
     std::size_t size() const noexcept { return keys.size(); }
     bool empty() const noexcept { return keys.empty(); }
-    std::span<const int64_t> row(std::size_t i) const noexcept {
+    std::span<const T> row(std::size_t i) const noexcept {
         return {values.data() + offsets[i], values.data() + offsets[i + 1]};
     }
-    std::span<int64_t> row(std::size_t i) noexcept {
-        return {values.data() + offsets[i], values.data() + offsets[i + 1]};
-    }
+    std::span<T> row(std::size_t i) noexcept { return {values.data() + offsets[i], values.data() + offsets[i + 1]}; }
     std::size_t find(int64_t key) const noexcept {
         auto it = std::lower_bound(keys.begin(), keys.end(), key);
         return (it != keys.end() && *it == key) ? std::size_t(it - keys.begin()) : keys.size();
     }
     // Appends a row; keys must be pushed in ascending order.
-    void push_row(int64_t key, std::span<const int64_t> row) {
+    void push_row(int64_t key, std::span<const T> row) {
         keys.push_back(key);
         values.insert(values.end(), row.begin(), row.end());
         offsets.push_back(values.size());
     }
 };
+// A supply partition is a ListMap whose lists hold K amounts each (not required by readers).
+using ListMap = RaggedMap<int64_t>;
 using SupplyPartition = ListMap;
 
 // Arc positions ordered by (tail, head, position): the arcs of one node pair form one consecutive

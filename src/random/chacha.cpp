@@ -1,5 +1,6 @@
 #include "random/chacha.hpp"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "random/random.hpp"
@@ -30,6 +31,15 @@ inline void quarter(uint32_t* x, int a, int b, int c, int d) {
     x[a] += x[b], x[d] = rotl(x[d] ^ x[a], 8);
     x[c] += x[d], x[b] = rotl(x[b] ^ x[c], 7);
 }
+
+// PELMORA_CHACHA=scalar, read once when the library is loaded, sends every refill through the
+// plain one-block code, so that a machine with vectors can show that one without them draws the
+// same words. It costs one predictable branch per refill of eight blocks.
+bool scalar_requested() noexcept {
+    const char* path = std::getenv("PELMORA_CHACHA");
+    return path != nullptr && std::strcmp(path, "scalar") == 0;
+}
+const bool kScalarOnly = scalar_requested();
 
 }  // namespace
 
@@ -145,13 +155,14 @@ bool cpu_has_avx2() noexcept {
 }
 
 // Decided once, when the module is loaded.
-const bool kUseAvx2 = cpu_has_avx2();
+const bool kUseAvx2 = !kScalarOnly && cpu_has_avx2();
 
 }  // namespace
 
 bool has_avx2_path() noexcept { return kUseAvx2; }
 
-void refill8(const uint32_t key[8], uint64_t block, uint32_t out[kRefill8Words]) noexcept {
+namespace {
+void refill8_fast(const uint32_t key[8], uint64_t block, uint32_t out[kRefill8Words]) noexcept {
     if (kUseAvx2) {
         refill8_avx2(key, block, out);
         return;
@@ -159,22 +170,25 @@ void refill8(const uint32_t key[8], uint64_t block, uint32_t out[kRefill8Words])
     refill4_vector(key, block, out);
     refill4_vector(key, block + 4, out + kRefillWords);
 }
+}  // namespace
 
 #else
 
 bool has_avx2_path() noexcept { return false; }
 
-void refill8(const uint32_t key[8], uint64_t block, uint32_t out[kRefill8Words]) noexcept {
+namespace {
+void refill8_fast(const uint32_t key[8], uint64_t block, uint32_t out[kRefill8Words]) noexcept {
     refill4_vector(key, block, out);
     refill4_vector(key, block + 4, out + kRefillWords);
 }
+}  // namespace
 
 #endif
 
 #undef PELMORA_SHUFFLE
 #undef PELMORA_INLINE
 
-bool has_vector_path() noexcept { return true; }
+bool has_vector_path() noexcept { return !kScalarOnly; }
 
 #else
 
@@ -185,12 +199,23 @@ void refill4_vector(const uint32_t key[8], uint64_t block, uint32_t out[kRefillW
 bool has_vector_path() noexcept { return false; }
 bool has_avx2_path() noexcept { return false; }
 
-void refill8(const uint32_t key[8], uint64_t block, uint32_t out[kRefill8Words]) noexcept {
+namespace {
+void refill8_fast(const uint32_t key[8], uint64_t block, uint32_t out[kRefill8Words]) noexcept {
     refill4_scalar(key, block, out);
     refill4_scalar(key, block + 4, out + kRefillWords);
 }
+}  // namespace
 
 #endif
+
+void refill8(const uint32_t key[8], uint64_t block, uint32_t out[kRefill8Words]) noexcept {
+    if (kScalarOnly) [[unlikely]] {
+        refill4_scalar(key, block, out);
+        refill4_scalar(key, block + 4, out + kRefillWords);
+        return;
+    }
+    refill8_fast(key, block, out);
+}
 
 }  // namespace chacha
 
@@ -205,7 +230,7 @@ void StdRng::discard_u32(uint64_t words) noexcept {
         index_ += static_cast<uint32_t>(words);
         return;
     }
-    // next_u32 would refill at the first word past the buffer and every 64 words after;
+    // next_u32 would refill at the first word past the buffer and every buffer's length after;
     // only the last of those refills is visible, the others just move the block counter.
     const uint64_t rest = words - buffered;
     const uint64_t refills = (rest - 1) / kBufferWords + 1;

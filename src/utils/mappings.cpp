@@ -10,9 +10,9 @@ namespace {
 // arc appends item_of(arc) to the list of key_of(arc), in arc-list order. A counting sort over the
 // sorted key set keeps the lists in one flat array.
 template <class T, class Arc, class KeyOf, class ItemOf>
-GroupedLists<T> group(const std::vector<int64_t>& nodes, const std::vector<Arc>& arcs, KeyOf key_of,
+models::RaggedMap<T> group(const std::vector<int64_t>& nodes, const std::vector<Arc>& arcs, KeyOf key_of,
                       ItemOf item_of) {
-    GroupedLists<T> out;
+    models::RaggedMap<T> out;
     out.keys.reserve(nodes.size() + arcs.size());
     out.keys.assign(nodes.begin(), nodes.end());
     for (const Arc& a : arcs) out.keys.push_back(key_of(a));

@@ -5,24 +5,18 @@
 #include <cstdint>
 #include <vector>
 
-namespace pelmora::utils {
+#include "models/records.hpp"
 
-// Ordered map node -> list of T: ascending unique keys; the list of keys[i] is
-// values[offsets[i] .. offsets[i + 1]).
-template <class T>
-struct GroupedLists {
-    std::vector<int64_t> keys;
-    std::vector<uint64_t> offsets;
-    std::vector<T> values;
-};
+namespace pelmora::utils {
 
 using Pair = std::array<int64_t, 2>;
 using Triple = std::array<int64_t, 3>;
 
+// Node -> list of T, with a (possibly empty) list for every node.
 template <class T>
 struct IncomingOutgoing {
-    GroupedLists<T> incoming;
-    GroupedLists<T> outgoing;
+    models::RaggedMap<T> incoming;
+    models::RaggedMap<T> outgoing;
 };
 
 IncomingOutgoing<int64_t> get_adjacency_mapping(const std::vector<int64_t>& nodes, const std::vector<Pair>& edges);

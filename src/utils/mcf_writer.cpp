@@ -1,21 +1,16 @@
 // The multi-commodity file writer (export_to_dimacs).
-#include <atomic>
+#include <array>
 #include <cerrno>
-#include <cmath>
-#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
-#include <thread>
-#include <utility>
 
 #include <fcntl.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
+#include "utils/buffered_file.hpp"
 #include "utils/files.hpp"
 #include "utils/float_text.hpp"
 #include "utils/line_reader.hpp"
@@ -41,11 +36,15 @@ struct DigitPairs {
 };
 constexpr DigitPairs kDigitPairs{};
 
-constexpr uint64_t kPowersOf10[20] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull,
-                                      100000000ull, 1000000000ull, 10000000000ull, 100000000000ull,
-                                      1000000000000ull, 10000000000000ull, 100000000000000ull,
-                                      1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
-                                      1000000000000000000ull, 10000000000000000000ull};
+constexpr auto kPowersOf10 = [] {
+    std::array<uint64_t, 20> powers{};
+    uint64_t power = 1;
+    for (uint64_t& p : powers) {
+        p = power;
+        power *= 10;  // wraps after the last one, which is never stored
+    }
+    return powers;
+}();
 
 // Number of decimal digits of v, without a data-dependent loop: log10 estimated from the bit
 // length (1233 / 4096 ~ log10(2)), corrected by one comparison. (v | 1 has as many digits as v
@@ -113,213 +112,77 @@ inline char* write_decimal_wide(char* out, int64_t v) noexcept {
     return write_decimal(out, magnitude);
 }
 
-// Output through 8192-byte buffers handed to the file whenever one fills. The first failure
-// sticks: later writes are dropped and the caller reports it.
-//
-// A line whose longest possible text fits a buffer is formatted in place without per-value
-// checks: line_room() makes room for it once (handing the file what the buffer holds, as a
-// buffered writer does when the next piece does not fit), the writes go through a cursor, and
-// end_line() takes the cursor back.
-//
-// A write call costs about half as much as formatting the text it carries (copying into the page
-// cache, and a system call per buffer). Once a file has grown past a few buffers, a helper thread
-// makes the write calls while the caller formats: full buffers queue in a ring and the helper
-// hands each run of them to the file in one gathered write, in order. The helper sleeps while the
-// queue is short and is woken only when half the ring is waiting, so that a wake-up is paid per
-// several buffers. Small files never start it. The helper touches nothing but the queued buffers
-// and the descriptor.
-class BufferedFile {
-public:
-    static constexpr std::size_t kCapacity = 8192;
-
-    explicit BufferedFile(int fd) : fd_(fd), slots_(new Slot[kRing]) {}
-    BufferedFile(const BufferedFile&) = delete;
-    BufferedFile& operator=(const BufferedFile&) = delete;
-    ~BufferedFile() {
-        stop_writer();
-        ::close(fd_);
-    }
-
-    bool failed() const noexcept { return failed_.load(std::memory_order_acquire); }
-    // The first failure's message; read it after finish().
-    const std::string& error() const noexcept { return error_; }
-
-    void put(char c) {
-        if (used_ == kCapacity) flush();
-        buffer_[used_++] = c;
-    }
-    void put(std::string_view text) {
-        while (text.size() > kCapacity - used_) {
-            std::size_t part = kCapacity - used_;
-            std::memcpy(buffer_ + used_, text.data(), part);
-            used_ = kCapacity;
-            text.remove_prefix(part);
-            flush();
-        }
-        std::memcpy(buffer_ + used_, text.data(), text.size());
-        used_ += text.size();
-    }
-    template <class Int>
-    void put_int(Int value) {
-        if (kCapacity - used_ < kMaxIntText) flush();
-        used_ = std::size_t(write_decimal(buffer_ + used_, value) - buffer_);
-    }
-    // The values joined by single spaces.
-    void put_joined(const int64_t* values, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            if (kCapacity - used_ < kMaxIntText + 1) flush();
-            char* out = buffer_ + used_;
-            if (i) *out++ = ' ';
-            used_ = std::size_t(write_decimal(out, values[i]) - buffer_);
-        }
-    }
-
-    // A cursor with room for `bytes` (at most kCapacity) more bytes.
-    char* line_room(std::size_t bytes) {
-        if (kCapacity - used_ < bytes) flush();
-        return buffer_ + used_;
-    }
-    void end_line(char* cursor) noexcept { used_ = std::size_t(cursor - buffer_); }
-
-    void flush() {
-        if (used_ == 0) return;
-        if (!writer_.joinable() && (inline_flushes_ < kInlineFlushes || !start_writer())) {
-            ++inline_flushes_;
-            const iovec whole{buffer_, used_};
-            write_all(&whole, 1);
-            used_ = 0;
-            return;
-        }
-        slots_[produced_ % kRing].size = used_;
-        {
-            std::unique_lock lock(mutex_);
-            ++produced_;
-            if (writer_sleeping_ && produced_ - consumed_ >= kRing / 2) work_.notify_one();
-            while (produced_ - consumed_ == kRing) {  // the slot to fill next is still queued
-                caller_waiting_ = true;
-                room_.wait(lock);
-                caller_waiting_ = false;
-            }
-        }
-        buffer_ = slots_[produced_ % kRing].data;
-        used_ = 0;
-    }
-    // Hands the file everything and waits for the writes to end.
-    void finish() {
-        flush();
-        stop_writer();
-    }
-
-private:
-    // Files up to this many buffers are written by the caller alone.
-    static constexpr unsigned kInlineFlushes = 16;
-    static constexpr std::size_t kRing = 16;
-    struct Slot {
-        char data[kCapacity + 8];  // write_decimal_wide may store 8 bytes at the last digit's place
-        std::size_t size;
-    };
-
-    bool start_writer() noexcept {
-        try {
-            writer_ = std::thread([this] { drain(); });
-            return true;
-        } catch (...) {  // no thread to be had: the caller keeps writing
-            inline_flushes_ = 0;
-            return false;
-        }
-    }
-    void drain() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            while (consumed_ == produced_ && !stopping_) {
-                writer_sleeping_ = true;
-                work_.wait(lock);
-                writer_sleeping_ = false;
-            }
-            if (consumed_ == produced_) return;
-            const uint64_t first = consumed_, last = produced_;
-            lock.unlock();
-            iovec parts[kRing];
-            int count = 0;
-            for (uint64_t i = first; i != last; ++i) {
-                Slot& slot = slots_[i % kRing];
-                parts[count++] = {slot.data, slot.size};
-            }
-            write_all(parts, count);
-            lock.lock();
-            consumed_ = last;
-            if (caller_waiting_) room_.notify_one();
-        }
-    }
-    void stop_writer() noexcept {
-        if (!writer_.joinable()) return;
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        work_.notify_one();
-        writer_.join();
-    }
-
-    // Called by one thread at a time: the caller until the helper starts, the helper after.
-    void write_all(const iovec* parts, int count) {
-        iovec rest[kRing];
-        std::memcpy(rest, parts, sizeof(iovec) * std::size_t(count));
-        iovec* next = rest;
-        while (count != 0 && !failed()) {
-            ssize_t done = ::writev(fd_, next, count);
-            if (done < 0) {
-                if (errno == EINTR) continue;
-                fail(os_error_text(errno));
-            } else if (done == 0) {
-                fail("failed to write whole buffer");
-            } else {
-                auto left = std::size_t(done);
-                while (count != 0 && left >= next->iov_len) {
-                    left -= next->iov_len;
-                    ++next;
-                    --count;
-                }
-                if (count != 0) {
-                    next->iov_base = static_cast<char*>(next->iov_base) + left;
-                    next->iov_len -= left;
-                }
-            }
-        }
-    }
-    void fail(std::string message) {
-        error_ = std::move(message);
-        failed_.store(true, std::memory_order_release);
-    }
-
-    int fd_;
-    std::unique_ptr<Slot[]> slots_;  // not zeroed: untouched slots cost no memory
-    char* buffer_ = slots_[0].data;
-    std::size_t used_ = 0;
-    unsigned inline_flushes_ = 0;
-    std::atomic<bool> failed_{false};
-    std::string error_;
-
-    std::mutex mutex_;  // guards the counters and flags below
-    std::condition_variable work_;  // the helper waits for buffers
-    std::condition_variable room_;  // the caller waits for a free slot
-    uint64_t produced_ = 0;  // buffers queued so far (written by the caller)
-    uint64_t consumed_ = 0;  // buffers written so far (written by the helper)
-    bool writer_sleeping_ = false;
-    bool caller_waiting_ = false;
-    bool stopping_ = false;
-    std::thread writer_;
+// Each line kind is formatted once, checking for room in one of two ways: a line whose longest
+// text fits a buffer asks for all of it up front and then writes without checks (Unchecked); a
+// longer one, which only thousands of commodities make, checks before each value (Checked).
+struct Unchecked {
+    char* operator()(char* cursor) const noexcept { return cursor; }
+};
+// Room for a value and the space after it, then what may follow it before the next check: the
+// separators of empty fields and the line feed; plus the slack of the 8-byte store.
+constexpr std::size_t kValueRoom = kMaxIntText + 4 + BufferedFile::kSlack;
+struct Checked {
+    BufferedFile& file;
+    char* operator()(char* cursor) const { return file.room_at(cursor, kValueRoom); }
 };
 
 // Writes a space, then the values joined by single spaces (nothing more when n is 0), at the
-// cursor; needs room for 1 + n * (kMaxIntText + 1) + 8 bytes.
-inline char* put_field(char* out, const int64_t* values, std::size_t n) noexcept {
+// cursor.
+template <class Room>
+inline char* put_field(char* out, const int64_t* values, std::size_t n, Room room) {
     *out++ = ' ';
     for (std::size_t i = 0; i < n; ++i) {
-        out = write_decimal_wide(out, values[i]);
+        out = write_decimal_wide(room(out), values[i]);
         *out++ = ' ';
     }
     return out - (n != 0);
+}
+
+// Longest text of a line of `fields` put_field groups holding `values` integers in all: the
+// letter, a space per group, each value and a space after it, the line feed, and the slack of the
+// last 8-byte store. Above a buffer's capacity when it would not fit one.
+constexpr std::size_t longest_line(std::size_t fields, std::size_t values) {
+    constexpr std::size_t kLimit = BufferedFile::kCapacity;
+    return values > kLimit ? kLimit + 1 : 1 + fields + values * (kMaxIntText + 1) + 1 + BufferedFile::kSlack;
+}
+
+// Formats one line through format(cursor, room), a generic callable returning the line's end.
+template <class Format>
+inline void put_line(BufferedFile& out, std::size_t longest, Format&& format) {
+    if (longest > BufferedFile::kCapacity) [[unlikely]] {
+        out.end_line(format(out.line_room(kValueRoom), Checked{out}));
+        return;
+    }
+    out.end_line(format(out.line_room(longest), Unchecked{}));
+}
+
+// "n <node> <total> <amount>...", the amounts in commodity order.
+template <class Room>
+inline char* node_line(char* out, int64_t node, int64_t total, std::span<const int64_t> row, Room room) {
+    const int64_t head[2] = {node, total};
+    *out++ = 'n';
+    out = put_field(out, head, 2, room);
+    out = put_field(out, row.data(), row.size(), room);
+    *out++ = '\n';
+    return out;
+}
+
+// "a <tail> <head> <low> <up> <capacity>... <cost>...".
+template <class Room>
+inline char* arc_line(char* out, const models::Edge& e, const int64_t* caps, std::size_t cap_count,
+                      const int64_t* costs, std::size_t cost_count, Room room) {
+    *out++ = 'a';
+    static_assert(offsetof(models::Edge, up) == offsetof(models::Edge, tail) + 3 * sizeof(int64_t));
+    out = put_field(out, &e.tail, 4, room);  // tail, head, low, up lie side by side
+    out = put_field(out, caps, cap_count, room);
+    out = put_field(out, costs, cost_count, room);
+    *out++ = '\n';
+    return out;
+}
+
+template <class Int>
+void put_int(BufferedFile& out, Int value) {
+    out.end_line(write_decimal(out.line_room(kMaxIntText), value));
 }
 
 std::string misfit(const std::string& why) { return "data set does not fit the network: " + why; }
@@ -353,8 +216,7 @@ Outcome<void> check_fits(const NetworkInstance& instance, const MultiCommodityDa
 
 }  // namespace
 
-Outcome<void> export_to_dimacs(std::string_view path, const NetworkInstance& instance,
-                               const MultiCommodityData& data) {
+Outcome<void> export_to_dimacs(std::string_view path, const NetworkInstance& instance, const MultiCommodityData& data) {
     const bool caps_expanded = data.randomized_capacities || data.cap_zero;
     const bool costs_expanded = data.randomized_weights;
     if (Outcome<void> fits = check_fits(instance, data, caps_expanded, costs_expanded); !fits) return fits;
@@ -374,50 +236,28 @@ Outcome<void> export_to_dimacs(std::string_view path, const NetworkInstance& ins
 
     out->put("c Multicommodity flow generated by pelmora\n");
     out->put("p min ");
-    out->put_int(instance.num_nodes);
-    out->put(' ');
-    out->put_int(instance.num_arcs);
-    out->put(' ');
-    out->put_int(k);
+    put_int(*out, instance.num_nodes);
+    out->put(" ");
+    put_int(*out, instance.num_arcs);
+    out->put(" ");
+    put_int(*out, k);
     out->put(data.randomized_capacities ? " 1 " : " 0 ");
     out->put(data.randomized_weights ? "1 " : "0 ");
-    out->put_int(data.method);
+    put_int(*out, data.method);
     out->put(data.cap_zero ? " 1 " : " 0 ");
     out->put(format_float(data.cap_zero_param, float_text));
-    out->put(' ');
-    out->put_int(seed);
-    out->put('\n');
-
-    // Longest text of a line of `fields` put_field groups holding `values` integers in all: the
-    // letter, a space per group, each value and a space after it, the line feed, and the slack of
-    // the last 8-byte store.
-    constexpr std::size_t kFast = BufferedFile::kCapacity;
-    auto longest_line = [](std::size_t fields, std::size_t values) {
-        return values > kFast ? SIZE_MAX : 1 + fields + values * (kMaxIntText + 1) + 1 + 8;
-    };
+    out->put(" ");
+    put_int(*out, seed);
+    out->put("\n");
 
     const models::ListMap& partition = data.supply_partition;
     for (std::size_t i = 0; i < partition.size() && !out->failed(); ++i) {
         std::span<const int64_t> row = partition.row(i);
         uint64_t total = 0;  // wraps like the release-mode sum of the original tool
         for (int64_t v : row) total += uint64_t(v);
-        if (const std::size_t longest = longest_line(2, 2 + row.size()); longest <= kFast) {
-            char* cursor = out->line_room(longest);
-            const int64_t head[2] = {partition.keys[i], int64_t(total)};
-            *cursor++ = 'n';
-            cursor = put_field(cursor, head, 2);
-            cursor = put_field(cursor, row.data(), row.size());
-            *cursor++ = '\n';
-            out->end_line(cursor);
-            continue;
-        }
-        out->put("n ");
-        out->put_int(partition.keys[i]);
-        out->put(' ');
-        out->put_int(int64_t(total));
-        out->put(' ');
-        out->put_joined(row.data(), row.size());
-        out->put('\n');
+        put_line(*out, longest_line(2, 2 + row.size()), [&](char* cursor, auto room) {
+            return node_line(cursor, partition.keys[i], int64_t(total), row, room);
+        });
     }
 
     const std::size_t cap_count = caps_expanded ? k : 1;
@@ -425,33 +265,11 @@ Outcome<void> export_to_dimacs(std::string_view path, const NetworkInstance& ins
     const std::size_t m = instance.edges.size();
     const std::size_t longest_arc_line = longest_line(3, 4 + cap_count + cost_count);
     for (std::size_t a = 0; a < m; ++a) {
-        const models::Edge& e = instance.edges[a];
         const int64_t* caps = data.arc_capacities.data() + a * k;
         const int64_t* costs = data.costs.data() + a * k;
-        if (longest_arc_line <= kFast) [[likely]] {
-            char* cursor = out->line_room(longest_arc_line);
-            *cursor++ = 'a';
-            static_assert(offsetof(models::Edge, up) == offsetof(models::Edge, tail) + 3 * sizeof(int64_t));
-            cursor = put_field(cursor, &e.tail, 4);  // tail, head, low, up lie side by side
-            cursor = put_field(cursor, caps, cap_count);
-            cursor = put_field(cursor, costs, cost_count);
-            *cursor++ = '\n';
-            out->end_line(cursor);
-        } else {
-            out->put("a ");
-            out->put_int(e.tail);
-            out->put(' ');
-            out->put_int(e.head);
-            out->put(' ');
-            out->put_int(e.low);
-            out->put(' ');
-            out->put_int(e.up);
-            out->put(' ');
-            out->put_joined(caps, cap_count);
-            out->put(' ');
-            out->put_joined(costs, cost_count);
-            out->put('\n');
-        }
+        put_line(*out, longest_arc_line, [&](char* cursor, auto room) {
+            return arc_line(cursor, instance.edges[a], caps, cap_count, costs, cost_count, room);
+        });
         if ((a & 1023) == 0 && out->failed()) break;
     }
     out->finish();

@@ -13,6 +13,7 @@
 //   beta SEED ALPHA BETA COUNT | binomial SEED N P COUNT   ("invalid" when create refuses)
 //   pub_<any of the samplers above>  the same through the public StdRng functions, values only
 //   log X | exp X | c_log X | c_exp X | c_pow X Y
+//   paths                            whether refill8 takes the vector code, then the AVX2 code (1/0)
 #include <bit>
 #include <cinttypes>
 #include <cmath>
@@ -107,6 +108,8 @@ std::string answer(const std::string& line) {
         for (int i = 0; i < 128; ++i) out += (i ? " " : "") + u64s(eight[i]);
         return out;
     }
+    if (cmd == "paths")
+        return std::to_string(rnd::chacha::has_vector_path()) + " " + std::to_string(rnd::chacha::has_avx2_path());
     if (cmd == "c_pow") {
         std::string x, y;
         in >> x >> y;

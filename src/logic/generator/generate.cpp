@@ -1,10 +1,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <span>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/memory.hpp"
@@ -16,25 +16,21 @@ namespace pelmora::logic::generator {
 
 namespace {
 
-// Float to int64 the way a Rust `as` cast does it: saturating, NaN to 0.
-inline int64_t saturate(double x) {
-    if (x != x) return 0;
-    if (x >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
-    if (x <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
-    return static_cast<int64_t>(x);
-}
-
-// The draws need lo < hi with a finite hi - lo; a bound that overflows cannot be drawn from (or,
-// when no draw happens, only saturates into a meaningless value), so such arguments are refused.
-Outcome<void> check_bounds(const std::vector<models::Edge>& edges, bool costs, double a, double b,
-                           const char* a_name, const char* b_name) {
+// A randomisation's multipliers must be finite, also without commodities, when nothing is drawn.
+// With commodities the draws need lo < hi with a finite hi - lo: a bound that overflows cannot be
+// drawn from (or, when no draw happens, only saturates into a meaningless value), so such arguments
+// are refused too.
+Outcome<void> check_multipliers(const std::vector<models::Edge>& edges, std::size_t K, bool costs, double a,
+                                double b, const char* a_name, const char* b_name) {
+    // Both wordings are the module's messages: only with commodities does it name the switch.
+    const std::string when =
+        K != 0 ? std::string("randomize_") + (costs ? "costs" : "caps") + " is true" : "its randomisation is on";
+    for (const auto& [x, name] : {std::pair{a, a_name}, std::pair{b, b_name}})
+        if (!std::isfinite(x))
+            return Error::value(std::string(name) + " must be a finite number when " + when + ", got " +
+                                detail::format_double(x));
+    if (K == 0) return {};
     const char* value = costs ? "cost" : "up";
-    if (!std::isfinite(a))
-        return Error::value(std::string(a_name) + " must be a finite number when randomize_" +
-                            (costs ? "costs" : "caps") + " is true, got " + detail::format_double(a));
-    if (!std::isfinite(b))
-        return Error::value(std::string(b_name) + " must be a finite number when randomize_" +
-                            (costs ? "costs" : "caps") + " is true, got " + detail::format_double(b));
     for (std::size_t p = 0; p < edges.size(); ++p) {
         const double v = static_cast<double>(costs ? edges[p].cost : edges[p].up);
         const double lo = a * v, hi = v * b;
@@ -62,13 +58,13 @@ void fill_arcs(std::span<const models::Edge> edges, std::size_t K, const Generat
         for (std::size_t k = 0; k < K; ++k) {
             if constexpr (RandomCosts) {
                 const double x = draw_cost ? rnd::detail::range_f64(rng, cost_lo, cost_hi) : cost_lo;
-                costs[k] = std::max(saturate(std::ceil(x)), cost_floor);
+                costs[k] = std::max(rnd::detail::f64_to_i64(std::ceil(x)), cost_floor);
             } else {
                 costs[k] = e.cost;
             }
             if constexpr (RandomCaps) {
                 const double y = draw_cap ? rnd::detail::range_f64(rng, cap_lo, cap_hi) : cap_lo;
-                caps[k] = std::max<int64_t>(saturate(std::ceil(y)), 1);
+                caps[k] = std::max<int64_t>(rnd::detail::f64_to_i64(std::ceil(y)), 1);
             } else {
                 caps[k] = e.up;
             }
@@ -178,26 +174,10 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
     const std::size_t m = edges.size();
 
     if (o.method < 0 || o.method > 2) return Error::panic("Unknown partitioning method: " + std::to_string(o.method));
-    if (K != 0) {
-        if (o.randomize_costs)
-            if (auto r = check_bounds(edges, true, o.cost_a, o.cost_b, "cost_a", "cost_b"); !r) return r.error();
-        if (o.randomize_caps)
-            if (auto r = check_bounds(edges, false, o.cap_a, o.cap_b, "cap_a", "cap_b"); !r) return r.error();
-    } else {
-        // Nothing is drawn without commodities, but a non-finite multiplier is still a wrong argument.
-        struct Multiplier {
-            bool on;
-            double x;
-            const char* name;
-        };
-        for (const Multiplier& q : {Multiplier{o.randomize_costs, o.cost_a, "cost_a"},
-                                    Multiplier{o.randomize_costs, o.cost_b, "cost_b"},
-                                    Multiplier{o.randomize_caps, o.cap_a, "cap_a"},
-                                    Multiplier{o.randomize_caps, o.cap_b, "cap_b"}})
-            if (q.on && !std::isfinite(q.x))
-                return Error::value(std::string(q.name) + " must be a finite number when its randomisation is on, got " +
-                                    detail::format_double(q.x));
-    }
+    if (o.randomize_costs)
+        if (auto r = check_multipliers(edges, K, true, o.cost_a, o.cost_b, "cost_a", "cost_b"); !r) return r.error();
+    if (o.randomize_caps)
+        if (auto r = check_multipliers(edges, K, false, o.cap_a, o.cap_b, "cap_a", "cap_b"); !r) return r.error();
 
     // The split seeds its own generator; this one serves only the cost and capacity draws.
     rnd::StdRng rng = rnd::StdRng::seed_from_u64(o.seed);

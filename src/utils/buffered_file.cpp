@@ -1,0 +1,124 @@
+#include "utils/buffered_file.hpp"
+
+#include <cerrno>
+#include <utility>
+
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include "utils/line_reader.hpp"  // os_error_text
+
+namespace pelmora::utils {
+
+BufferedFile::BufferedFile(int fd) : fd_(fd), slots_(new Slot[kRing]) {}
+
+BufferedFile::~BufferedFile() {
+    stop_writer();
+    ::close(fd_);
+}
+
+void BufferedFile::flush() {
+    if (used_ == 0) return;
+    if (!writer_.joinable() && (inline_flushes_ < kInlineFlushes || !start_writer())) {
+        ++inline_flushes_;
+        const iovec whole{buffer_, used_};
+        write_all(&whole, 1);
+        used_ = 0;
+        return;
+    }
+    slots_[produced_ % kRing].size = used_;
+    {
+        std::unique_lock lock(mutex_);
+        ++produced_;
+        if (writer_sleeping_ && produced_ - consumed_ >= kRing / 2) work_.notify_one();
+        while (produced_ - consumed_ == kRing) {  // the slot to fill next is still queued
+            caller_waiting_ = true;
+            room_.wait(lock);
+            caller_waiting_ = false;
+        }
+    }
+    buffer_ = slots_[produced_ % kRing].data;
+    used_ = 0;
+}
+
+void BufferedFile::finish() {
+    flush();
+    stop_writer();
+}
+
+bool BufferedFile::start_writer() noexcept {
+    try {
+        writer_ = std::thread([this] { drain(); });
+        return true;
+    } catch (...) {  // no thread to be had: the caller keeps writing
+        inline_flushes_ = 0;
+        return false;
+    }
+}
+
+void BufferedFile::drain() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        while (consumed_ == produced_ && !stopping_) {
+            writer_sleeping_ = true;
+            work_.wait(lock);
+            writer_sleeping_ = false;
+        }
+        if (consumed_ == produced_) return;
+        const uint64_t first = consumed_, last = produced_;
+        lock.unlock();
+        iovec parts[kRing];
+        int count = 0;
+        for (uint64_t i = first; i != last; ++i) {
+            Slot& slot = slots_[i % kRing];
+            parts[count++] = {slot.data, slot.size};
+        }
+        write_all(parts, count);
+        lock.lock();
+        consumed_ = last;
+        if (caller_waiting_) room_.notify_one();
+    }
+}
+
+void BufferedFile::stop_writer() noexcept {
+    if (!writer_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    work_.notify_one();
+    writer_.join();
+}
+
+void BufferedFile::write_all(const iovec* parts, int count) {
+    iovec rest[kRing];
+    std::memcpy(rest, parts, sizeof(iovec) * std::size_t(count));
+    iovec* next = rest;
+    while (count != 0 && !failed()) {
+        ssize_t done = ::writev(fd_, next, count);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            fail(os_error_text(errno));
+        } else if (done == 0) {
+            fail("failed to write whole buffer");
+        } else {
+            auto left = std::size_t(done);
+            while (count != 0 && left >= next->iov_len) {
+                left -= next->iov_len;
+                ++next;
+                --count;
+            }
+            if (count != 0) {
+                next->iov_base = static_cast<char*>(next->iov_base) + left;
+                next->iov_len -= left;
+            }
+        }
+    }
+}
+
+void BufferedFile::fail(std::string message) {
+    error_ = std::move(message);
+    failed_.store(true, std::memory_order_release);
+}
+
+}  // namespace pelmora::utils
