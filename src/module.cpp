@@ -1,7 +1,13 @@
 // The module root: the function table, one small handler per function, and initialisation.
 // Every handler binds with bind_arguments, converts with convert_arguments, calls its routine and
 // converts the result with to_python; none parses arguments by hand.
+//
+// Routines run without the interpreter lock (without_gil): by then every argument is a record the
+// handler owns, or a Text or ReadAccess borrowed from an argument the caller holds for the whole
+// call (str and the module's classes are immutable), so nothing another thread does meanwhile
+// can change or free what the routine reads.
 #include "binding/function.hpp"
+#include "binding/unlocked.hpp"
 #include "docstrings.hpp"
 #include "logic/generator/generator.hpp"
 #include "models/types.hpp"
@@ -25,6 +31,7 @@ using binding::ReadAccess;
 using binding::Signature;
 using binding::Text;
 using binding::to_python;
+using binding::without_gil;
 using logic::generator::GenerationOptions;
 using models::ListMap;
 using models::MultiCommodityData;
@@ -72,7 +79,7 @@ PyObject* load_min_instance(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     return guarded([&]() -> PyObject* {
         Text path;
         PELMORA_BIND(load_min_instance, path)
-        return wrap_outcome(utils::parse_min(path.utf8), PyExc_OSError);
+        return wrap_outcome(without_gil([&] { return utils::parse_min(path.utf8); }), PyExc_OSError);
     });
 }
 
@@ -81,7 +88,8 @@ PyObject* split_supplies_uniform(PyObject*, PyObject* const* args, Py_ssize_t na
         SupplyMap data;
         uint64_t k = 0;
         PELMORA_BIND(split_supplies_uniform, data, k)
-        return partition_result(logic::generator::split_supply_and_demand_uniform(data, k));
+        return partition_result(
+            without_gil([&] { return logic::generator::split_supply_and_demand_uniform(data, k); }));
     });
 }
 
@@ -90,7 +98,8 @@ PyObject* split_supplies_spread(PyObject*, PyObject* const* args, Py_ssize_t nar
         SupplyMap data;
         uint64_t k = 0, seed = 0;
         PELMORA_BIND(split_supplies_spread, data, k, seed)
-        return partition_result(logic::generator::split_supply_and_demand_spread(data, k, seed));
+        return partition_result(
+            without_gil([&] { return logic::generator::split_supply_and_demand_spread(data, k, seed); }));
     });
 }
 
@@ -100,8 +109,9 @@ PyObject* split_supplies_beta_binomial(PyObject*, PyObject* const* args, Py_ssiz
         uint64_t k = 0, seed = 42;
         double concentration = 3.0;
         PELMORA_BIND(split_supplies_beta_binomial, data, k, concentration, seed)
-        return partition_result(
-            logic::generator::split_supply_and_demand_beta_binomial(data, k, seed, concentration));
+        return partition_result(without_gil([&] {
+            return logic::generator::split_supply_and_demand_beta_binomial(data, k, seed, concentration);
+        }));
     });
 }
 
@@ -111,7 +121,10 @@ PyObject* compute_commodity_demand_heterogeneity(PyObject*, PyObject* const* arg
         ListMap partition;
         SupplyMap original;
         PELMORA_BIND(compute_commodity_demand_heterogeneity, partition, original)
-        return to_python(logic::generator::compute_commodity_demand_heterogeneity(partition, original));
+        Outcome<double> h = without_gil([&]() -> Outcome<double> {
+            return logic::generator::compute_commodity_demand_heterogeneity(partition, original);
+        });
+        return finish(std::move(h), PyExc_RuntimeError, [](double v) { return to_python(v); });
     });
 }
 
@@ -122,8 +135,9 @@ PyObject* generate_multi_commodity_data(PyObject*, PyObject* const* args, Py_ssi
         PELMORA_BIND(generate_multi_commodity_data, instance, o.num_commodities, o.method, o.randomize_caps,
                      o.cap_a, o.cap_b, o.randomize_costs, o.cost_a, o.cost_b, o.concentration_param, o.cap_zero,
                      o.cap_zero_param, o.seed)
-        return wrap_outcome(logic::generator::generate_multi_commodity_data(*instance.record, o),
-                            PyExc_RuntimeError);
+        return wrap_outcome(
+            without_gil([&] { return logic::generator::generate_multi_commodity_data(*instance.record, o); }),
+            PyExc_RuntimeError);
     });
 }
 
@@ -133,7 +147,8 @@ PyObject* save_multi_commodity_instance(PyObject*, PyObject* const* args, Py_ssi
         ReadAccess<NetworkInstance> instance;
         ReadAccess<MultiCommodityData> multi_data;
         PELMORA_BIND(save_multi_commodity_instance, path, instance, multi_data)
-        Outcome<void> done = utils::export_to_dimacs(path.utf8, *instance.record, *multi_data.record);
+        Outcome<void> done =
+            without_gil([&] { return utils::export_to_dimacs(path.utf8, *instance.record, *multi_data.record); });
         if (!done.ok()) return binding::raise_error(done.error(), PyExc_OSError);
         Py_RETURN_NONE;
     });
@@ -143,7 +158,7 @@ PyObject* load_multi_commodity_instance(PyObject*, PyObject* const* args, Py_ssi
     return guarded([&]() -> PyObject* {
         Text path;
         PELMORA_BIND(load_multi_commodity_instance, path)
-        return wrap_outcome(utils::parse_multi_min(path.utf8), PyExc_RuntimeError);
+        return wrap_outcome(without_gil([&] { return utils::parse_multi_min(path.utf8); }), PyExc_RuntimeError);
     });
 }
 
@@ -163,8 +178,10 @@ PyObject* grouped_dict(const utils::GroupedLists<T>& g) {
 }
 
 template <class T>
-PyObject* mapping_result(const utils::IncomingOutgoing<T>& m) {
-    return build_tuple(grouped_dict(m.incoming), grouped_dict(m.outgoing));
+PyObject* mapping_result(Outcome<utils::IncomingOutgoing<T>>&& outcome) {
+    return finish(std::move(outcome), PyExc_RuntimeError, [](const utils::IncomingOutgoing<T>& m) {
+        return build_tuple(grouped_dict(m.incoming), grouped_dict(m.outgoing));
+    });
 }
 
 PyObject* get_adjacency_mapping(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -172,7 +189,9 @@ PyObject* get_adjacency_mapping(PyObject*, PyObject* const* args, Py_ssize_t nar
         std::vector<int64_t> nodes;
         std::vector<utils::Pair> edges;
         PELMORA_BIND(get_adjacency_mapping, nodes, edges)
-        return mapping_result(utils::get_adjacency_mapping(nodes, edges));
+        return mapping_result(without_gil([&]() -> Outcome<utils::IncomingOutgoing<int64_t>> {
+            return utils::get_adjacency_mapping(nodes, edges);
+        }));
     });
 }
 
@@ -181,7 +200,9 @@ PyObject* get_incidence_mapping(PyObject*, PyObject* const* args, Py_ssize_t nar
         std::vector<int64_t> nodes;
         std::vector<utils::Triple> edges;
         PELMORA_BIND(get_incidence_mapping, nodes, edges)
-        return mapping_result(utils::get_incidence_mapping(nodes, edges));
+        return mapping_result(without_gil([&]() -> Outcome<utils::IncomingOutgoing<utils::Triple>> {
+            return utils::get_incidence_mapping(nodes, edges);
+        }));
     });
 }
 

@@ -1,5 +1,7 @@
 #include "utils/line_reader.hpp"
 
+#include "core/interrupt.hpp"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -204,7 +206,7 @@ bool LineReader::open(std::string_view path) {
     int fd;
     do {
         fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    } while (fd < 0 && errno == EINTR && !interrupted_now());  // a FIFO's open waits for a writer
     if (fd < 0) {
         error_ = os_error_text(errno);
         return false;
@@ -237,7 +239,7 @@ bool LineReader::refill() {
     ssize_t got;
     do {
         got = ::read(fd_, buffer_.get() + end_, kBufferSize - end_);
-    } while (got < 0 && errno == EINTR);
+    } while (got < 0 && errno == EINTR && !interrupted_now());
     if (got < 0) {
         error_ = os_error_text(errno);
         return false;

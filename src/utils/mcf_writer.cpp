@@ -16,6 +16,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include "core/interrupt.hpp"
 #include "utils/files.hpp"
 #include "utils/float_text.hpp"
 #include "utils/line_reader.hpp"
@@ -140,7 +141,9 @@ public:
         ::close(fd_);
     }
 
-    bool failed() const noexcept { return failed_.load(std::memory_order_acquire); }
+    bool failed() const noexcept {
+        return failed_.load(std::memory_order_acquire) || stopped_.load(std::memory_order_acquire);
+    }
     // The first failure's message; read it after finish().
     const std::string& error() const noexcept { return error_; }
 
@@ -181,8 +184,11 @@ public:
     }
     void end_line(char* cursor) noexcept { used_ = std::size_t(cursor - buffer_); }
 
+    // Polled once per buffer, on the caller's thread: a stop drops the rest like a failure, and
+    // the caller's Error::interrupted() replaces the message anyway.
     void flush() {
         if (used_ == 0) return;
+        if (interrupted()) stopped_.store(true, std::memory_order_release);
         if (!writer_.joinable() && (inline_flushes_ < kInlineFlushes || !start_writer())) {
             ++inline_flushes_;
             const iovec whole{buffer_, used_};
@@ -269,7 +275,9 @@ private:
         while (count != 0 && !failed()) {
             ssize_t done = ::writev(fd_, next, count);
             if (done < 0) {
-                if (errno == EINTR) continue;
+                // On the caller's thread a signal's handler may ask to stop; a helper thread has no
+                // poller and retries.
+                if (errno == EINTR && !interrupted_now()) continue;
                 fail(os_error_text(errno));
             } else if (done == 0) {
                 fail("failed to write whole buffer");
@@ -298,6 +306,7 @@ private:
     std::size_t used_ = 0;
     unsigned inline_flushes_ = 0;
     std::atomic<bool> failed_{false};
+    std::atomic<bool> stopped_{false};  // set by the caller's thread only
     std::string error_;
 
     std::mutex mutex_;  // guards the counters and flags below
@@ -364,8 +373,8 @@ Outcome<void> export_to_dimacs(std::string_view path, const NetworkInstance& ins
     int fd;
     do {
         fd = ::open(c_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return Error::io(os_error_text(errno));
+    } while (fd < 0 && errno == EINTR && !interrupted_now());  // a FIFO's open waits for a reader
+    if (fd < 0) return errno == EINTR ? Error::interrupted() : Error::io(os_error_text(errno));
     auto out = std::make_unique<BufferedFile>(fd);
 
     const uint64_t k = data.num_commodities;
