@@ -13,6 +13,8 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -133,7 +135,15 @@ class BufferedFile {
 public:
     static constexpr std::size_t kCapacity = 8192;
 
-    explicit BufferedFile(int fd) : fd_(fd), slots_(new Slot[kRing]) {}
+    // A pipe or FIFO blocks a write for as long as its reader pauses. Written without blocking, the
+    // writes wait in poll() a poll interval at a time, so a stop is seen meanwhile.
+    explicit BufferedFile(int fd) : fd_(fd), slots_(new Slot[kRing]) {
+        struct stat st;
+        if (::fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) {
+            const int flags = ::fcntl(fd_, F_GETFL);
+            if (flags >= 0) ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+        }
+    }
     BufferedFile(const BufferedFile&) = delete;
     BufferedFile& operator=(const BufferedFile&) = delete;
     ~BufferedFile() {
@@ -203,7 +213,9 @@ public:
             if (writer_sleeping_ && produced_ - consumed_ >= kRing / 2) work_.notify_one();
             while (produced_ - consumed_ == kRing) {  // the slot to fill next is still queued
                 caller_waiting_ = true;
-                room_.wait(lock);
+                // Once stopped, the helper drops what is queued, so room comes soon after.
+                if (room_.wait_for(lock, kInterruptInterval) == std::cv_status::timeout && interrupted())
+                    stopped_.store(true, std::memory_order_release);
                 caller_waiting_ = false;
             }
         }
@@ -275,6 +287,10 @@ private:
         while (count != 0 && !failed()) {
             ssize_t done = ::writev(fd_, next, count);
             if (done < 0) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                    await_room();
+                    continue;
+                }
                 // On the caller's thread a signal's handler may ask to stop; a helper thread has no
                 // poller and retries.
                 if (errno == EINTR && !interrupted_now()) continue;
@@ -294,6 +310,14 @@ private:
                 }
             }
         }
+    }
+    // Waits until the descriptor takes more or a poll interval has passed. Polls for a stop on
+    // the caller's thread; the helper's loop sees the caller's stop through failed().
+    void await_room() {
+        pollfd ready{fd_, POLLOUT, 0};
+        const int got = ::poll(&ready, 1, int(kInterruptInterval.count()));
+        if (got < 0 && errno == EINTR ? interrupted_now() : interrupted())
+            stopped_.store(true, std::memory_order_release);
     }
     void fail(std::string message) {
         error_ = std::move(message);
