@@ -34,6 +34,7 @@ import pelmora  # noqa: E402
 CHILD = r"""
 import json, os, signal, sys, threading, time
 import pelmora
+signal.signal(signal.SIGINT, signal.default_int_handler)  # a background parent may ignore it
 sent = []
 def send():
     time.sleep(0.3)

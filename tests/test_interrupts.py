@@ -25,6 +25,8 @@ CHILD = r"""
 import json, os, signal, sys, threading, time
 import pelmora
 
+# A parent that ignores SIGINT (a job started in the background) passes that on to this process.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 case, scratch = sys.argv[1], sys.argv[2]
 network = pelmora.load_min_instance(sys.argv[3])
 fifo = os.path.join(scratch, "fifo")
