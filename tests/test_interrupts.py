@@ -172,7 +172,7 @@ def test_other_threads_run_during_a_long_call(work, large_network):
 def watchdog():
     """Ends the process if the test hangs: a call that held the lock while waiting for another
     thread of this process would wait for ever, and nothing in Python could end it."""
-    faulthandler.dump_traceback_later(120, exit=True)
+    faulthandler.dump_traceback_later(120, exit=True, file=sys.__stderr__)
     yield
     faulthandler.cancel_dump_traceback_later()
 
