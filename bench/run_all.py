@@ -44,6 +44,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("mcf", "bench_mcf.py", []),
     ("hostile", "bench_hostile.py", []),
     ("scaling", "bench_scaling.py", []),
+    ("threads", "bench_threads.py", []),
 ]
 
 
@@ -318,6 +319,21 @@ def section_balance(f: Figures, targets: Targets) -> str:
             + table(["split", "seed", "pelmora", "passes", "visits", "visits/s", "unit-by-unit (native)"], rows))
 
 
+def section_threads(f: Figures, targets: Targets) -> str:
+    rows = [[r["work"], sec(r["serial_s"]), sec(r["parallel_s"]), f"{r['ratio']:.2f}×"] for r in f["pairs"]]
+    for r in f["pairs"]:
+        targets.add(f"Two threads, {r['work']} ({f['arcs']:,} arcs each)", f"{r['ratio']:.2f}× one after the other",
+                    "≤ 0.65×", r["ratio"] <= 0.65)
+    worst = f["interrupt_worst_s"]
+    targets.add("SIGINT to KeyboardInterrupt during a long balance",
+                f"median {sec(f['interrupt_median_s'])}, worst {sec(worst)}", "< 0.1 s", worst < 0.1)
+    return (f"## Two threads, and Ctrl-C\n\n`bench/bench_threads.py`: two different files of {f['arcs']:,} arcs, "
+            f"loaded, then a data set generated on each (K = {f['k']}, both randomisations), on two Python threads "
+            f"at once against one after the other (best of {f['repeat']}; generation already draws on two threads "
+            f"by itself). SIGINT during a long balance, {len(f['interrupt_s'])} child interpreters.\n\n"
+            + table(["work", "one after the other", "both at once", "ratio"], rows))
+
+
 def section_mcf(f: Figures, targets: Targets) -> str:
     rows = [["`save_multi_commodity_instance`, new file", sec(f["save_s"]), "—"],
             ["`save_multi_commodity_instance` over a file that size", sec(f["save_replace_s"]), "—"],
@@ -511,6 +527,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),
         ("rng", lambda f: section_rng(f, targets)),
+        ("threads", lambda f: section_threads(f, targets)),
     ]
     for name, build in builders:
         if figures.get(name) is not None:

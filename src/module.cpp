@@ -1,7 +1,13 @@
 // The module root: the function table, one small handler per function, and initialisation.
 // Every handler binds with bind_arguments, converts with convert_arguments, calls its routine and
 // converts the result with to_python; none parses arguments by hand.
+//
+// Routines run without the interpreter lock (without_gil): by then every argument is a record the
+// handler owns, or a Text or ReadAccess borrowed from an argument the caller holds for the whole
+// call (str and the module's classes are immutable), so nothing another thread does meanwhile
+// can change or free what the routine reads.
 #include "binding/function.hpp"
+#include "binding/unlocked.hpp"
 #include "docstrings.hpp"
 #include "logic/generator/generator.hpp"
 #include "models/types.hpp"
@@ -26,6 +32,7 @@ using binding::ReadAccess;
 using binding::Signature;
 using binding::Text;
 using binding::to_python;
+using binding::without_gil;
 using logic::generator::GenerationOptions;
 using models::ListMap;
 using models::MultiCommodityData;
@@ -75,7 +82,7 @@ PyObject* load_min_instance(PyObject* module, PyObject* const* args, Py_ssize_t 
     return guarded(state, [&]() -> PyObject* {
         Text path;
         PELMORA_BIND(load_min_instance, path)
-        return wrap_outcome(state, utils::parse_min(path.utf8), PyExc_OSError);
+        return wrap_outcome(state, without_gil([&] { return utils::parse_min(path.utf8); }), PyExc_OSError);
     });
 }
 
@@ -85,7 +92,8 @@ PyObject* split_supplies_uniform(PyObject* module, PyObject* const* args, Py_ssi
         SupplyMap data;
         uint64_t k = 0;
         PELMORA_BIND(split_supplies_uniform, data, k)
-        return partition_result(state, logic::generator::split_supply_and_demand_uniform(data, k));
+        return partition_result(
+            state, without_gil([&] { return logic::generator::split_supply_and_demand_uniform(data, k); }));
     });
 }
 
@@ -95,7 +103,8 @@ PyObject* split_supplies_spread(PyObject* module, PyObject* const* args, Py_ssiz
         SupplyMap data;
         uint64_t k = 0, seed = 0;
         PELMORA_BIND(split_supplies_spread, data, k, seed)
-        return partition_result(state, logic::generator::split_supply_and_demand_spread(data, k, seed));
+        return partition_result(
+            state, without_gil([&] { return logic::generator::split_supply_and_demand_spread(data, k, seed); }));
     });
 }
 
@@ -107,8 +116,9 @@ PyObject* split_supplies_beta_binomial(PyObject* module, PyObject* const* args, 
         uint64_t k = 0, seed = 42;
         double concentration = 3.0;
         PELMORA_BIND(split_supplies_beta_binomial, data, k, concentration, seed)
-        return partition_result(
-            state, logic::generator::split_supply_and_demand_beta_binomial(data, k, seed, concentration));
+        return partition_result(state, without_gil([&] {
+            return logic::generator::split_supply_and_demand_beta_binomial(data, k, seed, concentration);
+        }));
     });
 }
 
@@ -119,7 +129,10 @@ PyObject* compute_commodity_demand_heterogeneity(PyObject* module, PyObject* con
         ListMap partition;
         SupplyMap original;
         PELMORA_BIND(compute_commodity_demand_heterogeneity, partition, original)
-        return to_python(logic::generator::compute_commodity_demand_heterogeneity(partition, original));
+        Outcome<double> h = without_gil([&]() -> Outcome<double> {
+            return logic::generator::compute_commodity_demand_heterogeneity(partition, original);
+        });
+        return finish(state, std::move(h), PyExc_RuntimeError, [](double v) { return to_python(v); });
     });
 }
 
@@ -132,8 +145,9 @@ PyObject* generate_multi_commodity_data(PyObject* module, PyObject* const* args,
         PELMORA_BIND(generate_multi_commodity_data, instance, o.num_commodities, o.method, o.randomize_caps,
                      o.cap_a, o.cap_b, o.randomize_costs, o.cost_a, o.cost_b, o.concentration_param, o.cap_zero,
                      o.cap_zero_param, o.seed)
-        return wrap_outcome(state, logic::generator::generate_multi_commodity_data(*instance.record, o),
-                            PyExc_RuntimeError);
+        return wrap_outcome(
+            state, without_gil([&] { return logic::generator::generate_multi_commodity_data(*instance.record, o); }),
+            PyExc_RuntimeError);
     });
 }
 
@@ -145,7 +159,8 @@ PyObject* save_multi_commodity_instance(PyObject* module, PyObject* const* args,
         ReadAccess<NetworkInstance> instance{&state};
         ReadAccess<MultiCommodityData> multi_data{&state};
         PELMORA_BIND(save_multi_commodity_instance, path, instance, multi_data)
-        Outcome<void> done = utils::export_to_dimacs(path.utf8, *instance.record, *multi_data.record);
+        Outcome<void> done =
+            without_gil([&] { return utils::export_to_dimacs(path.utf8, *instance.record, *multi_data.record); });
         if (!done.ok()) return binding::raise_error(state, done.error(), PyExc_OSError);
         Py_RETURN_NONE;
     });
@@ -157,13 +172,15 @@ PyObject* load_multi_commodity_instance(PyObject* module, PyObject* const* args,
     return guarded(state, [&]() -> PyObject* {
         Text path;
         PELMORA_BIND(load_multi_commodity_instance, path)
-        return wrap_outcome(state, utils::parse_multi_min(path.utf8), PyExc_RuntimeError);
+        return wrap_outcome(state, without_gil([&] { return utils::parse_multi_min(path.utf8); }), PyExc_RuntimeError);
     });
 }
 
 template <class T>
-PyObject* mapping_result(const utils::IncomingOutgoing<T>& m) {
-    return build_tuple(to_python(m.incoming), to_python(m.outgoing));
+PyObject* mapping_result(const ModuleState& state, Outcome<utils::IncomingOutgoing<T>>&& outcome) {
+    return finish(state, std::move(outcome), PyExc_RuntimeError, [](const utils::IncomingOutgoing<T>& m) {
+        return build_tuple(to_python(m.incoming), to_python(m.outgoing));
+    });
 }
 
 PyObject* get_adjacency_mapping(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -172,7 +189,9 @@ PyObject* get_adjacency_mapping(PyObject* module, PyObject* const* args, Py_ssiz
         std::vector<int64_t> nodes;
         std::vector<utils::Pair> edges;
         PELMORA_BIND(get_adjacency_mapping, nodes, edges)
-        return mapping_result(utils::get_adjacency_mapping(nodes, edges));
+        return mapping_result(state, without_gil([&]() -> Outcome<utils::IncomingOutgoing<int64_t>> {
+            return utils::get_adjacency_mapping(nodes, edges);
+        }));
     });
 }
 
@@ -182,7 +201,9 @@ PyObject* get_incidence_mapping(PyObject* module, PyObject* const* args, Py_ssiz
         std::vector<int64_t> nodes;
         std::vector<utils::Triple> edges;
         PELMORA_BIND(get_incidence_mapping, nodes, edges)
-        return mapping_result(utils::get_incidence_mapping(nodes, edges));
+        return mapping_result(state, without_gil([&]() -> Outcome<utils::IncomingOutgoing<utils::Triple>> {
+            return utils::get_incidence_mapping(nodes, edges);
+        }));
     });
 }
 

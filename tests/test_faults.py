@@ -398,6 +398,48 @@ def test_counts_too_large_for_memory(k):
             call()
 
 
+@pytest.mark.parametrize("k", [2**62, 2**63, 2**64 - 1])
+def test_views_too_large_for_memory(k, min_file):
+    # Without arcs or supplies the data set holds nothing per commodity, but a view with a list per
+    # commodity would need k of them.
+    data = pelmora.generate_multi_commodity_data(pelmora.load_min_instance(min_file(["p min 2 0"])), k, 1)
+    assert (data.num_commodities, data.capacities, data.weights_by_arc, data.supply_partition) == (k, [], {}, {})
+    with pytest.raises(MemoryError):
+        data.weight
+
+
+class ClaimedLength:
+    """A sequence of `items` whose len() claims `claimed`."""
+
+    def __init__(self, items, claimed):
+        self.items, self.claimed = items, claimed
+
+    def __len__(self):
+        return self.claimed
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+@pytest.mark.parametrize("claimed", [0, 10**12, 2**62, 2**63 - 1])
+def test_sequence_lengths_are_claims(claimed):
+    # Conversion reads items until IndexError; a false length neither shortens the list nor makes
+    # room for items that never come (2**62 of them raised PanicException, 10**12 MemoryError).
+    nodes, pairs, triples = [3, 1, 2], [(1, 2), (2, 3)], [(1, 2, 0), (2, 3, 0)]
+    assert pelmora.get_adjacency_mapping(ClaimedLength(nodes, claimed), ClaimedLength(pairs, claimed)) == \
+        pelmora.get_adjacency_mapping(nodes, pairs)
+    assert pelmora.get_incidence_mapping(ClaimedLength(nodes, claimed), ClaimedLength(triples, claimed)) == \
+        pelmora.get_incidence_mapping(nodes, triples)
+
+
+def test_sequences_too_long_for_memory():
+    # A range's length is true, and no vector holds 2**62 of them: MemoryError, as list() raises.
+    with pytest.raises(MemoryError):
+        pelmora.get_adjacency_mapping(range(2**62), [])
+    with pytest.raises(MemoryError):
+        pelmora.get_incidence_mapping([1], range(2**62))
+
+
 SMALL = st.integers(-50, 50)
 # Supplies stay moderate: balancing moves single units, so its time grows with the imbalance.
 AMOUNT = st.integers(-10**6, 10**6) | st.sampled_from([2**63, -2**63 - 1, 2**64])

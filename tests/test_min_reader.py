@@ -302,8 +302,8 @@ class TestInstanceShape:
         check_against_model(write_text(tmp_path, text), text)
 
     def test_reads_from_a_pipe(self, tmp_path):
-        # A pipe has no size to bound the reservation by. The writer is another process: the call
-        # keeps the interpreter lock, so a thread of this one could not feed the pipe.
+        # A pipe has no size to bound the reservation by. The writer here is another process
+        # (tests/test_interrupts.py feeds one from a thread of this one).
         fifo = tmp_path / "pipe.min"
         os.mkfifo(fifo)
         text = "p min 3 1000000\n" + "".join(f"a {i % 3} {(i * 7) % 5} 0 1 {i}\n" for i in range(3000))

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <array>
+#include <new>
 #include <cstdint>
 #include <numeric>
 #include <span>
@@ -192,7 +193,13 @@ struct FromPython<std::array<int64_t, N>> {
     }
 };
 
-// Calls `each(item)` for every item of a sequence (not a str), after `reserve(len)`.
+// Items reserved ahead for a sequence whose length is only its own claim.
+inline constexpr std::size_t kReserveAhead = std::size_t{1} << 16;
+
+// Calls `each(item)` for every item of a sequence (not a str), after `reserve(n)`. A list, tuple
+// or range holds or computes its length, so n is that length (reserve may refuse it with
+// bad_alloc, as list() would with MemoryError); any other type's __len__ may lie, so n is at most
+// kReserveAhead and the target grows as items come.
 template <class Reserve, class Each>
 inline bool for_each_sequence_item(PyObject* obj, Reserve&& reserve, Each&& each) {
     if (PyUnicode_Check(obj)) {
@@ -209,7 +216,9 @@ inline bool for_each_sequence_item(PyObject* obj, Reserve&& reserve, Each&& each
         PyErr_Clear();
         len = 0;
     }
-    reserve(static_cast<std::size_t>(len));
+    std::size_t n = static_cast<std::size_t>(len);
+    if (!PyList_CheckExact(obj) && !PyTuple_CheckExact(obj) && !PyRange_Check(obj)) n = std::min(n, kReserveAhead);
+    reserve(n);
     // Items are fetched one by one, so a sequence that changes length meanwhile is read safely.
     for (Py_ssize_t i = 0;; ++i) {
         PyRef item = PyRef::steal(PySequence_GetItem(obj, i));
@@ -229,7 +238,11 @@ struct FromPython<std::vector<T>> {
     static bool convert(PyObject* obj, std::vector<T>& out) {
         out.clear();
         return for_each_sequence_item(
-            obj, [&](std::size_t n) { out.reserve(n); },
+            obj,
+            [&](std::size_t n) {
+                if (n > out.max_size()) throw std::bad_alloc();  // not the length_error reserve throws
+                out.reserve(n);
+            },
             [&](PyObject* item) {
                 T value{};
                 if (!from_python(item, value)) return false;
@@ -364,6 +377,8 @@ inline PyObject* to_python(bool v) { return Py_NewRef(v ? Py_True : Py_False); }
 // A new list of n items made by make(i) (each a new reference or null).
 template <class Make>
 inline PyObject* build_list(std::size_t n, Make&& make) {
+    // Longer than any list can be (a view of 2**63 commodities): too large for memory.
+    if (n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) return PyErr_NoMemory();
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(n)));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < n; ++i) {

@@ -3,14 +3,26 @@
 #include <cerrno>
 #include <utility>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include "utils/line_reader.hpp"  // os_error_text
+#include "core/interrupt.hpp"
+#include "utils/os_error.hpp"
 
 namespace pelmora::utils {
 
-BufferedFile::BufferedFile(int fd) : fd_(fd), slots_(new Slot[kRing]) {}
+// A pipe or FIFO blocks a write for as long as its reader pauses. Written without blocking, the
+// writes wait in poll() a poll interval at a time, so a stop is seen meanwhile.
+BufferedFile::BufferedFile(int fd) : fd_(fd), slots_(new Slot[kRing]) {
+    struct stat st;
+    if (::fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) {
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags >= 0) ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+    }
+}
 
 BufferedFile::~BufferedFile() {
     stop_writer();
@@ -19,6 +31,7 @@ BufferedFile::~BufferedFile() {
 
 void BufferedFile::flush() {
     if (used_ == 0) return;
+    if (interrupted()) stopped_.store(true, std::memory_order_release);
     if (!writer_.joinable() && (inline_flushes_ < kInlineFlushes || !start_writer())) {
         ++inline_flushes_;
         const iovec whole{buffer_, used_};
@@ -33,7 +46,9 @@ void BufferedFile::flush() {
         if (writer_sleeping_ && produced_ - consumed_ >= kRing / 2) work_.notify_one();
         while (produced_ - consumed_ == kRing) {  // the slot to fill next is still queued
             caller_waiting_ = true;
-            room_.wait(lock);
+            // Once stopped, the helper drops what is queued, so room comes soon after.
+            if (room_.wait_for(lock, kInterruptInterval) == std::cv_status::timeout && interrupted())
+                stopped_.store(true, std::memory_order_release);
             caller_waiting_ = false;
         }
     }
@@ -97,7 +112,13 @@ void BufferedFile::write_all(const iovec* parts, int count) {
     while (count != 0 && !failed()) {
         ssize_t done = ::writev(fd_, next, count);
         if (done < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                await_room();
+                continue;
+            }
+            // On the caller's thread a signal's handler may ask to stop; a helper thread has no
+            // poller and retries.
+            if (errno == EINTR && !interrupted_now()) continue;
             fail(os_error_text(errno));
         } else if (done == 0) {
             fail("failed to write whole buffer");
@@ -114,6 +135,13 @@ void BufferedFile::write_all(const iovec* parts, int count) {
             }
         }
     }
+}
+
+// Polls for a stop on the caller's thread; the helper's loop sees the caller's stop through failed().
+void BufferedFile::await_room() {
+    pollfd ready{fd_, POLLOUT, 0};
+    const int got = ::poll(&ready, 1, int(kInterruptInterval.count()));
+    if (got < 0 && errno == EINTR ? interrupted_now() : interrupted()) stopped_.store(true, std::memory_order_release);
 }
 
 void BufferedFile::fail(std::string message) {

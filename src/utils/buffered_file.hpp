@@ -30,6 +30,9 @@ namespace pelmora::utils {
 // queue is short and is woken only when half the ring is waiting, so that a wake-up is paid per
 // several buffers. Small files never start it. The helper touches nothing but the queued buffers
 // and the descriptor.
+//
+// The caller's thread polls interrupted() once per buffer and while it waits; a stop drops the
+// rest like a failure (the caller reports Error::interrupted() instead of error()).
 class BufferedFile {
 public:
     static constexpr std::size_t kCapacity = 8192;
@@ -43,7 +46,9 @@ public:
     BufferedFile& operator=(const BufferedFile&) = delete;
     ~BufferedFile();
 
-    bool failed() const noexcept { return failed_.load(std::memory_order_acquire); }
+    bool failed() const noexcept {
+        return failed_.load(std::memory_order_acquire) || stopped_.load(std::memory_order_acquire);
+    }
     // The first failure's message; read it after finish().
     const std::string& error() const noexcept { return error_; }
 
@@ -93,6 +98,8 @@ private:
     void stop_writer() noexcept;
     // Called by one thread at a time: the caller until the helper starts, the helper after.
     void write_all(const iovec* parts, int count);
+    // Waits until the descriptor takes more or a poll interval has passed.
+    void await_room();
     void fail(std::string message);
 
     int fd_;
@@ -101,6 +108,7 @@ private:
     std::size_t used_ = 0;
     unsigned inline_flushes_ = 0;
     std::atomic<bool> failed_{false};
+    std::atomic<bool> stopped_{false};  // set by the caller's thread only: interrupted() said stop
     std::string error_;
 
     std::mutex mutex_;              // guards the counters and flags below

@@ -46,7 +46,7 @@ bool LineReader::open(std::string_view path) {
     int fd;
     do {
         fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    } while (fd < 0 && errno == EINTR && !interrupted_now());  // a FIFO's open waits for a writer
     if (fd < 0) {
         error_ = os_error_text(errno);
         return false;

@@ -10,10 +10,11 @@
 
 #include <fcntl.h>
 
+#include "core/interrupt.hpp"
 #include "utils/buffered_file.hpp"
 #include "utils/files.hpp"
 #include "utils/float_text.hpp"
-#include "utils/line_reader.hpp"
+#include "utils/os_error.hpp"
 
 namespace pelmora::utils {
 
@@ -226,8 +227,8 @@ Outcome<void> export_to_dimacs(std::string_view path, const NetworkInstance& ins
     int fd;
     do {
         fd = ::open(c_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return Error::io(os_error_text(errno));
+    } while (fd < 0 && errno == EINTR && !interrupted_now());  // a FIFO's open waits for a reader
+    if (fd < 0) return errno == EINTR ? Error::interrupted() : Error::io(os_error_text(errno));
     auto out = std::make_unique<BufferedFile>(fd);
 
     const uint64_t k = data.num_commodities;

@@ -23,6 +23,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/interrupt.hpp"
 #include "logic/generator/generator.hpp"
 
 namespace pelmora::logic::generator {
@@ -71,6 +72,8 @@ public:
                 else if (net_[c] < 0) deficit_.push_back(c);
             }
             if (surplus_.empty() || deficit_.empty()) return;
+            // A stopped call discards the partition, so it may be left half balanced.
+            if (interrupted()) return;
             if (dc_ >= deficit_.size()) dc_ = 0;
             bool moved;
             if (batch_allowed() && !cool_down_) {
@@ -304,6 +307,7 @@ private:
             dc_ = e.next_dc;
             bool end = --supply_margin_[si] == 0;
             end |= ++passes == demand_bound_;
+            end |= (passes & 1023) == 0 && interrupted();
             for (std::size_t h = e.hit_begin; h < e.hit_end; ++h) end |= --critical_left_[hits_[h]] == 0;
             // No deficit commodity can have received more units than were moved in total.
             pending += e.moves;

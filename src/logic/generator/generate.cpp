@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/interrupt.hpp"
 #include "core/memory.hpp"
 #include "logic/generator/generator.hpp"
 #include "logic/generator/internal.hpp"
@@ -88,6 +89,23 @@ uint64_t planned_draws(std::span<const models::Edge> edges, std::size_t K, const
 
 // Below this many values one thread fills them faster than two can start.
 constexpr std::size_t kParallelCells = std::size_t(1) << 17;
+// The calling thread polls for a stop between blocks of about this many values (well under a
+// millisecond of drawing).
+constexpr std::size_t kPollCells = std::size_t(1) << 14;
+
+// fill_arcs in blocks of whole arcs, polling before each; false when stopped. The blocks draw in
+// the same order as one call would.
+template <bool RandomCosts, bool RandomCaps>
+bool fill_arcs_polled(std::span<const models::Edge> edges, std::size_t K, const GenerationOptions& o,
+                      rnd::StdRng& rng, int64_t* costs, int64_t* caps) {
+    const std::size_t block = std::max<std::size_t>(1, kPollCells / std::max<std::size_t>(K, 1));
+    for (std::size_t a = 0; a < edges.size(); a += block) {
+        if (interrupted()) return false;
+        fill_arcs<RandomCosts, RandomCaps>(edges.subspan(a, std::min(block, edges.size() - a)), K, o, rng,
+                                           costs + a * K, caps + a * K);
+    }
+    return true;
+}
 
 // Fills costs and capacities for every arc, drawing from rng, and runs alongside() meanwhile.
 // The draws of the second half of the arcs start where those of the first half end, and that
@@ -96,9 +114,10 @@ constexpr std::size_t kParallelCells = std::size_t(1) << 17;
 // second half from a copy of the generator moved there, while the caller runs alongside() and
 // fills the first half. The caller's generator must end where the helper started; were it ever
 // elsewhere, the second half is filled again from there, so the result is always that of one
-// thread drawing in order.
+// thread drawing in order. Returns false when the caller was stopped (the helper, which does not
+// poll, is waited for).
 template <bool RandomCosts, bool RandomCaps, class Alongside>
-void fill_all_arcs(std::span<const models::Edge> edges, std::size_t K, const GenerationOptions& o, rnd::StdRng& rng,
+bool fill_all_arcs(std::span<const models::Edge> edges, std::size_t K, const GenerationOptions& o, rnd::StdRng& rng,
                    int64_t* costs, int64_t* caps, Alongside&& alongside) {
     const std::size_t m = edges.size();
     if constexpr (RandomCosts || RandomCaps) {
@@ -117,16 +136,18 @@ void fill_all_arcs(std::span<const models::Edge> edges, std::size_t K, const Gen
             }
             if (helper.joinable()) {
                 alongside();
-                fill_arcs<RandomCosts, RandomCaps>(first, K, o, rng, costs, caps);
+                const bool done = fill_arcs_polled<RandomCosts, RandomCaps>(first, K, o, rng, costs, caps);
                 helper.join();
+                if (!done) return false;
                 if (rng.word_position() != second_starts_at)
-                    fill_arcs<RandomCosts, RandomCaps>(second, K, o, rng, costs + half * K, caps + half * K);
-                return;
+                    return fill_arcs_polled<RandomCosts, RandomCaps>(second, K, o, rng, costs + half * K,
+                                                                     caps + half * K);
+                return true;
             }
         }
     }
     alongside();
-    fill_arcs<RandomCosts, RandomCaps>(edges, K, o, rng, costs, caps);
+    return fill_arcs_polled<RandomCosts, RandomCaps>(edges, K, o, rng, costs, caps);
 }
 
 // Closes a strided set of arcs for every commodity, then gives an arc that lost every commodity
@@ -188,6 +209,7 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
                         : split_supply_and_demand_beta_binomial(instance.supplies, o.num_commodities, o.seed,
                                                                 o.concentration_param);
     if (!split) return split.error();
+    if (interrupted()) return Error::interrupted();  // the balancing may have stopped early
 
     MultiCommodityData out;
     out.supply_partition = std::move(split).value();
@@ -211,13 +233,15 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
     };
     int64_t* costs = out.costs.data();
     int64_t* caps = out.arc_capacities.data();
+    bool filled;
     if (o.randomize_costs) {
-        if (o.randomize_caps) fill_all_arcs<true, true>(edges, K, o, rng, costs, caps, copy_network);
-        else fill_all_arcs<true, false>(edges, K, o, rng, costs, caps, copy_network);
+        if (o.randomize_caps) filled = fill_all_arcs<true, true>(edges, K, o, rng, costs, caps, copy_network);
+        else filled = fill_all_arcs<true, false>(edges, K, o, rng, costs, caps, copy_network);
     } else {
-        if (o.randomize_caps) fill_all_arcs<false, true>(edges, K, o, rng, costs, caps, copy_network);
-        else fill_all_arcs<false, false>(edges, K, o, rng, costs, caps, copy_network);
+        if (o.randomize_caps) filled = fill_all_arcs<false, true>(edges, K, o, rng, costs, caps, copy_network);
+        else filled = fill_all_arcs<false, false>(edges, K, o, rng, costs, caps, copy_network);
     }
+    if (!filled) return Error::interrupted();
 
     // Without arcs or commodities there is nothing to close; a NaN fraction closes nothing, and
     // restoring then changes nothing either.
