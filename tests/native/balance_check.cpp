@@ -7,6 +7,8 @@
 //   balance_check examples          the worked balancing examples; prints "ok" or what failed
 //   balance_check splits COUNT SEED  whole spread and beta-binomial splits on random supply maps
 //                                   against their cuts followed by the plain model
+//   balance_check spread K SEED     the spread cuts of "NODE TOTAL" lines on standard input, then
+//                                   the plain model; prints "NODE A_0 .. A_{K-1}" per row
 //
 // A stdin case: "K USE_RNG SEED N", then N lines "NODE TOTAL A_0 .. A_{K-1}" (ascending nodes).
 #include <cstdint>
@@ -216,12 +218,34 @@ int splits(long count, uint64_t seed) {
     return 0;
 }
 
+// What split_supplies_spread should return, for a comparison with the built module.
+int plain_spread(uint64_t K, uint64_t seed) {
+    SupplyMap data;
+    int64_t node, total;
+    while (std::cin >> node >> total) {
+        data.nodes.push_back(node);
+        data.totals.push_back(total);
+    }
+    rnd::StdRng rng = rnd::StdRng::seed_from_u64(seed);
+    auto staged = logic::generator::detail::spread_before_balancing(data, K, rng);
+    if (!staged.ok()) return 1;
+    SupplyPartition& p = staged.value();
+    reference::balance(p, data, K, &rng);
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        std::printf("%lld", (long long)p.keys[i]);
+        for (int64_t x : p.row(i)) std::printf(" %lld", (long long)x);
+        std::printf("\n");
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "stdin";
     if (mode == "examples") return examples();
     if (mode == "splits") return splits(argc > 2 ? std::stol(argv[2]) : 200, argc > 3 ? std::stoull(argv[3]) : 1);
+    if (mode == "spread" && argc > 3) return plain_spread(std::stoull(argv[2]), std::stoull(argv[3]));
     if (mode == "fuzz") {
         const long count = argc > 2 ? std::stol(argv[2]) : 1000;
         std::mt19937_64 g(argc > 3 ? std::stoull(argv[3]) : 1);
