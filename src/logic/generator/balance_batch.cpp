@@ -32,7 +32,7 @@ std::size_t Balancer::prepare_batch() {
     for (std::size_t si = 0; si < L; ++si) s_list_[si] = surplus_.at(si);
     for (std::size_t r = 0; r < D; ++r) d_list_[r] = deficit_.at(r);
     entries_.assign(L * D, Entry{});
-    inc_.assign(L * D * D, 0);
+    inc_.clear();
     move_node_.clear();
     move_pos_.clear();
     hits_.clear();
@@ -71,7 +71,7 @@ std::size_t Balancer::prepare_batch() {
     deficit_start_.resize(D);
     for (std::size_t r = 0; r < D; ++r) deficit_start_[r] = net_[d_list_[r]];
     deficit_room_ = room();
-    return L * D * D + N_ * (L + D);
+    return L * D + N_ * (L + D);
 }
 
 // How far the deficit commodity closest to balance still is from it.
@@ -87,7 +87,7 @@ void Balancer::refresh_deficits() {
     for (std::size_t r = 0; r < D; ++r) net_[d_list_[r]] = deficit_start_[r];
     for (std::size_t idx : used_entries_) {
         const int64_t n = entries_[idx].count;
-        const int64_t* inc = inc_.data() + idx * D;
+        const int64_t* inc = inc_.data() + entries_[idx].inc_begin;
         for (std::size_t r = 0; r < D; ++r) net_[d_list_[r]] += Wide(n) * inc[r];
     }
 }
@@ -98,7 +98,9 @@ Balancer::Entry& Balancer::entry(std::size_t si, std::size_t dc0) {
     const std::size_t D = d_list_.size();
     Entry& e = entries_[si * D + dc0];
     if (e.built) return e;
-    int64_t* inc = inc_.data() + (si * D + dc0) * D;
+    e.inc_begin = inc_.size();
+    inc_.resize(e.inc_begin + D, 0);
+    int64_t* inc = inc_.data() + e.inc_begin;
     e.move_begin = move_node_.size();
     e.hit_begin = hits_.size();
     std::size_t nc = nc_, dc = dc0;
@@ -191,9 +193,11 @@ bool Balancer::run_batch() {
     }
     for (std::size_t c : s_list_) sync(c);
     for (std::size_t c : d_list_) sync(c);
-    // A batch cut short costs more than plain passes; these then run until they have done as much
-    // work as its tables took, so batches never cost more than the plain passes they replace.
-    cool_down_ = passes < 4 ? std::max(cost, 4 * N_) : 0;
+    // A batch cut short costs more than the plain passes it replaced; these then run until they
+    // have done as much work as its tables took, so that batches that keep failing cost at most
+    // as much again as the plain passes.
+    const bool paid_off = passes >= 4 && static_cast<std::size_t>(passes) * N_ >= cost;
+    cool_down_ = paid_off ? 0 : std::max(cost, 4 * N_);
     return moved;
 }
 

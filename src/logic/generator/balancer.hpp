@@ -81,6 +81,7 @@ private:
         int64_t count = 0;  // passes of the current batch that took this entry
         std::size_t move_begin = 0, move_end = 0;
         std::size_t hit_begin = 0, hit_end = 0;
+        std::size_t inc_begin = 0;  // D counts in inc_
     };
     std::size_t prepare_batch();
     Wide room() const;
@@ -107,7 +108,7 @@ private:
     // One batch's tables, over the two lists as they stand when it starts.
     std::vector<std::size_t> s_list_, d_list_;
     std::vector<Entry> entries_;          // per (surplus index, deficit cursor)
-    std::vector<int64_t> inc_;            // per entry, units each deficit position receives
+    std::vector<int64_t> inc_;            // per built entry, units each deficit position receives
     std::vector<uint32_t> move_node_, move_pos_;
     std::vector<uint32_t> hits_;          // per entry, the exactly tracked demand values it raises
     std::vector<std::size_t> used_entries_;
