@@ -12,18 +12,17 @@ namespace pelmora::logic::generator::detail {
 
 class CommoditySet {
 public:
-    // Members are the c < K with member(c) true.
+    // Members are the c < K with member(c) true. The tree spans a power of two, so that the
+    // descent in at() needs no bounds check and its steps compile to conditional moves.
     template <class Member>
-    CommoditySet(std::size_t K, Member&& member) : tree_(K + 1, 0), top_(K == 0 ? 0 : std::bit_floor(K)) {
+    CommoditySet(std::size_t K, Member&& member) : span_(std::bit_ceil(K == 0 ? 1 : K)), tree_(span_ + 1, 0) {
         for (std::size_t c = 0; c < K; ++c)
             if (member(c)) {
                 ++tree_[c + 1];
                 ++size_;
             }
-        for (std::size_t i = 1; i <= K; ++i) {  // linear build: each node hands its count to its parent
-            const std::size_t parent = i + (i & (~i + 1));
-            if (parent <= K) tree_[parent] += tree_[i];
-        }
+        for (std::size_t i = 1; i < span_; ++i)  // linear build: each node hands its count to its parent
+            tree_[i + (i & (~i + 1))] += tree_[i];
     }
 
     std::size_t size() const { return size_; }
@@ -35,24 +34,23 @@ public:
     // The member at position `pos` (< size()) of the ascending list.
     std::size_t at(std::size_t pos) const {
         std::size_t i = 0, left = pos + 1;
-        for (std::size_t step = top_; step != 0; step >>= 1) {
-            const std::size_t next = i + step;
-            if (next < tree_.size() && tree_[next] < left) {
-                i = next;
-                left -= tree_[next];
-            }
+        for (std::size_t step = span_ >> 1; step != 0; step >>= 1) {
+            const std::size_t below = tree_[i + step];  // members in (i, i + step]
+            const bool past = below < left;
+            left -= past ? below : 0;
+            i += past ? step : 0;
         }
-        return i;  // 1-based index i + 1, i.e. commodity i
+        return i;  // the member has 1-based index i + 1, i.e. it is commodity i
     }
 
 private:
     void add(std::size_t c, std::size_t delta) {  // delta is +1 or -1 modulo 2^64
         size_ += delta;
-        for (std::size_t i = c + 1; i < tree_.size(); i += i & (~i + 1)) tree_[i] += delta;
+        for (std::size_t i = c + 1; i <= span_; i += i & (~i + 1)) tree_[i] += delta;
     }
 
-    std::vector<std::size_t> tree_;
-    std::size_t top_;
+    std::size_t span_;
+    std::vector<std::size_t> tree_;  // tree_[i]: how many members c have c + 1 in (i - lowbit(i), i]
     std::size_t size_ = 0;
 };
 
