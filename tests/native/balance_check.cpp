@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "core/interrupt.hpp"
 #include "logic/generator/generator.hpp"
 #include "logic/generator/internal.hpp"
 #include "reference_balance.hpp"
@@ -138,6 +139,39 @@ SupplyMap totals(std::initializer_list<std::pair<int64_t, int64_t>> list) {
     return m;
 }
 
+// A poller that says "stop" at its n-th consultation and is consulted at every poll, not only
+// once per interval, so that every place the routines poll can be hit.
+struct StopAt {
+    InterruptPoller poller;
+    long left;
+    static bool check(void* self) {
+        auto& me = *static_cast<StopAt*>(self);
+        me.poller.next = {};
+        return --me.left == 0;
+    }
+};
+
+// Stopping at the n-th poll, for n = 1, 2, 4, ... until the call finishes: each call either
+// reports Error::interrupted() or gives the plain model's result.
+bool stops_cleanly(const SupplyMap& data, uint64_t K, bool spread) {
+    using namespace logic::generator;
+    rnd::StdRng rng = rnd::StdRng::seed_from_u64(5);
+    auto plain = spread ? detail::spread_before_balancing(data, K, rng)
+                        : detail::beta_binomial_before_balancing(data, K, rng, 3.0);
+    reference::balance(plain.value(), data, K, &rng);
+    for (long n = 1;; n *= 2) {
+        StopAt stop{{}, n};
+        stop.poller.check = &StopAt::check;
+        stop.poller.context = &stop;
+        InterruptScope scope(stop.poller);
+        stop.poller.next = {};
+        auto got = spread ? split_supply_and_demand_spread(data, K, 5)
+                          : split_supply_and_demand_beta_binomial(data, K, 5, 3.0);
+        if (got.ok()) return stop.left > 0 && got.value().values == plain.value().values;
+        if (got.error().kind != Error::Kind::Interrupted) return false;
+    }
+}
+
 // Balancing is not reachable from Python on its own, so its worked examples are checked here.
 int examples() {
     int failures = 0;
@@ -173,6 +207,17 @@ int examples() {
         SupplyPartition p = rows({{1, {3, 0}}, {2, {0, 0}}, {3, {0, -3}}});
         expect(balance_commodities(p, totals({{1, 3}, {2, 0}, {3, -3}}), 2, nullptr).ok(), "balancing succeeds");
         expect(p.values == std::vector<int64_t>{1, 2, 0, 0, -1, -2}, "zero node untouched");
+    }
+    {  // interrupted while cutting, in plain passes over many commodities, in batches, inside a pass
+        expect(stops_cleanly(totals({{1, 2000}, {2, -2000}}), 300, true), "interrupted, many commodities");
+        expect(stops_cleanly(totals({{1, 3000000}, {2, -1000000}, {3, 1000000}, {4, -3000000}}), 3, false),
+               "interrupted, batches");
+        SupplyMap many_nodes;
+        for (int64_t i = 0; i < 70000; ++i) {
+            many_nodes.nodes.push_back(i);
+            many_nodes.totals.push_back(i % 2 ? -3 : 3);
+        }
+        expect(stops_cleanly(many_nodes, 2, true), "interrupted, passes over 70,000 nodes");
     }
     if (failures == 0) std::printf("ok\n");
     return failures != 0;
