@@ -37,6 +37,7 @@ std::size_t Balancer::prepare_batch() {
     move_pos_.clear();
     hits_.clear();
     used_entries_.clear();
+    unsettled_.clear();
 
     // Smallest positive supply value of each surplus commodity: passes with that source left
     // before one of them reaches 0.
@@ -68,8 +69,6 @@ std::size_t Balancer::prepare_batch() {
             }
         }
     }
-    deficit_start_.resize(D);
-    for (std::size_t r = 0; r < D; ++r) deficit_start_[r] = net_[d_list_[r]];
     deficit_room_ = room();
     return L * D + N_ * (L + D);
 }
@@ -81,15 +80,18 @@ Wide Balancer::room() const {
     return best;
 }
 
-// Deficit nets are not updated per pass; this brings them up to date from the batch's counts.
+// Deficit nets are not updated per pass; this adds what the entries taken since the last call
+// gave them, so that its cost follows the passes since then, not all entries of the batch.
 void Balancer::refresh_deficits() {
     const std::size_t D = d_list_.size();
-    for (std::size_t r = 0; r < D; ++r) net_[d_list_[r]] = deficit_start_[r];
-    for (std::size_t idx : used_entries_) {
-        const int64_t n = entries_[idx].count;
-        const int64_t* inc = inc_.data() + entries_[idx].inc_begin;
+    for (std::size_t idx : unsettled_) {
+        Entry& e = entries_[idx];
+        const int64_t n = e.count - e.settled;
+        const int64_t* inc = inc_.data() + e.inc_begin;
         for (std::size_t r = 0; r < D; ++r) net_[d_list_[r]] += Wide(n) * inc[r];
+        e.settled = e.count;
     }
+    unsettled_.clear();
 }
 
 // Simulates, without changing anything, the full pass with source s_list_[si] that starts at the
@@ -134,7 +136,7 @@ void Balancer::flush() {
             v[s] -= n;
             v[d_list_[move_pos_[m]]] += n;
         }
-        e.count = 0;
+        e.count = e.settled = 0;
     }
     used_entries_.clear();
     if (pending_words_ != 0) {
@@ -168,7 +170,8 @@ bool Balancer::run_batch() {
             break;
         }
         net_s -= e.moves;
-        if (e.count++ == 0) used_entries_.push_back(idx);
+        if (e.count == 0) used_entries_.push_back(idx);
+        if (e.count++ == e.settled) unsettled_.push_back(idx);
         dc_ = e.next_dc;
         bool end = --supply_margin_[si] == 0;
         end |= ++passes == demand_bound_;

@@ -79,6 +79,7 @@ private:
         uint32_t next_dc = 0;
         int64_t moves = 0;
         int64_t count = 0;  // passes of the current batch that took this entry
+        int64_t settled = 0;  // of those, the ones already added to the deficit nets
         std::size_t move_begin = 0, move_end = 0;
         std::size_t hit_begin = 0, hit_end = 0;
         std::size_t inc_begin = 0;  // D counts in inc_
@@ -112,8 +113,8 @@ private:
     std::vector<uint32_t> move_node_, move_pos_;
     std::vector<uint32_t> hits_;          // per entry, the exactly tracked demand values it raises
     std::vector<std::size_t> used_entries_;
+    std::vector<std::size_t> unsettled_;  // entries taken since the deficit nets were brought up to date
     std::vector<int64_t> supply_margin_;  // per surplus index
-    std::vector<Wide> deficit_start_;     // deficit nets when the batch began
     Wide deficit_room_ = 0;
     std::vector<uint32_t> critical_id_;   // per (node, deficit position)
     std::vector<int64_t> critical_left_;
