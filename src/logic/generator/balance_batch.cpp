@@ -94,12 +94,10 @@ void Balancer::refresh_deficits() {
     unsettled_.clear();
 }
 
-// Simulates, without changing anything, the full pass with source s_list_[si] that starts at the
-// node cursor with deficit cursor dc0.
-Balancer::Entry& Balancer::entry(std::size_t si, std::size_t dc0) {
+// Simulates into e, without changing anything, the full pass with source s_list_[si] that starts
+// at the node cursor with deficit cursor dc0.
+void Balancer::build(Entry& e, std::size_t si, std::size_t dc0) {
     const std::size_t D = d_list_.size();
-    Entry& e = entries_[si * D + dc0];
-    if (e.built) return e;
     e.inc_begin = inc_.size();
     inc_.resize(e.inc_begin + D, 0);
     int64_t* inc = inc_.data() + e.inc_begin;
@@ -121,7 +119,6 @@ Balancer::Entry& Balancer::entry(std::size_t si, std::size_t dc0) {
     e.moves = static_cast<int64_t>(e.move_end - e.move_begin);
     e.next_dc = static_cast<uint32_t>(dc);
     e.built = true;
-    return e;
 }
 
 void Balancer::flush() {
@@ -161,8 +158,11 @@ bool Balancer::run_batch() {
         }
         const std::size_t s = s_list_[si];
         const std::size_t idx = si * D + dc_;
-        Entry& e = entry(si, dc_);
-        if (stopped_) return false;
+        Entry& e = entries_[idx];
+        if (!e.built) {
+            build(e, si, dc_);
+            if (stopped_) return false;
+        }
         Wide& net_s = net_[s];
         if (Wide(e.moves) >= net_s) {
             flush();

@@ -87,7 +87,7 @@ private:
     std::size_t prepare_batch();
     Wide room() const;
     void refresh_deficits();
-    Entry& entry(std::size_t si, std::size_t dc0);
+    void build(Entry& e, std::size_t si, std::size_t dc0);
     void flush();
 
     static constexpr std::size_t kVisitsPerPoll = std::size_t{1} << 16;
