@@ -7,6 +7,11 @@ the passes and node visits the unit-by-unit algorithm makes on the same partitio
 native helper that runs it), visits per second of pelmora, and the unit-by-unit time.
 Target: under 2 s per split.
 
+Many commodities: split_supplies_spread({1: T, 2: -T}, K, 1) with T = 10^6, K = 10^5 (and a tenth of
+both), balancing against the unit-by-unit algorithm on the same partition, which rebuilds both
+commodity lists from all K net totals in every pass. Target: at least 50x faster on the full size.
+--quick runs the tenth only.
+
     python bench/bench_balance.py [--quick] [--seeds N] [--no-reference] [--json PATH]
 """
 
@@ -52,6 +57,32 @@ def supply_map(seed: int, nodes: int, scale: int) -> dict[int, int]:
     return data
 
 
+def run_helper(helper: Path, text: str, reference: bool) -> dict[str, str]:
+    cmd = [str(helper)] + ([] if reference else ["--no-reference"])
+    out = subprocess.run(cmd, input=text, capture_output=True, text=True, check=True).stdout
+    facts = dict(item.split("=") for item in out.split())
+    assert facts["same"] == "1", "pelmora's and the unit-by-unit balancing differ"
+    return facts
+
+
+def many_commodities(helper: Path, quick: bool, reference: bool) -> list[dict]:
+    """Two nodes, K commodities: about K / 2 commodities in surplus and K / 2 in deficit, each a few
+    units off, so there are many short passes."""
+    runs = []
+    print(f"\nsplit_supplies_spread({{1: T, 2: -T}}, K, 1)")
+    print(f"{'T':>9} {'K':>8} {'call s':>8} {'balance s':>10} {'passes':>9} {'unit-by-unit s':>15} {'speed-up':>9}")
+    for total, k in [(10**5, 10**4)] + ([] if quick else [(10**6, 10**5)]):
+        data = {1: total, 2: -total}
+        call = best_of(lambda: pelmora.split_supplies_spread(data, k, 1), 3)
+        facts = run_helper(helper, f"0 {k} 0 1 2\n1 {total}\n2 {-total}\n", reference)
+        ours, ref = float(facts["balance_s"]), float(facts["reference_s"])
+        speedup = f"{ref / ours:8.0f}x" if ref else f"{'-':>9}"
+        print(f"{total:9.0e} {k:8.0e} {call:8.3f} {ours:10.4f} {int(facts['passes']):9d} {ref:15.2f} {speedup}")
+        runs.append({"total": total, "k": k, "call_s": call, "balance_s": ours, "passes": int(facts["passes"]),
+                     "unit_by_unit_s": ref})
+    return runs
+
+
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true")
@@ -79,17 +110,15 @@ def main() -> None:
                     t = best_of(lambda: pelmora.split_supplies_beta_binomial(data, k, c, seed), repeat)
                 text = f"{0 if method == 'spread' else 2} {k} {c} {seed} {nodes}\n"
                 text += "".join(f"{n} {v}\n" for n, v in data.items())
-                cmd = [str(helper)] + (["--no-reference"] if args.no_reference else [])
-                out = subprocess.run(cmd, input=text, capture_output=True, text=True, check=True).stdout
-                facts = dict(item.split("=") for item in out.split())
+                facts = run_helper(helper, text, not args.no_reference)
                 visits, ref = int(facts["visits"]), float(facts["reference_s"])
-                assert facts["same"] == "1", "batched and unit-by-unit balancing differ"
                 rate = f"{visits / t:10.2e}" if visits else f"{'-':>10}"
                 speedup = f"{ref / t:8.0f}x" if ref else f"{'-':>9}"
                 print(f"{method:14} {seed:4d} {t:10.3f} {int(facts['passes']):12d} {visits:14d} {rate} "
                       f"{ref:15.2f} {speedup}")
                 report["runs"].append({"split": method, "seed": seed, "s": t, "passes": int(facts["passes"]),
                                        "visits": visits, "unit_by_unit_s": ref})
+        report["many"] = many_commodities(helper, args.quick, not args.no_reference)
     if args.json:
         Path(args.json).write_text(json.dumps(report))
 

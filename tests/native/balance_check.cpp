@@ -7,6 +7,8 @@
 //   balance_check examples          the worked balancing examples; prints "ok" or what failed
 //   balance_check splits COUNT SEED  whole spread and beta-binomial splits on random supply maps
 //                                   against their cuts followed by the plain model
+//   balance_check spread K SEED     the spread cuts of "NODE TOTAL" lines on standard input, then
+//                                   the plain model; prints "NODE A_0 .. A_{K-1}" per row
 //
 // A stdin case: "K USE_RNG SEED N", then N lines "NODE TOTAL A_0 .. A_{K-1}" (ascending nodes).
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "core/interrupt.hpp"
 #include "logic/generator/generator.hpp"
 #include "logic/generator/internal.hpp"
 #include "reference_balance.hpp"
@@ -39,9 +42,10 @@ struct Case {
 std::string compare(const Case& c) {
     SupplyPartition fast = c.partition, slow = c.partition;
     rnd::StdRng rf = rnd::StdRng::seed_from_u64(c.seed), rs = rnd::StdRng::seed_from_u64(c.seed);
-    logic::generator::balance_commodities(fast, c.supplies, c.K, c.use_rng ? &rf : nullptr);
+    const bool ok = logic::generator::balance_commodities(fast, c.supplies, c.K, c.use_rng ? &rf : nullptr).ok();
     reference::balance(slow, c.supplies, c.K, c.use_rng ? &rs : nullptr);
     std::ostringstream out;
+    if (!ok) out << "balancing failed";
     if (fast.values != slow.values) {
         out << "values differ:";
         for (std::size_t i = 0; i < fast.values.size(); ++i)
@@ -54,11 +58,14 @@ std::string compare(const Case& c) {
 Case random_case(std::mt19937_64& g) {
     Case c;
     auto pick = [&](uint64_t lo, uint64_t hi) { return std::uniform_int_distribution<uint64_t>(lo, hi)(g); };
-    c.K = pick(0, 20) == 0 ? 0 : pick(1, pick(0, 3) == 0 ? 12 : 5);
+    // Many commodities: commodities leave and join the surplus and deficit lists all the time,
+    // which moves the places that draws and the deficit cursor point at.
+    const bool many = pick(0, 3) == 0;
+    c.K = pick(0, 20) == 0 ? 0 : many ? pick(13, 400) : pick(1, pick(0, 3) == 0 ? 12 : 5);
     c.use_rng = pick(0, 4) != 0;
     c.seed = g();
     const std::size_t N = pick(1, pick(0, 3) == 0 ? 40 : 8);
-    const int64_t scale = std::vector<int64_t>{3, 20, 1000, 30000, 200000}[pick(0, 4)];
+    const int64_t scale = std::vector<int64_t>{3, 20, 1000, 30000, 200000}[pick(0, many ? 2 : 4)];
     std::vector<int64_t> totals(N);
     int64_t sum = 0;
     for (auto& t : totals) {
@@ -132,6 +139,39 @@ SupplyMap totals(std::initializer_list<std::pair<int64_t, int64_t>> list) {
     return m;
 }
 
+// A poller that says "stop" at its n-th consultation and is consulted at every poll, not only
+// once per interval, so that every place the routines poll can be hit.
+struct StopAt {
+    InterruptPoller poller;
+    long left;
+    static bool check(void* self) {
+        auto& me = *static_cast<StopAt*>(self);
+        me.poller.next = {};
+        return --me.left == 0;
+    }
+};
+
+// Stopping at the n-th poll, for n = 1, 2, 4, ... until the call finishes: each call either
+// reports Error::interrupted() or gives the plain model's result.
+bool stops_cleanly(const SupplyMap& data, uint64_t K, bool spread) {
+    using namespace logic::generator;
+    rnd::StdRng rng = rnd::StdRng::seed_from_u64(5);
+    auto plain = spread ? detail::spread_before_balancing(data, K, rng)
+                        : detail::beta_binomial_before_balancing(data, K, rng, 3.0);
+    reference::balance(plain.value(), data, K, &rng);
+    for (long n = 1;; n *= 2) {
+        StopAt stop{{}, n};
+        stop.poller.check = &StopAt::check;
+        stop.poller.context = &stop;
+        InterruptScope scope(stop.poller);
+        stop.poller.next = {};
+        auto got = spread ? split_supply_and_demand_spread(data, K, 5)
+                          : split_supply_and_demand_beta_binomial(data, K, 5, 3.0);
+        if (got.ok()) return stop.left > 0 && got.value().values == plain.value().values;
+        if (got.error().kind != Error::Kind::Interrupted) return false;
+    }
+}
+
 // Balancing is not reachable from Python on its own, so its worked examples are checked here.
 int examples() {
     int failures = 0;
@@ -142,31 +182,42 @@ int examples() {
     using logic::generator::balance_commodities;
     {  // two commodities, no generator: [3, 0] / [0, -3] end as [1, 2] / [-1, -2]
         SupplyPartition p = rows({{1, {3, 0}}, {2, {0, -3}}});
-        balance_commodities(p, totals({{1, 3}, {2, -3}}), 2, nullptr);
+        expect(balance_commodities(p, totals({{1, 3}, {2, -3}}), 2, nullptr).ok(), "balancing succeeds");
         expect(p.values == std::vector<int64_t>{1, 2, -1, -2}, "two-commodity example");
     }
     {  // K = 0 changes nothing
         SupplyPartition p = rows({{1, {}}, {2, {}}});
-        balance_commodities(p, totals({{1, 3}, {2, -3}}), 0, nullptr);
+        expect(balance_commodities(p, totals({{1, 3}, {2, -3}}), 0, nullptr).ok(), "balancing succeeds");
         expect(p.values.empty(), "K = 0");
     }
     {  // already balanced: returns at once and draws nothing
         SupplyPartition p = rows({{1, {2, 1}}, {2, {-2, -1}}});
         rnd::StdRng used = rnd::StdRng::seed_from_u64(9), fresh = rnd::StdRng::seed_from_u64(9);
-        balance_commodities(p, totals({{1, 3}, {2, -3}}), 2, &used);
+        expect(balance_commodities(p, totals({{1, 3}, {2, -3}}), 2, &used).ok(), "balancing succeeds");
         expect(p.values == std::vector<int64_t>{2, 1, -2, -1}, "balanced partition unchanged");
         expect(used.next_u64() == fresh.next_u64(), "balanced partition draws nothing");
     }
     {  // surplus only (more supply than demand, none in deficit): nothing moves
         SupplyPartition p = rows({{1, {5, 0}}, {2, {-1, 0}}});
         rnd::StdRng rng = rnd::StdRng::seed_from_u64(1);
-        balance_commodities(p, totals({{1, 5}, {2, -1}}), 2, &rng);
+        expect(balance_commodities(p, totals({{1, 5}, {2, -1}}), 2, &rng).ok(), "balancing succeeds");
         expect(p.values == std::vector<int64_t>{5, 0, -1, 0}, "no deficit, nothing moves");
     }
     {  // a node with total 0 never takes part, even when it sits between the others
         SupplyPartition p = rows({{1, {3, 0}}, {2, {0, 0}}, {3, {0, -3}}});
-        balance_commodities(p, totals({{1, 3}, {2, 0}, {3, -3}}), 2, nullptr);
+        expect(balance_commodities(p, totals({{1, 3}, {2, 0}, {3, -3}}), 2, nullptr).ok(), "balancing succeeds");
         expect(p.values == std::vector<int64_t>{1, 2, 0, 0, -1, -2}, "zero node untouched");
+    }
+    {  // interrupted while cutting, in plain passes over many commodities, in batches, inside a pass
+        expect(stops_cleanly(totals({{1, 2000}, {2, -2000}}), 300, true), "interrupted, many commodities");
+        expect(stops_cleanly(totals({{1, 3000000}, {2, -1000000}, {3, 1000000}, {4, -3000000}}), 3, false),
+               "interrupted, batches");
+        SupplyMap many_nodes;
+        for (int64_t i = 0; i < 70000; ++i) {
+            many_nodes.nodes.push_back(i);
+            many_nodes.totals.push_back(i % 2 ? -3 : 3);
+        }
+        expect(stops_cleanly(many_nodes, 2, true), "interrupted, passes over 70,000 nodes");
     }
     if (failures == 0) std::printf("ok\n");
     return failures != 0;
@@ -212,12 +263,34 @@ int splits(long count, uint64_t seed) {
     return 0;
 }
 
+// What split_supplies_spread should return, for a comparison with the built module.
+int plain_spread(uint64_t K, uint64_t seed) {
+    SupplyMap data;
+    int64_t node, total;
+    while (std::cin >> node >> total) {
+        data.nodes.push_back(node);
+        data.totals.push_back(total);
+    }
+    rnd::StdRng rng = rnd::StdRng::seed_from_u64(seed);
+    auto staged = logic::generator::detail::spread_before_balancing(data, K, rng);
+    if (!staged.ok()) return 1;
+    SupplyPartition& p = staged.value();
+    reference::balance(p, data, K, &rng);
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        std::printf("%lld", (long long)p.keys[i]);
+        for (int64_t x : p.row(i)) std::printf(" %lld", (long long)x);
+        std::printf("\n");
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "stdin";
     if (mode == "examples") return examples();
     if (mode == "splits") return splits(argc > 2 ? std::stol(argv[2]) : 200, argc > 3 ? std::stoull(argv[3]) : 1);
+    if (mode == "spread" && argc > 3) return plain_spread(std::stoull(argv[2]), std::stoull(argv[3]));
     if (mode == "fuzz") {
         const long count = argc > 2 ? std::stol(argv[2]) : 1000;
         std::mt19937_64 g(argc > 3 ? std::stoull(argv[3]) : 1);

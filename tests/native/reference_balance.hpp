@@ -1,5 +1,6 @@
 // The balancing steps, literally: map look-ups, one node visit at a time. The yardstick for the
-// batched balancing (tests/native/balance_check.cpp) and for its benchmark (bench/balance_bench.cpp).
+// balancing in src/logic/generator (tests/native/balance_check.cpp) and for its benchmark
+// (bench/balance_bench.cpp).
 #pragma once
 
 #include <cstdint>

@@ -209,7 +209,6 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
                         : split_supply_and_demand_beta_binomial(instance.supplies, o.num_commodities, o.seed,
                                                                 o.concentration_param);
     if (!split) return split.error();
-    if (interrupted()) return Error::interrupted();  // the balancing may have stopped early
 
     MultiCommodityData out;
     out.supply_partition = std::move(split).value();

@@ -23,11 +23,6 @@ Outcome<SupplyPartition> split_supply_and_demand_spread(const SupplyMap& data, u
 Outcome<SupplyPartition> split_supply_and_demand_beta_binomial(const SupplyMap& data, uint64_t num_commodities,
                                                                uint64_t seed, double concentration_param);
 
-// Moves single units between commodities inside nodes until no commodity is in surplus while
-// another is in deficit. `rng` is the split's generator, or null for the uniform split.
-void balance_commodities(SupplyPartition& partition, const SupplyMap& supplies, uint64_t num_commodities,
-                         rnd::StdRng* rng);
-
 double compute_commodity_demand_heterogeneity(const ListMap& partition, const SupplyMap& original);
 
 struct GenerationOptions {

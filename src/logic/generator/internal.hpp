@@ -10,13 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "core/interrupt.hpp"
 #include "core/outcome.hpp"
 #include "models/records.hpp"
 #include "random/random.hpp"
 
 namespace pelmora::logic::generator {
-void balance_commodities(models::SupplyPartition& partition, const models::SupplyMap& supplies,
-                         uint64_t num_commodities, rnd::StdRng* rng);
+// Moves single units between commodities inside nodes until no commodity is in surplus while
+// another is in deficit. `rng` is the split's generator, or null for the uniform split. Fails only
+// with Error::interrupted(), the partition then being half balanced.
+Outcome<void> balance_commodities(models::SupplyPartition& partition, const models::SupplyMap& supplies,
+                                  uint64_t num_commodities, rnd::StdRng* rng);
 }
 
 namespace pelmora::logic::generator::detail {
@@ -56,6 +60,22 @@ inline std::string format_double(double x) {
     return std::string(buf, res.ptr);
 }
 
+// Asks interrupted() once per so many cells of split rows rather than once per row: rows may hold
+// a single cell, and the question costs a clock read.
+class RowPoll {
+public:
+    bool stop_after(uint64_t cells) {
+        done_ += cells;
+        if (done_ < kCellsPerPoll) return false;
+        done_ = 0;
+        return interrupted();
+    }
+
+private:
+    static constexpr uint64_t kCellsPerPoll = 1 << 16;
+    uint64_t done_ = 0;
+};
+
 inline constexpr const char* kNoCommodityMessage =
     "num_commodities must be at least 1 when data holds a non-zero total";
 
@@ -84,9 +104,11 @@ Outcome<models::SupplyPartition> split_by_cuts(const models::SupplyMap& data, ui
     partition.offsets.reserve(active + 1);
     partition.values.resize(checked_cells(active, K));
     int64_t* out = partition.values.data();
+    RowPoll poll;
     for (std::size_t i = 0; i < data.size(); ++i) {
         const int64_t total = data.totals[i];
         if (total == 0) continue;
+        if (poll.stop_after(K)) return Error::interrupted();
         if (K == 1) {
             out[0] = total;
         } else {
@@ -112,7 +134,9 @@ Outcome<models::SupplyPartition> split_and_balance(const models::SupplyMap& data
                                                    Split&& before_balancing) {
     rnd::StdRng rng = rnd::StdRng::seed_from_u64(seed);
     Outcome<models::SupplyPartition> partition = before_balancing(rng);
-    if (partition) balance_commodities(partition.value(), data, K, &rng);
+    if (!partition) return partition;
+    if (Outcome<void> balanced = balance_commodities(partition.value(), data, K, &rng); !balanced)
+        return balanced.error();
     return partition;
 }
 

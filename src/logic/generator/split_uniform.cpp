@@ -22,7 +22,9 @@ Outcome<SupplyPartition> split_supply_and_demand_uniform(const SupplyMap& data, 
 
     const int64_t k = static_cast<int64_t>(K);
     uint64_t cursor = 0;  // carries on from node to node so that remainders cycle through commodities
+    detail::RowPoll poll;
     for (std::size_t i = 0; i < data.size(); ++i) {
+        if (poll.stop_after(K)) return Error::interrupted();
         const int64_t total = data.totals[i];
         const int64_t q = total / k;
         const int64_t r = total - q * k;
@@ -37,7 +39,7 @@ Outcome<SupplyPartition> split_supply_and_demand_uniform(const SupplyMap& data, 
         partition.offsets.push_back(partition.values.size());
     }
 
-    balance_commodities(partition, data, K, nullptr);
+    if (Outcome<void> balanced = balance_commodities(partition, data, K, nullptr); !balanced) return balanced.error();
     return partition;
 }
 
