@@ -23,9 +23,7 @@ namespace {
 // are refused too.
 Outcome<void> check_multipliers(const std::vector<models::Edge>& edges, std::size_t K, bool costs, double a,
                                 double b, const char* a_name, const char* b_name) {
-    // Both wordings are the module's messages: only with commodities does it name the switch.
-    const std::string when =
-        K != 0 ? std::string("randomize_") + (costs ? "costs" : "caps") + " is true" : "its randomisation is on";
+    const std::string when = std::string("randomize_") + (costs ? "costs" : "caps") + " is true";
     for (const auto& [x, name] : {std::pair{a, a_name}, std::pair{b, b_name}})
         if (!std::isfinite(x))
             return Error::value(std::string(name) + " must be a finite number when " + when + ", got " +
