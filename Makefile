@@ -18,7 +18,7 @@ $(VENV)/.created:
 	@if [ -z "$(PYTHON)" ]; then echo "no CPython 3.13 or later found; run make PYTHON=/path/to/python3.13" >&2; exit 1; fi
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install --quiet --upgrade pip
-	$(VPY) -m pip install --quiet scikit-build-core cmake ninja pytest hypothesis numpy
+	$(VPY) -m pip install --quiet scikit-build-core cmake ninja pytest hypothesis numpy highspy scipy networkx
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.created $(SOURCES)
@@ -39,6 +39,7 @@ demo: install
 	$(VPY) examples/typical_road.py tests/data/own-net-5000n-12500a.min
 
 test: install
+	@command -v glpsol >/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq glpk-utils >/dev/null; }
 	$(VPY) -m pytest -q tests
 
 bench: install
