@@ -1,5 +1,6 @@
-"""Integer tables written as text at NumPy speed: each row is laid out in a fixed-width byte matrix
-whose unused cells hold NUL bytes, and dropping the NULs leaves the lines."""
+"""Integer tables written as text at NumPy speed. Each line is laid out in a row of a fixed-width
+byte table whose unused cells hold NUL; dropping the NULs leaves the lines. Numbers are written two
+digits per pass through a table of digit pairs that also yields the NULs in front of a number."""
 
 from __future__ import annotations
 
@@ -8,54 +9,84 @@ from typing import BinaryIO
 import numpy as np
 import numpy.typing as npt
 
-Bytes2D = npt.NDArray[np.uint8]
+Table = npt.NDArray[np.uint8]
 _ZERO = ord("0")
 _MINUS = ord("-")
+
+
+def _pairs() -> Table:
+    """Rows 0-99: two digits; 100-199: the leading pair of a number (no leading zero, so 0-9
+    take one cell); 200: two NULs, in front of a number."""
+    lut = np.zeros((201, 2), dtype=np.uint8)
+    p = np.arange(100)
+    lut[:100, 0], lut[:100, 1] = _ZERO + p // 10, _ZERO + p % 10
+    lut[100:200, 0] = np.where(p >= 10, _ZERO + p // 10, 0)
+    lut[100:200, 1] = _ZERO + p % 10
+    return lut
+
+
+_PAIRS = _pairs()
 
 
 def digit_width(values: npt.NDArray[np.int64]) -> int:
     """Cells one column of these values needs: the digits of the largest magnitude, plus a sign."""
     if values.size == 0:
         return 1
-    biggest = max(int(values.max()), -int(values.min()), 1)
-    return len(str(biggest)) + (1 if int(values.min()) < 0 else 0)
+    low, high = int(values.min()), int(values.max())
+    return len(str(max(high, -low, 1))) + (1 if low < 0 else 0)
 
 
-def cells(values: npt.NDArray[np.int64], width: int) -> Bytes2D:
-    """Right-aligned decimals of ``values`` in ``width`` cells each, NUL in front of the number."""
-    out = np.zeros((values.shape[0], width), dtype=np.uint8)
+def new_table(rows: int, width: int) -> Table:
+    return np.zeros((rows, width), dtype=np.uint8)
+
+
+def put_int(table: Table, start: int, width: int, values: npt.NDArray[np.int64]) -> None:
+    """Writes ``values`` right-aligned into the cells ``start:start + width`` (NUL in front)."""
     negative = values < 0
-    rest = np.abs(values) if negative.any() else values.copy()
-    digit = np.empty(values.shape[0], dtype=np.int64)
-    for j in range(width - 1, -1, -1):
-        np.remainder(rest, 10, out=digit)
-        column = out[:, j]
-        column[...] = digit
-        column += _ZERO
-        np.floor_divide(rest, 10, out=rest)
-        if j < width - 1:
-            # Past the leading digit only zeros are left; they stay NUL except the number 0 itself.
-            column[(rest == 0) & (digit == 0)] = 0
+    rest = np.abs(values)
+    index = np.empty(values.shape[0], dtype=np.intp)
+    pos, units = start + width, True
+    while pos > start:
+        np.remainder(rest, 100, out=index)
+        index += np.where(rest < 100, 100, 0)
+        if not units:
+            index += np.where(rest == 0, 100, 0)
+        pair = np.take(_PAIRS, index, axis=0)
+        if pos - 2 >= start:
+            table[:, pos - 2 : pos] = pair
+        else:
+            table[:, pos - 1] = pair[:, 1]
+        np.floor_divide(rest, 100, out=rest)
+        pos, units = pos - 2, False
         if not rest.any():
-            if negative.any():
-                _place_signs(out, negative, j)
             break
-    return out
+    if negative.any():
+        rows = np.flatnonzero(negative)
+        lead = (table[rows, start : start + width] != 0).argmax(axis=1) + start
+        table[rows, lead - 1] = _MINUS
 
 
-def _place_signs(out: Bytes2D, negative: npt.NDArray[np.bool_], first: int) -> None:
-    rows = np.flatnonzero(negative)
-    lead = (out[rows, first:] != 0).argmax(axis=1) + first
-    out[rows, lead - 1] = _MINUS
+def put_bytes(table: Table, start: int, text: bytes) -> None:
+    """The same bytes at ``start`` on every row."""
+    table[:, start : start + len(text)] = np.frombuffer(text, dtype=np.uint8)
 
 
-def constant(text: bytes, rows: int) -> Bytes2D:
-    """The same bytes on every row."""
-    return np.broadcast_to(np.frombuffer(text, dtype=np.uint8), (rows, len(text)))
-
-
-def write_rows(stream: BinaryIO, pieces: list[Bytes2D]) -> None:
-    """Writes the rows made of ``pieces`` side by side, NUL cells left out."""
-    table = np.concatenate(pieces, axis=1)
+def write_table(stream: BinaryIO, table: Table) -> None:
     flat = table.reshape(-1)
-    stream.write(flat[flat != 0].tobytes())
+    stream.write(np.compress(flat != 0, flat).data)
+
+
+def write_columns(stream: BinaryIO, columns: list[npt.NDArray[np.int64]], block: int) -> None:
+    """One line per row: the columns' values, tab-separated."""
+    widths = [digit_width(column) for column in columns]
+    rows = columns[0].shape[0]
+    for first in range(0, rows, block):
+        part = slice(first, min(first + block, rows))
+        table = new_table(part.stop - part.start, sum(widths) + len(widths))
+        start = 0
+        for column, width in zip(columns, widths):
+            put_int(table, start, width, column[part])
+            put_bytes(table, start + width, b"\t")
+            start += width + 1
+        put_bytes(table, start - 1, b"\n")
+        write_table(stream, table)

@@ -26,71 +26,44 @@ def _check_bounds(arrays: DataSetArrays) -> None:
         )
 
 
-def _tab(rows: int) -> _text.Bytes2D:
-    return _text.constant(b"\t", rows)
-
-
 def _write_arcs(
     stream: BinaryIO, arrays: DataSetArrays, ends: npt.NDArray[np.int64], pointers: npt.NDArray[np.int64]
 ) -> None:
     m, k = arrays.num_arcs, arrays.num_commodities
     names = np.arange(1, m + 1, dtype=np.int64)
-    width = {
-        "name": _text.digit_width(names),
-        "end": _text.digit_width(ends),
-        "cost": _text.digit_width(arrays.costs),
-        "cap": _text.digit_width(arrays.capacities),
-        "ptr": _text.digit_width(pointers),
-    }
-    commodity = np.concatenate(
-        (_text.cells(np.arange(1, k + 1, dtype=np.int64), _text.digit_width(np.array([k]))), _tab(k)), axis=1
-    )
+    w_name, w_end, w_ptr = _text.digit_width(names), _text.digit_width(ends), _text.digit_width(pointers)
+    w_com, w_cost = _text.digit_width(np.array([k])), _text.digit_width(arrays.costs)
+    w_cap = _text.digit_width(arrays.capacities)
+    # The fields an arc's K lines share are written once per arc and copied to its lines.
+    lead_width = w_name + 2 * w_end + 3
+    commodity = _text.new_table(k, w_com + 1)
+    _text.put_int(commodity, 0, w_com, np.arange(1, k + 1, dtype=np.int64))
+    _text.put_bytes(commodity, w_com, b"\t")
+    line_width = lead_width + w_com + w_cost + w_cap + w_ptr + 4
     step = max(1, _BLOCK_ROWS // max(k, 1))
     for first in range(0, m, step):
         block = slice(first, min(first + step, m))
-        rows = block.stop - block.start
         opened = arrays.capacities[block] > 0
         arc, com = np.nonzero(opened)
         if arc.size == 0:
             continue
-        head = np.concatenate(
-            (
-                _text.cells(names[block], width["name"]),
-                _tab(rows),
-                _text.cells(ends[block, 0], width["end"]),
-                _tab(rows),
-                _text.cells(ends[block, 1], width["end"]),
-                _tab(rows),
-            ),
-            axis=1,
-        )
-        tail = np.concatenate(
-            (_tab(rows), _text.cells(pointers[block], width["ptr"]), _text.constant(b"\n", rows)), axis=1
-        )
-        lines = arc.size
-        _text.write_rows(
-            stream,
-            [
-                head[arc],
-                commodity[com],
-                _text.cells(arrays.costs[block][opened], width["cost"]),
-                _tab(lines),
-                _text.cells(arrays.capacities[block][opened], width["cap"]),
-                tail[arc],
-            ],
-        )
-
-
-def _write_table(stream: BinaryIO, columns: list[npt.NDArray[np.int64]]) -> None:
-    rows = columns[0].shape[0]
-    for first in range(0, rows, _BLOCK_ROWS):
-        block = slice(first, min(first + _BLOCK_ROWS, rows))
-        count = block.stop - block.start
-        pieces: list[_text.Bytes2D] = []
-        for column in columns:
-            pieces += [_text.cells(column[block], _text.digit_width(column)), _tab(count)]
-        pieces[-1] = _text.constant(b"\n", count)
-        _text.write_rows(stream, pieces)
+        lead = _text.new_table(block.stop - block.start, lead_width)
+        for start, width, values in ((0, w_name, names[block]), (w_name + 1, w_end, ends[block, 0]),
+                                     (w_name + w_end + 2, w_end, ends[block, 1])):
+            _text.put_int(lead, start, width, values)
+            _text.put_bytes(lead, start + width, b"\t")
+        table = _text.new_table(arc.size, line_width)
+        table[:, :lead_width] = lead[arc]
+        at = lead_width
+        table[:, at : at + w_com + 1] = commodity[com]
+        at += w_com + 1
+        for width, values in ((w_cost, arrays.costs[block][opened]), (w_cap, arrays.capacities[block][opened]),
+                              (w_ptr, pointers[block][arc])):
+            _text.put_int(table, at, width, values)
+            _text.put_bytes(table, at + width, b"\t")
+            at += width + 1
+        _text.put_bytes(table, at - 1, b"\n")
+        _text.write_table(stream, table)
 
 
 def export_mnetgen(
@@ -116,10 +89,11 @@ def export_mnetgen(
         _write_arcs(f, arrays, ends, pointers)
     node, com = np.nonzero(arrays.supplies)
     with open(base + ".sup", "wb") as f:
-        _write_table(f, [node.astype(np.int64) + 1, com.astype(np.int64) + 1, arrays.supplies[node, com]])
+        columns = [node.astype(np.int64) + 1, com.astype(np.int64) + 1, arrays.supplies[node, com]]
+        _text.write_columns(f, columns, _BLOCK_ROWS)
     with open(base + ".mut", "wb") as f:
-        _write_table(f, [pointers[bundled], arrays.up[bundled]])
+        _text.write_columns(f, [pointers[bundled], arrays.up[bundled]], _BLOCK_ROWS)
     if write_map:
         with open(base + ".map", "wb") as f:
-            _write_table(f, [np.arange(1, n + 1, dtype=np.int64), arrays.node_ids])
+            _text.write_columns(f, [np.arange(1, n + 1, dtype=np.int64), arrays.node_ids], _BLOCK_ROWS)
     return arrays.node_ids.copy()
