@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import os
+from collections.abc import Iterable
 from dataclasses import dataclass
 from itertools import chain
 
@@ -48,8 +49,8 @@ class DataSetArrays:
         return np.searchsorted(self.node_ids, ids)
 
 
-def _ints(values: object, count: int) -> Int64Array:
-    return np.fromiter(values, dtype=np.int64, count=count)  # type: ignore[call-overload]
+def _ints(values: Iterable[int], count: int) -> Int64Array:
+    return np.fromiter(values, dtype=np.int64, count=count)
 
 
 def _supply_matrix(node_ids: Int64Array, partition: dict[int, list[int]], k: int) -> Int64Array:

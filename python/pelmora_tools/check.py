@@ -82,8 +82,8 @@ def _shifted_supplies(arrays: DataSetArrays, column: int, honour_low: bool) -> n
 
 
 def _route_alone(arrays: DataSetArrays, column: int, honour_low: bool) -> CommodityCheck:
-    from scipy.sparse import csr_array
-    from scipy.sparse.csgraph import maximum_flow
+    from scipy.sparse import csr_array  # type: ignore[import-untyped]
+    from scipy.sparse.csgraph import maximum_flow  # type: ignore[import-untyped]
 
     n = arrays.num_nodes
     source, sink = n, n + 1

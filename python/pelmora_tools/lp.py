@@ -13,7 +13,7 @@ import sys
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, cast
 
 import numpy as np
 import numpy.typing as npt
@@ -132,7 +132,7 @@ def build_model(arrays: DataSetArrays, *, bundle: bool = True) -> highspy.Highs:
     )
     if status == hs.HighsStatus.kError:
         raise ValueError("HiGHS refused the model")
-    return highs
+    return cast("highspy.Highs", highs)
 
 
 def write_model(arrays: DataSetArrays, path: str | os.PathLike[str], *, bundle: bool = True) -> None:
@@ -141,7 +141,14 @@ def write_model(arrays: DataSetArrays, path: str | os.PathLike[str], *, bundle: 
     if suffix not in _WRITABLE:
         raise ValueError(f"cannot tell the model format from {os.fspath(path)!r}: use a .mps or .lp file name")
     hs = _highspy()
-    if build_model(arrays, bundle=bundle).writeModel(os.fspath(path)) == hs.HighsStatus.kError:
+    highs = build_model(arrays, bundle=bundle)
+    if suffix == ".lp":
+        # With an integrality list, even an all-continuous one, HiGHS writes empty "bin", "gen" and
+        # "semi" sections, which GLPK's reader takes for variable names.
+        model = highs.getLp()
+        model.integrality_ = []
+        highs.passModel(model)
+    if highs.writeModel(os.fspath(path)) == hs.HighsStatus.kError:
         raise OSError(f"HiGHS could not write {os.fspath(path)!r}")
 
 
@@ -157,7 +164,6 @@ def _status_name(hs: Any, status: Any) -> str:
         hs.HighsModelStatus.kIterationLimit: "iteration-limit",
         hs.HighsModelStatus.kMemoryLimit: "memory-limit",
         hs.HighsModelStatus.kInterrupt: "interrupted",
-        hs.HighsModelStatus.kModelEmpty: "optimal",
     }
     return names.get(status, "error")
 
@@ -187,5 +193,10 @@ def solve(
     arrays: DataSetArrays, *, bundle: bool = True, time_limit: float | None = None, flows: bool = False
 ) -> SolveResult:
     """Builds and solves the LP. ``seconds`` is the solver's time, without building the model."""
+    if arrays.num_arcs * arrays.num_commodities == 0:
+        # HiGHS calls a model without columns empty, whatever its rows ask; decide it here.
+        balanced = not arrays.supplies.any() and (not bundle or bool(((arrays.low <= 0) & (arrays.up >= 0)).all()))
+        empty = np.zeros((arrays.num_arcs, arrays.num_commodities))
+        return SolveResult("optimal", 0.0, 0.0, empty if flows else None) if balanced else SolveResult("infeasible", None, 0.0)
     highs = build_model(arrays, bundle=bundle)
     return run(highs, time_limit, flows, (arrays.num_arcs, arrays.num_commodities))
