@@ -57,7 +57,7 @@ def main() -> None:
     parser.add_argument("--arcs", type=int, default=1_000_000)
     parser.add_argument("--nodes", type=int, default=100_000)
     parser.add_argument("--k", type=int, default=10)
-    parser.add_argument("--solve-arcs", type=int, default=100_000)
+    parser.add_argument("--solve-arcs", type=int, default=20_000)
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--quick", action="store_true", help="20,000 arcs (2,000 solved), 2 repeats")
     parser.add_argument("--json", type=Path, help="also write the figures to this file")

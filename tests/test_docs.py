@@ -25,7 +25,7 @@ def session(name: str) -> doctest.DocTest:
     return doctest.DocTestParser().get_doctest(text, {}, name, str(DOCS / name), 0)
 
 
-@pytest.mark.parametrize("name", ["api.md", "format.md"])
+@pytest.mark.parametrize("name", ["api.md", "format.md", "solvers.md"])
 def test_examples_run(name, tmp_path, monkeypatch):
     (tmp_path / "tests").mkdir()
     (tmp_path / "tests" / "data").symlink_to(ROOT / "tests" / "data")
