@@ -149,7 +149,7 @@ def run_point(plan: Plan, out_dir: str, point: Generation) -> Row:
         "worker_pid": os.getpid(),
     }
     if plan.check or plan.solve:
-        row |= _check_columns(arrays, plan)
+        row |= _check_columns(arrays)
     if plan.solve:
         row |= _solve_columns(arrays, plan)
     return row
@@ -159,16 +159,18 @@ def _pair(pair: tuple[float, float] | None) -> str | None:
     return None if pair is None else f"{pair[0]!r} {pair[1]!r}"
 
 
-def _check_columns(arrays: DataSetArrays, plan: Plan) -> Row:
+def _check_columns(arrays: DataSetArrays) -> Row:
     from .check import check_feasibility
 
     report = check_feasibility(arrays, bundled=False)
     blocked = [c for c in report.commodities if not c.feasible]
+    # A negative shortfall is supply that cannot leave its node; only demand nodes count here.
+    short = [(node, amount) for c in blocked for node, amount in c.unserved if amount > 0]
     return {
         "alone_feasible": not blocked,
         "blocked_commodities": " ".join(str(c.commodity) for c in blocked),
-        "unserved_nodes": len({node for c in blocked for node, _ in c.unserved}),
-        "shortfall": sum(short for c in blocked for _, short in c.unserved),
+        "unserved_nodes": len({node for node, _ in short}),
+        "shortfall": sum(amount for _, amount in short),
     }
 
 
@@ -217,14 +219,16 @@ def connect(scheduler: str | None, workers: int) -> Iterator[Any]:
     """A client of the given scheduler, or of a LocalCluster of worker processes closed afterwards."""
     from distributed import Client, LocalCluster
 
+    # distributed's constructors carry no annotations, hence the ignores under mypy --strict.
     if scheduler:
-        with Client(scheduler) as client:
+        with Client(scheduler) as client:  # type: ignore[no-untyped-call]
             yield client
         return
     with (
-        LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
-                     dashboard_address=None) as cluster,
-        Client(cluster) as client,
+        LocalCluster(  # type: ignore[no-untyped-call]
+            n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+        ) as cluster,
+        Client(cluster) as client,  # type: ignore[no-untyped-call]
     ):
         yield client
 
@@ -249,11 +253,9 @@ def run_sweep(
     points = plan.points()
     with connect(scheduler, workers) as client:
         futures = [client.submit(run_point, plan, str(out), p, pure=False) for p in points]
-        order = {f.key: i for i, f in enumerate(futures)}
-        rows: list[Row | None] = [None] * len(futures)
-        for future in progress(as_completed(futures), len(futures), bar or sys.stderr):
-            rows[order[future.key]] = future.result()
-    done = [r for r in rows if r is not None]
+        for _ in progress(as_completed(futures), len(futures), bar or sys.stderr):  # type: ignore[no-untyped-call]
+            pass
+        rows: list[Row] = client.gather(futures)
     path = out / csv_name
-    write_csv(path, plan, done)
-    return path, done
+    write_csv(path, plan, rows)
+    return path, rows
