@@ -63,7 +63,7 @@ wheel: $(VENV)/.created
 test-wheel: wheel
 	rm -rf $(WHEEL_VENV)
 	$(PYTHON) -m venv $(WHEEL_VENV)
-	$(WHEEL_VENV)/bin/python -m pip install --quiet dist/pelmora-*.whl pytest mypy pandas-stubs $(EXAMPLE_DEPS)
+	$(WHEEL_VENV)/bin/python -m pip install --quiet "$$(ls dist/pelmora-*.whl)[solve,sweep]" pytest mypy pandas-stubs $(EXAMPLE_DEPS)
 	cd $(WHEEL_VENV) && PELMORA_DIST=$(CURDIR)/dist bin/python -m pytest -q -p no:cacheprovider --noconftest \
 	  $(CURDIR)/tests/wheel_smoke.py
 
