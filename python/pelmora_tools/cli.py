@@ -8,11 +8,12 @@ before it decided. Errors are one line on standard error.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import importlib
 import json
 import math
 import sys
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from pathlib import Path
 from typing import Any, NoReturn
 
@@ -214,40 +215,38 @@ def require(*modules: str) -> None:
             raise Failure(f"this needs {module}: pip install 'pelmora[{EXTRAS[module]}]'") from None
 
 
-def _why(error: Exception) -> str:
-    # Python's own OSError names the file in its text; the module's carries only the reason.
-    return error.strerror if isinstance(error, OSError) and error.strerror else str(error)
+@contextlib.contextmanager
+def about(path: str) -> Iterator[None]:
+    """Reports a failure to read or write `path` as one line that names it."""
+    try:
+        yield
+    except (OSError, RuntimeError, ValueError) as error:
+        # Python's own OSError names the file in its text already; the module's gives only the reason.
+        why = error.strerror if isinstance(error, OSError) and error.strerror else str(error)
+        raise Failure(f"{path}: {why}") from None
 
 
 def _read(path: str) -> DataSetArrays:
-    try:
+    with about(path):
         return load_arrays(path)
-    except (OSError, RuntimeError, ValueError) as error:
-        raise Failure(f"{path}: {_why(error)}") from None
 
 
 def cmd_generate(args: argparse.Namespace) -> int:
-    try:
+    with about(args.instance):
         instance = pelmora.load_min_instance(args.instance)
-    except OSError as error:
-        raise Failure(f"{args.instance}: {error}") from None
     point = Generation(args.commodities, args.method, args.seed, _pair(args.caps), _pair(args.costs),
                        args.concentration, args.close)
     data = point.run(instance)
-    try:
+    with about(args.out):
         pelmora.save_multi_commodity_instance(args.out, instance, data)
-    except OSError as error:
-        raise Failure(f"{args.out}: {error}") from None
     return EXIT_OK
 
 
 def cmd_info(args: argparse.Namespace) -> int:
     if args.check:
         require("scipy", "highspy")
-    try:
+    with about(args.file):
         described, arrays = info_mod.describe(args.file)
-    except (OSError, RuntimeError, ValueError) as error:
-        raise Failure(f"{args.file}: {_why(error)}") from None
     report = None
     if args.check:
         from .check import check_feasibility
@@ -300,7 +299,10 @@ def cmd_solve(args: argparse.Namespace) -> int:
         print(f"seconds    {result.seconds:.3f}")
         if report is not None:
             print(report.summary())
-    return SOLVE_EXIT.get(result.status, EXIT_ERROR)
+    code = SOLVE_EXIT.get(result.status, EXIT_ERROR)
+    if code == EXIT_ERROR:
+        print(f"pelmora solve: error: the solver stopped without an answer ({result.status})", file=sys.stderr)
+    return code
 
 
 def cmd_sweep(args: argparse.Namespace) -> int:
