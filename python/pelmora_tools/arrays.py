@@ -85,10 +85,7 @@ def arrays_from_data(instance: pelmora.NetworkInstance, data: pelmora.MultiCommo
     tails, heads, low, up = _edge_columns(instance)
     m = tails.shape[0]
     node_ids = np.unique(np.asarray(instance.nodes, dtype=np.int64))
-    weight = data.weight
-    costs = np.empty((m, k), dtype=np.int64)
-    for c, row in enumerate(weight):
-        costs[:, c] = row
+    costs = _ints(chain.from_iterable(data.weight), m * k).reshape(k, m).T.copy()
     capacities = _ints(chain.from_iterable(data.capacities_by_arc.values()), m * k).reshape(m, k)
     supplies = _supply_matrix(node_ids, data.supply_partition, k)
     return DataSetArrays(node_ids, tails, heads, low, up, costs, capacities, supplies)

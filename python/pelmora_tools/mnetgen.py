@@ -52,17 +52,20 @@ def _write_arcs(
                                      (w_name + w_end + 2, w_end, ends[block, 1])):
             _text.put_int(lead, start, width, values)
             _text.put_bytes(lead, start + width, b"\t")
+        tail = _text.new_table(block.stop - block.start, w_ptr + 2)
+        _text.put_bytes(tail, 0, b"\t")
+        _text.put_int(tail, 1, w_ptr, pointers[block])
+        _text.put_bytes(tail, w_ptr + 1, b"\n")
         table = _text.new_table(arc.size, line_width)
         table[:, :lead_width] = lead[arc]
         at = lead_width
         table[:, at : at + w_com + 1] = commodity[com]
         at += w_com + 1
-        for width, values in ((w_cost, arrays.costs[block][opened]), (w_cap, arrays.capacities[block][opened]),
-                              (w_ptr, pointers[block][arc])):
-            _text.put_int(table, at, width, values)
-            _text.put_bytes(table, at + width, b"\t")
-            at += width + 1
-        _text.put_bytes(table, at - 1, b"\n")
+        _text.put_int(table, at, w_cost, arrays.costs[block][opened])
+        _text.put_bytes(table, at + w_cost, b"\t")
+        at += w_cost + 1
+        _text.put_int(table, at, w_cap, arrays.capacities[block][opened])
+        table[:, at + w_cap :] = tail[arc]
         _text.write_table(stream, table)
 
 
