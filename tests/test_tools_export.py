@@ -86,7 +86,7 @@ def assert_files_hold(arrays: pt.DataSetArrays, prefix: Path, mapping: np.ndarra
 
 
 @st.composite
-def data_sets(draw: st.DrawFn) -> pt.DataSetArrays:
+def data_sets(draw: st.DrawFn, lows: bool = False) -> pt.DataSetArrays:
     ids = np.array(sorted(draw(st.sets(st.integers(-50, 10**12), min_size=1, max_size=8))), dtype=np.int64)
     n, k = ids.size, draw(st.integers(1, 3))
     m = draw(st.integers(0, 14))
@@ -94,9 +94,11 @@ def data_sets(draw: st.DrawFn) -> pt.DataSetArrays:
     ints = lambda lo, hi, shape: np.array(draw(st.lists(st.integers(lo, hi), min_size=int(np.prod(shape)), max_size=int(np.prod(shape)))), dtype=np.int64).reshape(shape)  # noqa: E731
     supplies = ints(-12, 12, (n, k))
     supplies[-1] -= supplies.sum(axis=0)  # every commodity balanced, as generation makes them
+    up = ints(0, 40, (m,))
+    low = np.minimum(ints(0, 6, (m,)), up) if lows else np.zeros(m, dtype=np.int64)
     return pt.DataSetArrays(
-        ids, np.array(draw(ends), dtype=np.int64), np.array(draw(ends), dtype=np.int64), np.zeros(m, dtype=np.int64),
-        ints(0, 40, (m,)), ints(-9, 120, (m, k)), ints(0, 25, (m, k)), supplies,
+        ids, np.array(draw(ends), dtype=np.int64), np.array(draw(ends), dtype=np.int64), low,
+        up, ints(-9, 120, (m, k)), ints(0, 25, (m, k)), supplies,
     )  # fmt: skip
 
 

@@ -11,6 +11,8 @@ from pathlib import Path
 import networkx as nx
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from test_tools_export import data_sets
 
 import pelmora
 import pelmora_tools as pt
@@ -133,3 +135,20 @@ def test_commodities_that_fit_alone_but_not_together() -> None:
     assert pt.solve(arrays).status == "infeasible"
     assert pt.solve(arrays, bundle=False).objective == 12
     assert pt.check_feasibility(arrays, bundled=False).feasible
+
+
+@settings(max_examples=80, deadline=None)
+@given(arrays=data_sets(lows=True))
+def test_the_check_agrees_with_the_lp(arrays: pt.DataSetArrays) -> None:
+    # Without bundle rows the commodities are independent, so routing each alone decides the LP;
+    # with them the check adds the bundled model's own status. One commodity routed alone
+    # honours the lower bounds, which then bind it.
+    alone = pt.check_feasibility(arrays, bundled=False)
+    assert alone.feasible == (pt.solve(arrays, bundle=False).status == "optimal")
+    assert alone.bundled_status is None
+    bundled = pt.check_feasibility(arrays)
+    assert bundled.feasible == (pt.solve(arrays).status == "optimal")
+    if arrays.num_commodities == 1 and not bundled.feasible:
+        assert not bundled.commodities[0].feasible
+    for c in alone.commodities:
+        assert c.feasible == (not c.unserved)

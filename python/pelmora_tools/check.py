@@ -90,7 +90,9 @@ def _route_alone(arrays: DataSetArrays, column: int, honour_low: bool) -> Commod
     amounts = _shifted_supplies(arrays, column, honour_low)
     givers = np.flatnonzero(amounts > 0)
     takers = np.flatnonzero(amounts < 0)
-    capacity = arrays.capacities[:, column] - (arrays.low if honour_low else 0)
+    capacity = arrays.capacities[:, column]
+    if honour_low:
+        capacity = np.minimum(capacity, arrays.up) - arrays.low
     if (capacity < 0).any():
         # An arc whose lower bound exceeds what this commodity may carry: nothing can flow at all.
         return CommodityCheck(column + 1, False, _unserved(arrays, amounts, givers, takers, None, None))
@@ -130,8 +132,8 @@ def _unserved(
 def check_feasibility(
     arrays: DataSetArrays, *, bundled: bool = True, time_limit: float | None = None
 ) -> FeasibilityReport:
-    """Routes every commodity alone (its own capacities; the arcs' lower bounds too when K = 1 and
-    the bundle rows are on, since then they bind that one commodity); with ``bundled``, then
+    """Routes every commodity alone (its own capacities; when K = 1 and the bundle rows are on, the
+    arcs' ``low`` and ``up`` too, since then they bind that one commodity); with ``bundled``, then
     solves the bundled model for feasibility, with zero costs, unless a commodity already fails."""
     k = arrays.num_commodities
     honour_low = bundled and k == 1
