@@ -184,7 +184,12 @@ def build_parser() -> Parser:
     swp = commands.add_parser("sweep", help="every (method, K, seed) on a dask.distributed cluster",
                               description="Generates every combination of methods, commodity counts and seeds "
                                           "(and checks and solves them if asked) on a dask.distributed cluster; "
-                                          "writes the files and one CSV row per data set into DIR.")
+                                          "writes the files and one CSV row per data set into DIR.",
+                              epilog="CSV columns: the parameters, file, heterogeneity, min_commodity_supply, "
+                                     "max_commodity_supply, closed_pairs (arc-commodity pairs closed), generate_s; "
+                                     "with --check or --solve: alone_feasible, blocked_commodities (those that "
+                                     "cannot be routed alone), unserved_nodes, shortfall (units short at demand "
+                                     "nodes); with --solve: status, objective, solve_s; then worker_pid.")
     swp.add_argument("instance", metavar="INSTANCE.min")
     swp.add_argument("--commodities", "-k", type=INT_LIST, required=True, metavar="K,K,...")
     swp.add_argument("--methods", type=METHOD_LIST, required=True, metavar="M,M,...",
