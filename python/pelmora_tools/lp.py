@@ -176,8 +176,13 @@ def run(highs: Any, time_limit: float | None, flows: bool, shape: tuple[int, int
             raise ValueError(f"time limit must be positive, not {time_limit}")
         highs.setOptionValue("time_limit", float(time_limit))
     begin = time.perf_counter()
-    highs.run()
-    seconds = time.perf_counter() - begin
+    try:
+        highs.run()
+        seconds = time.perf_counter() - begin
+    finally:
+        # HiGHS keeps a pool of worker threads alive after a solve; a process that forks later
+        # (multiprocessing, subprocess with preexec hooks) should not inherit idle threads.
+        hs.Highs.resetGlobalScheduler(True)
     status = _status_name(hs, highs.getModelStatus())
     if status != "optimal":
         return SolveResult(status, None, seconds)
