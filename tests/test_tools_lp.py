@@ -152,3 +152,14 @@ def test_the_check_agrees_with_the_lp(arrays: pt.DataSetArrays) -> None:
         assert not bundled.commodities[0].feasible
     for c in alone.commodities:
         assert c.feasible == (not c.unserved)
+
+
+def test_a_solve_cut_short_says_so() -> None:
+    instance = pelmora.load_min_instance(str(DATA / "own-net-parallel-300n-9000a.min"))
+    arrays = pt.arrays_from_data(instance, pelmora.generate_multi_commodity_data(instance, 2, 0, seed=3))
+    stopped = pt.solve(arrays, time_limit=1e-9, flows=True)
+    assert (stopped.status, stopped.objective, stopped.flows) == ("time-limit", None, None)
+    report = pt.check_feasibility(arrays, time_limit=1e-9)
+    assert report.bundled_status == "time-limit" and not report.feasible
+    with pytest.raises(ValueError, match="time limit must be positive"):
+        pt.solve(arrays, time_limit=0)
