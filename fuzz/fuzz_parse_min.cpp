@@ -1,6 +1,6 @@
-// libFuzzer target: the single-commodity reader (parse_min) against the reference reader of
-// common.hpp. Every input must give the reference's result, or its error with the same message
-// (a line too short for its fields may be worded by the implementer, as "line N: ...").
+// libFuzzer target: the single-commodity reader (parse_min) against the reference reader
+// (reference_reader.hpp). Every input must give the reference's result, or its error with the same
+// message (a line too short for its fields may be worded by the implementer, as "line N: ...").
 #include <string_view>
 
 #include "common.hpp"

@@ -1,7 +1,7 @@
-// libFuzzer target: the multi-commodity reader (parse_multi_min) against the reference reader of
-// common.hpp. Where the format leaves the outcome to the implementer (an arc line before the
-// problem line, a problem line after arc lines, an enormous K), any error is accepted and a
-// result only has to satisfy the record's invariants. Files with K above 1024 are skipped.
+// libFuzzer target: the multi-commodity reader (parse_multi_min) against the reference reader
+// (reference_reader.hpp). Where the format leaves the outcome to the implementer (an arc line
+// before the problem line, a problem line after arc lines, an enormous K), any error is accepted
+// and a result only has to satisfy the record's invariants. Files with K above 1024 are skipped.
 #include <set>
 #include <string_view>
 
