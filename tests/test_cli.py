@@ -1,68 +1,25 @@
 """The `pelmora` command as users run it: the console script in a subprocess on the bundled instances,
 its results compared with what the library gives for the same arguments."""
 
-import contextlib
-import csv
-import importlib
-import io
 import json
-import os
 import subprocess
 import sys
 import tempfile
-import time
 from pathlib import Path
-from types import ModuleType
 
 import pytest
+from cli_support import DATA, GLPK, GRID, METHOD, data_sets, highspy, pelmora_run
 from hypothesis import given
 from hypothesis import strategies as st
+from pelmora_tools import export_mnetgen, load_arrays, solve, write_model
+from pelmora_tools.cli import main
 
 import pelmora
 
 
-def need(name: str) -> ModuleType:
-    """A package the extras bring (`make test` installs them): missing, it fails under CI and skips elsewhere."""
-    return importlib.import_module(name) if os.environ.get("CI") else pytest.importorskip(name)
-
-
-highspy, _, nx, _ = map(need, ["highspy", "scipy", "networkx", "distributed"])
-from pelmora_tools import check_feasibility, export_mnetgen, load_arrays, solve, write_model  # noqa: E402
-from pelmora_tools.cli import main  # noqa: E402
-from pelmora_tools.sweep import progress  # noqa: E402
-
-DATA = Path(__file__).parent / "data"
-GLPK = DATA / "glpk-sample.min"
-GRID = DATA / "own-grid-40x40.min"
-SCRIPT = Path(sys.executable).parent / "pelmora"
-METHOD = {"spread": 0, "uniform": 1, "beta-binomial": 2}
-# Optima of the bundled instances found by LEMON's network simplex (tests/data/FACTS.md).
-LEMON_OPTIMUM = {GLPK: 213, GRID: 27405930}
-
-
-def pelmora_run(*args: object, cwd: Path | None = None) -> subprocess.CompletedProcess[str]:
-    return subprocess.run([str(SCRIPT), *map(str, args)], capture_output=True, text=True, timeout=600, cwd=cwd)
-
-
-def generated(path: Path, instance: Path, k: int, method: str, **kwargs: object) -> Path:
-    network = pelmora.load_min_instance(str(instance))
-    data = pelmora.generate_multi_commodity_data(network, k, METHOD[method], **kwargs)
-    pelmora.save_multi_commodity_instance(str(path), network, data)
-    return path
-
-
 @pytest.fixture(scope="module")
 def datasets(tmp_path_factory):
-    """Multicommodity files: a loose one, one closed too much to be served, a randomised one with parallel arcs."""
-    tmp = tmp_path_factory.mktemp("sets")
-    return {
-        "loose": generated(tmp / "loose.mcf", GLPK, 3, "spread", seed=5),
-        "closed": generated(tmp / "closed.mcf", GLPK, 3, "spread", cap_zero=True, cap_zero_param=0.6),
-        "parallel": generated(
-            tmp / "parallel.mcf", DATA / "own-net-parallel-300n-9000a.min", 2, "beta-binomial", randomize_caps=True,
-            randomize_costs=True, cap_zero=True, cap_zero_param=0.1, seed=3,
-        ),
-    }
+    return data_sets(tmp_path_factory.mktemp("sets"))
 
 
 @pytest.mark.parametrize("command", ["", "generate", "info", "export", "solve", "sweep"])
@@ -251,151 +208,3 @@ def test_export_writes_what_the_library_writes(datasets, tmp_path, name, to, fla
     assert highs_optimum(target) == (None if expected is None else pytest.approx(expected))
     write_model(arrays, tmp_path / f"lib.{to}", bundle=bundle)
     assert target.read_bytes() == (tmp_path / f"lib.{to}").read_bytes()
-
-
-@pytest.mark.parametrize(
-    "name, flags",
-    [("glpk-sample.min", []), ("own-grid-40x40.min", []), ("loose", []), ("loose", ["--no-bundle"]),
-     ("closed", []), ("parallel", [])],
-)
-def test_solve_reports_the_lp(datasets, name, flags):
-    path = datasets.get(name, DATA / name)
-    done = pelmora_run("solve", path, "--json", *flags)
-    told = json.loads(done.stdout)
-    arrays = load_arrays(path)
-    result = solve(arrays, bundle=not flags)
-    assert told["status"] == result.status and done.returncode == {"optimal": 0, "infeasible": 1}[result.status]
-    assert told["objective"] == (None if result.objective is None else pytest.approx(result.objective))
-    if path in LEMON_OPTIMUM:  # one commodity: the single-commodity optimum
-        assert told["objective"] == LEMON_OPTIMUM[path]
-    if result.status == "infeasible":  # then why: the commodities that fail alone
-        alone = check_feasibility(arrays, bundled=False)
-        assert told["check"]["commodities"] == alone.to_dict()["commodities"]
-        assert told["check"]["bundled_status"] == "infeasible"
-        text = pelmora_run("solve", path, *flags)
-        assert text.returncode == 1 and text.stdout.splitlines()[0].split() == ["status", "infeasible"]
-        assert all(f"commodity {c.commodity}: infeasible alone" in text.stdout for c in alone.commodities
-                   if not c.feasible)
-    else:
-        assert "check" not in told
-
-
-def test_solve_time_limit_is_status_3():
-    done = pelmora_run("solve", DATA / "own-net-5000n-12500a.min", "--time-limit", "1e-6", "--json")
-    assert json.loads(done.stdout)["status"] == "time-limit" and done.returncode == 3, done.stderr
-
-
-class FakeTerminal(io.StringIO):
-    def isatty(self) -> bool:
-        return True
-
-
-def test_progress_bar_on_a_terminal_only():
-    plain, terminal = io.StringIO(), FakeTerminal()
-    assert list(progress(iter("abc"), 3, plain)) == list(progress(iter("abc"), 3, terminal)) == list("abc")
-    assert plain.getvalue() == ""
-    frames = terminal.getvalue().split("\r")[1:]
-    assert [f.split()[-1] for f in frames] == ["1/3", "2/3", "3/3"] and frames[-1].endswith("\n")
-    assert frames[-1].count("#") == 30 and "." not in frames[-1].split()[0]
-
-
-def alone_shortfalls(arrays) -> dict[int, dict[int, int]]:
-    """Per commodity (from 1), each demand node's shortfall when that commodity alone is sent as a
-    maximum flow from its supplies to its demands (networkx, no bundle rows, no lower bounds)."""
-    shortfalls = {}
-    for c in range(arrays.num_commodities):
-        graph = nx.DiGraph([("s", "t", {"capacity": 0})])
-        for tail, head, cap in zip(arrays.tails.tolist(), arrays.heads.tolist(), arrays.capacities[:, c].tolist()):
-            if tail != head:
-                graph.add_edge(tail, head, capacity=graph.get_edge_data(tail, head, {"capacity": 0})["capacity"] + cap)
-        amounts = dict(zip(arrays.node_ids.tolist(), arrays.supplies[:, c].tolist()))
-        for node, amount in amounts.items():
-            if amount:
-                graph.add_edge(*(("s", node) if amount > 0 else (node, "t")), capacity=abs(amount))
-        _, flow = nx.maximum_flow(graph, "s", "t")
-        short = {node: -amount - flow[node]["t"] for node, amount in amounts.items() if amount < 0}
-        shortfalls[c + 1] = {node: value for node, value in short.items() if value > 0}
-    return shortfalls
-
-
-@contextlib.contextmanager
-def running_cluster(tmp_path: Path):
-    """A scheduler and one worker in their own processes, on 127.0.0.1; yields the scheduler's address."""
-    info = tmp_path / "scheduler.json"
-    quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=tmp_path)
-    scheduler = subprocess.Popen(
-        [sys.executable, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port", "0",
-         "--no-dashboard", "--scheduler-file", str(info)], **quiet,
-    )
-    worker = None
-    try:
-        deadline = time.monotonic() + 60
-        while not info.exists() or not info.read_text().strip():
-            assert scheduler.poll() is None and time.monotonic() < deadline, "the scheduler did not start"
-            time.sleep(0.1)
-        worker = subprocess.Popen(
-            [sys.executable, "-m", "distributed.cli.dask_worker", "--scheduler-file", str(info), "--nworkers", "1",
-             "--nthreads", "1", "--no-nanny", "--host", "127.0.0.1", "--no-dashboard"], **quiet,
-        )
-        yield json.loads(info.read_text())["address"]
-    finally:
-        for proc in (worker, scheduler):
-            if proc is not None:
-                proc.terminate()
-                proc.wait(timeout=60)
-
-
-def test_sweep_solves_on_a_running_scheduler(tmp_path):
-    out = tmp_path / "out"
-    with running_cluster(tmp_path) as address:
-        done = pelmora_run("sweep", GLPK, "--commodities", "1,3", "--methods", "uniform,spread", "--seeds", "4-5",
-                           "--close", "0.3", "--costs", "1", "2", "--out", out, "--scheduler", address, "--solve",
-                           cwd=tmp_path)
-    assert done.returncode == 0, done.stderr
-    with (out / "sweep.csv").open() as f:
-        rows = list(csv.DictReader(f))
-    assert [(r["method"], int(r["commodities"]), int(r["seed"])) for r in rows] == [
-        (m, k, s) for m in ("uniform", "spread") for k in (1, 3) for s in (4, 5)
-    ]
-    assert len({r["worker_pid"] for r in rows}) == 1 and rows[0]["worker_pid"] != str(os.getpid())
-    assert f"8 data sets on 1 worker processes; wrote {out / 'sweep.csv'}" in done.stdout
-    network = pelmora.load_min_instance(str(GLPK))
-    statuses = set()
-    for row in rows:
-        path = out / row["file"]
-        data = pelmora.generate_multi_commodity_data(
-            network, int(row["commodities"]), METHOD[row["method"]], randomize_costs=True, cost_a=1.0, cost_b=2.0,
-            cap_zero=True, cap_zero_param=0.3, seed=int(row["seed"]),
-        )
-        pelmora.save_multi_commodity_instance(str(tmp_path / "lib.mcf"), network, data)
-        assert path.read_bytes() == (tmp_path / "lib.mcf").read_bytes(), row["file"]
-        score = pelmora.compute_commodity_demand_heterogeneity(data.supply_partition, network.supplies)
-        assert float(row["heterogeneity"]) == pytest.approx(score, abs=1e-12)
-        arrays = load_arrays(path)
-        result = solve(arrays)
-        statuses.add(result.status)
-        assert row["status"] == result.status
-        assert (row["objective"] == "") == (result.objective is None)
-        assert result.objective is None or float(row["objective"]) == pytest.approx(result.objective)
-        short = alone_shortfalls(arrays)
-        blocked = [str(c) for c, nodes in short.items() if nodes]
-        assert (row["alone_feasible"] == "True", row["blocked_commodities"].split()) == (not blocked, blocked)
-        assert int(row["unserved_nodes"]) == len({node for nodes in short.values() for node in nodes})
-        assert int(row["shortfall"]) == sum(sum(nodes.values()) for nodes in short.values())
-    assert statuses == {"optimal", "infeasible"}  # both kinds of row were exercised
-
-
-def test_readme_command_lines_run(tmp_path):
-    # The README's command-line block, line by line, from a directory that sees tests/data as the root does.
-    readme = (DATA.parent.parent / "README.md").read_text()
-    block = readme.split("## Command line", 1)[1].split("```sh\n", 1)[1].split("```", 1)[0]
-    (tmp_path / "tests").mkdir()
-    (tmp_path / "tests" / "data").symlink_to(DATA)
-    lines = [line.split("#", 1)[0].split() for line in block.splitlines()]
-    assert [line[:2] for line in lines] == [["pelmora", c] for c in ("generate", "info", "solve", "export", "sweep")]
-    runs = {line[1]: pelmora_run(*line[1:], cwd=tmp_path) for line in lines}
-    assert {command: done.returncode for command, done in runs.items()} == dict.fromkeys(runs, 0), runs
-    assert json.loads(runs["solve"].stdout)["status"] == "optimal"
-    assert sorted(p.name for p in tmp_path.glob("out.*")) == ["out.arc", "out.mcf", "out.mut", "out.nod", "out.sup"]
-    with (tmp_path / "runs" / "sweep.csv").open() as f:
-        assert len(list(csv.DictReader(f))) == 2 * 3 * 3

@@ -1,0 +1,52 @@
+"""What the `pelmora` command tests share: the extras they need, the bundled instances, running the
+console script, and the multicommodity files the subcommands read."""
+
+import importlib
+import os
+import subprocess
+import sys
+from pathlib import Path
+from types import ModuleType
+
+import pytest
+
+import pelmora
+
+
+def need(name: str) -> ModuleType:
+    """A package the extras bring (`make test` installs them): missing, it fails under CI and skips elsewhere."""
+    return importlib.import_module(name) if os.environ.get("CI") else pytest.importorskip(name)
+
+
+highspy, _, nx, _ = map(need, ["highspy", "scipy", "networkx", "distributed"])
+
+DATA = Path(__file__).parent / "data"
+GLPK = DATA / "glpk-sample.min"
+GRID = DATA / "own-grid-40x40.min"
+SCRIPT = Path(sys.executable).parent / "pelmora"
+METHOD = {"spread": 0, "uniform": 1, "beta-binomial": 2}
+# Optima of the bundled instances found by LEMON's network simplex (tests/data/FACTS.md).
+LEMON_OPTIMUM = {GLPK: 213, GRID: 27405930}
+
+
+def pelmora_run(*args: object, cwd: Path | None = None) -> subprocess.CompletedProcess[str]:
+    return subprocess.run([str(SCRIPT), *map(str, args)], capture_output=True, text=True, timeout=600, cwd=cwd)
+
+
+def generated(path: Path, instance: Path, k: int, method: str, **kwargs: object) -> Path:
+    network = pelmora.load_min_instance(str(instance))
+    data = pelmora.generate_multi_commodity_data(network, k, METHOD[method], **kwargs)
+    pelmora.save_multi_commodity_instance(str(path), network, data)
+    return path
+
+
+def data_sets(tmp: Path) -> dict[str, Path]:
+    """Multicommodity files: a loose one, one closed too much to be served, a randomised one with parallel arcs."""
+    return {
+        "loose": generated(tmp / "loose.mcf", GLPK, 3, "spread", seed=5),
+        "closed": generated(tmp / "closed.mcf", GLPK, 3, "spread", cap_zero=True, cap_zero_param=0.6),
+        "parallel": generated(
+            tmp / "parallel.mcf", DATA / "own-net-parallel-300n-9000a.min", 2, "beta-binomial", randomize_caps=True,
+            randomize_costs=True, cap_zero=True, cap_zero_param=0.1, seed=3,
+        ),
+    }
