@@ -19,7 +19,7 @@ $(VENV)/.created:
 	@if [ -z "$(PYTHON)" ]; then echo "no CPython 3.13 or later found; run make PYTHON=/path/to/python3.13" >&2; exit 1; fi
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install --quiet --upgrade pip
-	$(VPY) -m pip install --quiet scikit-build-core cmake ninja pytest hypothesis numpy
+	$(VPY) -m pip install --quiet scikit-build-core cmake ninja pytest hypothesis numpy highspy scipy networkx
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.created $(SOURCES)
@@ -40,6 +40,7 @@ demo: install
 	$(VPY) examples/typical_road.py tests/data/own-net-5000n-12500a.min
 
 test: install
+	@command -v glpsol >/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq glpk-utils >/dev/null; }
 	$(VPY) -m pytest -q tests
 
 # test-portable: the tests that pin bit-exact results (the random streams against the reference
@@ -87,7 +88,7 @@ wheel: $(VENV)/.created
 test-wheel: wheel
 	rm -rf $(WHEEL_VENV)
 	$(PYTHON) -m venv $(WHEEL_VENV)
-	$(WHEEL_VENV)/bin/python -m pip install --quiet dist/pelmora-*.whl pytest mypy pandas-stubs $(EXAMPLE_DEPS)
+	$(WHEEL_VENV)/bin/python -m pip install --quiet "$$(ls dist/pelmora-*.whl)[solve,sweep]" pytest mypy pandas-stubs $(EXAMPLE_DEPS)
 	cd $(WHEEL_VENV) && PELMORA_DIST=$(CURDIR)/dist bin/python -m pytest -q -p no:cacheprovider --noconftest \
 	  $(CURDIR)/tests/wheel_smoke.py
 

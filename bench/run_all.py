@@ -43,6 +43,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("balance", "bench_balance.py", []),
     ("mcf", "bench_mcf.py", []),
     ("hostile", "bench_hostile.py", []),
+    ("tools", "bench_tools.py", []),
     ("scaling", "bench_scaling.py", []),
     ("threads", "bench_threads.py", []),
 ]
@@ -355,7 +356,7 @@ def section_mcf(f: Figures, targets: Targets) -> str:
             "dropping its old pages, shown on the second line.\n\n" + table(["step", "time", "pelmora against it"], rows))
 
 
-def section_hostile(f: dict, targets: Targets) -> str:
+def section_hostile(f: Figures, targets: Targets) -> str:
     targets.within(f"`load_min_instance`, {f['nodes']:,} colliding identifiers", f["colliding_s"], f["random_s"],
                    "random identifiers", 1.5)
     return (f"## Identifiers chosen to collide\n\n`bench/bench_hostile.py`: {f['nodes']:,} nodes and as many arcs "
@@ -363,6 +364,26 @@ def section_hostile(f: dict, targets: Targets) -> str:
             "identifiers in a file of the same shape.\n\n"
             + table(["identifiers", "`load_min_instance`"], [["colliding", sec(f["colliding_s"])],
                                                              ["random", sec(f["random_s"])]]))
+
+
+def section_tools(f: Figures, targets: Targets) -> str:
+    """The companion package on the data set of the file bench: export, model, check against solve."""
+    size = f"{f['arcs']:,} arcs, K = {f['k']}"
+    targets.within(f"`export_mnetgen`, {size}", f["export_s"], f["save_s"], "`save_multi_commodity_instance`", 3)
+    targets.within(f"`build_model`, {size}", f["build_s"], f["generate_s"], "`generate_multi_commodity_data`", 2)
+    targets.add(f"`build_model` peak memory, {size}", f"{mib(f['build_peak_bytes'])} = "
+                f"{f['build_peak_bytes'] / f['handed_bytes']:.2f}× the arrays handed to HiGHS ({mib(f['handed_bytes'])})",
+                "≤ 2× those arrays", f["build_peak_bytes"] <= 2 * f["handed_bytes"])
+    rows = [[name, sec(f[key])] for name, key in [
+        ("`generate_multi_commodity_data`", "generate_s"), ("`save_multi_commodity_instance`", "save_s"),
+        ("`arrays_from_data`", "arrays_s"), ("`arrays_from_file`", "file_arrays_s"),
+        ("`export_mnetgen` (four files)", "export_s"), ("`build_model` (bundled)", "build_s"),
+        ("`check_feasibility`, per commodity", "check_big_s")]]
+    return (f"## From data set to solver\n\n`bench/bench_tools.py`: {size}, both randomisations on; the four "
+            f"mnetgen files hold {f['export_bytes'] / 1e6:.1f} MB. On {f['solve_arcs']:,} arcs (K = {f['k']}) HiGHS "
+            f"solves the bundled LP in {sec(f['solve_s'])} ({f['solve_status']}); the per-commodity check of the "
+            f"same data takes {sec(f['check_s'])} ({f['check_s'] / f['solve_s']:.1%} of it).\n\n"
+            + table(["step", "time"], rows))
 
 
 SCALING_SERIES = [
@@ -524,6 +545,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("generate", lambda f: section_generate(f, figures.get("rng"), targets)),
         ("mcf", lambda f: section_mcf(f, targets)),
         ("hostile", lambda f: section_hostile(f, targets)),
+        ("tools", lambda f: section_tools(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),
         ("rng", lambda f: section_rng(f, targets)),

@@ -54,6 +54,37 @@ def test_wheel_holds_the_module_and_its_stub(wheel_names):
     assert not [n for n in wheel_names if n.startswith(("src/", "tests/", "build/", ".venv"))]
 
 
+def test_wheel_holds_the_companion_package_and_its_command(wheel_names):
+    sources = sorted(p.relative_to(ROOT / "python").as_posix() for p in (ROOT / "python").rglob("*")
+                     if p.is_file() and p.suffix in (".py", ".typed"))
+    assert "pelmora_tools/cli.py" in sources and "pelmora_tools/py.typed" in sources
+    assert sorted(n for n in wheel_names if n.startswith("pelmora_tools/")) == sources
+    with zipfile.ZipFile(one("pelmora-*.whl")) as wheel:
+        for name in sources:
+            assert wheel.read(name) == (ROOT / "python" / name).read_bytes(), name
+        entry_points = wheel.read("pelmora-0.1.0.dist-info/entry_points.txt").decode()
+        metadata = wheel.read("pelmora-0.1.0.dist-info/METADATA").decode()
+    assert re.search(r"^pelmora = pelmora_tools\.cli:main$", entry_points, flags=re.M)
+    assert re.search(r"^Requires-Dist: numpy>=2$", metadata, flags=re.M)
+    assert {"solve", "sweep"} <= set(re.findall(r"^Provides-Extra: (\S+)$", metadata, flags=re.M))
+
+
+def test_command_runs_from_the_installed_script(tmp_path):
+    # make test-wheel installs the wheel with its solve and sweep extras, so the whole command works.
+    script = Path(sys.executable).parent / "pelmora"
+    sample = ROOT / "tests/data/glpk-sample.min"
+    run = lambda *args: subprocess.run([str(script), *map(str, args)], cwd=tmp_path, capture_output=True,  # noqa: E731
+                                       text=True, timeout=300)
+    generated = run("generate", sample, "cli.mcf", "--commodities", "3", "--method", "spread", "--seed", "4")
+    assert generated.returncode == 0, generated.stderr
+    instance = pelmora.load_min_instance(str(sample))
+    data = pelmora.generate_multi_commodity_data(instance, 3, 0, seed=4)
+    pelmora.save_multi_commodity_instance(str(tmp_path / "lib.mcf"), instance, data)
+    assert (tmp_path / "cli.mcf").read_bytes() == (tmp_path / "lib.mcf").read_bytes()
+    solved = run("solve", sample, "--json")
+    assert solved.returncode == 0 and '"objective": 213.0' in solved.stdout, solved.stdout + solved.stderr  # LEMON's optimum
+
+
 def test_stub_is_installed_beside_the_module():
     assert (SITE / "pelmora.pyi").read_bytes() == (ROOT / "pelmora.pyi").read_bytes()
     record = next(SITE.glob("pelmora-*.dist-info")) / "RECORD"
@@ -80,14 +111,15 @@ def test_typical_road_on_a_bundled_file(tmp_path):
     assert "identical data" in done.stdout
 
 
-def test_mypy_strict_accepts_the_examples(tmp_path):
-    # Run from an empty directory, so mypy can only find the stub the wheel installed.
+def test_mypy_strict_accepts_the_examples_and_the_companion_package(tmp_path):
+    # Run from an empty directory, so mypy can only find the stub and the package the wheel installed.
     assert len(EXAMPLES) >= 3
-    done = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), *EXAMPLES],
-        cwd=tmp_path, capture_output=True, text=True, timeout=600,
-    )
-    assert done.returncode == 0, done.stdout + done.stderr
+    for targets in (EXAMPLES, ["-p", "pelmora_tools"]):  # mypy takes files or a package, not both at once
+        done = subprocess.run(
+            [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), *targets],
+            cwd=tmp_path, capture_output=True, text=True, timeout=600,
+        )
+        assert done.returncode == 0, done.stdout + done.stderr
 
 
 def test_stub_agrees_with_the_module(tmp_path):

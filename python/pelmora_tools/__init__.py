@@ -1,2 +1,23 @@
 """Companion tools of the pelmora module: arrays of a data set, export to solver formats, the
 multicommodity min-cost flow LP, solvability checks and the ``pelmora`` command line."""
+
+from .arrays import DataSetArrays, arrays_from_data, arrays_from_file, arrays_from_min, load_arrays
+from .check import CommodityCheck, FeasibilityReport, check_feasibility
+from .lp import SolveResult, build_model, solve, write_model
+from .mnetgen import export_mnetgen
+
+__all__ = [
+    "DataSetArrays",
+    "arrays_from_data",
+    "arrays_from_file",
+    "arrays_from_min",
+    "load_arrays",
+    "export_mnetgen",
+    "SolveResult",
+    "build_model",
+    "write_model",
+    "solve",
+    "CommodityCheck",
+    "FeasibilityReport",
+    "check_feasibility",
+]

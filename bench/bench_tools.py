@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""The companion tools on the data set of bench_mcf.py (1,000,000 arcs, 100,000 nodes, K = 10,
+both randomisations on): arrays, the four mnetgen files, the HiGHS model, the per-commodity check.
+
+    python bench/bench_tools.py [--arcs N] [--nodes N] [--k K] [--solve-arcs N] [--quick] [--json FILE]
+
+Targets (printed, never asserted): export_mnetgen at most 3x save_multi_commodity_instance;
+build_model at most 2x generate_multi_commodity_data, its peak memory at most 2x the arrays it
+hands to HiGHS. The LP is solved on a smaller network (--solve-arcs) next to the check of the same
+data, which should take a small fraction of the solve.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import json
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+from common import OUT, best_of, network_file, rss_bytes  # noqa: E402
+
+import pelmora  # noqa: E402
+import pelmora_tools as pt  # noqa: E402
+import scipy.sparse.csgraph  # noqa: E402, F401  (imported once here, not inside the first timed check)
+
+
+def peak_rss_reset() -> None:
+    """Starts a new peak: the kernel's high-water mark of this process drops to its current size."""
+    Path("/proc/self/clear_refs").write_text("5")
+
+
+def peak_rss() -> int:
+    for line in Path("/proc/self/status").read_text().splitlines():
+        if line.startswith("VmHWM:"):
+            return int(line.split()[1]) * 1024
+    return 0
+
+
+def handed_bytes(arrays: pt.DataSetArrays) -> int:
+    """What build_model passes to HiGHS: per column cost, bounds, start, integrality and three
+    matrix entries (row index and value); per row two bounds."""
+    cols = arrays.num_arcs * arrays.num_commodities
+    rows = arrays.num_nodes * arrays.num_commodities + arrays.num_arcs
+    return cols * (3 * 8 + 4 + 4 + 3 * (4 + 8)) + rows * 2 * 8
+
+
+def data_set(nodes: int, arcs: int, k: int) -> tuple[pelmora.NetworkInstance, pelmora.MultiCommodityData]:
+    instance = pelmora.load_min_instance(str(network_file(nodes, arcs)))
+    return instance, pelmora.generate_multi_commodity_data(instance, k, 0, randomize_caps=True, randomize_costs=True, seed=7)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--arcs", type=int, default=1_000_000)
+    parser.add_argument("--nodes", type=int, default=100_000)
+    parser.add_argument("--k", type=int, default=10)
+    parser.add_argument("--solve-arcs", type=int, default=20_000)
+    parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--quick", action="store_true", help="20,000 arcs (2,000 solved), 2 repeats")
+    parser.add_argument("--json", type=Path, help="also write the figures to this file")
+    args = parser.parse_args()
+    if args.quick:
+        args.arcs, args.nodes, args.solve_arcs, args.repeat = 20_000, 2_000, 2_000, 2
+    OUT.mkdir(exist_ok=True)
+
+    instance = pelmora.load_min_instance(str(network_file(args.nodes, args.arcs)))
+
+    def generate() -> pelmora.MultiCommodityData:
+        return pelmora.generate_multi_commodity_data(instance, args.k, 0, randomize_caps=True, randomize_costs=True, seed=7)
+
+    t_generate = best_of(generate, args.repeat)
+    data = generate()
+    target = OUT / "tools-save.mcf"
+    prefix = OUT / "tools-export"
+
+    def save() -> None:
+        target.unlink(missing_ok=True)
+        pelmora.save_multi_commodity_instance(str(target), instance, data)
+
+    t_save = best_of(save, args.repeat)
+    t_arrays = best_of(lambda: pt.arrays_from_data(instance, data), args.repeat)
+    arrays = pt.arrays_from_data(instance, data)
+    t_file_arrays = best_of(lambda: pt.arrays_from_file(target), 1)
+
+    def export() -> None:
+        for suffix in (".nod", ".arc", ".sup", ".mut"):
+            prefix.with_name(prefix.name + suffix).unlink(missing_ok=True)
+        pt.export_mnetgen(arrays, prefix)
+
+    t_export = best_of(export, args.repeat)
+    export_bytes = sum(prefix.with_name(prefix.name + s).stat().st_size for s in (".nod", ".arc", ".sup", ".mut"))
+    t_build = best_of(lambda: pt.build_model(arrays), args.repeat)
+    gc.collect()
+    peak_rss_reset()
+    before = rss_bytes()
+    model = pt.build_model(arrays)
+    build_peak = peak_rss() - before
+    del model
+    handed = handed_bytes(arrays)
+    t_check_big = best_of(lambda: pt.check_feasibility(arrays, bundled=False), 1)
+    del arrays, data
+
+    # The full LP at the top size runs for many minutes; the solve is compared on a smaller one.
+    solve_nodes = max(args.solve_arcs // 10, 10)
+    small_instance, small_data = data_set(solve_nodes, args.solve_arcs, args.k)
+    small = pt.arrays_from_data(small_instance, small_data)
+    t_check = best_of(lambda: pt.check_feasibility(small, bundled=False), args.repeat)
+    solved = pt.solve(small)
+    report = pt.check_feasibility(small, bundled=False)
+
+    print(f"{args.arcs} arcs, {args.nodes} nodes, K = {args.k}, both randomisations on; best of {args.repeat}")
+    for name, t in [("generate_multi_commodity_data", t_generate), ("save_multi_commodity_instance", t_save),
+                    ("arrays_from_data", t_arrays), ("arrays_from_file", t_file_arrays),
+                    ("export_mnetgen (4 files)", t_export), ("build_model (bundled)", t_build),
+                    ("check_feasibility, per commodity", t_check_big)]:
+        print(f"  {name:<34} {t * 1000:10.1f} ms")
+    print(f"export / save      = {t_export / t_save:6.2f}x   (target <= 3); {export_bytes / 1e6:.1f} MB written")
+    print(f"build / generate   = {t_build / t_generate:6.2f}x   (target <= 2)")
+    print(f"build peak / arrays handed = {build_peak / 2**20:.0f} MiB / {handed / 2**20:.0f} MiB = "
+          f"{build_peak / handed:.2f}x   (target <= 2)")
+    print(f"{args.solve_arcs} arcs, K = {args.k}: LP solve {solved.seconds:.2f} s ({solved.status}); per-commodity "
+          f"check {t_check:.3f} s = {t_check / solved.seconds:.3f} of the solve; alone feasible: "
+          f"{sum(c.feasible for c in report.commodities)} of {args.k} commodities")
+    if args.json:
+        args.json.write_text(json.dumps({
+            "arcs": args.arcs, "nodes": args.nodes, "k": args.k, "repeat": args.repeat,
+            "generate_s": t_generate, "save_s": t_save, "arrays_s": t_arrays, "file_arrays_s": t_file_arrays,
+            "export_s": t_export, "export_bytes": export_bytes, "build_s": t_build, "build_peak_bytes": build_peak,
+            "handed_bytes": handed, "check_big_s": t_check_big, "solve_arcs": args.solve_arcs,
+            "solve_s": solved.seconds, "solve_status": solved.status, "check_s": t_check,
+        }, indent=1))
+    target.unlink(missing_ok=True)
+
+
+if __name__ == "__main__":
+    main()
