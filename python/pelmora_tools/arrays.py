@@ -47,7 +47,7 @@ class DataSetArrays:
         return np.searchsorted(self.node_ids, ids)
 
 
-def _wrap(columns: _native.Columns) -> DataSetArrays:
+def _wrap(columns: _native._Columns) -> DataSetArrays:
     """The native columns as arrays over the same memory (no copy)."""
     k, *buffers = columns
     node_ids, tails, heads, low, up, costs, capacities, supplies = (np.frombuffer(b, dtype=np.int64) for b in buffers)
