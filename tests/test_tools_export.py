@@ -7,6 +7,8 @@ pointer, mutual capacity."""
 from __future__ import annotations
 
 import re
+import subprocess
+import sys
 from collections import defaultdict
 from pathlib import Path
 
@@ -154,3 +156,29 @@ def test_a_file_that_cannot_be_created_is_named(tmp_path: Path) -> None:
     (tmp_path / "x.arc").mkdir()  # the second file cannot be opened for writing
     with pytest.raises(IsADirectoryError):
         pt.export_mnetgen(arrays, tmp_path / "x")
+
+
+INTERRUPTED = r"""
+import os, signal, sys, threading, time
+import pelmora_tools as pt
+signal.signal(signal.SIGINT, signal.default_int_handler)
+arrays = pt.load_arrays(sys.argv[2])
+fifo = sys.argv[3]
+os.mkfifo(fifo + ".nod")
+os.mkfifo(fifo + ".mcf")
+call = {"export": lambda: pt.export_mnetgen(arrays, fifo), "read": lambda: pt.arrays_from_file(fifo + ".mcf")}[sys.argv[1]]
+threading.Thread(target=lambda: (time.sleep(0.3), os.kill(os.getpid(), signal.SIGINT)), daemon=True).start()
+try:
+    call()  # each waits in the open of a FIFO nobody opens from the other end
+except KeyboardInterrupt:
+    print("interrupted")
+"""
+
+
+@pytest.mark.parametrize("call", ["export", "read"])
+def test_ctrl_c_stops_a_native_call_waiting_on_a_fifo(tmp_path: Path, call: str) -> None:
+    done = subprocess.run(
+        [sys.executable, "-c", INTERRUPTED, call, str(DATA / "own-grid-40x40.min"), str(tmp_path / "fifo")],
+        capture_output=True, text=True, timeout=120,
+    )  # fmt: skip
+    assert done.returncode == 0 and done.stdout == "interrupted\n", done.stderr
