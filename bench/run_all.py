@@ -371,7 +371,7 @@ def section_mcf(f: Figures, targets: Targets) -> str:
             "dropping its old pages, shown on the second line.\n\n" + table(["step", "time", "pelmora against it"], rows))
 
 
-def section_hostile(f: dict, targets: Targets) -> str:
+def section_hostile(f: Figures, targets: Targets) -> str:
     targets.within(f"`load_min_instance`, {f['nodes']:,} colliding identifiers", f["colliding_s"], f["random_s"],
                    "random identifiers", 1.5)
     return (f"## Identifiers chosen to collide\n\n`bench/bench_hostile.py`: {f['nodes']:,} nodes and as many arcs "
