@@ -321,7 +321,7 @@ def section_balance(f: Figures, targets: Targets) -> str:
             + section_many_commodities(f.get("many", []), targets))
 
 
-def section_many_commodities(runs: list[dict], targets: Targets) -> str:
+def section_many_commodities(runs: list[Figures], targets: Targets) -> str:
     rows = [[f"{r['total']:.0e}", f"{r['k']:.0e}", sec(r["call_s"]), sec(r["balance_s"]), f"{r['passes']:,}",
              sec(r["unit_by_unit_s"] or None), f"{r['unit_by_unit_s'] / r['balance_s']:.0f}×" if r["unit_by_unit_s"]
              else "-"] for r in runs]

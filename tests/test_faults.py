@@ -405,7 +405,7 @@ def test_views_too_large_for_memory(k, min_file):
     data = pelmora.generate_multi_commodity_data(pelmora.load_min_instance(min_file(["p min 2 0"])), k, 1)
     assert (data.num_commodities, data.capacities, data.weights_by_arc, data.supply_partition) == (k, [], {}, {})
     with pytest.raises(MemoryError):
-        data.weight
+        _ = data.weight
 
 
 class ClaimedLength:

@@ -10,10 +10,11 @@ import sys
 from pathlib import Path
 
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from test_min_reader import check_against_model
 
 import pelmora
-from test_min_reader import check_against_model
 
 ROOT = Path(__file__).resolve().parent.parent
 MAX_LINE = 1 << 28
