@@ -33,8 +33,11 @@ def export_mnetgen(
     A commodity's closed arcs (capacity 0) get no arc line; every arc open to some commodity has
     its ``up`` as mutual capacity. Raises ``ValueError`` for an arc with a non-zero lower bound."""
     _check_bounds(arrays)
-    columns = (arrays.node_ids, arrays.tails, arrays.heads, arrays.up, arrays.costs, arrays.capacities, arrays.supplies)
+    def flat(column: npt.NDArray[np.int64]) -> npt.NDArray[np.int64]:
+        return np.ascontiguousarray(column, dtype=np.int64)
+
     _native.write_mnetgen(
-        os.fspath(prefix), arrays.num_commodities, *(np.ascontiguousarray(c, dtype=np.int64) for c in columns), write_map
+        os.fspath(prefix), arrays.num_commodities, flat(arrays.node_ids), flat(arrays.tails), flat(arrays.heads),
+        flat(arrays.up), flat(arrays.costs), flat(arrays.capacities), flat(arrays.supplies), write_map,
     )
     return arrays.node_ids.copy()
