@@ -66,6 +66,7 @@ lint: install $(VENV)/.lint
 	$(VENV)/bin/ruff check python tests bench examples
 	$(VENV)/bin/mypy --strict examples
 	$(VENV)/bin/mypy --strict bench
+	$(VENV)/bin/mypy --strict python/pelmora_tools
 
 bench: install
 	$(VPY) -m pip install --quiet numpy

@@ -65,11 +65,11 @@ def run_helper(helper: Path, text: str, reference: bool) -> dict[str, str]:
     return facts
 
 
-def many_commodities(helper: Path, quick: bool, reference: bool) -> list[dict]:
+def many_commodities(helper: Path, quick: bool, reference: bool) -> list[dict[str, Any]]:
     """Two nodes, K commodities: about K / 2 commodities in surplus and K / 2 in deficit, each a few
     units off, so there are many short passes."""
     runs = []
-    print(f"\nsplit_supplies_spread({{1: T, 2: -T}}, K, 1)")
+    print("\nsplit_supplies_spread({1: T, 2: -T}, K, 1)")
     print(f"{'T':>9} {'K':>8} {'call s':>8} {'balance s':>10} {'passes':>9} {'unit-by-unit s':>15} {'speed-up':>9}")
     for total, k in [(10**5, 10**4)] + ([] if quick else [(10**6, 10**5)]):
         data = {1: total, 2: -total}

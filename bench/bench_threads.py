@@ -22,7 +22,10 @@ import subprocess
 import sys
 import threading
 import time
+from collections.abc import Callable
+from functools import partial
 from pathlib import Path
+from typing import Any
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from common import OUT, best_of, network_args, network_file  # noqa: E402
@@ -56,10 +59,10 @@ def second_file(nodes: int, arcs: int) -> Path:
     return path
 
 
-def at_once(calls: list) -> float:
+def at_once(calls: list[Callable[[], object]]) -> float:
     """Wall time of running every call on its own thread, all started together."""
     barrier = threading.Barrier(len(calls) + 1)
-    results = [None] * len(calls)
+    results: list[object] = [None] * len(calls)
 
     def run(i: int) -> None:
         barrier.wait()
@@ -75,7 +78,7 @@ def at_once(calls: list) -> float:
     return time.perf_counter() - start
 
 
-def pair(name: str, calls: list, repeat: int) -> dict:
+def pair(name: str, calls: list[Callable[[], object]], repeat: int) -> dict[str, Any]:
     serial = best_of(lambda: [call() for call in calls], repeat)
     parallel = min(at_once(calls) for _ in range(repeat))
     print(f"{name:10} one after the other {serial:8.4f} s   both at once {parallel:8.4f} s   "
@@ -87,10 +90,10 @@ def main() -> None:
     args, repeat = network_args()
     paths = [str(network_file(args.nodes, args.arcs)), str(second_file(args.nodes, args.arcs))]
     print(f"two files of {args.arcs:,} arcs and {args.nodes:,} nodes; best of {repeat}")
-    rows = [pair("load", [lambda p=p: pelmora.load_min_instance(p) for p in paths], repeat)]
+    rows = [pair("load", [partial(pelmora.load_min_instance, p) for p in paths], repeat)]
     networks = [pelmora.load_min_instance(p) for p in paths]
     rows.append(pair(f"generate K={args.k}", [
-        lambda n=n: pelmora.generate_multi_commodity_data(n, args.k, 0, randomize_caps=True, randomize_costs=True)
+        partial(pelmora.generate_multi_commodity_data, n, args.k, 0, randomize_caps=True, randomize_costs=True)
         for n in networks], repeat))
     del networks
 

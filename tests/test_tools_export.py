@@ -6,6 +6,9 @@ pointer, mutual capacity."""
 
 from __future__ import annotations
 
+import re
+import subprocess
+import sys
 from collections import defaultdict
 from pathlib import Path
 
@@ -25,6 +28,8 @@ DATA = Path(__file__).parent / "data"
 def read_mnetgen(prefix: Path) -> dict:
     def rows(suffix: str) -> list[list[int]]:
         text = prefix.with_name(prefix.name + suffix).read_text()
+        # Plain decimal integers (no padding, no leading zeros) joined by single tabs, every line ended.
+        assert re.fullmatch(r"(-?(0|[1-9][0-9]*)(\t-?(0|[1-9][0-9]*))*\n)*", text), suffix
         return [[int(field) for field in line.split("\t")] for line in text.splitlines()]
 
     k, n, arcs, mutuals = (row[0] for row in rows(".nod"))
@@ -87,7 +92,8 @@ def assert_files_hold(arrays: pt.DataSetArrays, prefix: Path, mapping: np.ndarra
 
 @st.composite
 def data_sets(draw: st.DrawFn, lows: bool = False) -> pt.DataSetArrays:
-    ids = np.array(sorted(draw(st.sets(st.integers(-50, 10**12), min_size=1, max_size=8))), dtype=np.int64)
+    highest = draw(st.sampled_from([200, 10**12]))  # ids filling their range, or spread far apart
+    ids = np.array(sorted(draw(st.sets(st.integers(-50, highest), min_size=1, max_size=8))), dtype=np.int64)
     n, k = ids.size, draw(st.integers(1, 3))
     m = draw(st.integers(0, 14))
     ends = st.lists(st.sampled_from(ids.tolist()), min_size=m, max_size=m)
@@ -140,3 +146,39 @@ def test_a_lower_bound_is_refused_naming_the_first_arc(tmp_path: Path) -> None:
     with pytest.raises(ValueError, match=r"^arc 5 \(3 -> 5\) has lower bound 2;"):
         pt.export_mnetgen(arrays, tmp_path / "x")
     assert not list(tmp_path.iterdir())
+
+
+def test_a_file_that_cannot_be_created_is_named(tmp_path: Path) -> None:
+    arrays = pt.load_arrays(DATA / "own-grid-40x40.min")
+    with pytest.raises(FileNotFoundError) as error:
+        pt.export_mnetgen(arrays, tmp_path / "missing" / "x")
+    assert error.value.filename == str(tmp_path / "missing" / "x.nod")
+    (tmp_path / "x.arc").mkdir()  # the second file cannot be opened for writing
+    with pytest.raises(IsADirectoryError):
+        pt.export_mnetgen(arrays, tmp_path / "x")
+
+
+INTERRUPTED = r"""
+import os, signal, sys, threading, time
+import pelmora_tools as pt
+signal.signal(signal.SIGINT, signal.default_int_handler)
+arrays = pt.load_arrays(sys.argv[2])
+fifo = sys.argv[3]
+os.mkfifo(fifo + ".nod")
+os.mkfifo(fifo + ".mcf")
+call = {"export": lambda: pt.export_mnetgen(arrays, fifo), "read": lambda: pt.arrays_from_file(fifo + ".mcf")}[sys.argv[1]]
+threading.Thread(target=lambda: (time.sleep(0.3), os.kill(os.getpid(), signal.SIGINT)), daemon=True).start()
+try:
+    call()  # each waits in the open of a FIFO nobody opens from the other end
+except KeyboardInterrupt:
+    print("interrupted")
+"""
+
+
+@pytest.mark.parametrize("call", ["export", "read"])
+def test_ctrl_c_stops_a_native_call_waiting_on_a_fifo(tmp_path: Path, call: str) -> None:
+    done = subprocess.run(
+        [sys.executable, "-c", INTERRUPTED, call, str(DATA / "own-grid-40x40.min"), str(tmp_path / "fifo")],
+        capture_output=True, text=True, timeout=120,
+    )  # fmt: skip
+    assert done.returncode == 0 and done.stdout == "interrupted\n", done.stderr

@@ -56,9 +56,12 @@ def test_wheel_holds_the_module_and_its_stub(wheel_names):
 
 def test_wheel_holds_the_companion_package_and_its_command(wheel_names):
     sources = sorted(p.relative_to(ROOT / "python").as_posix() for p in (ROOT / "python").rglob("*")
-                     if p.is_file() and p.suffix in (".py", ".typed"))
+                     if p.is_file() and p.suffix in (".py", ".pyi", ".typed"))
     assert "pelmora_tools/cli.py" in sources and "pelmora_tools/py.typed" in sources
-    assert sorted(n for n in wheel_names if n.startswith("pelmora_tools/")) == sources
+    names = [n for n in wheel_names if n.startswith("pelmora_tools/")]
+    native = [n for n in names if re.fullmatch(r"pelmora_tools/_native\.cpython-3\d+-[\w-]+\.so", n)]
+    assert len(native) == 1, names
+    assert sorted(set(names) - set(native)) == sources
     with zipfile.ZipFile(one("pelmora-*.whl")) as wheel:
         for name in sources:
             assert wheel.read(name) == (ROOT / "python" / name).read_bytes(), name
@@ -124,6 +127,7 @@ def test_mypy_strict_accepts_the_examples_and_the_companion_package(tmp_path):
 
 def test_stub_agrees_with_the_module(tmp_path):
     done = subprocess.run(
-        [sys.executable, "-m", "mypy.stubtest", "pelmora"], cwd=tmp_path, capture_output=True, text=True, timeout=600
+        [sys.executable, "-m", "mypy.stubtest", "pelmora", "pelmora_tools._native"], cwd=tmp_path,
+        capture_output=True, text=True, timeout=600,
     )
     assert done.returncode == 0, done.stdout + done.stderr

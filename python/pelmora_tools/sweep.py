@@ -14,10 +14,10 @@ import functools
 import os
 import sys
 import time
-from collections.abc import Iterable, Iterator, Sequence
+from collections.abc import Iterable, Iterator
 from dataclasses import dataclass
 from pathlib import Path
-from typing import IO, Any, TypeVar
+from typing import IO, Any
 
 import numpy as np
 
@@ -28,7 +28,6 @@ from .arrays import DataSetArrays, arrays_from_data
 METHODS: dict[str, int] = {"spread": 0, "uniform": 1, "beta-binomial": 2}
 
 Row = dict[str, int | float | str | bool | None]
-T = TypeVar("T")
 
 
 @dataclass(frozen=True)
@@ -201,7 +200,7 @@ def write_csv(path: Path, plan: Plan, rows: Iterable[Row]) -> None:
         writer.writerows(rows)
 
 
-def progress(items: Iterable[T], total: int, stream: IO[str]) -> Iterator[T]:
+def progress[T](items: Iterable[T], total: int, stream: IO[str]) -> Iterator[T]:
     """Passes the items through, drawing a one-line bar on `stream` if it is a terminal."""
     draw = stream.isatty()
     width = 30

@@ -1,6 +1,7 @@
 // The five Python classes: read-only views of the records. Each attribute read builds its whole
 // value anew from the record (nothing is cached), so every read returns new objects.
 #include "binding/function.hpp"
+#include "models/object.hpp"
 #include "models/types.hpp"
 
 #include <new>
@@ -15,17 +16,6 @@ using binding::ModuleState;
 using binding::to_python;
 
 namespace {
-
-template <class Record>
-struct Object {
-    PyObject_HEAD
-    Record record;
-};
-
-template <class Record>
-const Record& record_in(PyObject* self) noexcept {
-    return reinterpret_cast<Object<Record>*>(self)->record;
-}
 
 template <class Record>
 void dealloc(PyObject* self) {

@@ -149,4 +149,12 @@ void BufferedFile::fail(std::string message) {
     failed_.store(true, std::memory_order_release);
 }
 
+int open_for_writing(const std::string& path) noexcept {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR && !interrupted_now());
+    return fd;
+}
+
 }  // namespace pelmora::utils

@@ -122,4 +122,9 @@ private:
     std::thread writer_;
 };
 
+// Creates or truncates `path` (a C string: no NUL inside) for writing. Returns the descriptor, or
+// -1 with errno set; EINTR when interrupted() said stop while the open waited (a FIFO's open waits
+// for a reader).
+int open_for_writing(const std::string& path) noexcept;
+
 }  // namespace pelmora::utils

@@ -15,6 +15,8 @@ namespace pelmora::utils {
 Outcome<models::NetworkInstance> parse_min(std::string_view path);
 Outcome<void> export_to_dimacs(std::string_view path, const models::NetworkInstance& instance,
                                const models::MultiCommodityData& multi_data);
-Outcome<models::ParsedMulticommodityInstance> parse_multi_min(std::string_view path);
+// With `lows`, each arc's LOW field must be an integer and is appended there in file order.
+Outcome<models::ParsedMulticommodityInstance> parse_multi_min(std::string_view path,
+                                                              models::CommodityValues* lows = nullptr);
 
 }  // namespace pelmora::utils

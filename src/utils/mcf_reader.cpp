@@ -38,6 +38,7 @@ std::string commodity_field(std::string_view what, bool expanded, std::size_t k)
 
 class MultiReader {
 public:
+    explicit MultiReader(models::CommodityValues* lows) : lows_(lows) {}
     Outcome<ParsedMulticommodityInstance> read(std::string_view path);
 
 private:
@@ -59,7 +60,8 @@ private:
     NodeIndex node_index_;
     std::vector<NodeLine> node_lines_;
     std::vector<int64_t> node_values_;
-    uint64_t expected_values_ = 0;  // what the problem line declares for each list
+    uint64_t expected_values_ = 0;   // what the problem line declares for each list
+    models::CommodityValues* lows_;  // null: the LOW field is skipped unparsed
 };
 
 Outcome<void> MultiReader::problem_line(Tokens& tokens) {
@@ -121,6 +123,7 @@ Outcome<void> MultiReader::problem_line(Tokens& tokens) {
     const uint64_t hint = bounded_hint(arcs, reader_.file_size(), kMinArcLineBytes, arc_bytes);
     if (arcs < 0 || __builtin_mul_overflow(uint64_t(arcs), k, &expected_values_)) expected_values_ = 0;
     reserve_filled(r_.arcs, hint);
+    if (lows_) reserve_filled(*lows_, hint);
     node_index_.reserve_arcs(hint);
     reserve_filled(r_.arc_capacities, hint * k);
     reserve_filled(r_.costs, hint * k);
@@ -177,12 +180,16 @@ Outcome<void> MultiReader::group(Tokens& tokens, models::CommodityValues& into, 
 Outcome<void> MultiReader::arc_line(Tokens& tokens) {
     if (!have_problem_) return at_line("arc line before the problem line");
     static constexpr std::string_view kNames[5] = {"", "tail", "head", "lower bound", "capacity"};
-    int64_t tail, head, up;
+    int64_t tail, head, low = 0, up;
     ParseStatus s;
     if ((s = tokens.next_i64(tail)) != ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", kNames[1], 1);
     if ((s = tokens.next_i64(head)) != ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", kNames[2], 2);
-    std::string_view low;  // present but never parsed: any text is accepted
-    if (!tokens.next(low)) return token_error(ParseStatus::missing, reader_.line_number(), "arc", kNames[3], 3);
+    if (lows_) {
+        if ((s = tokens.next_i64(low)) != ParseStatus::ok)
+            return token_error(s, reader_.line_number(), "arc", kNames[3], 3);
+    } else if (std::string_view text; !tokens.next(text)) {  // present but unparsed: any text is accepted
+        return token_error(ParseStatus::missing, reader_.line_number(), "arc", kNames[3], 3);
+    }
     if ((s = tokens.next_i64(up)) != ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", kNames[4], 4);
 
     // Refused before anything is allocated: a K whose values for this one line cannot be had, even
@@ -197,6 +204,7 @@ Outcome<void> MultiReader::arc_line(Tokens& tokens) {
 
     node_index_.add_arc(tail, head);
     r_.arcs.push_back({tail, head, 0, up});
+    if (lows_) lows_->push_back(low);
     return {};
 }
 
@@ -219,6 +227,7 @@ Outcome<ParsedMulticommodityInstance> MultiReader::read(std::string_view path) {
     trim_slack(arcs);
     trim_slack(r_.arc_capacities);
     trim_slack(r_.costs);
+    if (lows_) trim_slack(*lows_);
     r_.nodes = std::move(node_index_.nodes());
     trim_slack(r_.nodes);
 
@@ -238,8 +247,8 @@ Outcome<ParsedMulticommodityInstance> MultiReader::read(std::string_view path) {
 
 }  // namespace
 
-Outcome<ParsedMulticommodityInstance> parse_multi_min(std::string_view path) {
-    auto reader = std::make_unique<MultiReader>();
+Outcome<ParsedMulticommodityInstance> parse_multi_min(std::string_view path, models::CommodityValues* lows) {
+    auto reader = std::make_unique<MultiReader>(lows);
     return reader->read(path);
 }
 

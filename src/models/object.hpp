@@ -1,0 +1,23 @@
+// The memory layout of an object of the record classes: the record lies right after the object
+// header. The companion extension reads records through it, after checking the object's exact
+// class, so both must agree on this one definition.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace pelmora::models {
+
+template <class Record>
+struct Object {
+    PyObject_HEAD
+    Record record;
+};
+
+// The record of an object whose exact type is a class of Record.
+template <class Record>
+const Record& record_in(PyObject* self) noexcept {
+    return reinterpret_cast<Object<Record>*>(self)->record;
+}
+
+}  // namespace pelmora::models

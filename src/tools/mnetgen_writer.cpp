@@ -1,0 +1,174 @@
+#include "tools/mnetgen_writer.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "utils/buffered_file.hpp"
+#include "utils/decimal_text.hpp"
+#include "utils/os_error.hpp"
+
+namespace pelmora::tools {
+
+namespace {
+
+using utils::BufferedFile;
+using utils::write_decimal_wide;
+
+// One number and the tab or line feed after it.
+constexpr std::size_t kNumberRoom = utils::kMaxIntText + 1;
+constexpr std::size_t kSlack = BufferedFile::kSlack;
+
+// The number of a node id: one more than the count of node ids below it, as a search of the
+// ascending ids finds it. When the ids fill a good part of their range, a table over the range
+// answers without a search.
+class NodeNumbers {
+public:
+    explicit NodeNumbers(std::span<const int64_t> ids) : ids_(ids) {
+        if (ids.empty()) return;
+        lowest_ = ids.front();
+        const uint64_t range = uint64_t(ids.back()) - uint64_t(lowest_);  // huge when not ascending
+        if (range >= 4 * uint64_t(ids.size()) + 4096) return;
+        table_.resize(range + 1);
+        std::size_t below = 0;
+        for (uint64_t offset = 0; offset <= range; ++offset) {
+            while (below < ids.size() && ids[below] < lowest_ + int64_t(offset)) ++below;
+            table_[offset] = int64_t(below) + 1;
+        }
+    }
+    int64_t operator()(int64_t id) const noexcept {
+        if (table_.empty()) return std::lower_bound(ids_.begin(), ids_.end(), id) - ids_.begin() + 1;
+        if (id < lowest_) return 1;
+        const uint64_t offset = uint64_t(id) - uint64_t(lowest_);
+        return offset < table_.size() ? table_[offset] : int64_t(ids_.size()) + 1;
+    }
+
+private:
+    std::span<const int64_t> ids_;
+    int64_t lowest_ = 0;
+    std::vector<int64_t> table_;
+};
+
+// One line of N values, tab-separated.
+template <std::size_t N>
+void put_row(BufferedFile& out, const int64_t (&values)[N]) {
+    char* p = out.line_room(N * kNumberRoom + kSlack);
+    for (int64_t v : values) {
+        p = write_decimal_wide(p, v);
+        *p++ = '\t';
+    }
+    p[-1] = '\n';
+    out.end_line(p);
+}
+
+bool open_to_any(std::span<const int64_t> capacities) noexcept {
+    return std::any_of(capacities.begin(), capacities.end(), [](int64_t c) { return c > 0; });
+}
+
+// One line per arc and commodity open to it: name, tail, head, commodity, cost, capacity and the
+// arc's mutual-capacity pointer. The fields an arc's lines share are formatted once per arc.
+void write_arcs(BufferedFile& out, const MnetgenColumns& c, const NodeNumbers& number) {
+    const uint64_t k = c.num_commodities;
+    constexpr std::size_t kLead = 3 * kNumberRoom + 1, kTrail = kNumberRoom + 1;
+    constexpr std::size_t kLine = kLead + 3 * kNumberRoom + kTrail + kSlack;
+    char lead[kLead + kSlack], trail[kTrail + kSlack];
+    int64_t pointer = 0;
+    for (std::size_t a = 0; a < c.tails.size(); ++a) {
+        const int64_t* caps = c.capacities.data() + a * k;
+        const int64_t* costs = c.costs.data() + a * k;
+        if (!open_to_any({caps, k})) continue;
+        char* p = lead;
+        for (int64_t v : {int64_t(a) + 1, number(c.tails[a]), number(c.heads[a])}) {
+            p = write_decimal_wide(p, v);
+            *p++ = '\t';
+        }
+        const std::size_t lead_size = std::size_t(p - lead);
+        trail[0] = '\t';
+        p = write_decimal_wide(trail + 1, ++pointer);
+        *p++ = '\n';
+        const std::size_t trail_size = std::size_t(p - trail);
+        for (uint64_t j = 0; j < k; ++j) {
+            if (caps[j] <= 0) continue;
+            char* q = out.line_room(kLine);
+            std::memcpy(q, lead, kLead);
+            q = write_decimal_wide(q + lead_size, int64_t(j) + 1);
+            *q++ = '\t';
+            q = write_decimal_wide(q, costs[j]);
+            *q++ = '\t';
+            q = write_decimal_wide(q, caps[j]);
+            std::memcpy(q, trail, kTrail);
+            out.end_line(q + trail_size);
+        }
+        if ((a & 1023) == 0 && out.failed()) return;
+    }
+}
+
+// Creates `path` and writes it through body(file).
+template <class Body>
+Outcome<void> write_file(const std::string& path, OpenFailure& failure, Body&& body) {
+    const int fd = utils::open_for_writing(path);
+    if (fd < 0) {
+        if (errno == EINTR) return Error::interrupted();
+        failure = {errno, path};
+        return Error::io(utils::os_error_text(failure.errnum));
+    }
+    auto out = std::make_unique<BufferedFile>(fd);
+    body(*out);
+    out->finish();
+    if (out->failed()) return Error::io(out->error());
+    return {};
+}
+
+Outcome<void> check_shapes(const MnetgenColumns& c) {
+    const std::size_t n = c.node_ids.size(), m = c.tails.size();
+    const uint64_t k = c.num_commodities;
+    if (c.heads.size() != m || c.up.size() != m) return Error::value("tails, heads and up must hold one value per arc");
+    if (c.costs.size() != m * k || c.capacities.size() != m * k)
+        return Error::value("costs and capacities must hold K values per arc");
+    if (c.supplies.size() != n * k) return Error::value("supplies must hold K values per node");
+    return {};
+}
+
+}  // namespace
+
+Outcome<void> write_mnetgen(std::string_view prefix, const MnetgenColumns& c, bool write_map, OpenFailure& failure) {
+    if (Outcome<void> shapes = check_shapes(c); !shapes) return shapes;
+    if (prefix.find('\0') != std::string_view::npos) return Error::value(std::string(utils::kNulInPath));
+    const std::string base(prefix);
+    const uint64_t k = c.num_commodities;
+    const std::size_t n = c.node_ids.size(), m = c.tails.size();
+    int64_t bundled = 0;
+    for (std::size_t a = 0; a < m; ++a) bundled += open_to_any({c.capacities.data() + a * k, k});
+
+    Outcome<void> done = write_file(base + ".nod", failure, [&](BufferedFile& out) {
+        for (int64_t v : {int64_t(k), int64_t(n), int64_t(m), bundled}) put_row(out, {v});
+    });
+    if (done) {
+        const NodeNumbers number(c.node_ids);
+        done = write_file(base + ".arc", failure, [&](BufferedFile& out) { write_arcs(out, c, number); });
+    }
+    if (done) {
+        done = write_file(base + ".sup", failure, [&](BufferedFile& out) {
+            for (std::size_t i = 0; i < n && !out.failed(); ++i)
+                for (uint64_t j = 0; j < k; ++j)
+                    if (int64_t s = c.supplies[i * k + j]; s != 0) put_row(out, {int64_t(i) + 1, int64_t(j) + 1, s});
+        });
+    }
+    if (done) {
+        done = write_file(base + ".mut", failure, [&](BufferedFile& out) {
+            int64_t pointer = 0;
+            for (std::size_t a = 0; a < m && !out.failed(); ++a)
+                if (open_to_any({c.capacities.data() + a * k, k})) put_row(out, {++pointer, c.up[a]});
+        });
+    }
+    if (done && write_map) {
+        done = write_file(base + ".map", failure, [&](BufferedFile& out) {
+            for (std::size_t i = 0; i < n && !out.failed(); ++i) put_row(out, {int64_t(i) + 1, c.node_ids[i]});
+        });
+    }
+    return done;
+}
+
+}  // namespace pelmora::tools

@@ -1,0 +1,281 @@
+// pelmora_tools._native: the companion package's arrays and mnetgen files at native speed. The
+// arrays are the records' own numbers laid out as int64 columns, each column a buffer object that
+// NumPy wraps without a copy; the records are reached inside the objects of the pelmora module
+// loaded in the calling interpreter, after checking each object's exact class.
+#include "binding/pyref.hpp"
+#include "binding/unlocked.hpp"
+#include "models/object.hpp"
+#include "tools/data_arrays.hpp"
+#include "tools/mnetgen_writer.hpp"
+#include "utils/files.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string_view>
+
+namespace pelmora::tools {
+namespace {
+
+using binding::PyRef;
+using binding::without_gil;
+
+struct State {
+    PyTypeObject* column_type = nullptr;
+};
+
+State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
+
+// --- the column buffer ---------------------------------------------------------------------------
+
+struct ColumnObject {
+    PyObject_HEAD
+    Column values;
+};
+
+void column_dealloc(PyObject* self) {
+    reinterpret_cast<ColumnObject*>(self)->values.~Column();
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// Writable bytes: the arrays of a data set are the caller's to change, as NumPy's own would be.
+int column_getbuffer(PyObject* self, Py_buffer* view, int flags) {
+    static int64_t empty = 0;
+    Column& values = reinterpret_cast<ColumnObject*>(self)->values;
+    void* data = values.empty() ? &empty : values.data();
+    return PyBuffer_FillInfo(view, self, data, Py_ssize_t(values.size() * sizeof(int64_t)), 0, flags);
+}
+
+PyType_Slot column_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(column_dealloc)},
+    {Py_bf_getbuffer, reinterpret_cast<void*>(column_getbuffer)},
+    {Py_tp_doc, const_cast<char*>("int64 values, native-endian, as a writable buffer.")},
+    {0, nullptr},
+};
+PyType_Spec column_spec = {"pelmora_tools._native.Column", int(sizeof(ColumnObject)), 0,
+                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                           column_slots};
+
+PyObject* column(PyTypeObject* type, Column&& values) {
+    PyObject* obj = type->tp_alloc(type, 0);
+    if (!obj) return nullptr;
+    new (&reinterpret_cast<ColumnObject*>(obj)->values) Column(std::move(values));
+    return obj;
+}
+
+// (K, node_ids, tails, heads, low, up, costs, capacities, supplies).
+PyObject* columns_tuple(const State& state, DataArrays&& d) {
+    PyRef tuple = PyRef::steal(PyTuple_New(9));
+    if (!tuple) return nullptr;
+    PyObject* k = PyLong_FromUnsignedLongLong(d.num_commodities);
+    if (!k) return nullptr;
+    PyTuple_SET_ITEM(tuple.get(), 0, k);
+    Column* parts[] = {&d.node_ids, &d.tails, &d.heads, &d.low, &d.up, &d.costs, &d.capacities, &d.supplies};
+    for (Py_ssize_t i = 0; i < 8; ++i) {
+        PyObject* c = column(state.column_type, std::move(*parts[i]));
+        if (!c) return nullptr;
+        PyTuple_SET_ITEM(tuple.get(), i + 1, c);
+    }
+    return tuple.release();
+}
+
+// --- arguments and errors --------------------------------------------------------------------------
+
+PyObject* raise(const Error& error, PyObject* io_class) {
+    switch (error.kind) {
+        case Error::Kind::Interrupted:
+            if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+            return nullptr;
+        case Error::Kind::Value: PyErr_SetString(PyExc_ValueError, error.message.c_str()); return nullptr;
+        case Error::Kind::Io: PyErr_SetString(io_class, error.message.c_str()); return nullptr;
+        case Error::Kind::Panic: break;
+    }
+    PyErr_SetString(PyExc_RuntimeError, error.message.c_str());
+    return nullptr;
+}
+
+// C++ failures never reach the interpreter: memory as MemoryError, anything else RuntimeError.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+        return nullptr;
+    }
+}
+
+bool arity(const char* name, Py_ssize_t nargs, Py_ssize_t least, Py_ssize_t most) {
+    if (nargs >= least && nargs <= most) return true;
+    PyErr_Format(PyExc_TypeError, "%s() takes %zd to %zd positional arguments but %zd were given", name, least, most,
+                 nargs);
+    return false;
+}
+
+// The record inside `obj` when its exact class is pelmora.<class_name> of this interpreter.
+template <class Record>
+const Record* record_arg(PyObject* obj, const char* class_name, const char* param) {
+    PyRef module = PyRef::steal(PyImport_ImportModule("pelmora"));
+    if (!module) return nullptr;
+    PyRef cls = PyRef::steal(PyObject_GetAttrString(module.get(), class_name));
+    if (!cls) return nullptr;
+    if (reinterpret_cast<PyObject*>(Py_TYPE(obj)) != cls.get()) {
+        const char* type_name = Py_TYPE(obj)->tp_name;  // heap types may carry a module prefix
+        if (const char* dot = std::strrchr(type_name, '.')) type_name = dot + 1;
+        PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not an instance of '%s'", param, type_name,
+                     class_name);
+        return nullptr;
+    }
+    return &models::record_in<Record>(obj);
+}
+
+bool text_arg(PyObject* obj, const char* param, std::string_view& out) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_Check(obj) ? PyUnicode_AsUTF8AndSize(obj, &size) : nullptr;
+    if (!data) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "argument '%s' must be str", param);
+        return false;
+    }
+    out = std::string_view(data, std::size_t(size));
+    return true;
+}
+
+// A C-contiguous buffer of int64 values, held for the call.
+class Int64View {
+public:
+    Int64View() = default;
+    Int64View(const Int64View&) = delete;
+    Int64View& operator=(const Int64View&) = delete;
+    ~Int64View() {
+        if (held_) PyBuffer_Release(&view_);
+    }
+    bool get(PyObject* obj, const char* param) {
+        if (PyObject_GetBuffer(obj, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return false;
+        held_ = true;
+        const std::string_view format = view_.format ? view_.format : "B";
+        if (view_.itemsize != 8 || (format != "l" && format != "q" && format != "=q" && format != "<q")) {
+            PyErr_Format(PyExc_TypeError, "argument '%s' must hold int64 values", param);
+            return false;
+        }
+        return true;
+    }
+    std::span<const int64_t> values() const noexcept {
+        return {static_cast<const int64_t*>(view_.buf), std::size_t(view_.len) / sizeof(int64_t)};
+    }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
+// --- the functions -----------------------------------------------------------------------------------
+
+PyObject* arrays(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+    return guarded([&]() -> PyObject* {
+        if (!arity("arrays", nargs, 1, 2)) return nullptr;
+        const auto* instance = record_arg<models::NetworkInstance>(args[0], "NetworkInstance", "instance");
+        if (!instance) return nullptr;
+        const models::MultiCommodityData* data = nullptr;
+        if (nargs == 2 && args[1] != Py_None) {
+            data = record_arg<models::MultiCommodityData>(args[1], "MultiCommodityData", "data");
+            if (!data) return nullptr;
+        }
+        Outcome<DataArrays> made =
+            without_gil([&] { return data ? arrays_of(*instance, *data) : arrays_of(*instance); });
+        if (!made) return raise(made.error(), PyExc_RuntimeError);
+        return columns_tuple(state_of(module), std::move(made).value());
+    });
+}
+
+PyObject* read_arrays(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+    return guarded([&]() -> PyObject* {
+        std::string_view path;
+        if (!arity("read_arrays", nargs, 1, 1) || !text_arg(args[0], "path", path)) return nullptr;
+        Outcome<DataArrays> made = without_gil([&]() -> Outcome<DataArrays> {
+            Column lows;
+            Outcome<models::ParsedMulticommodityInstance> parsed = utils::parse_multi_min(path, &lows);
+            if (!parsed) return parsed.error();
+            return arrays_of(std::move(parsed).value(), std::move(lows));
+        });
+        if (!made) return raise(made.error(), PyExc_RuntimeError);
+        return columns_tuple(state_of(module), std::move(made).value());
+    });
+}
+
+// write_mnetgen(prefix, num_commodities, node_ids, tails, heads, up, costs, capacities, supplies,
+// write_map)
+PyObject* write_mnetgen(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return guarded([&]() -> PyObject* {
+        std::string_view prefix;
+        if (!arity("write_mnetgen", nargs, 10, 10) || !text_arg(args[0], "prefix", prefix)) return nullptr;
+        MnetgenColumns columns;
+        columns.num_commodities = PyLong_AsUnsignedLongLong(args[1]);
+        if (PyErr_Occurred()) return nullptr;
+        static constexpr const char* kNames[] = {"node_ids", "tails", "heads", "up", "costs", "capacities", "supplies"};
+        std::span<const int64_t>* targets[] = {&columns.node_ids, &columns.tails,      &columns.heads,   &columns.up,
+                                               &columns.costs,    &columns.capacities, &columns.supplies};
+        Int64View views[7];
+        for (int i = 0; i < 7; ++i) {
+            if (!views[i].get(args[i + 2], kNames[i])) return nullptr;
+            *targets[i] = views[i].values();
+        }
+        const int write_map = PyObject_IsTrue(args[9]);
+        if (write_map < 0) return nullptr;
+        OpenFailure failure;
+        Outcome<void> done = without_gil([&] { return tools::write_mnetgen(prefix, columns, write_map, failure); });
+        if (done) Py_RETURN_NONE;
+        if (failure.errnum != 0 && done.error().kind == Error::Kind::Io) {
+            errno = failure.errnum;
+            return PyErr_SetFromErrnoWithFilename(PyExc_OSError, failure.path.c_str());
+        }
+        return raise(done.error(), PyExc_OSError);
+    });
+}
+
+PyMethodDef functions[] = {
+    {"arrays", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(arrays)), METH_FASTCALL,
+     "arrays(instance, data=None): (K, node_ids, tails, heads, low, up, costs, capacities, supplies)."},
+    {"read_arrays", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_arrays)), METH_FASTCALL,
+     "read_arrays(path): the same columns from a multicommodity file, LOW included."},
+    {"write_mnetgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mnetgen)), METH_FASTCALL,
+     "write_mnetgen(prefix, K, node_ids, tails, heads, up, costs, capacities, supplies, write_map)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int exec_module(PyObject* module) {
+    State& state = state_of(module);
+    state.column_type = reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &column_spec, nullptr));
+    if (!state.column_type) return -1;
+    return PyModule_AddObjectRef(module, "Column", reinterpret_cast<PyObject*>(state.column_type));
+}
+
+int traverse(PyObject* module, visitproc visit, void* arg) {
+    Py_VISIT(state_of(module).column_type);
+    return 0;
+}
+int clear(PyObject* module) {
+    Py_CLEAR(state_of(module).column_type);
+    return 0;
+}
+void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "pelmora_tools._native", "", sizeof(State), functions, slots, traverse, clear, free_module,
+};
+
+}  // namespace
+}  // namespace pelmora::tools
+
+PyMODINIT_FUNC PyInit__native(void) { return PyModuleDef_Init(&pelmora::tools::module_def); }
