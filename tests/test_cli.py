@@ -11,10 +11,10 @@ import pytest
 from cli_support import DATA, GLPK, GRID, METHOD, data_sets, highspy, pelmora_run
 from hypothesis import given
 from hypothesis import strategies as st
-from pelmora_tools import export_mnetgen, load_arrays, solve, write_model
-from pelmora_tools.cli import main
 
 import pelmora
+from pelmora_tools import export_mnetgen, load_arrays, solve, write_model
+from pelmora_tools.cli import main
 
 
 @pytest.fixture(scope="module")

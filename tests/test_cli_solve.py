@@ -21,10 +21,10 @@ from cli_support import (
     nx,
     pelmora_run,
 )
-from pelmora_tools import check_feasibility, load_arrays, solve
-from pelmora_tools.sweep import progress
 
 import pelmora
+from pelmora_tools import check_feasibility, load_arrays, solve
+from pelmora_tools.sweep import progress
 
 
 @pytest.fixture(scope="module")
