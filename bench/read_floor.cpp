@@ -15,9 +15,7 @@
 
 namespace {
 
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 }  // namespace
 
@@ -38,7 +36,8 @@ int main(int argc, char** argv) {
         ssize_t n;
         lines = 0;
         while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-            for (const char* p = buffer; (p = static_cast<const char*>(std::memchr(p, '\n', buffer + n - p))); ++p) ++lines;
+            for (const char* p = buffer; (p = static_cast<const char*>(std::memchr(p, '\n', buffer + n - p))); ++p)
+                ++lines;
         ::close(fd);
         read_s = std::min(read_s, now() - t);
 

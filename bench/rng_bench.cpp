@@ -19,8 +19,8 @@ void report(const char* name, uint64_t bytes, Body body) {
     const uint64_t sink = body();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     // The sink keeps the compiler from dropping the loop; printing it costs nothing.
-    std::printf("%-22s %8.3f GB/s  (%.0f MiB in %.3f s, sink %016llx)\n", name, bytes / seconds / 1e9, bytes / 1048576.0,
-                seconds, static_cast<unsigned long long>(sink));
+    std::printf("%-22s %8.3f GB/s  (%.0f MiB in %.3f s, sink %016llx)\n", name, bytes / seconds / 1e9,
+                bytes / 1048576.0, seconds, static_cast<unsigned long long>(sink));
 }
 
 }  // namespace

@@ -32,9 +32,9 @@ namespace fuzz {
     std::abort();
 }
 
-#define FUZZ_CHECK(cond, ...)                                             \
-    do {                                                                  \
-        if (!(cond)) ::fuzz::fail(#cond __VA_OPT__(, ) __VA_ARGS__);      \
+#define FUZZ_CHECK(cond, ...)                                        \
+    do {                                                             \
+        if (!(cond)) ::fuzz::fail(#cond __VA_OPT__(, ) __VA_ARGS__); \
     } while (0)
 
 // A file that lives in memory and is reachable by path (/proc/self/fd/N), created once per
@@ -88,7 +88,11 @@ private:
 // Error texts a reader may give for an in-memory file: the integer and float messages, invalid
 // UTF-8, and the implementer's message for a short line ("line N: ... is missing ...").
 inline bool is_reader_message(const std::string& m) {
-    static const char* const fixed[] = {kInvalidDigit, kTooLarge, kTooSmall, kInvalidUtf8, kInvalidFloat,
+    static const char* const fixed[] = {kInvalidDigit,
+                                        kTooLarge,
+                                        kTooSmall,
+                                        kInvalidUtf8,
+                                        kInvalidFloat,
                                         "cannot parse integer from empty string",
                                         "cannot parse float from empty string"};
     for (const char* f : fixed)
@@ -136,7 +140,8 @@ inline void check_list_map(const pelmora::models::ListMap& got, const std::map<i
     for (const auto& [key, values] : want) {
         FUZZ_CHECK(got.keys[i] == key, "list map key " + std::to_string(i));
         auto row = got.row(i);
-        FUZZ_CHECK(std::equal(row.begin(), row.end(), values.begin(), values.end()), "list map row " + std::to_string(i));
+        FUZZ_CHECK(std::equal(row.begin(), row.end(), values.begin(), values.end()),
+                   "list map row " + std::to_string(i));
         ++i;
     }
 }
@@ -160,8 +165,7 @@ void check_outcome(pelmora::Outcome<Result>& got, const RefFile& want, Compare c
             FUZZ_CHECK(!got.ok(), "reader accepted a short line");
             FUZZ_CHECK(got.error().message.rfind("line ", 0) == 0, got.error().message);
             break;
-        case Expect::free:
-            break;
+        case Expect::free: break;
     }
 }
 

@@ -12,7 +12,8 @@ void compare(const pelmora::models::NetworkInstance& got, const fuzz::RefFile& w
     FUZZ_CHECK(got.num_nodes == want.num_nodes, fuzz::describe(got.num_nodes, want.num_nodes));
     FUZZ_CHECK(got.num_arcs == want.num_arcs, fuzz::describe(got.num_arcs, want.num_arcs));
     FUZZ_CHECK(got.nodes == want.nodes, "nodes");
-    FUZZ_CHECK(got.edges.size() == want.arcs.size(), fuzz::describe(int64_t(got.edges.size()), int64_t(want.arcs.size())));
+    FUZZ_CHECK(got.edges.size() == want.arcs.size(),
+               fuzz::describe(int64_t(got.edges.size()), int64_t(want.arcs.size())));
     for (std::size_t p = 0; p < got.edges.size(); ++p) {
         const auto& e = got.edges[p];
         const auto& a = want.arcs[p];

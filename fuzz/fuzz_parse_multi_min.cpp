@@ -51,12 +51,14 @@ void compare(const ParsedMulticommodityInstance& got, const fuzz::RefFile& want)
     FUZZ_CHECK(got.nodes == want.nodes, "nodes");
     fuzz::check_supply_map(got.supplies, want.supplies);
     fuzz::check_list_map(got.commodity_supply_demand_data, want.partition);
-    FUZZ_CHECK(got.arcs.size() == want.arcs.size(), fuzz::describe(int64_t(got.arcs.size()), int64_t(want.arcs.size())));
+    FUZZ_CHECK(got.arcs.size() == want.arcs.size(),
+               fuzz::describe(int64_t(got.arcs.size()), int64_t(want.arcs.size())));
     pelmora::models::CommodityValues caps, costs;
     for (std::size_t p = 0; p < got.arcs.size(); ++p) {
         const auto& a = got.arcs[p];
         const auto& r = want.arcs[p];
-        FUZZ_CHECK(a.tail == r.tail && a.head == r.head && a.index == r.index && a.up == r.up, "arc " + std::to_string(p));
+        FUZZ_CHECK(a.tail == r.tail && a.head == r.head && a.index == r.index && a.up == r.up,
+                   "arc " + std::to_string(p));
         caps.insert(caps.end(), r.caps.begin(), r.caps.end());
         costs.insert(costs.end(), r.costs.begin(), r.costs.end());
     }

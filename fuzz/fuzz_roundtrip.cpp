@@ -23,10 +23,10 @@ using pelmora::models::ParsedMulticommodityInstance;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-constexpr double kFractions[16] = {0.0, 0.05, 0.1, 0.25, 0.5, 0.9, 0.999, 1.0,
-                                   -0.5, 1e-7, 1e21, -0.0, kNaN, kInf, 0.3333333333333333, 2.5};
-constexpr std::pair<double, double> kMultipliers[8] = {{0.8, 1.0}, {0.8, 1.2}, {1.0, 1.0}, {1.5, 0.5},
-                                                      {-2.0, 3.0}, {0.0, 1e-300}, {1e300, 1e301}, {0.5, kInf}};
+constexpr double kFractions[16] = {
+    0.0, 0.05, 0.1, 0.25, 0.5, 0.9, 0.999, 1.0, -0.5, 1e-7, 1e21, -0.0, kNaN, kInf, 0.3333333333333333, 2.5};
+constexpr std::pair<double, double> kMultipliers[8] = {{0.8, 1.0},  {0.8, 1.2},    {1.0, 1.0},     {1.5, 0.5},
+                                                       {-2.0, 3.0}, {0.0, 1e-300}, {1e300, 1e301}, {0.5, kInf}};
 constexpr double kConcentrations[8] = {3.0, 0.5, 1e-3, 50.0, 0.0, -1.0, kNaN, kInf};
 
 // Generation moves single units to balance the commodities, so its time grows with the supplies;
@@ -40,7 +40,8 @@ bool small_enough(const NetworkInstance& net) {
 
 // Facts of the generated data set that hold for every network (Part of the checks is the balance:
 // no commodity left in surplus while another is in deficit).
-void check_data(const NetworkInstance& net, const MultiCommodityData& d, const pelmora::logic::generator::GenerationOptions& o) {
+void check_data(const NetworkInstance& net, const MultiCommodityData& d,
+                const pelmora::logic::generator::GenerationOptions& o) {
     const std::size_t m = net.edges.size(), K = o.num_commodities;
     FUZZ_CHECK(d.arcs.size() == m && d.costs.size() == m * K && d.arc_capacities.size() == m * K, "data sizes");
     FUZZ_CHECK(d.num_commodities == K && d.method == o.method && d.seed == o.seed);
@@ -91,7 +92,8 @@ void check_round_trip(const NetworkInstance& net, const MultiCommodityData& d, c
     const bool seed_dropped = d.method == 1 && !d.randomized_capacities && !d.randomized_weights;
     FUZZ_CHECK(r.seed == (seed_dropped ? 0 : d.seed), "seed");
     const auto& part = d.supply_partition;
-    FUZZ_CHECK(r.commodity_supply_demand_data.keys == part.keys && r.commodity_supply_demand_data.offsets == part.offsets &&
+    FUZZ_CHECK(r.commodity_supply_demand_data.keys == part.keys &&
+                   r.commodity_supply_demand_data.offsets == part.offsets &&
                    r.commodity_supply_demand_data.values == part.values,
                "partition");
     FUZZ_CHECK(r.supplies.nodes == part.keys, "supply keys");
@@ -104,7 +106,8 @@ void check_round_trip(const NetworkInstance& net, const MultiCommodityData& d, c
     for (std::size_t p = 0; p < r.arcs.size(); ++p) {
         const auto& a = r.arcs[p];
         const auto& e = net.edges[p];
-        FUZZ_CHECK(a.tail == e.tail && a.head == e.head && a.index == e.index && a.up == e.up, "arc " + std::to_string(p));
+        FUZZ_CHECK(a.tail == e.tail && a.head == e.head && a.index == e.index && a.up == e.up,
+                   "arc " + std::to_string(p));
     }
     FUZZ_CHECK(r.pair_order == net.pair_order && r.parallel == net.parallel(), "arc_indices or parallel");
     FUZZ_CHECK(r.arc_capacities == d.arc_capacities, "per-commodity capacities");

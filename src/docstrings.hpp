@@ -56,7 +56,8 @@ constexpr const char doc_compute_commodity_demand_heterogeneity[] =
     "compute_commodity_demand_heterogeneity(partition, original)\n--\n\n"
     "Computes the commodity-demand heterogeneity H(B) of a given partition.\n"
     "\n"
-    "The metric is defined as the average total variation distance between the commodity-share vector of each active node and the uniform distribution.\n"
+    "The metric is defined as the average total variation distance between the commodity-share vector of each active "
+    "node and the uniform distribution.\n"
     "Its value lies in [0, 1].\n"
     "\n"
     "Args: \n"
@@ -67,7 +68,9 @@ constexpr const char doc_compute_commodity_demand_heterogeneity[] =
     "    float: Commodity-demand heterogeneity in [0,1].";
 
 constexpr const char doc_generate_multi_commodity_data[] =
-    "generate_multi_commodity_data(instance, num_commodities, method, randomize_caps=False, cap_a=0.8, cap_b=1.0, randomize_costs=False, cost_a=0.8, cost_b=1.2, concentration_param=3.0, cap_zero=False, cap_zero_param=0.0, seed=42)\n--\n\n"
+    "generate_multi_commodity_data(instance, num_commodities, method, randomize_caps=False, cap_a=0.8, cap_b=1.0, "
+    "randomize_costs=False, cost_a=0.8, cost_b=1.2, concentration_param=3.0, cap_zero=False, cap_zero_param=0.0, "
+    "seed=42)\n--\n\n"
     "Generates a full multi-commodity dataset from a single-commodity instance.\n"
     "\n"
     "This function handles the partitioning of supplies and the optional randomization of\n"
@@ -83,7 +86,8 @@ constexpr const char doc_generate_multi_commodity_data[] =
     "    randomize_costs (bool, optional): If True, varies costs per commodity. Defaults to False.\n"
     "    cost_a (float, optional): Lower multiplier for cost randomization. Defaults to 0.8.\n"
     "    cost_b (float, optional): Upper multiplier for cost randomization. Defaults to 1.2.\n"
-    "    concentation_param (float, optional): Concentration parameter for Beta-Binomial distribution. Defaults to 3.0.\n"
+    "    concentation_param (float, optional): Concentration parameter for Beta-Binomial distribution. Defaults to "
+    "3.0.\n"
     "    cap_zero (bool, optional): If True, set a fraction of individual capacities to zero. Defaults to False.\n"
     "    cap_zero_param (float, optional): Fraction of arcs excluded per commmodity. Defaults to 0.0.\n"
     "    seed (int, optional): Seed.\n"

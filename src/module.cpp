@@ -39,8 +39,8 @@ using models::MultiCommodityData;
 using models::NetworkInstance;
 using models::SupplyMap;
 
-#define PELMORA_SIGNATURE(fn, required, ...)                                        \
-    static constexpr const char* const fn##_params[] = {__VA_ARGS__};               \
+#define PELMORA_SIGNATURE(fn, required, ...)                          \
+    static constexpr const char* const fn##_params[] = {__VA_ARGS__}; \
     static constexpr Signature fn##_sig = {#fn, fn##_params, required};
 
 PELMORA_SIGNATURE(load_min_instance, 1, "path")
@@ -48,9 +48,9 @@ PELMORA_SIGNATURE(split_supplies_uniform, 2, "data", "num_commodities")
 PELMORA_SIGNATURE(split_supplies_spread, 3, "data", "num_commodities", "seed")
 PELMORA_SIGNATURE(split_supplies_beta_binomial, 2, "data", "num_commodities", "concentration_param", "seed")
 PELMORA_SIGNATURE(compute_commodity_demand_heterogeneity, 2, "partition", "original")
-PELMORA_SIGNATURE(generate_multi_commodity_data, 3, "instance", "num_commodities", "method", "randomize_caps",
-                  "cap_a", "cap_b", "randomize_costs", "cost_a", "cost_b", "concentration_param", "cap_zero",
-                  "cap_zero_param", "seed")
+PELMORA_SIGNATURE(generate_multi_commodity_data, 3, "instance", "num_commodities", "method", "randomize_caps", "cap_a",
+                  "cap_b", "randomize_costs", "cost_a", "cost_b", "concentration_param", "cap_zero", "cap_zero_param",
+                  "seed")
 PELMORA_SIGNATURE(save_multi_commodity_instance, 3, "path", "instance", "multi_data")
 PELMORA_SIGNATURE(load_multi_commodity_instance, 1, "path")
 PELMORA_SIGNATURE(get_adjacency_mapping, 2, "nodes", "edges")
@@ -59,17 +59,16 @@ PELMORA_SIGNATURE(get_incidence_mapping, 2, "nodes", "edges")
 #undef PELMORA_SIGNATURE
 
 // The common head of every handler: bind, then convert into the given targets.
-#define PELMORA_BIND(fn, ...)                                                            \
-    PyObject* bound[kMaxParams];                                                         \
-    if (!bind_arguments(fn##_sig, args, nargs, kwnames, bound)) return nullptr;          \
+#define PELMORA_BIND(fn, ...)                                                   \
+    PyObject* bound[kMaxParams];                                                \
+    if (!bind_arguments(fn##_sig, args, nargs, kwnames, bound)) return nullptr; \
     if (!convert_arguments(fn##_sig, bound, __VA_ARGS__)) return nullptr;
 
 using Handler = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
 template <class Record>
 PyObject* wrap_outcome(const ModuleState& state, Outcome<Record>&& outcome, PyObject* io_class) {
-    return finish(state, std::move(outcome), io_class,
-                  [&](Record&& r) { return models::wrap(state, std::move(r)); });
+    return finish(state, std::move(outcome), io_class, [&](Record&& r) { return models::wrap(state, std::move(r)); });
 }
 
 PyObject* partition_result(const ModuleState& state, Outcome<models::SupplyPartition>&& outcome) {
@@ -108,8 +107,7 @@ PyObject* split_supplies_spread(PyObject* module, PyObject* const* args, Py_ssiz
     });
 }
 
-PyObject* split_supplies_beta_binomial(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                                       PyObject* kwnames) {
+PyObject* split_supplies_beta_binomial(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const ModuleState& state = binding::module_state(module);
     return guarded(state, [&]() -> PyObject* {
         SupplyMap data;
@@ -117,8 +115,9 @@ PyObject* split_supplies_beta_binomial(PyObject* module, PyObject* const* args, 
         double concentration = 3.0;
         PELMORA_BIND(split_supplies_beta_binomial, data, k, concentration, seed)
         return partition_result(state, without_gil([&] {
-            return logic::generator::split_supply_and_demand_beta_binomial(data, k, seed, concentration);
-        }));
+                                    return logic::generator::split_supply_and_demand_beta_binomial(data, k, seed,
+                                                                                                   concentration);
+                                }));
     });
 }
 
@@ -136,14 +135,13 @@ PyObject* compute_commodity_demand_heterogeneity(PyObject* module, PyObject* con
     });
 }
 
-PyObject* generate_multi_commodity_data(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                                        PyObject* kwnames) {
+PyObject* generate_multi_commodity_data(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const ModuleState& state = binding::module_state(module);
     return guarded(state, [&]() -> PyObject* {
         ReadAccess<NetworkInstance> instance{&state};
         GenerationOptions o;
-        PELMORA_BIND(generate_multi_commodity_data, instance, o.num_commodities, o.method, o.randomize_caps,
-                     o.cap_a, o.cap_b, o.randomize_costs, o.cost_a, o.cost_b, o.concentration_param, o.cap_zero,
+        PELMORA_BIND(generate_multi_commodity_data, instance, o.num_commodities, o.method, o.randomize_caps, o.cap_a,
+                     o.cap_b, o.randomize_costs, o.cost_a, o.cost_b, o.concentration_param, o.cap_zero,
                      o.cap_zero_param, o.seed)
         return wrap_outcome(
             state, without_gil([&] { return logic::generator::generate_multi_commodity_data(*instance.record, o); }),
@@ -151,8 +149,7 @@ PyObject* generate_multi_commodity_data(PyObject* module, PyObject* const* args,
     });
 }
 
-PyObject* save_multi_commodity_instance(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                                        PyObject* kwnames) {
+PyObject* save_multi_commodity_instance(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const ModuleState& state = binding::module_state(module);
     return guarded(state, [&]() -> PyObject* {
         Text path;
@@ -166,8 +163,7 @@ PyObject* save_multi_commodity_instance(PyObject* module, PyObject* const* args,
     });
 }
 
-PyObject* load_multi_commodity_instance(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                                        PyObject* kwnames) {
+PyObject* load_multi_commodity_instance(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const ModuleState& state = binding::module_state(module);
     return guarded(state, [&]() -> PyObject* {
         Text path;
@@ -190,8 +186,8 @@ PyObject* get_adjacency_mapping(PyObject* module, PyObject* const* args, Py_ssiz
         std::vector<utils::Pair> edges;
         PELMORA_BIND(get_adjacency_mapping, nodes, edges)
         return mapping_result(state, without_gil([&]() -> Outcome<utils::IncomingOutgoing<int64_t>> {
-            return utils::get_adjacency_mapping(nodes, edges);
-        }));
+                                  return utils::get_adjacency_mapping(nodes, edges);
+                              }));
     });
 }
 
@@ -202,15 +198,18 @@ PyObject* get_incidence_mapping(PyObject* module, PyObject* const* args, Py_ssiz
         std::vector<utils::Triple> edges;
         PELMORA_BIND(get_incidence_mapping, nodes, edges)
         return mapping_result(state, without_gil([&]() -> Outcome<utils::IncomingOutgoing<utils::Triple>> {
-            return utils::get_incidence_mapping(nodes, edges);
-        }));
+                                  return utils::get_incidence_mapping(nodes, edges);
+                              }));
     });
 }
 
 #undef PELMORA_BIND
 
-#define PELMORA_FUNCTION(fn) \
-    {#fn, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)), METH_FASTCALL | METH_KEYWORDS, docs::doc_##fn}
+#define PELMORA_FUNCTION(fn)                                                                                    \
+    {                                                                                                           \
+#fn, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)()>(fn)), METH_FASTCALL | METH_KEYWORDS, \
+            docs::doc_##fn                                                                                      \
+    }
 
 // Registration order, which is also the order of __all__.
 PyMethodDef functions[] = {
@@ -274,8 +273,7 @@ int exec_module(PyObject* module) {
     if (add_type<models::NetworkInstance>(module, state, "NetworkInstance") < 0) return -1;
     if (add_type<models::MultiCommoditySupplies>(module, state, "MultiCommoditySupplies") < 0) return -1;
     if (add_type<models::MultiCommodityData>(module, state, "MultiCommodityData") < 0) return -1;
-    if (add_type<models::ParsedMulticommodityInstance>(module, state, "ParsedMulticommodityInstance") < 0)
-        return -1;
+    if (add_type<models::ParsedMulticommodityInstance>(module, state, "ParsedMulticommodityInstance") < 0) return -1;
     return 0;
 }
 

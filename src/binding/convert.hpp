@@ -51,8 +51,7 @@ inline void set_type_reason(PyObject* obj, const char* expected) {
     if (obj == Py_None) {
         PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", expected);
     } else {
-        PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of '%s'", Py_TYPE(obj)->tp_name,
-                     expected);
+        PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of '%s'", Py_TYPE(obj)->tp_name, expected);
     }
 }
 

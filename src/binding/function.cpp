@@ -59,8 +59,8 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
             PyErr_Format(PyExc_TypeError, "%s() takes from %zu to %zu positional arguments but %zd were given",
                          sig.name, sig.required, nparams, nargs);
         } else {
-            PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zd %s given", sig.name,
-                         nparams, nparams == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
+            PyErr_Format(PyExc_TypeError, "%s() takes %zu positional argument%s but %zd %s given", sig.name, nparams,
+                         nparams == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
         }
         return false;
     }
@@ -70,8 +70,8 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
         if (!bound[i]) missing.push_back(sig.params[i]);
     if (!missing.empty()) {
         std::string names = quoted_list(missing);
-        PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", sig.name,
-                     missing.size(), missing.size() == 1 ? "" : "s", names.c_str());
+        PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", sig.name, missing.size(),
+                     missing.size() == 1 ? "" : "s", names.c_str());
         return false;
     }
     return true;
@@ -118,12 +118,10 @@ PyObject* raise_error(const ModuleState& state, const Error& error, PyObject* io
             break;
         case Error::Kind::Io: break;
         case Error::Kind::Value: cls = PyExc_ValueError; break;
-        case Error::Kind::Panic:
-            cls = panic_class(state);
-            break;
+        case Error::Kind::Panic: cls = panic_class(state); break;
     }
-    PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(error.message.data(),
-                                                   static_cast<Py_ssize_t>(error.message.size()), "replace"));
+    PyRef text = PyRef::steal(
+        PyUnicode_DecodeUTF8(error.message.data(), static_cast<Py_ssize_t>(error.message.size()), "replace"));
     if (!text) return nullptr;
     // One argument only: an OSError made this way has errno, strerror and filename None.
     PyRef exc = PyRef::steal(PyObject_CallOneArg(cls, text.get()));

@@ -15,17 +15,16 @@
 namespace pelmora::binding {
 
 struct Signature {
-    const char* name;                      // the function's __name__
-    std::span<const char* const> params;   // parameter names in order
-    std::size_t required;                  // the first `required` parameters have no default
+    const char* name;                     // the function's __name__
+    std::span<const char* const> params;  // parameter names in order
+    std::size_t required;                 // the first `required` parameters have no default
 };
 
 constexpr std::size_t kMaxParams = 16;
 
 // Binds vectorcall arguments to the parameters. `bound[i]` is a borrowed reference, or null for an
 // omitted optional parameter. Raises TypeError as CPython does for a Python function.
-bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                    PyObject** bound);
+bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** bound);
 
 // Re-raises a pending TypeError as "argument '<name>': <message>", keeping its __cause__; any other
 // pending exception is left unchanged.

@@ -12,7 +12,8 @@ namespace pelmora {
 template <class Entry, class KeyOf>
 void sort_keep_last(std::vector<Entry>& entries, KeyOf key_of) {
     bool ascending = true;
-    for (std::size_t i = 1; i < entries.size() && ascending; ++i) ascending = key_of(entries[i - 1]) < key_of(entries[i]);
+    for (std::size_t i = 1; i < entries.size() && ascending; ++i)
+        ascending = key_of(entries[i - 1]) < key_of(entries[i]);
     if (ascending) return;
     std::stable_sort(entries.begin(), entries.end(),
                      [&](const Entry& a, const Entry& b) { return key_of(a) < key_of(b); });

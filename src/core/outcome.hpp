@@ -10,9 +10,9 @@ namespace pelmora {
 
 struct Error {
     enum class Kind {
-        Io,     // a file routine's error: the calling function raises its own class (OSError or RuntimeError)
-        Value,  // an argument value the routine refuses before doing any work: ValueError
-        Panic,  // a broken precondition or an explicit stop: PanicException
+        Io,           // a file routine's error: the calling function raises its own class (OSError or RuntimeError)
+        Value,        // an argument value the routine refuses before doing any work: ValueError
+        Panic,        // a broken precondition or an explicit stop: PanicException
         Interrupted,  // stopped because interrupted() said so: the binding raises what the handler raised
     };
     Kind kind = Kind::Io;

@@ -121,11 +121,11 @@ struct ArcKey {
 struct MultiCommodityData {
     SupplyPartition supply_partition;
     int64_t method = 0;
-    uint64_t num_commodities = 0;  // K
-    std::vector<ArcKey> arcs;       // m entries
+    uint64_t num_commodities = 0;    // K
+    std::vector<ArcKey> arcs;        // m entries
     CommodityValues costs;           // m*K, arc-major: costs[a*K + k]
     CommodityValues arc_capacities;  // m*K, arc-major, after randomisation and exclusion
-    PairOrder pair_order;           // copy of the network's arc_indices
+    PairOrder pair_order;            // copy of the network's arc_indices
     bool randomized_capacities = false;
     bool randomized_weights = false;
     bool cap_zero = false;
@@ -143,7 +143,7 @@ struct ParsedMulticommodityInstance {
     std::vector<int64_t> nodes;
     SupplyMap supplies;
     ListMap commodity_supply_demand_data;
-    std::vector<ArcKey> arcs;              // tail, head, parallel index, up; m entries
+    std::vector<ArcKey> arcs;        // tail, head, parallel index, up; m entries
     CommodityValues arc_capacities;  // m*K, arc-major
     CommodityValues costs;           // m*K, arc-major
     PairOrder pair_order;

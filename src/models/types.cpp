@@ -81,9 +81,7 @@ PyObject* arc_indices_dict(const PairOrder& order, EndsOf ends_of) {
 
 std::pair<int64_t, int64_t> ends(const ArcKey& a) { return {a.tail, a.head}; }
 
-PyObject* key_tuple(const ArcKey& a) {
-    return build_tuple(to_python(a.tail), to_python(a.head), to_python(a.index));
-}
+PyObject* key_tuple(const ArcKey& a) { return build_tuple(to_python(a.tail), to_python(a.head), to_python(a.index)); }
 
 // arc key -> row of a flat m*K arc-major table, keys ascending (the pair order is key order).
 PyObject* by_arc_key(const std::vector<ArcKey>& arcs, const PairOrder& order, const CommodityValues& table,
@@ -110,9 +108,8 @@ PyObject* by_arc_position(const CommodityValues& table, std::size_t m, uint64_t 
 
 template <class Arcs>
 PyObject* topology_list(const Arcs& arcs) {
-    return build_list(arcs.size(), [&](std::size_t i) {
-        return build_tuple(to_python(arcs[i].tail), to_python(arcs[i].head));
-    });
+    return build_list(arcs.size(),
+                      [&](std::size_t i) { return build_tuple(to_python(arcs[i].tail), to_python(arcs[i].head)); });
 }
 
 // --- Edge -------------------------------------------------------------------------------------
@@ -143,9 +140,8 @@ PyObject* net_arcs(const Net& r) {
     });
 }
 PyObject* net_arc_indices(const Net& r) {
-    return arc_indices_dict(r.pair_order, [&](uint64_t p) {
-        return std::pair<int64_t, int64_t>(r.edges[p].tail, r.edges[p].head);
-    });
+    return arc_indices_dict(r.pair_order,
+                            [&](uint64_t p) { return std::pair<int64_t, int64_t>(r.edges[p].tail, r.edges[p].head); });
 }
 
 PyGetSetDef network_getset[] = {
@@ -155,12 +151,14 @@ PyGetSetDef network_getset[] = {
     attribute<Net, net_edges>("edges"),
     attribute<Net, [](const Net& r) { return to_python(r.supplies); }>("supplies"),
     attribute<Net, net_arcs>("arcs"),
-    attribute<Net, [](const Net& r) {
-        return build_list(r.edges.size(), [&](std::size_t i) { return to_python(r.edges[i].up); });
-    }>("capacities"),
-    attribute<Net, [](const Net& r) {
-        return build_list(r.edges.size(), [&](std::size_t i) { return to_python(r.edges[i].cost); });
-    }>("weights"),
+    attribute<Net,
+              [](const Net& r) {
+                  return build_list(r.edges.size(), [&](std::size_t i) { return to_python(r.edges[i].up); });
+              }>("capacities"),
+    attribute<Net,
+              [](const Net& r) {
+                  return build_list(r.edges.size(), [&](std::size_t i) { return to_python(r.edges[i].cost); });
+              }>("weights"),
     attribute<Net, [](const Net& r) { return to_python(r.parallel()); }>("parallel"),
     attribute<Net, [](const Net& r) { return to_python(r.num_parallel_arc_pairs); }>("num_parallel_arc_pairs"),
     attribute<Net, net_arc_indices>("arc_indices"),
@@ -205,9 +203,8 @@ PyObject* mcd_capacities(const Mcd& r) {
 PyObject* mcd_weight(const Mcd& r) {
     const uint64_t k = r.num_commodities;
     const std::size_t m = r.arcs.size();
-    return build_list(k, [&](std::size_t c) {
-        return build_list(m, [&](std::size_t a) { return to_python(r.costs[a * k + c]); });
-    });
+    return build_list(
+        k, [&](std::size_t c) { return build_list(m, [&](std::size_t a) { return to_python(r.costs[a * k + c]); }); });
 }
 
 PyGetSetDef data_getset[] = {
@@ -218,12 +215,10 @@ PyGetSetDef data_getset[] = {
     attribute<Mcd, mcd_weight>("weight"),
     attribute<Mcd, [](const Mcd& r) { return by_arc_position(r.costs, r.arcs.size(), r.num_commodities); }>(
         "weights_by_arc"),
-    attribute<Mcd, [](const Mcd& r) {
-        return by_arc_position(r.arc_capacities, r.arcs.size(), r.num_commodities);
-    }>("capacities_by_arc"),
-    attribute<Mcd, [](const Mcd& r) {
-        return by_arc_key(r.arcs, r.pair_order, r.arc_capacities, r.num_commodities);
-    }>("commodity_capacities"),
+    attribute<Mcd, [](const Mcd& r) { return by_arc_position(r.arc_capacities, r.arcs.size(), r.num_commodities); }>(
+        "capacities_by_arc"),
+    attribute<Mcd, [](const Mcd& r) { return by_arc_key(r.arcs, r.pair_order, r.arc_capacities, r.num_commodities); }>(
+        "commodity_capacities"),
     attribute<Mcd, [](const Mcd& r) { return by_arc_key(r.arcs, r.pair_order, r.costs, r.num_commodities); }>(
         "commodity_weights"),
     attribute<Mcd, [](const Mcd& r) { return to_python(r.num_commodities); }>("num_commodities"),
@@ -233,9 +228,9 @@ PyGetSetDef data_getset[] = {
     attribute<Mcd, [](const Mcd& r) { return to_python(r.cap_zero_param); }>("cap_zero_param"),
     attribute<Mcd, [](const Mcd& r) { return to_python(r.seed); }>("seed"),
     attribute<Mcd, [](const Mcd& r) { return to_python(r.parallel); }>("parallel"),
-    attribute<Mcd, [](const Mcd& r) {
-        return arc_indices_dict(r.pair_order, [&](uint64_t p) { return ends(r.arcs[p]); });
-    }>("arc_indices"),
+    attribute<Mcd,
+              [](const Mcd& r) { return arc_indices_dict(r.pair_order, [&](uint64_t p) { return ends(r.arcs[p]); }); }>(
+        "arc_indices"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -263,35 +258,38 @@ PyGetSetDef parsed_getset[] = {
     attribute<Pmi, [](const Pmi& r) { return to_python(r.randomized_capacities); }>("randomized_capacities"),
     attribute<Pmi, [](const Pmi& r) { return to_python(r.randomized_weights); }>("randomized_weights"),
     attribute<Pmi, [](const Pmi& r) { return to_python(r.nodes); }>("nodes"),
-    attribute<Pmi, [](const Pmi& r) {
-        return build_list(r.arcs.size(), [&](std::size_t i) { return key_tuple(r.arcs[i]); });
-    }>("edges"),
+    attribute<Pmi,
+              [](const Pmi& r) {
+                  return build_list(r.arcs.size(), [&](std::size_t i) { return key_tuple(r.arcs[i]); });
+              }>("edges"),
     attribute<Pmi, [](const Pmi& r) { return to_python(r.supplies); }>("supplies"),
     attribute<Pmi, [](const Pmi& r) { return to_python(r.commodity_supply_demand_data); }>(
         "commodity_supply_demand_data"),
-    attribute<Pmi, [](const Pmi& r) {
-        return build_list(r.arcs.size(), [&](std::size_t i) { return to_python(r.arcs[i].up); });
-    }>("capacities"),
-    attribute<Pmi, [](const Pmi& r) {
-        return by_arc_key(r.arcs, r.pair_order, r.arc_capacities, r.num_commodities);
-    }>("commodity_capacities"),
+    attribute<Pmi,
+              [](const Pmi& r) {
+                  return build_list(r.arcs.size(), [&](std::size_t i) { return to_python(r.arcs[i].up); });
+              }>("capacities"),
+    attribute<Pmi, [](const Pmi& r) { return by_arc_key(r.arcs, r.pair_order, r.arc_capacities, r.num_commodities); }>(
+        "commodity_capacities"),
     attribute<Pmi, [](const Pmi& r) { return by_arc_key(r.arcs, r.pair_order, r.costs, r.num_commodities); }>(
         "commodity_weights"),
     attribute<Pmi, pmi_commodity_edges>("commodity_edges"),
-    attribute<Pmi, [](const Pmi& r) {
-        return build_list(r.arcs.size(), [&](std::size_t i) { return to_python(r.arcs[i].tail); });
-    }>("start_nodes"),
-    attribute<Pmi, [](const Pmi& r) {
-        return build_list(r.arcs.size(), [&](std::size_t i) { return to_python(r.arcs[i].head); });
-    }>("end_nodes"),
+    attribute<Pmi,
+              [](const Pmi& r) {
+                  return build_list(r.arcs.size(), [&](std::size_t i) { return to_python(r.arcs[i].tail); });
+              }>("start_nodes"),
+    attribute<Pmi,
+              [](const Pmi& r) {
+                  return build_list(r.arcs.size(), [&](std::size_t i) { return to_python(r.arcs[i].head); });
+              }>("end_nodes"),
     attribute<Pmi, [](const Pmi& r) { return to_python(r.method); }>("method"),
     attribute<Pmi, [](const Pmi& r) { return to_python(r.cap_zero); }>("cap_zero"),
     attribute<Pmi, [](const Pmi& r) { return to_python(r.cap_zero_param); }>("cap_zero_param"),
     attribute<Pmi, [](const Pmi& r) { return to_python(r.seed); }>("seed"),
     attribute<Pmi, [](const Pmi& r) { return to_python(r.parallel); }>("parallel"),
-    attribute<Pmi, [](const Pmi& r) {
-        return arc_indices_dict(r.pair_order, [&](uint64_t p) { return ends(r.arcs[p]); });
-    }>("arc_indices"),
+    attribute<Pmi,
+              [](const Pmi& r) { return arc_indices_dict(r.pair_order, [&](uint64_t p) { return ends(r.arcs[p]); }); }>(
+        "arc_indices"),
     attribute<Pmi, pmi_bundle_capacities>("commodity_bundle_capacities"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -337,8 +335,7 @@ PyTypeObject* new_class<NetworkInstance>(PyObject* module) {
 }
 template <>
 PyTypeObject* new_class<MultiCommoditySupplies>(PyObject* module) {
-    return make_class<MultiCommoditySupplies>(module, "builtins.MultiCommoditySupplies", supplies_getset,
-                                              nullptr);
+    return make_class<MultiCommoditySupplies>(module, "builtins.MultiCommoditySupplies", supplies_getset, nullptr);
 }
 template <>
 PyTypeObject* new_class<MultiCommodityData>(PyObject* module) {
@@ -346,8 +343,8 @@ PyTypeObject* new_class<MultiCommodityData>(PyObject* module) {
 }
 template <>
 PyTypeObject* new_class<ParsedMulticommodityInstance>(PyObject* module) {
-    return make_class<ParsedMulticommodityInstance>(module, "builtins.ParsedMulticommodityInstance",
-                                                    parsed_getset, parsed_methods);
+    return make_class<ParsedMulticommodityInstance>(module, "builtins.ParsedMulticommodityInstance", parsed_getset,
+                                                    parsed_methods);
 }
 
 template <class Record>

@@ -143,7 +143,8 @@ __attribute__((target("avx2"))) void refill8_avx2(const uint32_t key[8], uint64_
     for (int half = 0; half < 2; ++half) {
         for (int g = 0; g < 4; ++g) {
             u32x4 v[4];
-            for (int i = 0; i < 4; ++i) std::memcpy(&v[i], reinterpret_cast<const char*>(&x[4 * g + i]) + 16 * half, 16);
+            for (int i = 0; i < 4; ++i)
+                std::memcpy(&v[i], reinterpret_cast<const char*>(&x[4 * g + i]) + 16 * half, 16);
             store_tile(v, g, out + 4 * half * kBlockWords);
         }
     }

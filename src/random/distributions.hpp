@@ -176,8 +176,7 @@ double Beta::sample_with(Rng& rng) const noexcept {
 template <class Rng>
 uint64_t Binomial::sample_with(Rng& rng) const noexcept {
     switch (method_) {
-        case Method::Constant:
-            return n_;
+        case Method::Constant: return n_;
         case Method::Poisson: {
             // Knuth: count uniforms until their product drops to exp(-lambda).
             double result = 1.0;
@@ -210,8 +209,7 @@ uint64_t Binomial::sample_with(Rng& rng) const noexcept {
             }
             return flipped_ ? n_ - x : x;
         }
-        case Method::Btpe:
-            break;
+        case Method::Btpe: break;
     }
 
     // BTPE (Kachitvichyanukul & Schmeiser 1988) with GSL's signs in the final test. The

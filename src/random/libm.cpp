@@ -106,7 +106,7 @@ double exp(double x) noexcept {
 
     double hi, lo;
     int k;
-    if (hx > 0x3fd62e42) {      // |x| > ln2 / 2
+    if (hx > 0x3fd62e42) {       // |x| > ln2 / 2
         if (hx >= 0x3ff0a2b2) {  // |x| >= 1.5 ln2
             k = static_cast<int>(kInvLn2 * x + kHalf[sign]);
         } else {

@@ -15,7 +15,8 @@ uint64_t system_available() noexcept {
         char line[256];
         unsigned long long kib = 0;
         bool found = false;
-        while (!found && std::fgets(line, sizeof line, f)) found = std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1;
+        while (!found && std::fgets(line, sizeof line, f))
+            found = std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1;
         std::fclose(f);
         if (found) return uint64_t(kib) * 1024;
     }

@@ -89,7 +89,7 @@ private:
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool at_eof_ = false;
-    bool buffer_ascii_ = true;  // every byte of buffer_[begin_, end_) is below 0x80
+    bool buffer_ascii_ = true;    // every byte of buffer_[begin_, end_) is below 0x80
     bool stopped_ = false;        // refill() failed because interrupted() said so
     bool carrying_long_ = false;  // the line in progress started in an earlier buffer fill
     bool long_active_ = false;    // the last line handed out lives in long_

@@ -11,7 +11,7 @@ namespace {
 // sorted key set keeps the lists in one flat array.
 template <class T, class Arc, class KeyOf, class ItemOf>
 models::RaggedMap<T> group(const std::vector<int64_t>& nodes, const std::vector<Arc>& arcs, KeyOf key_of,
-                      ItemOf item_of) {
+                           ItemOf item_of) {
     models::RaggedMap<T> out;
     out.keys.reserve(nodes.size() + arcs.size());
     out.keys.assign(nodes.begin(), nodes.end());

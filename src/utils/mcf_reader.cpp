@@ -49,7 +49,8 @@ private:
                         std::string_view what);
     Error at_line(const std::string& text) const { return line_error(reader_.line_number(), text); }
     Error out_of_memory() const {
-        return at_line(std::to_string(r_.num_commodities) + " commodities are more than the available memory can hold for " +
+        return at_line(std::to_string(r_.num_commodities) +
+                       " commodities are more than the available memory can hold for " +
                        std::to_string(r_.arcs.size() + 1) + " arcs");
     }
 
@@ -69,9 +70,17 @@ Outcome<void> MultiReader::problem_line(Tokens& tokens) {
     std::string_view t[11];
     std::size_t count = 1;
     while (count < 11 && tokens.next(t[count])) ++count;
-    static constexpr std::string_view kNames[11] = {
-        "", "problem type", "node count", "arc count", "number of commodities", "capacity flag",
-        "cost flag", "method", "exclusion flag", "exclusion fraction", "seed"};
+    static constexpr std::string_view kNames[11] = {"",
+                                                    "problem type",
+                                                    "node count",
+                                                    "arc count",
+                                                    "number of commodities",
+                                                    "capacity flag",
+                                                    "cost flag",
+                                                    "method",
+                                                    "exclusion flag",
+                                                    "exclusion fraction",
+                                                    "seed"};
     auto need = [&](std::size_t i) { return i < count; };
     auto missing = [&](std::size_t i) {
         return token_error(ParseStatus::missing, reader_.line_number(), "problem", kNames[i], i);
@@ -137,7 +146,8 @@ Outcome<void> MultiReader::node_line(Tokens& tokens) {
     int64_t v[2];
     for (int i = 0; i < 2; ++i) {
         ParseStatus s = tokens.next_i64(v[i]);
-        if (s != ParseStatus::ok) return token_error(s, reader_.line_number(), "node", kNames[i + 1], std::size_t(i + 1));
+        if (s != ParseStatus::ok)
+            return token_error(s, reader_.line_number(), "node", kNames[i + 1], std::size_t(i + 1));
     }
     NodeLine line{v[0], v[1], node_values_.size(), 0};
     for (;;) {
@@ -182,8 +192,10 @@ Outcome<void> MultiReader::arc_line(Tokens& tokens) {
     static constexpr std::string_view kNames[5] = {"", "tail", "head", "lower bound", "capacity"};
     int64_t tail, head, low = 0, up;
     ParseStatus s;
-    if ((s = tokens.next_i64(tail)) != ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", kNames[1], 1);
-    if ((s = tokens.next_i64(head)) != ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", kNames[2], 2);
+    if ((s = tokens.next_i64(tail)) != ParseStatus::ok)
+        return token_error(s, reader_.line_number(), "arc", kNames[1], 1);
+    if ((s = tokens.next_i64(head)) != ParseStatus::ok)
+        return token_error(s, reader_.line_number(), "arc", kNames[2], 2);
     if (lows_) {
         if ((s = tokens.next_i64(low)) != ParseStatus::ok)
             return token_error(s, reader_.line_number(), "arc", kNames[3], 3);

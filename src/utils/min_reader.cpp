@@ -94,8 +94,8 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
     if (!read) return read.error();
 
     if (!node_index.finish()) return Error::io(std::string(NodeIndex::kExhausted));
-    result.num_parallel_arc_pairs = index_parallel_arcs(node_index, result.pair_order,
-                                                        [&edges](uint64_t p, int64_t index) { edges[p].index = index; });
+    result.num_parallel_arc_pairs = index_parallel_arcs(
+        node_index, result.pair_order, [&edges](uint64_t p, int64_t index) { edges[p].index = index; });
     node_index.release_ends();
     trim_slack(edges);
     result.nodes = std::move(node_index.nodes());

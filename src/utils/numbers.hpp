@@ -42,10 +42,12 @@ inline ParseStatus scan_i64(const unsigned char*& p, const unsigned char* end, i
             unsigned d = unsigned(*p) - unsigned('0');
             if (d > 9) break;
             if (negative) {
-                if (__builtin_mul_overflow(value, int64_t(10), &value) || __builtin_sub_overflow(value, int64_t(d), &value))
+                if (__builtin_mul_overflow(value, int64_t(10), &value) ||
+                    __builtin_sub_overflow(value, int64_t(d), &value))
                     return ParseStatus::too_small;
             } else {
-                if (__builtin_mul_overflow(value, int64_t(10), &value) || __builtin_add_overflow(value, int64_t(d), &value))
+                if (__builtin_mul_overflow(value, int64_t(10), &value) ||
+                    __builtin_add_overflow(value, int64_t(d), &value))
                     return ParseStatus::too_large;
             }
         }
@@ -109,7 +111,8 @@ PELMORA_HOT ParseStatus parse_i64_padded(std::string_view token, int64_t& out) n
             uint64_t v = (word - 0x3030303030303030ull) << (8 * (8 - n));
             v = (v * 10) + (v >> 8);
             v = (((v & 0x000000FF000000FFull) * 0x000F424000000064ull) +
-                 (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >> 32;
+                 (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >>
+                32;
             out = negative ? -int64_t(v) : int64_t(v);
             return ParseStatus::ok;
         }

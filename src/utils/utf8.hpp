@@ -59,8 +59,7 @@ inline std::size_t space_length(const unsigned char* p, const unsigned char* end
             return (p[1] == 0x81 && p[2] == 0x9F) ? 3 : 0;
         case 0xE3:  // U+3000
             return (left >= 3 && p[1] == 0x80 && p[2] == 0x80) ? 3 : 0;
-        default:
-            return 0;
+        default: return 0;
     }
 }
 

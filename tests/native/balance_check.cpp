@@ -49,7 +49,8 @@ std::string compare(const Case& c) {
     if (fast.values != slow.values) {
         out << "values differ:";
         for (std::size_t i = 0; i < fast.values.size(); ++i)
-            if (fast.values[i] != slow.values[i]) out << " [" << i << "] " << fast.values[i] << " vs " << slow.values[i];
+            if (fast.values[i] != slow.values[i])
+                out << " [" << i << "] " << fast.values[i] << " vs " << slow.values[i];
     }
     if (c.use_rng && rf.next_u64() != rs.next_u64()) out << " generator words consumed differ";
     return out.str();

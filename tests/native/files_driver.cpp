@@ -66,10 +66,11 @@ int main(int argc, char** argv) {
             std::printf("%.4f s, %zu arcs\n", std::chrono::duration<double>(t1 - t0).count(), x.arcs.size());
             return 0;
         }
-        std::printf("num_nodes %lld num_arcs %lld K %llu flags %d %d %d method %lld param %.17g seed %llu parallel %d\n",
-                    (long long)x.num_nodes, (long long)x.num_arcs, (unsigned long long)x.num_commodities,
-                    x.randomized_capacities, x.randomized_weights, x.cap_zero, (long long)x.method, x.cap_zero_param,
-                    (unsigned long long)x.seed, x.parallel);
+        std::printf(
+            "num_nodes %lld num_arcs %lld K %llu flags %d %d %d method %lld param %.17g seed %llu parallel %d\n",
+            (long long)x.num_nodes, (long long)x.num_arcs, (unsigned long long)x.num_commodities,
+            x.randomized_capacities, x.randomized_weights, x.cap_zero, (long long)x.method, x.cap_zero_param,
+            (unsigned long long)x.seed, x.parallel);
         std::printf("nodes");
         for (auto n : x.nodes) std::printf(" %lld", (long long)n);
         std::printf("\n");

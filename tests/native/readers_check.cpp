@@ -39,11 +39,13 @@ bool linear(utils::NodeIndex& index, const std::vector<int64_t>& ids, const char
     if (index.nodes() != ids) return std::printf("%s: nodes not in order of first appearance\n", what), false;
     auto ends = index.ends();
     for (std::size_t i = 0; i + 1 < ids.size(); ++i)
-        if (ends[2 * i] != i || ends[2 * i + 1] != i + 1) return std::printf("%s: wrong ends of arc %zu\n", what, i), false;
+        if (ends[2 * i] != i || ends[2 * i + 1] != i + 1)
+            return std::printf("%s: wrong ends of arc %zu\n", what, i), false;
     // 2n lookups at a load of at most one half, plus the rehashes: a few probes each. Colliding
     // identifiers in one chain would need about n^2 / 2.
     if (index.probes() > 16 * ids.size())
-        return std::printf("%s: %llu probes for %zu nodes\n", what, (unsigned long long)index.probes(), ids.size()), false;
+        return std::printf("%s: %llu probes for %zu nodes\n", what, (unsigned long long)index.probes(), ids.size()),
+               false;
     return true;
 }
 
@@ -54,7 +56,8 @@ int probes(std::size_t n) {
     if (!linear(keyed, colliding(n, [&](uint64_t y) { return y * fib; }), "multiplicative")) return 1;
 
     // Colliding under the table's own hash with a key the attacker knows.
-    const uint64_t key = 0x0123456789ABCDEFull, c1 = inverse(0xBF58476D1CE4E5B9ull), c2 = inverse(0x94D049BB133111EBull);
+    const uint64_t key = 0x0123456789ABCDEFull, c1 = inverse(0xBF58476D1CE4E5B9ull),
+                   c2 = inverse(0x94D049BB133111EBull);
     auto unmix = [&](uint64_t y) {
         uint64_t x = y * c2;
         x ^= x >> 31;

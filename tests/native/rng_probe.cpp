@@ -172,16 +172,16 @@ std::string answer(const std::string& line) {
     }
     if (cmd == "open01") {
         in >> count;
-        return run([](CountingRng& r) { return detail::open01_f64(r); },
-                   [](StdRng& r) { return rnd::open01_f64(r); }, hex_f64);
+        return run([](CountingRng& r) { return detail::open01_f64(r); }, [](StdRng& r) { return rnd::open01_f64(r); },
+                   hex_f64);
     }
     if (cmd == "beta") {
         std::string alpha, beta;
         in >> alpha >> beta >> count;
         const auto dist = rnd::Beta::create(parse_f64(alpha), parse_f64(beta));
         if (!dist) return std::string("invalid");
-        return run([&](CountingRng& r) { return dist->sample_with(r); },
-                   [&](StdRng& r) { return dist->sample(r); }, hex_f64);
+        return run([&](CountingRng& r) { return dist->sample_with(r); }, [&](StdRng& r) { return dist->sample(r); },
+                   hex_f64);
     }
     if (cmd == "binomial") {
         uint64_t n;
@@ -189,8 +189,8 @@ std::string answer(const std::string& line) {
         in >> n >> p >> count;
         const auto dist = rnd::Binomial::create(n, parse_f64(p));
         if (!dist) return std::string("invalid");
-        return run([&](CountingRng& r) { return dist->sample_with(r); },
-                   [&](StdRng& r) { return dist->sample(r); }, u64s);
+        return run([&](CountingRng& r) { return dist->sample_with(r); }, [&](StdRng& r) { return dist->sample(r); },
+                   u64s);
     }
     return "unknown request: " + line;
 }

@@ -67,18 +67,18 @@ private:
         return visits;
     }
 
-    std::size_t draw(std::size_t L);        // the source's place in the surplus list
-    void sync(std::size_t c);               // moves c to the list its net total now calls for
-    bool direct_pass(std::size_t s);        // one pass, moves applied as they happen
+    std::size_t draw(std::size_t L);  // the source's place in the surplus list
+    void sync(std::size_t c);         // moves c to the list its net total now calls for
+    bool direct_pass(std::size_t s);  // one pass, moves applied as they happen
     bool batch_allowed(std::size_t L, std::size_t D) const;
-    bool run_batch();                       // passes replayed in bulk; ends with the lists synced
+    bool run_batch();  // passes replayed in bulk; ends with the lists synced
 
     // balance_batch.cpp
     struct Entry {
         bool built = false;
         uint32_t next_dc = 0;
         int64_t moves = 0;
-        int64_t count = 0;  // passes of the current batch that took this entry
+        int64_t count = 0;    // passes of the current batch that took this entry
         int64_t settled = 0;  // of those, the ones already added to the deficit nets
         std::size_t move_begin = 0, move_end = 0;
         std::size_t hit_begin = 0, hit_end = 0;
@@ -96,27 +96,27 @@ private:
     std::size_t K_ = 0;
     rnd::StdRng* rng_ = nullptr;
     std::vector<int64_t*> rows_;
-    std::vector<int8_t> sign_;           // per node: the sign of its total
+    std::vector<int8_t> sign_;  // per node: the sign of its total
     std::vector<Wide> net_;
-    std::vector<int8_t> state_;          // per commodity: which list holds it (+1, -1 or none)
-    CommoditySet surplus_, deficit_;     // as of the start of the current pass
-    std::vector<std::size_t> touched_;   // commodities whose net the current pass changed
-    std::size_t nc_ = 0;  // node cursor, lives for the whole call
-    std::size_t dc_ = 0;  // deficit cursor, likewise
-    std::size_t cool_down_ = 0;  // node visits of plain passes before the next batch may start
+    std::vector<int8_t> state_;         // per commodity: which list holds it (+1, -1 or none)
+    CommoditySet surplus_, deficit_;    // as of the start of the current pass
+    std::vector<std::size_t> touched_;  // commodities whose net the current pass changed
+    std::size_t nc_ = 0;                // node cursor, lives for the whole call
+    std::size_t dc_ = 0;                // deficit cursor, likewise
+    std::size_t cool_down_ = 0;         // node visits of plain passes before the next batch may start
     bool stopped_ = false;
 
     // One batch's tables, over the two lists as they stand when it starts.
     std::vector<std::size_t> s_list_, d_list_;
-    std::vector<Entry> entries_;          // per (surplus index, deficit cursor)
-    std::vector<int64_t> inc_;            // per built entry, units each deficit position receives
+    std::vector<Entry> entries_;  // per (surplus index, deficit cursor)
+    std::vector<int64_t> inc_;    // per built entry, units each deficit position receives
     std::vector<uint32_t> move_node_, move_pos_;
-    std::vector<uint32_t> hits_;          // per entry, the exactly tracked demand values it raises
+    std::vector<uint32_t> hits_;  // per entry, the exactly tracked demand values it raises
     std::vector<std::size_t> used_entries_;
     std::vector<std::size_t> unsettled_;  // entries taken since the deficit nets were brought up to date
     std::vector<int64_t> supply_margin_;  // per surplus index
     Wide deficit_room_ = 0;
-    std::vector<uint32_t> critical_id_;   // per (node, deficit position)
+    std::vector<uint32_t> critical_id_;  // per (node, deficit position)
     std::vector<int64_t> critical_left_;
     int64_t demand_bound_ = std::numeric_limits<int64_t>::max();
     uint64_t pending_words_ = 0;

@@ -21,8 +21,8 @@ namespace {
 // With commodities the draws need lo < hi with a finite hi - lo: a bound that overflows cannot be
 // drawn from (or, when no draw happens, only saturates into a meaningless value), so such arguments
 // are refused too.
-Outcome<void> check_multipliers(const std::vector<models::Edge>& edges, std::size_t K, bool costs, double a,
-                                double b, const char* a_name, const char* b_name) {
+Outcome<void> check_multipliers(const std::vector<models::Edge>& edges, std::size_t K, bool costs, double a, double b,
+                                const char* a_name, const char* b_name) {
     const std::string when = std::string("randomize_") + (costs ? "costs" : "caps") + " is true";
     for (const auto& [x, name] : {std::pair{a, a_name}, std::pair{b, b_name}})
         if (!std::isfinite(x))
@@ -94,8 +94,8 @@ constexpr std::size_t kPollCells = std::size_t(1) << 14;
 // fill_arcs in blocks of whole arcs, polling before each; false when stopped. The blocks draw in
 // the same order as one call would.
 template <bool RandomCosts, bool RandomCaps>
-bool fill_arcs_polled(std::span<const models::Edge> edges, std::size_t K, const GenerationOptions& o,
-                      rnd::StdRng& rng, int64_t* costs, int64_t* caps) {
+bool fill_arcs_polled(std::span<const models::Edge> edges, std::size_t K, const GenerationOptions& o, rnd::StdRng& rng,
+                      int64_t* costs, int64_t* caps) {
     const std::size_t block = std::max<std::size_t>(1, kPollCells / std::max<std::size_t>(K, 1));
     for (std::size_t a = 0; a < edges.size(); a += block) {
         if (interrupted()) return false;

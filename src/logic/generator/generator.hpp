@@ -18,8 +18,7 @@ using models::SupplyPartition;
 // Each split refuses, with Error::Kind::Value naming the argument, inputs it cannot divide
 // (decided before any work); otherwise it returns the balanced partition.
 Outcome<SupplyPartition> split_supply_and_demand_uniform(const SupplyMap& data, uint64_t num_commodities);
-Outcome<SupplyPartition> split_supply_and_demand_spread(const SupplyMap& data, uint64_t num_commodities,
-                                                        uint64_t seed);
+Outcome<SupplyPartition> split_supply_and_demand_spread(const SupplyMap& data, uint64_t num_commodities, uint64_t seed);
 Outcome<SupplyPartition> split_supply_and_demand_beta_binomial(const SupplyMap& data, uint64_t num_commodities,
                                                                uint64_t seed, double concentration_param);
 

@@ -21,7 +21,7 @@ namespace pelmora::logic::generator {
 // with Error::interrupted(), the partition then being half balanced.
 Outcome<void> balance_commodities(models::SupplyPartition& partition, const models::SupplyMap& supplies,
                                   uint64_t num_commodities, rnd::StdRng* rng);
-}
+}  // namespace pelmora::logic::generator
 
 namespace pelmora::logic::generator::detail {
 

@@ -7,8 +7,8 @@
 
 namespace pelmora::logic::generator {
 
-Outcome<SupplyPartition> detail::beta_binomial_before_balancing(const SupplyMap& data, uint64_t K,
-                                                                rnd::StdRng& rng, double concentration_param) {
+Outcome<SupplyPartition> detail::beta_binomial_before_balancing(const SupplyMap& data, uint64_t K, rnd::StdRng& rng,
+                                                                double concentration_param) {
     const double c = concentration_param;
     auto check = [&]() -> std::optional<Error> {
         if (!(c > 0.0) || !std::isfinite(c))
@@ -16,8 +16,9 @@ Outcome<SupplyPartition> detail::beta_binomial_before_balancing(const SupplyMap&
                                 detail::format_double(c));
         // The second shape parameter reaches (K - 1) * c; an infinite one gives no usable Beta.
         if (!std::isfinite(static_cast<double>(K - 1) * c))
-            return Error::value("concentration_param is too large for num_commodities: (num_commodities - 1) * "
-                                "concentration_param is not finite");
+            return Error::value(
+                "concentration_param is too large for num_commodities: (num_commodities - 1) * "
+                "concentration_param is not finite");
         return std::nullopt;
     };
     auto cut = [&](rnd::StdRng& g, int64_t a, int64_t* out) -> std::optional<Error> {
