@@ -1,6 +1,7 @@
 // Large buffers that are filled right after they are reserved.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -25,6 +26,21 @@ void reserve_filled(std::vector<T, Allocator>& v, std::size_t n) {
     if (n <= v.capacity()) return;
     v.reserve(n);
     advise_huge_pages(v.data(), v.capacity() * sizeof(T));
+}
+
+// Makes room for `more` further items once `v` is full: doubling, on huge pages when large, but
+// stopping at `expected` (a declared count) when that is the next size up. A declared count is
+// believed only as far as the items read bear it out, so a file that overstates it costs at most
+// twice what it holds, and an honest one is copied once past its up-front reservation.
+template <class T, class Allocator>
+void grow_filled(std::vector<T, Allocator>& v, std::size_t more, uint64_t expected) {
+    const std::size_t need = v.size() + more;
+    if (need <= v.capacity()) [[likely]]
+        return;
+    std::size_t want = std::max<std::size_t>(2 * v.capacity(), 64);
+    if (expected >= need && expected < want) want = std::size_t(expected);
+    if (want < need) want = need;
+    reserve_filled(v, want);
 }
 
 // Gives back the room a vector grew into beyond its final size (a wrong or missing hint).

@@ -48,7 +48,10 @@ void NodeIndex::enable_direct(uint64_t limit) {
     direct_limit_ = limit;
 }
 
-void NodeIndex::reserve_arcs(std::size_t arcs) { reserve_filled(ends_, 2 * arcs); }
+void NodeIndex::reserve_arcs(std::size_t arcs, uint64_t declared) {
+    reserve_filled(ends_, 2 * arcs);
+    expected_ends_ = declared <= UINT64_MAX / 2 ? 2 * declared : 0;
+}
 
 bool NodeIndex::finish() {
     while (pending_ != 0) register_first();

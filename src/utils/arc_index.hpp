@@ -43,13 +43,15 @@ public:
     // Switches on the flat array for identifiers 0 .. limit - 1. Ignored once a node has been
     // registered, so that every identifier has one home for the whole read.
     void enable_direct(uint64_t limit);
-    void reserve_arcs(std::size_t arcs);
+    // Room for `arcs` arcs now; growth past it stops at `declared` arcs when that is the next size.
+    void reserve_arcs(std::size_t arcs, uint64_t declared);
 
     // A node of a node line.
     __attribute__((always_inline)) void add_node(int64_t node) { push(node, kNoTarget); }
     // The two ends of the next arc, tail first.
     __attribute__((always_inline)) void add_arc(int64_t tail, int64_t head) {
         std::size_t at = ends_.size();
+        grow_filled(ends_, 2, expected_ends_);
         ends_.push_back(0);
         ends_.push_back(0);
         push(tail, at);
@@ -126,6 +128,7 @@ private:
     std::size_t pending_ = 0;
     bool exhausted_ = false;
     std::vector<uint32_t> ends_;
+    uint64_t expected_ends_ = 0;  // twice the declared arcs: where growth may stop
     std::vector<int64_t> nodes_;
     std::unique_ptr<uint32_t[], FreeDeleter> direct_;  // calloc'ed: untouched pages cost nothing
     uint64_t direct_limit_ = 0;

@@ -61,6 +61,7 @@ private:
     NodeIndex node_index_;
     std::vector<NodeLine> node_lines_;
     std::vector<int64_t> node_values_;
+    uint64_t declared_arcs_ = 0;     // what the problem line declares
     uint64_t expected_values_ = 0;   // what the problem line declares for each list
     models::CommodityValues* lows_;  // null: the LOW field is skipped unparsed
 };
@@ -131,9 +132,10 @@ Outcome<void> MultiReader::problem_line(Tokens& tokens) {
     if (!line_value_bytes(k, values) || __builtin_add_overflow(arc_bytes, values, &arc_bytes)) arc_bytes = UINT64_MAX;
     const uint64_t hint = bounded_hint(arcs, reader_.file_size(), kMinArcLineBytes, arc_bytes);
     if (arcs < 0 || __builtin_mul_overflow(uint64_t(arcs), k, &expected_values_)) expected_values_ = 0;
+    declared_arcs_ = arcs > 0 ? uint64_t(arcs) : 0;
     reserve_filled(r_.arcs, hint);
     if (lows_) reserve_filled(*lows_, hint);
-    node_index_.reserve_arcs(hint);
+    node_index_.reserve_arcs(hint, declared_arcs_);
     reserve_filled(r_.arc_capacities, hint * k);
     reserve_filled(r_.costs, hint * k);
     if (nodes < INT64_MAX)
@@ -215,8 +217,12 @@ Outcome<void> MultiReader::arc_line(Tokens& tokens) {
     if (auto g = group(tokens, r_.costs, r_.randomized_weights, cost_token, "cost"); !g) return g;
 
     node_index_.add_arc(tail, head);
+    grow_filled(r_.arcs, 1, declared_arcs_);
     r_.arcs.push_back({tail, head, 0, up});
-    if (lows_) lows_->push_back(low);
+    if (lows_) {
+        grow_filled(*lows_, 1, declared_arcs_);
+        lows_->push_back(low);
+    }
     return {};
 }
 

@@ -45,6 +45,7 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
     NodeIndex node_index;
     std::vector<NodeLine> supply_lines;
     std::vector<Edge>& edges = result.edges;
+    uint64_t declared_arcs = 0;
 
     static constexpr std::string_view kArcFields[5] = {"tail", "head", "lower bound", "capacity", "cost"};
     static constexpr std::string_view kNodeFields[2] = {"node identifier", "supply"};
@@ -59,6 +60,7 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
                     return token_error(status, reader.line_number(), "arc", kArcFields[k], k + 1);
             }
             node_index.add_arc(v[0], v[1]);
+            grow_filled(edges, 1, declared_arcs);
             edges.push_back(Edge{v[0], v[1], v[2], v[3], v[4], 0});
         } else if (kind == 'n') {
             int64_t v[2];
@@ -84,7 +86,8 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
             uint64_t arcs = bounded_hint(result.num_arcs, reader.file_size(), kMinArcLineBytes,
                                          sizeof(Edge) + 2 * sizeof(uint32_t));
             reserve_filled(edges, arcs);
-            node_index.reserve_arcs(arcs);
+            declared_arcs = result.num_arcs > 0 ? uint64_t(result.num_arcs) : 0;
+            node_index.reserve_arcs(arcs, declared_arcs);
             if (result.num_nodes < INT64_MAX)
                 node_index.enable_direct(
                     bounded_hint(result.num_nodes + 1, reader.file_size(), kMinNodeBytes, sizeof(uint32_t)));
