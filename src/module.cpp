@@ -64,8 +64,6 @@ PELMORA_SIGNATURE(get_incidence_mapping, 2, "nodes", "edges")
     if (!bind_arguments(fn##_sig, args, nargs, kwnames, bound)) return nullptr; \
     if (!convert_arguments(fn##_sig, bound, __VA_ARGS__)) return nullptr;
 
-using Handler = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
-
 template <class Record>
 PyObject* wrap_outcome(const ModuleState& state, Outcome<Record>&& outcome, PyObject* io_class) {
     return finish(state, std::move(outcome), io_class, [&](Record&& r) { return models::wrap(state, std::move(r)); });
