@@ -13,7 +13,6 @@ the writer at least 15x faster than plain Python; the reader within 5x of wc -l.
 
 from __future__ import annotations
 
-import argparse
 import hashlib
 import json
 import sys
@@ -25,7 +24,7 @@ HERE = Path(__file__).resolve().parent
 OUT = HERE / "out"
 sys.path.insert(0, str(HERE))
 from bench_load import best_of, time_command  # noqa: E402
-from common import float_text, network_file, read_floor  # noqa: E402
+from common import float_text, network_args, network_file, read_floor  # noqa: E402
 
 import pelmora  # noqa: E402
 
@@ -54,16 +53,7 @@ def digest(path: Path) -> str:
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--arcs", type=int, default=1_000_000)
-    parser.add_argument("--nodes", type=int, default=100_000)
-    parser.add_argument("--k", type=int, default=10)
-    parser.add_argument("--repeat", type=int, default=3)
-    parser.add_argument("--quick", action="store_true", help="20,000 arcs, 2,000 nodes, 2 repeats")
-    parser.add_argument("--json", type=Path, help="also write the figures to this file")
-    args = parser.parse_args()
-    if args.quick:
-        args.arcs, args.nodes, args.repeat = 20_000, 2_000, 2
+    args, repeat = network_args(__doc__.splitlines()[0], 3)
 
     source = network_file(args.nodes, args.arcs)
     instance = pelmora.load_min_instance(str(source))
@@ -80,8 +70,8 @@ def main() -> None:
         target.unlink(missing_ok=True)
         return best_of(save, 1)
 
-    t_save_replace = best_of(save, args.repeat)
-    t_save = min(save_new() for _ in range(args.repeat))
+    t_save_replace = best_of(save, repeat)
+    t_save = min(save_new() for _ in range(repeat))
     size = target.stat().st_size
     net = {"num_nodes": instance.num_nodes, "num_arcs": instance.num_arcs,
            "edges": [(e.tail, e.head, e.low, e.up) for e in instance.edges]}
@@ -93,11 +83,11 @@ def main() -> None:
     twin.unlink()
     del net, plain
 
-    t_cat = time_command(["cat", str(target)], args.repeat)
-    t_wc = time_command(["wc", "-l", str(target)], args.repeat)
-    t_load = best_of(lambda: pelmora.load_multi_commodity_instance(str(target)), args.repeat)
+    t_cat = time_command(["cat", str(target)], repeat)
+    t_wc = time_command(["wc", "-l", str(target)], repeat)
+    t_load = best_of(lambda: pelmora.load_multi_commodity_instance(str(target)), repeat)
 
-    print(f"{args.arcs} arcs, K = {args.k}, both groups expanded: {size / 1e6:.1f} MB, best of {args.repeat}")
+    print(f"{args.arcs} arcs, K = {args.k}, both groups expanded: {size / 1e6:.1f} MB, best of {repeat}")
     for name, t in [("save_multi_commodity_instance", t_save), ("  replacing a file that size", t_save_replace),
                     ("plain Python writer", t_python),
                     ("cat file > /dev/null", t_cat), ("load_multi_commodity_instance", t_load), ("wc -l", t_wc)]:
@@ -108,14 +98,14 @@ def main() -> None:
     print(f"load / wc -l    = {t_load / t_wc:6.2f}x   (target <= 5)")
     # The reader's result: an arc key (32 bytes) and K capacities and K costs per arc.
     result_bytes = args.arcs * (32 + 16 * args.k)
-    floor = read_floor(target, result_bytes, args.repeat)
+    floor = read_floor(target, result_bytes, repeat)
     if floor:
         print(f"before parsing: reading through 8 KiB and finding lines {floor['read_s'] * 1000:.1f} ms, faulting in "
               f"{result_bytes / 1e6:.0f} MB of results {floor['fault_s'] * 1000:.1f} ms "
               f"= {(floor['read_s'] + floor['fault_s']) / t_wc:.2f}x wc -l")
     if args.json:
-        args.json.write_text(json.dumps({
-            "arcs": args.arcs, "nodes": args.nodes, "k": args.k, "file_bytes": size, "repeat": args.repeat,
+        Path(args.json).write_text(json.dumps({
+            "arcs": args.arcs, "nodes": args.nodes, "k": args.k, "file_bytes": size, "repeat": repeat,
             "same": same, "save_s": t_save, "save_replace_s": t_save_replace, "python_writer_s": t_python, "cat_s": t_cat, "load_s": t_load,
             "wc_l_s": t_wc, "floor": floor, "result_bytes": result_bytes,
         }, indent=1))

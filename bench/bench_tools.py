@@ -12,7 +12,6 @@ data, which should take a small fraction of the solve.
 
 from __future__ import annotations
 
-import argparse
 import gc
 import json
 import sys
@@ -22,7 +21,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import scipy.sparse.csgraph  # type: ignore[import-untyped]  # noqa: E402, F401  (imported once here, not inside the first timed check)
-from common import OUT, best_of, network_file, rss_bytes  # noqa: E402
+from common import OUT, best_of, network_args, network_file, rss_bytes  # noqa: E402
 
 import pelmora  # noqa: E402
 import pelmora_tools as pt  # noqa: E402
@@ -54,17 +53,10 @@ def data_set(nodes: int, arcs: int, k: int) -> tuple[pelmora.NetworkInstance, pe
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--arcs", type=int, default=1_000_000)
-    parser.add_argument("--nodes", type=int, default=100_000)
-    parser.add_argument("--k", type=int, default=10)
-    parser.add_argument("--solve-arcs", type=int, default=20_000)
-    parser.add_argument("--repeat", type=int, default=3)
-    parser.add_argument("--quick", action="store_true", help="20,000 arcs (2,000 solved), 2 repeats")
-    parser.add_argument("--json", type=Path, help="also write the figures to this file")
-    args = parser.parse_args()
+    args, repeat = network_args(
+        __doc__.splitlines()[0], 3, lambda p: p.add_argument("--solve-arcs", type=int, default=20_000))
     if args.quick:
-        args.arcs, args.nodes, args.solve_arcs, args.repeat = 20_000, 2_000, 2_000, 2
+        args.solve_arcs = 2_000
     OUT.mkdir(exist_ok=True)
 
     instance = pelmora.load_min_instance(str(network_file(args.nodes, args.arcs)))
@@ -72,7 +64,7 @@ def main() -> None:
     def generate() -> pelmora.MultiCommodityData:
         return pelmora.generate_multi_commodity_data(instance, args.k, 0, randomize_caps=True, randomize_costs=True, seed=7)
 
-    t_generate = best_of(generate, args.repeat)
+    t_generate = best_of(generate, repeat)
     data = generate()
     target = OUT / "tools-save.mcf"
     prefix = OUT / "tools-export"
@@ -81,20 +73,20 @@ def main() -> None:
         target.unlink(missing_ok=True)
         pelmora.save_multi_commodity_instance(str(target), instance, data)
 
-    t_save = best_of(partial(save, data), args.repeat)
-    t_arrays = best_of(partial(pt.arrays_from_data, instance, data), args.repeat)
+    t_save = best_of(partial(save, data), repeat)
+    t_arrays = best_of(partial(pt.arrays_from_data, instance, data), repeat)
     arrays = pt.arrays_from_data(instance, data)
-    t_file_arrays = best_of(lambda: pt.arrays_from_file(target), args.repeat)
-    t_load = best_of(lambda: pelmora.load_multi_commodity_instance(str(target)), args.repeat)
+    t_file_arrays = best_of(lambda: pt.arrays_from_file(target), repeat)
+    t_load = best_of(lambda: pelmora.load_multi_commodity_instance(str(target)), repeat)
 
     def export(arrays: pt.DataSetArrays) -> None:
         for suffix in (".nod", ".arc", ".sup", ".mut"):
             prefix.with_name(prefix.name + suffix).unlink(missing_ok=True)
         pt.export_mnetgen(arrays, prefix)
 
-    t_export = best_of(partial(export, arrays), args.repeat)
+    t_export = best_of(partial(export, arrays), repeat)
     export_bytes = sum(prefix.with_name(prefix.name + s).stat().st_size for s in (".nod", ".arc", ".sup", ".mut"))
-    t_build = best_of(partial(pt.build_model, arrays), args.repeat)
+    t_build = best_of(partial(pt.build_model, arrays), repeat)
     gc.collect()
     peak_rss_reset()
     before = rss_bytes()
@@ -109,11 +101,11 @@ def main() -> None:
     solve_nodes = max(args.solve_arcs // 10, 10)
     small_instance, small_data = data_set(solve_nodes, args.solve_arcs, args.k)
     small = pt.arrays_from_data(small_instance, small_data)
-    t_check = best_of(lambda: pt.check_feasibility(small, bundled=False), args.repeat)
+    t_check = best_of(lambda: pt.check_feasibility(small, bundled=False), repeat)
     solved = pt.solve(small)
     report = pt.check_feasibility(small, bundled=False)
 
-    print(f"{args.arcs} arcs, {args.nodes} nodes, K = {args.k}, both randomisations on; best of {args.repeat}")
+    print(f"{args.arcs} arcs, {args.nodes} nodes, K = {args.k}, both randomisations on; best of {repeat}")
     for name, t in [("generate_multi_commodity_data", t_generate), ("save_multi_commodity_instance", t_save),
                     ("arrays_from_data", t_arrays), ("arrays_from_file", t_file_arrays),
                     ("load_multi_commodity_instance", t_load),
@@ -128,8 +120,8 @@ def main() -> None:
           f"check {t_check:.3f} s = {t_check / solved.seconds:.3f} of the solve; alone feasible: "
           f"{sum(c.feasible for c in report.commodities)} of {args.k} commodities")
     if args.json:
-        args.json.write_text(json.dumps({
-            "arcs": args.arcs, "nodes": args.nodes, "k": args.k, "repeat": args.repeat,
+        Path(args.json).write_text(json.dumps({
+            "arcs": args.arcs, "nodes": args.nodes, "k": args.k, "repeat": repeat,
             "generate_s": t_generate, "save_s": t_save, "arrays_s": t_arrays, "file_arrays_s": t_file_arrays, "load_s": t_load,
             "export_s": t_export, "export_bytes": export_bytes, "build_s": t_build, "build_peak_bytes": build_peak,
             "handed_bytes": handed, "check_big_s": t_check_big, "solve_arcs": args.solve_arcs,

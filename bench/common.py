@@ -42,18 +42,26 @@ def held_by[T](make: Callable[[], T]) -> tuple[T, int]:
     return obj, rss_bytes() - before
 
 
-def network_args() -> tuple[argparse.Namespace, int]:
-    """The options of the benchmarks on one generated network, and how often to repeat a timing."""
-    parser = argparse.ArgumentParser()
+def network_args(
+    description: str | None = None, repeat: int = 5, extra: Callable[[argparse.ArgumentParser], object] | None = None
+) -> tuple[argparse.Namespace, int]:
+    """The options of the benchmarks on one generated network (plus what `extra` adds), and how
+    often to repeat a timing: --repeat, else `repeat`, or 2 with --quick (20,000 arcs, 2,000 nodes)."""
+    parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--arcs", type=int, default=1_000_000)
     parser.add_argument("--nodes", type=int, default=100_000)
     parser.add_argument("--k", type=int, default=10)
-    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--quick", action="store_true", help="20,000 arcs, 2,000 nodes, 2 repeats")
+    parser.add_argument("--repeat", type=int, help=f"repeats of each timing (default {repeat})")
     parser.add_argument("--json", metavar="PATH", help="also write the figures as JSON")
+    if extra:
+        extra(parser)
     args = parser.parse_args()
     if args.quick:
         args.arcs, args.nodes = 20_000, 2_000
-    return args, 2 if args.quick else 5
+    if args.repeat:
+        return args, args.repeat
+    return args, 2 if args.quick else repeat
 
 
 def network_file(nodes: int, arcs: int) -> Path:
