@@ -19,7 +19,7 @@ $(VENV)/.created:
 	@if [ -z "$(PYTHON)" ]; then echo "no CPython 3.13 or later found; run make PYTHON=/path/to/python3.13" >&2; exit 1; fi
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install --quiet --upgrade pip
-	$(VPY) -m pip install --quiet scikit-build-core cmake ninja pytest hypothesis numpy highspy scipy networkx
+	$(VPY) -m pip install --quiet scikit-build-core cmake ninja pytest hypothesis numpy highspy scipy networkx "ortools>=9.15"
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.created $(SOURCES)
@@ -89,7 +89,7 @@ wheel: $(VENV)/.created
 test-wheel: wheel
 	rm -rf $(WHEEL_VENV)
 	$(PYTHON) -m venv $(WHEEL_VENV)
-	$(WHEEL_VENV)/bin/python -m pip install --quiet "$$(ls dist/pelmora-*.whl)[solve,sweep]" pytest mypy pandas-stubs $(EXAMPLE_DEPS)
+	$(WHEEL_VENV)/bin/python -m pip install --quiet "$$(ls dist/pelmora-*.whl)[solve,sweep,feasible]" pytest mypy pandas-stubs $(EXAMPLE_DEPS)
 	cd $(WHEEL_VENV) && PELMORA_DIST=$(CURDIR)/dist bin/python -m pytest -q -p no:cacheprovider --noconftest \
 	  $(CURDIR)/tests/wheel_smoke.py
 

@@ -3,6 +3,7 @@ multicommodity min-cost flow LP, solvability checks and the ``pelmora`` command 
 
 from .arrays import DataSetArrays, arrays_from_data, arrays_from_file, arrays_from_min, load_arrays
 from .check import CommodityCheck, FeasibilityReport, check_feasibility
+from .feasible import FeasibleDataSet, NoFeasibleFlow, generate_feasible, verify_certificate
 from .lp import SolveResult, build_model, solve, write_model
 from .mnetgen import export_mnetgen
 
@@ -20,4 +21,8 @@ __all__ = [
     "CommodityCheck",
     "FeasibilityReport",
     "check_feasibility",
+    "FeasibleDataSet",
+    "NoFeasibleFlow",
+    "generate_feasible",
+    "verify_certificate",
 ]

@@ -29,3 +29,36 @@ def write_mnetgen(
     write_map: bool,
     /,
 ) -> None: ...
+
+# The feasible mode: the result record (kept for saving), its arrays, certificate (m x K), cost,
+# pairs closed and pairs asked for.
+def feasible(
+    instance: pelmora.NetworkInstance,
+    flow: Buffer,
+    num_commodities: int,
+    method: int,
+    seed: int,
+    concentration: float,
+    randomize_caps: bool,
+    cap_a: float,
+    cap_b: float,
+    randomize_costs: bool,
+    cost_a: float,
+    cost_b: float,
+    close: float,
+    tightness: float,
+    /,
+) -> tuple[object, _Columns, Column, int, int, int]: ...
+def save_feasible(result: object, path: str, /) -> None: ...
+def verify(
+    num_commodities: int,
+    node_ids: Buffer,
+    tails: Buffer,
+    heads: Buffer,
+    low: Buffer,
+    up: Buffer,
+    capacities: Buffer,
+    supplies: Buffer,
+    certificate: Buffer,
+    /,
+) -> str: ...
