@@ -1,20 +1,23 @@
-"""A feasible single-commodity flow of an instance, made unique so that any exact min-cost flow
-solver returns the same one: the costs are scaled and a fixed tie-break is added, small enough
-that every optimum of the perturbed costs is an optimum of the original ones."""
+"""A min-cost flow of an instance, made unique so that any exact min-cost flow solver returns the
+same one (see feasible_flow)."""
 
 from __future__ import annotations
 
 import multiprocessing
 import multiprocessing.connection
+from collections.abc import Callable, Iterator
+from contextlib import AbstractContextManager, contextmanager
 from dataclasses import dataclass
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
+from . import _native
+
 Int64Array = npt.NDArray[np.int64]
 INT64_MAX = 2**63 - 1
-# The largest tie-break tried; the magnitudes shrink it on large instances (down to none at all).
+# The largest tie-breaking cost; large totals of capacity shrink it.
 _TIE_BREAK = 2**20
 # OR-Tools scales costs by the node count + 1 before checking its own range: kept below this.
 _COST_ROOM = 2**62
@@ -37,8 +40,13 @@ class FlowProblem:
 
 
 def flow_problem(
-    node_ids: Int64Array, tails: Int64Array, heads: Int64Array, low: Int64Array, up: Int64Array,
-    costs: Int64Array, supplies: Int64Array,
+    node_ids: Int64Array,
+    tails: Int64Array,
+    heads: Int64Array,
+    low: Int64Array,
+    up: Int64Array,
+    costs: Int64Array,
+    supplies: Int64Array,
 ) -> FlowProblem:
     """Checks the totals and shifts the lower bounds out. Raises ``ValueError`` for supplies that
     do not balance or totals past 2^63 - 1, :class:`NoFeasibleFlow` for an arc with low > up."""
@@ -73,45 +81,43 @@ def _splitmix(positions: Int64Array) -> npt.NDArray[np.uint64]:
     return z ^ (z >> np.uint64(31))
 
 
-def perturbed_costs(problem: FlowProblem, tie_break: int = _TIE_BREAK) -> Int64Array:
-    """costs * M + r with r in [0, R) fixed per arc position and M = (R - 1) * U + 1, U the sum of
-    the capacities: two flows differ by at most U units on all arcs, so the tie-break moves a
-    cost by less than M and never reorders flows of different original cost. R is the largest
-    power of two up to ``tie_break`` whose scaled costs keep every flow's cost, times the node
-    count, inside int64."""
-    caps = sum(int(c) for c in problem.capacity) if problem.capacity.size else 0
-    worst = int(np.abs(problem.costs).max()) if problem.costs.size else 0
-    n = problem.supplies.shape[0] + 1
-    r = tie_break
-    while r > 1:
-        m = (r - 1) * caps + 1
-        if (worst * m + r) * max(caps, 1) * n < _COST_ROOM:
-            break
+def tie_break_costs(count: int, capacity_total: int, nodes: int) -> Int64Array:
+    """Costs in [1, R], fixed per arc position, R as large as keeps any flow's cost times the
+    node count (OR-Tools scales costs by it) inside int64, at most 2^20."""
+    r = _TIE_BREAK
+    while r > 1 and r * max(capacity_total, 1) * (nodes + 1) >= _COST_ROOM:
         r //= 2
-    if r <= 1:
-        return problem.costs.copy()
-    m = (r - 1) * caps + 1
-    noise = (_splitmix(np.arange(problem.costs.shape[0], dtype=np.int64)) % np.uint64(r)).astype(np.int64)
-    return problem.costs * np.int64(m) + noise
+    return (_splitmix(np.arange(count, dtype=np.int64)) % np.uint64(r)).astype(np.int64) + 1
+
+
+Solve = Callable[[Int64Array, Int64Array, Int64Array, Int64Array, Int64Array], Int64Array | None]
 
 
 def _ortools_child(conn: multiprocessing.connection.Connection) -> None:
     from ortools.graph.python import min_cost_flow  # type: ignore[import-untyped]
 
-    tails, heads, capacity, costs, supplies = conn.recv()
-    solver = min_cost_flow.SimpleMinCostFlow()
-    if tails.size:
-        solver.add_arcs_with_capacity_and_unit_cost(tails, heads, capacity, costs)
-    # Nodes without arcs still count: their supplies must be met.
-    solver.set_nodes_supplies(np.arange(supplies.shape[0]), supplies)
-    status = solver.solve()
-    flows = solver.flows(np.arange(tails.shape[0])) if status == solver.OPTIMAL else None
-    conn.send((status.name if hasattr(status, "name") else str(status), flows))
+    while True:
+        try:
+            problem = conn.recv()
+        except EOFError:  # the parent stopped waiting
+            return
+        if problem is None:
+            return
+        tails, heads, capacity, costs, supplies = problem
+        solver = min_cost_flow.SimpleMinCostFlow()
+        if tails.size:
+            solver.add_arcs_with_capacity_and_unit_cost(tails, heads, capacity, costs)
+        # Nodes without arcs still count: their supplies must be met.
+        solver.set_nodes_supplies(np.arange(supplies.shape[0]), supplies)
+        status = solver.solve()
+        flows = solver.flows(np.arange(tails.shape[0])) if status == solver.OPTIMAL else None
+        conn.send((status.name, flows))
 
 
-def _solve_ortools(problem: FlowProblem, costs: Int64Array) -> tuple[str, Int64Array | None]:
+@contextmanager
+def _ortools() -> Iterator[Solve]:
     """OR-Tools' min-cost flow in a child process: its solve holds the interpreter lock, and a
-    child can be stopped at once on Ctrl-C."""
+    child can be stopped at once on Ctrl-C (the wait polls every 50 ms)."""
     try:
         import ortools  # type: ignore[import-untyped]  # noqa: F401
     except ImportError:
@@ -120,53 +126,85 @@ def _solve_ortools(problem: FlowProblem, costs: Int64Array) -> tuple[str, Int64A
     parent, child = context.Pipe()
     process = context.Process(target=_ortools_child, args=(child,), daemon=True)
     process.start()
-    try:
-        child.close()
-        parent.send((problem.tails, problem.heads, problem.capacity, costs, problem.supplies))
+    child.close()
+
+    def solve(*problem: Int64Array) -> Int64Array | None:
+        parent.send(problem)
         while not parent.poll(0.05):
             if not process.is_alive():
                 raise RuntimeError("the min-cost flow solver ended without an answer")
         status, flows = parent.recv()
-        return status, flows
+        if status in ("INFEASIBLE", "UNBALANCED"):
+            return None
+        if status != "OPTIMAL":
+            raise RuntimeError(f"the min-cost flow solver failed: {status}")
+        return np.asarray(flows, dtype=np.int64)
+
+    try:
+        yield solve
+        parent.send(None)
     finally:
         parent.close()
+        process.join(timeout=1.0)
         if process.is_alive():
             process.kill()
-        process.join()
+            process.join()
 
 
-def _solve_networkx(problem: FlowProblem, costs: Int64Array) -> tuple[str, Int64Array | None]:
+@contextmanager
+def _networkx() -> Iterator[Solve]:
     """networkx's network simplex: a second, independent solver (slow; for checks)."""
     import networkx as nx  # type: ignore[import-untyped]
 
-    graph: Any = nx.MultiDiGraph()
-    for i, s in enumerate(problem.supplies.tolist()):
-        graph.add_node(i, demand=-s)
-    keys = []
-    for t, h, c, w in zip(problem.tails.tolist(), problem.heads.tolist(), problem.capacity.tolist(), costs.tolist()):
-        keys.append((t, h, graph.add_edge(t, h, capacity=c, weight=w)))
-    try:
-        _, flow = nx.network_simplex(graph)
-    except nx.NetworkXUnfeasible:
-        return "INFEASIBLE", None
-    return "OPTIMAL", np.array([flow[t][h][k] for t, h, k in keys], dtype=np.int64)
+    def solve(
+        tails: Int64Array, heads: Int64Array, capacity: Int64Array, costs: Int64Array, supplies: Int64Array
+    ) -> Int64Array | None:
+        graph: Any = nx.MultiDiGraph()
+        for i, s in enumerate(supplies.tolist()):
+            graph.add_node(i, demand=-s)
+        keys = [
+            (t, h, graph.add_edge(t, h, capacity=c, weight=w))
+            for t, h, c, w in zip(tails.tolist(), heads.tolist(), capacity.tolist(), costs.tolist())
+        ]
+        try:
+            _, flow = nx.network_simplex(graph)
+        except nx.NetworkXUnfeasible:
+            return None
+        return np.array([flow[t][h][k] for t, h, k in keys], dtype=np.int64)
+
+    yield solve
 
 
-SOLVERS = {"ortools": _solve_ortools, "networkx": _solve_networkx}
+SOLVERS: dict[str, Callable[[], AbstractContextManager[Solve]]] = {"ortools": _ortools, "networkx": _networkx}
 
 
 def feasible_flow(problem: FlowProblem, solver: str = "ortools") -> Int64Array:
-    """The unique optimum of the perturbed costs, lower bounds added back. Raises
-    :class:`NoFeasibleFlow` when there is no feasible flow."""
-    solve = SOLVERS[solver]
-    tie_break = _TIE_BREAK
-    while True:
-        status, flows = solve(problem, perturbed_costs(problem, tie_break))
-        if status == "OPTIMAL" and flows is not None:
-            return np.asarray(flows, dtype=np.int64) + problem.low
-        if status in ("INFEASIBLE", "UNBALANCED"):
+    """A min-cost flow of the instance, the same whichever exact solver computes it, lower bounds
+    added back. Raises :class:`NoFeasibleFlow` when there is no feasible flow.
+
+    Solvers return different optima at equal cost. So the first solve's optimum only yields node
+    potentials (shortest distances in its residual graph); by complementary slackness their
+    reduced costs fix every arc whose flow is the same in all optima (positive: empty, negative:
+    full), and whatever flow the free arcs carry in a second solve, the whole is an optimum. The
+    second solve breaks the ties among them with small costs fixed per arc position."""
+    p = problem
+    n = p.supplies.shape[0]
+    with SOLVERS[solver]() as solve:
+        first = solve(p.tails, p.heads, p.capacity, p.costs, p.supplies)
+        if first is None:
             raise NoFeasibleFlow("the instance has no feasible flow")
-        if status == "BAD_COST_RANGE" and tie_break > 1:
-            tie_break //= 256
-            continue
-        raise RuntimeError(f"the min-cost flow solver failed: {status}")
+        potential = np.frombuffer(_native.potentials(n, p.tails, p.heads, p.capacity, p.costs, first), dtype=np.int64)
+        reduced = p.costs + potential[p.tails] - potential[p.heads]
+        full = reduced < 0
+        free = np.flatnonzero(reduced == 0)
+        supplies = p.supplies.copy()
+        np.subtract.at(supplies, p.tails[full], p.capacity[full])
+        np.add.at(supplies, p.heads[full], p.capacity[full])
+        flow = np.where(full, p.capacity, 0)
+        capacity = p.capacity[free]
+        ties = tie_break_costs(free.shape[0], sum(int(c) for c in capacity), n)
+        second = solve(p.tails[free], p.heads[free], capacity, ties, supplies)
+        if second is None:
+            raise RuntimeError("the min-cost flow solver found no flow on the optimal arcs")
+        flow[free] = second
+    return flow + p.low

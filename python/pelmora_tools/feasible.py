@@ -118,8 +118,20 @@ def generate_feasible(
     cap_a, cap_b = caps if caps is not None else (0.8, 1.0)
     cost_a, cost_b = costs if costs is not None else (0.8, 1.2)
     result, columns, certificate, cost, closed, requested = _native.feasible(
-        instance, flow, num_commodities, METHODS[method], seed, concentration, caps is not None, cap_a, cap_b,
-        costs is not None, cost_a, cost_b, close or 0.0, tightness,
+        instance,
+        flow,
+        num_commodities,
+        METHODS[method],
+        seed,
+        concentration,
+        caps is not None,
+        cap_a,
+        cap_b,
+        costs is not None,
+        cost_a,
+        cost_b,
+        close or 0.0,
+        tightness,
     )
     arrays = _wrap(columns)
     flow_cost = int(np.dot(single.costs[:, 0].astype(object), flow.astype(object))) if costs is None else None
@@ -141,8 +153,14 @@ def verify_certificate(arrays: DataSetArrays, certificate: Int64Array) -> str | 
     if certificate.shape != arrays.capacities.shape:
         return f"shape: the certificate is {certificate.shape}, the data set has {arrays.capacities.shape}"
     failure = _native.verify(
-        arrays.num_commodities, arrays.node_ids, arrays.tails, arrays.heads, arrays.low, arrays.up,
-        np.ascontiguousarray(arrays.capacities), np.ascontiguousarray(arrays.supplies),
+        arrays.num_commodities,
+        arrays.node_ids,
+        arrays.tails,
+        arrays.heads,
+        arrays.low,
+        arrays.up,
+        np.ascontiguousarray(arrays.capacities),
+        np.ascontiguousarray(arrays.supplies),
         np.ascontiguousarray(certificate, dtype=np.int64),
     )
     return failure or None

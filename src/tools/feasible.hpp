@@ -65,6 +65,14 @@ Outcome<FeasibleResult> generate_feasible(const models::NetworkInstance& instanc
 Outcome<models::SupplyPartition> source_shares(const models::SupplyMap& sources,
                                                const logic::generator::GenerationOptions& options);
 
+// A single-commodity flow over node positions 0..n-1 with 0 <= flow <= capacity.
+struct FlowColumns {
+    std::span<const int64_t> tails, heads, capacity, costs, flow;
+};
+// Potentials d with costs[a] + d[tail] - d[head] >= 0 where flow < capacity and <= 0 where
+// flow > 0; value error when `flow` is not optimal (a negative residual cycle).
+Outcome<std::vector<int64_t>> residual_potentials(uint64_t n, const FlowColumns& flow);
+
 // A certificate checked against a data set in one pass: empty when it is a feasible flow, else
 // what fails first, and where. Columns as in DataArrays.
 struct CertificateColumns {

@@ -82,6 +82,29 @@ PyObject* save_feasible(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
+// potentials(n, tails, heads, capacity, costs, flow): a Column of n potentials.
+PyObject* potentials(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+    return guarded([&]() -> PyObject* {
+        if (!arity("potentials", nargs, 6, 6)) return nullptr;
+        const uint64_t n = PyLong_AsUnsignedLongLong(args[0]);
+        if (PyErr_Occurred()) return nullptr;
+        FlowColumns f;
+        static constexpr const char* kNames[] = {"tails", "heads", "capacity", "costs", "flow"};
+        std::span<const int64_t>* targets[] = {&f.tails, &f.heads, &f.capacity, &f.costs, &f.flow};
+        Int64View views[5];
+        for (int i = 0; i < 5; ++i) {
+            if (!views[i].get(args[i + 1], kNames[i])) return nullptr;
+            *targets[i] = views[i].values();
+        }
+        const std::size_t m = f.tails.size();
+        if (f.heads.size() != m || f.capacity.size() != m || f.costs.size() != m || f.flow.size() != m)
+            return PyErr_Format(PyExc_ValueError, "the flow's columns do not agree in size");
+        Outcome<std::vector<int64_t>> made = without_gil([&] { return residual_potentials(n, f); });
+        if (!made) return raise(made.error(), PyExc_RuntimeError);
+        return column(state_of(module).column_type, Column(made.value().begin(), made.value().end()));
+    });
+}
+
 // verify(K, node_ids, tails, heads, low, up, capacities, supplies, certificate): "" or what fails.
 PyObject* verify(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return guarded([&]() -> PyObject* {

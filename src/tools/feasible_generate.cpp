@@ -197,7 +197,7 @@ Outcome<FeasibleResult> generate_feasible(const models::NetworkInstance& instanc
     if (negative) out.cost.insert(out.cost.begin(), '-');
 
     if (options.close > 0.0) {
-        out.requested = uint64_t(std::floor(static_cast<long double>(options.close) * m * K));
+        out.requested = uint64_t(std::floor(options.close * double(m * K)));
         rnd::StdRng rng = rnd::StdRng::seed_from_u64(g.seed);
         rng.discard_u32(uint64_t(1) << 48);  // far from the words the shares drew
         out.closed = close_unused(out.certificate, out.requested, rng, out.data.arc_capacities);

@@ -124,6 +124,8 @@ PyMethodDef functions[] = {
      "save_feasible(result, path): the feasible data set as a multicommodity file."},
     {"verify", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(verify)), METH_FASTCALL,
      "verify(K, node_ids, tails, heads, low, up, capacities, supplies, certificate): '' or what fails."},
+    {"potentials", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(potentials)), METH_FASTCALL,
+     "potentials(n, tails, heads, capacity, costs, flow): node potentials proving the flow optimal."},
     {nullptr, nullptr, 0, nullptr},
 };
 
