@@ -26,7 +26,7 @@ def datasets(tmp_path_factory):
 def test_help_everywhere(command):
     done = pelmora_run(*filter(None, [command]), "--help")
     assert done.returncode == 0 and done.stderr == ""
-    assert done.stdout.startswith(f"usage: pelmora {command}".rstrip())
+    assert done.stdout.startswith(f"usage: pelmora {command}".rstrip()) and "``" not in done.stdout
     if not command:  # python -m runs the same command
         module = subprocess.run([sys.executable, "-m", "pelmora_tools", "--help"], capture_output=True, text=True)
         assert module.returncode == 0 and module.stdout == done.stdout

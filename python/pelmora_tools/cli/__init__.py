@@ -32,7 +32,7 @@ def _version() -> str:
 
 
 def build_parser() -> Parser:
-    summary = (__doc__ or "").split("\n\n")[0]
+    summary = (__doc__ or "").split("\n\n")[0].replace("``", "")
     parser = Parser(prog="pelmora", description=summary,
                     epilog="exit status: 0 success, 1 infeasible or unbounded, 2 usage error or failure, "
                            "3 time limit reached, 130 interrupted")
