@@ -93,9 +93,21 @@ def tie_break_costs(count: int, capacity_total: int, nodes: int) -> Int64Array:
 Solve = Callable[[Int64Array, Int64Array, Int64Array, Int64Array, Int64Array], Int64Array | None]
 
 
-def _ortools_child(conn: multiprocessing.connection.Connection) -> None:
+def _ortools_solve(problem: tuple[Int64Array, ...]) -> tuple[str, Int64Array | None]:
     from ortools.graph.python import min_cost_flow  # type: ignore[import-untyped]
 
+    tails, heads, capacity, costs, supplies = problem
+    solver = min_cost_flow.SimpleMinCostFlow()
+    if tails.size:
+        solver.add_arcs_with_capacity_and_unit_cost(tails, heads, capacity, costs)
+    # Nodes without arcs still count: their supplies must be met.
+    solver.set_nodes_supplies(np.arange(supplies.shape[0]), supplies)
+    status = solver.solve()
+    flows = solver.flows(np.arange(tails.shape[0])) if status == solver.OPTIMAL else None
+    return status.name, flows
+
+
+def _ortools_child(conn: multiprocessing.connection.Connection) -> None:
     while True:
         try:
             problem = conn.recv()
@@ -103,25 +115,29 @@ def _ortools_child(conn: multiprocessing.connection.Connection) -> None:
             return
         if problem is None:
             return
-        tails, heads, capacity, costs, supplies = problem
-        solver = min_cost_flow.SimpleMinCostFlow()
-        if tails.size:
-            solver.add_arcs_with_capacity_and_unit_cost(tails, heads, capacity, costs)
-        # Nodes without arcs still count: their supplies must be met.
-        solver.set_nodes_supplies(np.arange(supplies.shape[0]), supplies)
-        status = solver.solve()
-        flows = solver.flows(np.arange(tails.shape[0])) if status == solver.OPTIMAL else None
-        conn.send((status.name, flows))
+        conn.send(_ortools_solve(problem))
+
+
+def _answer(status: str, flows: Int64Array | None) -> Int64Array | None:
+    if status in ("INFEASIBLE", "UNBALANCED"):
+        return None
+    if status != "OPTIMAL" or flows is None:
+        raise RuntimeError(f"the min-cost flow solver failed: {status}")
+    return np.asarray(flows, dtype=np.int64)
 
 
 @contextmanager
 def _ortools() -> Iterator[Solve]:
     """OR-Tools' min-cost flow in a child process: its solve holds the interpreter lock, and a
-    child can be stopped at once on Ctrl-C (the wait polls every 50 ms)."""
+    child can be stopped at once on Ctrl-C (the wait polls every 50 ms). In a daemonic process,
+    which may not have children, it runs in place."""
     try:
         import ortools  # type: ignore[import-untyped]  # noqa: F401
     except ImportError:
         raise ImportError("the feasible mode needs OR-Tools: pip install 'pelmora[feasible]'") from None
+    if multiprocessing.current_process().daemon:  # a pool's worker (dask's) may not start children
+        yield lambda *problem: _answer(*_ortools_solve(problem))
+        return
     context = multiprocessing.get_context("spawn")
     parent, child = context.Pipe()
     process = context.Process(target=_ortools_child, args=(child,), daemon=True)
@@ -133,12 +149,7 @@ def _ortools() -> Iterator[Solve]:
         while not parent.poll(0.05):
             if not process.is_alive():
                 raise RuntimeError("the min-cost flow solver ended without an answer")
-        status, flows = parent.recv()
-        if status in ("INFEASIBLE", "UNBALANCED"):
-            return None
-        if status != "OPTIMAL":
-            raise RuntimeError(f"the min-cost flow solver failed: {status}")
-        return np.asarray(flows, dtype=np.int64)
+        return _answer(*parent.recv())
 
     try:
         yield solve

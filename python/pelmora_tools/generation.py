@@ -3,8 +3,12 @@
 from __future__ import annotations
 
 from dataclasses import dataclass
+from typing import TYPE_CHECKING
 
 import pelmora
+
+if TYPE_CHECKING:
+    from .feasible import FeasibleDataSet
 
 METHODS: dict[str, int] = {"spread": 0, "uniform": 1, "beta-binomial": 2}
 
@@ -20,6 +24,16 @@ class Generation:
     costs: tuple[float, float] | None = None
     concentration: float = 3.0
     close: float | None = None
+    feasible: bool = False
+    tightness: float = 0.0
+
+    def run_feasible(self, instance: pelmora.NetworkInstance) -> FeasibleDataSet:
+        """The feasible mode with these arguments (see generate_feasible)."""
+        from .feasible import generate_feasible
+
+        return generate_feasible(instance, self.commodities, self.method, seed=self.seed, caps=self.caps,
+                                 costs=self.costs, close=self.close, concentration=self.concentration,
+                                 tightness=self.tightness)
 
     def run(self, instance: pelmora.NetworkInstance) -> pelmora.MultiCommodityData:
         cap_a, cap_b = self.caps or (0.8, 1.0)

@@ -43,18 +43,22 @@ class Plan:
     solve: bool = False
     bundle: bool = True
     time_limit: float | None = None
+    feasible: bool = False
+    tightness: tuple[float, ...] = (0.0,)
 
     def points(self) -> list[Generation]:
         return [
-            Generation(k, method, seed, self.caps, self.costs, self.concentration, self.close)
+            Generation(k, method, seed, self.caps, self.costs, self.concentration, self.close, self.feasible, t)
             for method in self.methods
             for k in self.commodities
             for seed in self.seeds
+            for t in (self.tightness if self.feasible else (0.0,))
         ]
 
 
 def file_name(instance: str, point: Generation) -> str:
-    return f"{Path(instance).stem}-{point.method}-k{point.commodities}-s{point.seed}.mcf"
+    feasible = f"-feasible-t{point.tightness!r}" if point.feasible else ""
+    return f"{Path(instance).stem}-{point.method}-k{point.commodities}-s{point.seed}{feasible}.mcf"
 
 
 @functools.lru_cache(maxsize=1)
@@ -73,12 +77,18 @@ def run_point(plan: Plan, out_dir: str, point: Generation) -> Row:
     ``generate_s`` is generating and writing the file; ``solve_s`` the solver's own time."""
     instance = network(plan.instance)
     started = time.perf_counter()
-    data = point.run(instance)
     name = file_name(plan.instance, point)
     path = Path(out_dir) / name
-    pelmora.save_multi_commodity_instance(str(path), instance, data)
+    if point.feasible:
+        made = point.run_feasible(instance)
+        made.save(path)
+        arrays = made.arrays
+    else:
+        data = point.run(instance)
+        pelmora.save_multi_commodity_instance(str(path), instance, data)
     written = time.perf_counter()
-    arrays = arrays_from_data(instance, data)
+    if not point.feasible:
+        arrays = arrays_from_data(instance, data)
     supply, closed = commodity_volumes(arrays)
     row: Row = {
         "instance": Path(plan.instance).name,
@@ -101,6 +111,10 @@ def run_point(plan: Plan, out_dir: str, point: Generation) -> Row:
         row |= _check_columns(arrays)
     if plan.solve:
         row |= _solve_columns(arrays, plan)
+    if point.feasible:
+        gap = None if row.get("objective") is None else made.cost - float(row["objective"])  # type: ignore[arg-type]
+        row |= {"tightness": point.tightness, "certificate_cost": made.cost}
+        row |= {"certificate_gap": gap} if plan.solve else {}
     return row
 
 
@@ -138,6 +152,8 @@ def columns(plan: Plan) -> list[str]:
         names += ["alone_feasible", "blocked_commodities", "unserved_nodes", "shortfall"]
     if plan.solve:
         names += ["status", "objective", "solve_s"]
+    if plan.feasible:
+        names += ["tightness", "certificate_cost", *(["certificate_gap"] if plan.solve else [])]
     return [*names, "worker_pid"]
 
 

@@ -37,7 +37,7 @@ std::string verify_certificate(const CertificateColumns& c) {
         __int128 total = 0;
         for (uint64_t k = 0; k < K; ++k) {
             if (x[k] < 0 || x[k] > cap[k])
-                return "commodity bound: commodity " + std::to_string(k + 1) + " on " + arc_text(c, a) + " carries " +
+                return "commodity bound: commodity " + std::to_string(k) + " on " + arc_text(c, a) + " carries " +
                        std::to_string(x[k]) + ", outside [0, " + std::to_string(cap[k]) + "]";
             total += x[k];
             balance[t * K + k] += x[k];
@@ -50,7 +50,7 @@ std::string verify_certificate(const CertificateColumns& c) {
     for (std::size_t v = 0; v < n; ++v)
         for (uint64_t k = 0; k < K; ++k)
             if (balance[v * K + k] != c.supplies[v * K + k])
-                return "conservation: commodity " + std::to_string(k + 1) + " at node " +
+                return "conservation: commodity " + std::to_string(k) + " at node " +
                        std::to_string(c.node_ids[v]) + " sends " + std::to_string(int64_t(balance[v * K + k])) +
                        " net, its supply is " + std::to_string(c.supplies[v * K + k]);
     return {};

@@ -8,8 +8,9 @@ from typing import Any
 import pelmora
 
 from ..generation import Generation
-from . import _args
+from . import _args, _feasible
 from ._inputs import distinct_output, read_instance
+from ._setup import require
 from ._status import Status, about, step
 
 
@@ -24,6 +25,7 @@ def register(commands: Any) -> None:
     parser.add_argument("--method", choices=list(_args.METHODS), required=True)
     parser.add_argument("--seed", type=_args.SEED, default=42, help="default 42")
     _args.generation_flags(parser)
+    _feasible.add_flags(parser)
     parser.set_defaults(run=run, parser=parser)
 
 
@@ -32,13 +34,27 @@ def point_of(args: argparse.Namespace) -> Generation:
     return Generation(
         args.commodities, args.method, args.seed, _args.pair(args.parser, "--caps", args.caps),
         _args.pair(args.parser, "--costs", args.costs), args.concentration, args.close,
+        args.feasible, args.tightness or 0.0,
     )
 
 
 def run(args: argparse.Namespace) -> int:
+    _feasible.check_flags(args)
     point = point_of(args)
     distinct_output(args.out, args.instance)
+    if args.feasible:
+        require("ortools")
     instance = read_instance(args.instance)
+    if args.feasible:
+        with step(f"generate {args.commodities} feasible commodities over {instance.num_arcs} arcs"):
+            made = _feasible.generated(lambda: point.run_feasible(instance))
+        with about(args.out):
+            made.save(args.out)
+        if args.certificate:
+            with about(args.certificate):
+                made.save_certificate(args.certificate)
+        print(_feasible.report(made))
+        return Status.OK
     with step(f"generate {args.commodities} commodities over {instance.num_arcs} arcs"):
         data = point.run(instance)
     with about(args.out):

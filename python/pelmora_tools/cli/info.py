@@ -6,6 +6,7 @@ import argparse
 from typing import Any
 
 from ..summary import describe
+from . import _feasible
 from ._inputs import read_data_set
 from ._output import json_line
 from ._setup import require
@@ -21,6 +22,7 @@ def register(commands: Any) -> None:
     parser.add_argument("--json", action="store_true", help="one JSON object on standard output")
     parser.add_argument("--check", action="store_true",
                         help="also route each commodity alone and solve the bundled model (needs highspy)")
+    parser.add_argument("--certificate", metavar="FILE.npy", help="with --check: verify this certificate too")
     parser.set_defaults(run=run, parser=parser)
 
 
@@ -58,14 +60,20 @@ def run(args: argparse.Namespace) -> int:
     problem, arrays = read_data_set(args.file)
     described = describe(args.file, problem, arrays)
     report = None
+    if args.certificate and not args.check:
+        args.parser.error("--certificate applies with --check only")
+    certified = _feasible.verify(args.certificate, arrays) if args.certificate else None
     if args.check:
         from ..check import check_feasibility
 
         report = check_feasibility(arrays)
     if args.json:
-        print(json_line(described | ({"check": report.to_dict()} if report else {})))
+        extra = {"certificate": {"feasible": True, "cost": certified[0]}} if certified else {}
+        print(json_line(described | ({"check": report.to_dict()} if report else {}) | extra))
     else:
         print(render(described))
         if report:
             print(report.summary())
+        if certified:
+            print(certified[1])
     return Status.NO_OPTIMUM if report and not report.feasible else Status.OK

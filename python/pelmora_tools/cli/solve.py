@@ -7,7 +7,7 @@ import dataclasses
 import sys
 from typing import TYPE_CHECKING, Any
 
-from . import _args
+from . import _args, _feasible
 from ._inputs import read_data_set
 from ._output import json_line
 from ._setup import require
@@ -31,6 +31,8 @@ def register(commands: Any) -> None:
     parser.add_argument("--time-limit", type=_args.POSITIVE, metavar="S",
                         help="seconds of HiGHS's own solve (reading the file and building the model come on top)")
     parser.add_argument("--json", action="store_true", help="one JSON object on standard output")
+    parser.add_argument("--certificate", metavar="FILE.npy",
+                        help="verify this certificate and report the gap between its cost and the optimum")
     parser.set_defaults(run=run, parser=parser)
 
 
@@ -47,6 +49,7 @@ def run(args: argparse.Namespace) -> int:
     from ..lp import solve
 
     _, arrays = read_data_set(args.file)
+    certified = _feasible.verify(args.certificate, arrays) if args.certificate else None
     result = solve(arrays, bundle=not args.no_bundle, time_limit=args.time_limit)
     report = explain(arrays, result.status) if result.status in ("infeasible", "unbounded") else None
     if args.json:
@@ -54,6 +57,9 @@ def run(args: argparse.Namespace) -> int:
                                "bundle": not args.no_bundle}
         if report is not None:
             out["check"] = report.to_dict()
+        if certified is not None:
+            out["certificate"] = {"feasible": True, "cost": certified[0],
+                                  "gap": None if result.objective is None else certified[0] - result.objective}
         print(json_line(out))
     else:
         print(f"status     {result.status}")
@@ -61,6 +67,10 @@ def run(args: argparse.Namespace) -> int:
         print(f"seconds    {result.seconds:.3f}")
         if report is not None:
             print(report.summary())
+        if certified is not None:
+            print(certified[1])
+            if result.objective is not None:
+                print(f"gap        {certified[0] - result.objective!r} (certificate cost - optimum)")
     status = STATUS_OF.get(result.status, Status.FAILURE)
     if status == Status.FAILURE:
         print(f"pelmora solve: error: the solver stopped without an answer ({result.status})", file=sys.stderr)

@@ -6,7 +6,7 @@ import argparse
 from typing import Any
 
 from ..sweep import Plan, run_sweep
-from . import _args
+from . import _args, _feasible
 from ._inputs import read_instance
 from ._setup import require
 from ._status import Status
@@ -37,7 +37,8 @@ def register(commands: Any) -> None:
         epilog="CSV columns: the parameters, file, heterogeneity, min_commodity_supply, max_commodity_supply, "
                "closed_pairs (arc-commodity pairs closed), generate_s; with --check or --solve: alone_feasible, "
                "blocked_commodities (those that cannot be routed alone), unserved_nodes, shortfall (units short "
-               "at demand nodes); with --solve: status, objective, solve_s; then worker_pid.")
+               "at demand nodes); with --solve: status, objective, solve_s; with --feasible: tightness, certificate_cost "
+               "and, with --solve, certificate_gap (certificate cost - optimum); then worker_pid.")
     parser.add_argument("instance", metavar="INSTANCE.min")
     parser.add_argument("--commodities", "-k", type=_args.INT_LIST, required=True, metavar="K,K,...")
     parser.add_argument("--methods", type=_args.METHOD_LIST, required=True, metavar="M,M,...",
@@ -55,11 +56,15 @@ def register(commands: Any) -> None:
                        help="worker processes of a local cluster (default 2)")
     where.add_argument("--scheduler", metavar="ADDRESS", help="a running scheduler, e.g. tcp://10.0.0.5:8786")
     _args.generation_flags(parser)
+    _feasible.add_flags(parser, sweep=True)
     parser.set_defaults(run=run, parser=parser)
 
 
 def run(args: argparse.Namespace) -> int:
     require("distributed")
+    _feasible.check_flags(args)
+    if args.feasible:
+        require("ortools")
     if args.check or args.solve:
         require("scipy")
     if args.solve:
@@ -70,7 +75,8 @@ def run(args: argparse.Namespace) -> int:
     costs = _args.pair(args.parser, "--costs", args.costs)
     read_instance(args.instance)  # refused here in one line rather than on every worker
     plan = Plan(args.instance, args.methods, args.commodities, args.seeds, caps, costs, args.concentration,
-                args.close, check=args.check, solve=args.solve, bundle=not args.no_bundle, time_limit=args.time_limit)
+                args.close, check=args.check, solve=args.solve, bundle=not args.no_bundle, time_limit=args.time_limit,
+                feasible=args.feasible, tightness=args.tightness or (0.0,))
     path, rows = run_sweep(plan, args.out, csv_name=args.csv, workers=args.workers or 2, scheduler=args.scheduler)
     workers = len({row["worker_pid"] for row in rows})
     print(f"{len(rows)} data set{'s' * (len(rows) != 1)} on {workers} worker process{'es' * (workers != 1)}; "

@@ -1,0 +1,103 @@
+"""The feasible mode on the command line: its flags, and the certificate that ``generate`` writes
+and ``info --check`` and ``solve`` verify."""
+
+from __future__ import annotations
+
+import argparse
+import math
+import os
+from typing import Any
+
+import numpy as np
+
+from ..arrays import DataSetArrays, Int64Array
+from ..feasible import FeasibleDataSet, NoFeasibleFlow, verify_certificate
+from . import _args
+from ._status import Failure, Status, about
+
+
+def _tightness(text: str) -> float:
+    value = float(text)
+    if not 0.0 <= value <= 1.0:  # NaN fails both
+        raise ValueError
+    return value
+
+
+TIGHTNESS = _args.typed(_tightness, "a number from 0 to 1")
+TIGHTNESS_LIST = _args.typed(lambda text: tuple(dict.fromkeys(_tightness(t) for t in text.split(","))),
+                             "comma-separated numbers from 0 to 1, such as 0,0.5,1")
+
+
+def add_flags(parser: argparse.ArgumentParser, *, sweep: bool = False) -> None:
+    parser.add_argument("--feasible", action="store_true",
+                        help="commodities that follow a min-cost flow of the instance: solvable by construction, "
+                             "with a certificate (needs ortools); --close then closes only unused pairs")
+    if sweep:
+        parser.add_argument("--tightness", type=TIGHTNESS_LIST, metavar="T,T,...",
+                            help="with --feasible: each tightness in turn (default 0)")
+        return
+    parser.add_argument("--tightness", type=TIGHTNESS, metavar="T",
+                        help="with --feasible: lower each used arc's capacity toward its certified flow (0 to 1, "
+                             "default 0)")
+    parser.add_argument("--certificate", metavar="FILE.npy", help="with --feasible: write the certificate there")
+
+
+def check_flags(args: argparse.Namespace) -> None:
+    """Refuses the feasible mode's flags without it."""
+    if not args.feasible:
+        for flag in ("tightness", "certificate"):
+            if getattr(args, flag, None) is not None:
+                args.parser.error(f"--{flag} applies with --feasible only")
+
+
+def generated(make: Any) -> FeasibleDataSet:
+    """Runs a feasible generation, its refusals mapped to the command's statuses: an instance
+    without a feasible flow ends with status 1, a bad parameter or total with status 2."""
+    try:
+        return make()  # type: ignore[no-any-return]
+    except NoFeasibleFlow as error:
+        raise Failure(str(error), Status.NO_OPTIMUM) from error
+    except ValueError as error:
+        raise Failure(str(error)) from error
+
+
+def report(made: FeasibleDataSet) -> str:
+    """What ``generate --feasible`` says about the data set it wrote."""
+    lines = [f"certificate cost  {made.cost} (bounds the optimum from above)"]
+    if made.requested:
+        short = made.closed < made.requested
+        lines.append(f"closed pairs      {made.closed} of {made.requested} asked for"
+                     + (" (only so many carry no certified flow)" if short else ""))
+    if made.optimal:
+        lines.append("solved by construction: costs are not randomised and no cycle was cancelled, so the "
+                     "certificate is an optimum")
+    return "\n".join(lines)
+
+
+def read_certificate(path: str, arrays: DataSetArrays) -> Int64Array:
+    """An int64 .npy of shape (arcs, K); its header's shape is checked against the file's size
+    before anything is allocated."""
+    with about(path), open(path, "rb") as handle:
+        try:
+            version = np.lib.format.read_magic(handle)
+            read_header = np.lib.format.read_array_header_1_0 if version == (1, 0) else np.lib.format.read_array_header_2_0
+            shape, fortran, dtype = read_header(handle)
+        except (ValueError, EOFError) as error:
+            raise Failure(f"{path}: not a NumPy .npy file ({error})") from error
+        expected = (arrays.num_arcs, arrays.num_commodities)
+        if dtype != np.dtype(np.int64) or tuple(shape) != expected:
+            raise Failure(f"{path}: the certificate must be int64 of shape {expected}, got {dtype} {tuple(shape)}")
+        if os.fstat(handle.fileno()).st_size - handle.tell() < math.prod(expected) * 8:
+            raise Failure(f"{path}: cut short")
+        values = np.fromfile(handle, dtype=np.int64, count=math.prod(expected))
+    return values.reshape(expected, order="F" if fortran else "C")
+
+
+def verify(path: str, arrays: DataSetArrays) -> tuple[int, str]:
+    """The certificate's cost and a line saying it is feasible; a failing one is a Failure."""
+    certificate = read_certificate(path, arrays)
+    failure = verify_certificate(arrays, certificate)
+    if failure is not None:
+        raise Failure(f"{path}: the certificate fails ({failure})", Status.NO_OPTIMUM)
+    cost = int((certificate.astype(object) * arrays.costs.astype(object)).sum())
+    return cost, f"certificate     feasible (conservation, per-commodity and mutual bounds), cost {cost}"
