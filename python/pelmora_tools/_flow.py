@@ -81,13 +81,13 @@ def _splitmix(positions: Int64Array) -> npt.NDArray[np.uint64]:
     return z ^ (z >> np.uint64(31))
 
 
-def tie_break_costs(count: int, capacity_total: int, nodes: int) -> Int64Array:
+def tie_break_costs(positions: Int64Array, capacity_total: int, nodes: int) -> Int64Array:
     """Costs in [1, R], fixed per arc position, R as large as keeps any flow's cost times the
     node count (OR-Tools scales costs by it) inside int64, at most 2^20."""
     r = _TIE_BREAK
     while r > 1 and r * max(capacity_total, 1) * (nodes + 1) >= _COST_ROOM:
         r //= 2
-    return (_splitmix(np.arange(count, dtype=np.int64)) % np.uint64(r)).astype(np.int64) + 1
+    return (_splitmix(positions) % np.uint64(r)).astype(np.int64) + 1
 
 
 Solve = Callable[[Int64Array, Int64Array, Int64Array, Int64Array, Int64Array], Int64Array | None]
@@ -196,8 +196,9 @@ def feasible_flow(problem: FlowProblem, solver: str = "ortools") -> Int64Array:
     Solvers return different optima at equal cost. So the first solve's optimum only yields node
     potentials (shortest distances in its residual graph); by complementary slackness their
     reduced costs fix every arc whose flow is the same in all optima (positive: empty, negative:
-    full), and whatever flow the free arcs carry in a second solve, the whole is an optimum. The
-    second solve breaks the ties among them with small costs fixed per arc position."""
+    full), and whatever flow the free arcs carry, the whole is an optimum. Conservation fixes the
+    free arcs outside cycles; a second solve over the cycles left breaks the ties among them with
+    small costs fixed per arc position."""
     p = problem
     n = p.supplies.shape[0]
     with SOLVERS[solver]() as solve:
@@ -212,10 +213,18 @@ def feasible_flow(problem: FlowProblem, solver: str = "ortools") -> Int64Array:
         np.subtract.at(supplies, p.tails[full], p.capacity[full])
         np.add.at(supplies, p.heads[full], p.capacity[full])
         flow = np.where(full, p.capacity, 0)
-        capacity = p.capacity[free]
-        ties = tie_break_costs(free.shape[0], sum(int(c) for c in capacity), n)
-        second = solve(p.tails[free], p.heads[free], capacity, ties, supplies)
-        if second is None:
-            raise RuntimeError("the min-cost flow solver found no flow on the optimal arcs")
-        flow[free] = second
+        # Conservation alone fixes the free arcs outside cycles; only the cycles need the second solve.
+        forced, rest = (
+            np.frombuffer(c, dtype=np.int64) for c in _native.peel(n, p.tails[free], p.heads[free], supplies)
+        )
+        flow[free] = forced
+        arcs = free[forced < 0]
+        if arcs.size:
+            nodes, ends = np.unique(np.concatenate([p.tails[arcs], p.heads[arcs]]), return_inverse=True)
+            capacity = p.capacity[arcs]
+            ties = tie_break_costs(arcs, sum(int(c) for c in capacity), nodes.shape[0])
+            second = solve(ends[: arcs.size], ends[arcs.size :], capacity, ties, rest[nodes])
+            if second is None:
+                raise RuntimeError("the min-cost flow solver found no flow on the optimal arcs")
+            flow[arcs] = second
     return flow + p.low

@@ -73,6 +73,16 @@ struct FlowColumns {
 // flow > 0; value error when `flow` is not optimal (a negative residual cycle).
 Outcome<std::vector<int64_t>> residual_potentials(uint64_t n, const FlowColumns& flow);
 
+// Flows forced by conservation alone: an arc that is a leaf's only open arc carries what the leaf
+// must send or receive, and peeling leaves repeats until only cycles (the 2-core) are left.
+// flow[a] is the forced flow, or -1 for arcs left on cycles; supplies are what remains to route
+// over those.
+struct Peeled {
+    Column flow, supplies;
+};
+Outcome<Peeled> peel_forest(uint64_t n, std::span<const int64_t> tails, std::span<const int64_t> heads,
+                            std::span<const int64_t> supplies);
+
 // A certificate checked against a data set in one pass: empty when it is a feasible flow, else
 // what fails first, and where. Columns as in DataArrays.
 struct CertificateColumns {

@@ -105,6 +105,27 @@ PyObject* potentials(PyObject* module, PyObject* const* args, Py_ssize_t nargs) 
     });
 }
 
+// peel(n, tails, heads, supplies): (flow, supplies) Columns, flow -1 on arcs left on cycles.
+PyObject* peel(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+    return guarded([&]() -> PyObject* {
+        if (!arity("peel", nargs, 4, 4)) return nullptr;
+        const uint64_t n = PyLong_AsUnsignedLongLong(args[0]);
+        if (PyErr_Occurred()) return nullptr;
+        Int64View tails, heads, supplies;
+        if (!tails.get(args[1], "tails") || !heads.get(args[2], "heads") || !supplies.get(args[3], "supplies"))
+            return nullptr;
+        Outcome<Peeled> made =
+            without_gil([&] { return peel_forest(n, tails.values(), heads.values(), supplies.values()); });
+        if (!made) return raise(made.error(), PyExc_RuntimeError);
+        const State& state = state_of(module);
+        PyRef flow = PyRef::steal(column(state.column_type, std::move(made.value().flow)));
+        if (!flow) return nullptr;
+        PyRef rest = PyRef::steal(column(state.column_type, std::move(made.value().supplies)));
+        if (!rest) return nullptr;
+        return PyTuple_Pack(2, flow.get(), rest.get());
+    });
+}
+
 // verify(K, node_ids, tails, heads, low, up, capacities, supplies, certificate): "" or what fails.
 PyObject* verify(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return guarded([&]() -> PyObject* {

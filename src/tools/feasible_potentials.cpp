@@ -66,3 +66,56 @@ Outcome<std::vector<int64_t>> residual_potentials(uint64_t n, const FlowColumns&
 }
 
 }  // namespace pelmora::tools
+
+namespace pelmora::tools {
+
+Outcome<Peeled> peel_forest(uint64_t n, std::span<const int64_t> tails, std::span<const int64_t> heads,
+                            std::span<const int64_t> supplies) {
+    const std::size_t m = tails.size();
+    if (heads.size() != m || supplies.size() != n) return Error::value("the columns do not agree in size");
+    // Incidence lists, and each node's count of arcs not yet fixed.
+    std::vector<uint64_t> first(n + 1, 0);
+    for (std::size_t a = 0; a < m; ++a) {
+        if (uint64_t(tails[a]) >= n || uint64_t(heads[a]) >= n) return Error::value("an arc names no node");
+        ++first[tails[a] + 1];
+        ++first[heads[a] + 1];
+    }
+    for (uint64_t v = 0; v < n; ++v) first[v + 1] += first[v];
+    std::vector<uint32_t> incident(first[n]);
+    std::vector<uint64_t> fill(first.begin(), first.end() - 1);
+    for (std::size_t a = 0; a < m; ++a) {
+        incident[fill[tails[a]]++] = uint32_t(a);
+        incident[fill[heads[a]]++] = uint32_t(a);
+    }
+    std::vector<uint32_t> degree(n);
+    for (uint64_t v = 0; v < n; ++v) degree[v] = uint32_t(first[v + 1] - first[v]);
+    Peeled out;
+    out.flow.assign(m, -1);
+    out.supplies.assign(supplies.begin(), supplies.end());
+    std::vector<uint32_t> leaves;
+    for (uint64_t v = 0; v < n; ++v)
+        if (degree[v] == 1) leaves.push_back(uint32_t(v));
+    uint64_t steps = 0;
+    while (!leaves.empty()) {
+        const uint32_t v = leaves.back();
+        leaves.pop_back();
+        if (degree[v] != 1) continue;
+        if ((++steps & 0xffff) == 0 && interrupted()) return Error::interrupted();
+        uint64_t e = first[v];
+        while (out.flow[incident[e]] >= 0) ++e;
+        const uint32_t a = incident[e];
+        // The leaf's one open arc carries what the leaf must send or receive; a self-loop counts
+        // twice in its node's degree, so it is never a leaf's only arc.
+        const bool leaving = uint64_t(tails[a]) == v;
+        out.flow[a] = leaving ? out.supplies[v] : -out.supplies[v];
+        const uint32_t other = uint32_t(leaving ? heads[a] : tails[a]);
+        out.supplies[v] = 0;
+        if (leaving) out.supplies[other] += out.flow[a];
+        else out.supplies[other] -= out.flow[a];
+        degree[v] = 0;
+        if (--degree[other] == 1) leaves.push_back(other);
+    }
+    return out;
+}
+
+}  // namespace pelmora::tools

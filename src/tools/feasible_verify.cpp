@@ -50,9 +50,9 @@ std::string verify_certificate(const CertificateColumns& c) {
     for (std::size_t v = 0; v < n; ++v)
         for (uint64_t k = 0; k < K; ++k)
             if (balance[v * K + k] != c.supplies[v * K + k])
-                return "conservation: commodity " + std::to_string(k) + " at node " +
-                       std::to_string(c.node_ids[v]) + " sends " + std::to_string(int64_t(balance[v * K + k])) +
-                       " net, its supply is " + std::to_string(c.supplies[v * K + k]);
+                return "conservation: commodity " + std::to_string(k) + " at node " + std::to_string(c.node_ids[v]) +
+                       " sends " + std::to_string(int64_t(balance[v * K + k])) + " net, its supply is " +
+                       std::to_string(c.supplies[v * K + k]);
     return {};
 }
 

@@ -126,6 +126,8 @@ PyMethodDef functions[] = {
      "verify(K, node_ids, tails, heads, low, up, capacities, supplies, certificate): '' or what fails."},
     {"potentials", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(potentials)), METH_FASTCALL,
      "potentials(n, tails, heads, capacity, costs, flow): node potentials proving the flow optimal."},
+    {"peel", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(peel)), METH_FASTCALL,
+     "peel(n, tails, heads, supplies): (flow, supplies), the flows forced outside the cycles."},
     {nullptr, nullptr, 0, nullptr},
 };
 

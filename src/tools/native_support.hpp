@@ -36,6 +36,7 @@ PyObject* feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* save_feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* verify(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* potentials(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+PyObject* peel(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 inline PyObject* column(PyTypeObject* type, Column&& values) {
     PyObject* obj = type->tp_alloc(type, 0);

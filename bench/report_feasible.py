@@ -1,0 +1,67 @@
+"""The report's section on the feasible mode (bench/bench_feasible.py) and its plot of HiGHS's effort
+against the tightness, saved under docs/."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+from report_format import Figures, Targets, mib, sec, table
+
+
+def plot_tightness(f: Figures, png: Path) -> bool:
+    """Simplex iterations and seconds of HiGHS against T, beside the module's data set of that size."""
+    try:
+        import matplotlib
+
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("plot: skipped, matplotlib is not installed")
+        return False
+    t = [e["tightness"] for e in f["effort"]]
+    fig, (left, right) = plt.subplots(1, 2, figsize=(8, 3))
+    for ax, key, label in ((left, "iterations", "simplex iterations"), (right, "seconds", "HiGHS seconds")):
+        ax.plot(t, [e[key] for e in f["effort"]], marker="o", label="feasible mode")
+        ax.axhline(f["module_effort"][key], linestyle="--", color="grey", label="module's data set")
+        ax.set_xlabel("tightness T")
+        ax.set_title(label, fontsize=10)
+        ax.grid(True, linewidth=0.3)
+    left.legend(fontsize=7)
+    fig.suptitle(f"{f['solve_arcs']:,} arcs, K = {f['k']}, costs randomised", fontsize=9)
+    fig.tight_layout()
+    fig.savefig(png, dpi=60)
+    plt.close(fig)
+    return True
+
+
+def section_feasible(f: Figures, targets: Targets) -> str:
+    size = f"{f['arcs']:,} arcs, K = {f['k']}"
+    peer = f["solve_s"] + f["generate_s"]
+    targets.within(f"`generate_feasible`, {size}", f["feasible_s"], peer,
+                   "OR-Tools' min-cost flow + `generate_multi_commodity_data`", 2)
+    held = f["held_bytes"]
+    targets.add(f"`generate_feasible` peak memory, {size}", f"{mib(f['peak_bytes'])} = "
+                f"{f['peak_bytes'] / held:.2f}× the data set's arrays and certificate ({mib(held)})",
+                "≤ 2× those arrays", f["peak_bytes"] <= 2 * held)
+    steps = [[name, sec(f[key])] for name, key in [
+        ("`generate_multi_commodity_data` (the module's own generation)", "generate_s"),
+        ("OR-Tools `SimpleMinCostFlow`, one solve in place", "solve_s"),
+        ("residual potentials of that flow (native)", "potentials_s"),
+        ("the unique flow: two solves in a child process", "flow_s"),
+        ("decomposition, split, capacities, closing, tightness (native)", "native_s"),
+        ("`generate_feasible`, whole", "feasible_s")]]
+    m = f["module_effort"]
+    effort = [["module's data set", m["status"], f"{m['iterations']:,}", sec(m["seconds"]), "-", "-", "-"]] + [
+        [f"feasible, T = {e['tightness']:g}", e["status"], f"{e['iterations']:,}", sec(e["seconds"]),
+         str(e["binding"]), f"{e['certificate']:,}", "-" if e["objective"] is None else f"{e['objective']:,.0f}"]
+        for e in f["effort"]]
+    het = [[r["method"], f"{r['concentration']:g}", str(r["k"]), f"{r['node_split']:.3f}", f"{r['feasible']:.3f}"]
+           for r in f["heterogeneity"]]
+    return (f"## Feasible mode\n\n`bench/bench_feasible.py`: {size}, spread, closing 0.1, tightness 0.5.\n\n"
+            + table(["step", "time"], steps)
+            + f"\nHiGHS on {f['solve_arcs']:,} arcs, K = {f['k']}, costs randomised (spread, seed 7):\n\n"
+            + table(["data set", "status", "simplex iterations", "time", "bundle rows binding", "certificate",
+                     "optimum"], effort)
+            + "\nHeterogeneity (mean over seeds) of the node split and of the feasible mode, "
+              "own-net-5000n-12500a:\n\n"
+            + table(["method", "concentration", "K", "node split", "feasible mode"], het))
