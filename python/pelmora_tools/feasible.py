@@ -33,8 +33,12 @@ class FeasibleDataSet:
     _result: object
 
     def save(self, path: str | os.PathLike[str]) -> None:
-        """Writes the multicommodity file (what ``pelmora.load_multi_commodity_instance`` reads)."""
-        _native.save_feasible(self._result, os.fspath(path))
+        """Writes the multicommodity file (what ``pelmora.load_multi_commodity_instance`` reads), with
+        the costs and capacities ``arrays`` holds now."""
+        costs, capacities = (
+            np.ascontiguousarray(a, dtype=np.int64) for a in (self.arrays.costs, self.arrays.capacities)
+        )
+        _native.save_feasible(self._result, os.fspath(path), costs, capacities)
 
     def save_certificate(self, path: str | os.PathLike[str]) -> None:
         """Writes the certificate as a NumPy ``.npy`` file (int64, arcs x commodities)."""

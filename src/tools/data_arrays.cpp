@@ -61,9 +61,8 @@ void fill_edges(const models::NetworkInstance& instance, DataArrays& out) {
     }
 }
 
-}  // namespace
-
-Outcome<DataArrays> arrays_of(const models::NetworkInstance& instance, const models::MultiCommodityData& data) {
+// Every column but the costs and capacities, which the callers copy or move.
+Outcome<DataArrays> arrays_but_values(const models::NetworkInstance& instance, const models::MultiCommodityData& data) {
     const uint64_t k = data.num_commodities;
     const std::size_t m = instance.edges.size();
     if (data.arcs.size() != m || data.costs.size() != m * k || data.arc_capacities.size() != m * k)
@@ -76,8 +75,24 @@ Outcome<DataArrays> arrays_of(const models::NetworkInstance& instance, const mod
     if (!supplies) return supplies.error();
     out.supplies = std::move(supplies).value();
     fill_edges(instance, out);
-    out.costs.assign(data.costs.begin(), data.costs.end());
-    out.capacities.assign(data.arc_capacities.begin(), data.arc_capacities.end());
+    return out;
+}
+
+}  // namespace
+
+Outcome<DataArrays> arrays_of(const models::NetworkInstance& instance, const models::MultiCommodityData& data) {
+    Outcome<DataArrays> out = arrays_but_values(instance, data);
+    if (!out) return out;
+    out.value().costs.assign(data.costs.begin(), data.costs.end());
+    out.value().capacities.assign(data.arc_capacities.begin(), data.arc_capacities.end());
+    return out;
+}
+
+Outcome<DataArrays> arrays_of(const models::NetworkInstance& instance, models::MultiCommodityData&& data) {
+    Outcome<DataArrays> out = arrays_but_values(instance, data);
+    if (!out) return out;
+    out.value().costs = std::move(data.costs);
+    out.value().capacities = std::move(data.arc_capacities);
     return out;
 }
 

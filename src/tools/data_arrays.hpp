@@ -19,6 +19,8 @@ struct DataArrays {
 
 // A generated data set of `instance`. Value error when the data set was made for another network.
 Outcome<DataArrays> arrays_of(const models::NetworkInstance& instance, const models::MultiCommodityData& data);
+// The same, taking over the data set's costs and capacities (left empty) instead of copying them.
+Outcome<DataArrays> arrays_of(const models::NetworkInstance& instance, models::MultiCommodityData&& data);
 // A single-commodity instance as a data set of one commodity: its own costs and capacities.
 Outcome<DataArrays> arrays_of(const models::NetworkInstance& instance);
 // A parsed multicommodity file and the LOW field of its arc lines; takes over their lists.

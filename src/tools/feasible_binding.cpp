@@ -51,7 +51,8 @@ PyObject* feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
         Outcome<FeasibleResult> made = without_gil([&] { return generate_feasible(*instance, flow.values(), o); });
         if (!made) return raise(made.error(), PyExc_RuntimeError);
         auto result = std::make_unique<FeasibleResult>(std::move(made).value());
-        Outcome<DataArrays> arrays = without_gil([&] { return arrays_of(result->network, result->data); });
+        // The arrays take over the costs and capacities; saving lends them back (save_feasible).
+        Outcome<DataArrays> arrays = without_gil([&] { return arrays_of(result->network, std::move(result->data)); });
         if (!arrays) return raise(arrays.error(), PyExc_RuntimeError);
         const State& state = state_of(module);
         PyRef columns = PyRef::steal(columns_tuple(state, std::move(arrays).value()));
@@ -69,14 +70,25 @@ PyObject* feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
-// save_feasible(capsule, path): the module's multicommodity writer on the kept record.
+// save_feasible(capsule, path, costs, capacities): the module's multicommodity writer on the kept
+// record, with the costs and capacities the arrays took over lent back for the write.
 PyObject* save_feasible(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return guarded([&]() -> PyObject* {
         std::string_view path;
-        if (!arity("save_feasible", nargs, 2, 2) || !text_arg(args[1], "path", path)) return nullptr;
+        if (!arity("save_feasible", nargs, 4, 4) || !text_arg(args[1], "path", path)) return nullptr;
         auto* result = static_cast<FeasibleResult*>(PyCapsule_GetPointer(args[0], kCapsule));
         if (!result) return nullptr;
-        Outcome<void> done = without_gil([&] { return utils::export_to_dimacs(path, result->network, result->data); });
+        Int64View costs, capacities;
+        if (!costs.get(args[2], "costs") || !capacities.get(args[3], "capacities")) return nullptr;
+        Outcome<void> done = without_gil([&]() -> Outcome<void> {
+            models::MultiCommodityData& data = result->data;
+            data.costs.assign(costs.values().begin(), costs.values().end());
+            data.arc_capacities.assign(capacities.values().begin(), capacities.values().end());
+            Outcome<void> written = utils::export_to_dimacs(path, result->network, data);
+            data.costs = Column();
+            data.arc_capacities = Column();
+            return written;
+        });
         if (!done) return raise(done.error(), PyExc_OSError);
         Py_RETURN_NONE;
     });
