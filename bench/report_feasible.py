@@ -5,18 +5,13 @@ from __future__ import annotations
 
 from pathlib import Path
 
-from report_format import Figures, Targets, mib, sec, table
+from report_format import Figures, Targets, mib, pyplot, sec, table
 
 
 def plot_tightness(f: Figures, png: Path) -> bool:
     """Simplex iterations and seconds of HiGHS against T, beside the module's data set of that size."""
-    try:
-        import matplotlib
-
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
-    except ImportError:
-        print("plot: skipped, matplotlib is not installed")
+    plt = pyplot()
+    if plt is None:
         return False
     t = [e["tightness"] for e in f["effort"]]
     fig, (left, right) = plt.subplots(1, 2, figsize=(8, 3))

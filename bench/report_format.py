@@ -9,6 +9,19 @@ from typing import Any
 Figures = dict[str, Any]
 
 
+def pyplot() -> Any | None:
+    """matplotlib's pyplot on the Agg backend, or None (said once) when matplotlib is missing."""
+    try:
+        import matplotlib
+
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("plot: skipped, matplotlib is not installed")
+        return None
+    return plt
+
+
 def sec(t: float | None) -> str:
     if t is None:
         return "-"

@@ -6,7 +6,7 @@ from __future__ import annotations
 import os
 from pathlib import Path
 
-from report_format import Figures, Targets, mib, sec, table
+from report_format import Figures, Targets, mib, pyplot, sec, table
 
 SCALING_SERIES = [
     # (panel, key, label, pelmora's own)
@@ -28,13 +28,8 @@ SCALING_SERIES = [
 
 
 def plot_scaling(f: Figures, png: Path) -> bool:
-    try:
-        import matplotlib
-
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
-    except ImportError:
-        print("plot: skipped, matplotlib is not installed")
+    plt = pyplot()
+    if plt is None:
         return False
     panels = list(dict.fromkeys(p for p, *_ in SCALING_SERIES))
     fig, axes = plt.subplots(1, len(panels), figsize=(15, 4.6), sharey=True)
