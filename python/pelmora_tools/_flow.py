@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import multiprocessing
 import multiprocessing.connection
+import signal
 from collections.abc import Callable, Iterator
 from contextlib import AbstractContextManager, contextmanager
 from dataclasses import dataclass
@@ -108,6 +109,8 @@ def _ortools_solve(problem: tuple[Int64Array, ...]) -> tuple[str, Int64Array | N
 
 
 def _ortools_child(conn: multiprocessing.connection.Connection) -> None:
+    # Ctrl-C reaches the whole process group: the parent decides, and kills this process.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
     while True:
         try:
             problem = conn.recv()
@@ -154,12 +157,12 @@ def _ortools() -> Iterator[Solve]:
     try:
         yield solve
         parent.send(None)
-    finally:
-        parent.close()
         process.join(timeout=1.0)
+    finally:  # stopped (Ctrl-C) or failed: the child may be mid-solve, so it is killed at once
+        parent.close()
         if process.is_alive():
             process.kill()
-            process.join()
+        process.join()
 
 
 @contextmanager

@@ -111,6 +111,7 @@ std::string node_text(const NodeIndex& nodes, uint32_t v) { return "node " + std
 Outcome<Routes> decompose(const models::NetworkInstance& instance, const NodeIndex& nodes,
                           std::span<const int64_t> flow) {
     const std::size_t m = instance.edges.size(), n = nodes.ids.size();
+    if (m >= kOffPath) return Error::value("the decomposition takes fewer than 4294967295 arcs");
     if (flow.size() != m)
         return Error::value("the flow holds " + std::to_string(flow.size()) + " values for " + std::to_string(m) +
                             " arcs");
