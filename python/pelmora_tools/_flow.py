@@ -3,12 +3,14 @@ same one (see feasible_flow)."""
 
 from __future__ import annotations
 
-import multiprocessing
-import multiprocessing.connection
+import os
 import signal
+import subprocess
+import sys
 from collections.abc import Callable, Iterator
 from contextlib import AbstractContextManager, contextmanager
 from dataclasses import dataclass
+from multiprocessing.connection import Connection
 from typing import Any
 
 import numpy as np
@@ -108,17 +110,20 @@ def _ortools_solve(problem: tuple[Int64Array, ...]) -> tuple[str, Int64Array | N
     return status.name, flows
 
 
-def _ortools_child(conn: multiprocessing.connection.Connection) -> None:
+def serve() -> None:
+    """The child's loop: problems in on standard input, answers out on standard output, until
+    the parent closes its end."""
     # Ctrl-C reaches the whole process group: the parent decides, and kills this process.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    reader = Connection(os.dup(0), writable=False)
+    writer = Connection(os.dup(1), readable=False)
+    os.dup2(2, 1)  # whatever the solver prints goes to standard error, never into the answers
     while True:
         try:
-            problem = conn.recv()
-        except EOFError:  # the parent stopped waiting
+            problem = reader.recv()
+        except EOFError:
             return
-        if problem is None:
-            return
-        conn.send(_ortools_solve(problem))
+        writer.send(_ortools_solve(problem))
 
 
 def _answer(status: str, flows: Int64Array | None) -> Int64Array | None:
@@ -131,38 +136,39 @@ def _answer(status: str, flows: Int64Array | None) -> Int64Array | None:
 
 @contextmanager
 def _ortools() -> Iterator[Solve]:
-    """OR-Tools' min-cost flow in a child process: its solve holds the interpreter lock, and a
-    child can be stopped at once on Ctrl-C (the wait polls every 50 ms). In a daemonic process,
-    which may not have children, it runs in place."""
+    """OR-Tools' min-cost flow in a child interpreter: its solve holds the interpreter lock, and a
+    child can be stopped at once on Ctrl-C (the wait polls every 50 ms). A plain subprocess, not
+    multiprocessing: that would import the caller's main module again in the child."""
     try:
         import ortools  # type: ignore[import-untyped]  # noqa: F401
     except ImportError:
         raise ImportError("the feasible mode needs OR-Tools: pip install 'pelmora[feasible]'") from None
-    if multiprocessing.current_process().daemon:  # a pool's worker (dask's) may not start children
-        yield lambda *problem: _answer(*_ortools_solve(problem))
-        return
-    context = multiprocessing.get_context("spawn")
-    parent, child = context.Pipe()
-    process = context.Process(target=_ortools_child, args=(child,), daemon=True)
-    process.start()
-    child.close()
+    command = [sys.executable, "-c", "from pelmora_tools._flow import serve; serve()"]
+    process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    assert process.stdin is not None and process.stdout is not None
+    writer = Connection(os.dup(process.stdin.fileno()), readable=False)
+    reader = Connection(os.dup(process.stdout.fileno()), writable=False)
+    process.stdin.close()
+    process.stdout.close()
 
     def solve(*problem: Int64Array) -> Int64Array | None:
-        parent.send(problem)
-        while not parent.poll(0.05):
-            if not process.is_alive():
+        writer.send(problem)
+        while not reader.poll(0.05):
+            if process.poll() is not None:
                 raise RuntimeError("the min-cost flow solver ended without an answer")
-        return _answer(*parent.recv())
+        status, flows = reader.recv()
+        return _answer(status, flows)
 
     try:
         yield solve
-        parent.send(None)
-        process.join(timeout=1.0)
+        writer.close()
+        process.wait(timeout=1.0)
     finally:  # stopped (Ctrl-C) or failed: the child may be mid-solve, so it is killed at once
-        parent.close()
-        if process.is_alive():
+        writer.close()
+        reader.close()
+        if process.poll() is None:
             process.kill()
-        process.join()
+        process.wait()
 
 
 @contextmanager
