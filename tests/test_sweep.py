@@ -152,6 +152,7 @@ def test_a_cluster_that_cannot_progress_ends_in_one_line(tmp_path, cluster, says
 @pytest.mark.parametrize(
     "flags, says",
     [
+        (["INSTANCE", "fifo"], "fifo: a pipe, but every worker reads the instance itself"),
         (["--csv", "../escape.csv"], "would be outside"),
         (["--seeds", "0-18446744073709551615"], "18446744073709551616 seeds in '0-18446744073709551615': a sweep "
                                                 "makes at most 100000 data sets"),
@@ -163,7 +164,11 @@ def test_a_cluster_that_cannot_progress_ends_in_one_line(tmp_path, cluster, says
 )
 def test_refused_before_any_work(tmp_path, capsys, flags, says):
     out = tmp_path / "out"
-    argv = ["sweep", str(GLPK), "--out", str(out), *map(str, flags)]
+    instance = GLPK
+    if flags[0] == "INSTANCE":  # a named pipe that nobody writes: reading it would wait forever
+        instance, flags = tmp_path / flags[1], []
+        os.mkfifo(instance)
+    argv = ["sweep", str(instance), "--out", str(out), *map(str, flags)]
     argv += [default for flag, default in (("-k", ["-k", "2"]), ("--methods", ["--methods", "uniform"]),
                                            ("--seeds", ["--seeds", "1"])) if flag not in flags for default in default]
     try:

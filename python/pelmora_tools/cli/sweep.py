@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import argparse
+import os
+import stat
 import sys
 from typing import Any
 
@@ -13,7 +15,7 @@ from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path
 from . import _args
 from ._inputs import distinct_output, read_instance
 from ._setup import require
-from ._status import Failure, Status
+from ._status import Failure, Status, about
 
 
 def _seed_list(text: str) -> tuple[int, ...]:
@@ -93,6 +95,16 @@ def _plan(args: argparse.Namespace) -> Plan:
     return plan
 
 
+def _instance(path: str) -> pelmora.NetworkInstance:
+    """The instance, read here to refuse a bad file in one line rather than on every worker. The
+    workers read it again, so a pipe, whose bytes come only once, is refused."""
+    with about(path):
+        pipe = stat.S_ISFIFO(os.stat(path).st_mode)
+    if pipe:
+        raise Failure(f"{path}: a pipe, but every worker reads the instance itself: give a regular file")
+    return read_instance(path)
+
+
 def _refuse_what_fails(plan: Plan, instance: pelmora.NetworkInstance) -> None:
     """A generation the module refuses for this network would fail in every task of its K."""
     for k in plan.commodities:
@@ -117,7 +129,7 @@ def run(args: argparse.Namespace) -> int:
     if path.exists() and not args.overwrite:
         raise Failure(f"{path}: the CSV exists; --overwrite replaces it")
     distinct_output(str(path), args.instance)
-    instance = read_instance(args.instance)  # refused here in one line rather than on every worker
+    instance = _instance(args.instance)
     _refuse_what_fails(plan, instance)
     try:
         outcome = run_sweep(plan, args.out, csv_name=args.csv, overwrite=args.overwrite, workers=args.workers or 2,
