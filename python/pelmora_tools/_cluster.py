@@ -17,6 +17,7 @@ from typing import Any
 # How often the client looks at the cluster while no task finishes.
 _POLL_S = 0.05
 _LOOK_S = 1.0
+_OVER = ("finished", "error", "cancelled")
 
 
 class Lost(Exception):
@@ -63,17 +64,24 @@ def connect(scheduler: str | None, workers: int, timeout: float) -> Iterator[Any
         yield client
 
 
-def finished(client: Any, futures: Sequence[Any], timeout: float) -> Iterator[Any]:
-    """Yields each future as it finishes (its result, error or cancellation). While none finishes,
-    looks at the cluster every second: raises Lost when the scheduler does not answer within
-    ``timeout`` seconds, or no worker has been connected for ``timeout`` seconds."""
+def finished(client: Any, futures: Sequence[Any], timeout: float) -> Iterator[tuple[Any, Any]]:
+    """Yields (future, outcome) as each future finishes: its result, its error as (type, value,
+    traceback), or its cancellation, fetched by the client's event loop as they come. While none
+    finishes, looks at the cluster every second: raises Lost when the scheduler does not answer
+    within ``timeout`` seconds, or no worker has been connected for ``timeout`` seconds."""
     from distributed import as_completed
 
-    pending: Any = as_completed(futures, loop=client.loop)  # type: ignore[no-untyped-call]
+    pending: Any = as_completed(  # type: ignore[no-untyped-call]
+        futures, loop=client.loop, with_results=True, raise_errors=False
+    )
     seen_worker = looked = time.monotonic()
     while not pending.is_empty():
         if pending.has_ready():
-            yield from pending.next_batch(block=False)
+            for future, outcome in pending.next_batch(block=False):
+                if future.status in _OVER:
+                    yield future, outcome
+                else:  # its result died with its worker before it was fetched: computed again
+                    pending.add(future)
             seen_worker = looked = time.monotonic()
             continue
         time.sleep(_POLL_S)

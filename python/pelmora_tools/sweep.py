@@ -363,9 +363,9 @@ def run_sweep(
         try:
             futures = client.map(task, points, [str(out)] * len(points), pure=False)
             order = {future.key: index for index, future in enumerate(futures)}
-            for future in progress(finished(client, futures, timeout), len(futures), bar or sys.stderr):
+            for future, result in progress(finished(client, futures, timeout), len(futures), bar or sys.stderr):
                 index = order[future.key]
-                row = _row_of(future, points[index], timeout)
+                row = _row_of(future, result, points[index])
                 table.append(row)
                 rows[index] = row
         except KeyboardInterrupt:
@@ -380,16 +380,13 @@ def run_sweep(
     return outcome
 
 
-def _row_of(future: Any, point: Point, timeout: float) -> Row:
+def _row_of(future: Any, result: Any, point: Point) -> Row:
     """The row a finished task returned, or a failed row for a task the cluster could not run."""
     from distributed.scheduler import KilledWorker
 
-    try:
-        if future.status == "finished":
-            row: Row = future.result(timeout=timeout)
-            return row
-        error = future.exception(timeout=timeout) if future.status == "error" else RuntimeError(future.status)
-    except TimeoutError:
-        raise Lost(f"a finished task's result did not arrive within {timeout:g} s") from None
+    if future.status == "finished":
+        row: Row = result
+        return row
+    error = result[1] if future.status == "error" else RuntimeError(f"the task was {future.status}")
     status = "worker-died" if isinstance(error, KilledWorker) else "failed"
     return parameters(point) | failure(error, status)
