@@ -78,8 +78,8 @@ def test_cli_failed_rows_exit_2_and_an_existing_csv_is_kept(tmp_path):
     assert done.returncode == 2
     assert done.stdout == f"4 data sets, 2 failed, on {len({r['worker_pid'] for r in rows})} worker process" \
         f"{'es' * (len({r['worker_pid'] for r in rows}) != 1)}; wrote {path}\n"
-    assert done.stderr.splitlines()[-1] == f"pelmora sweep: error: 2 of 4 data sets failed: see the status and " \
-        f"error columns of {path}"
+    assert done.stderr == f"pelmora sweep: error: 2 of 4 data sets failed: see the status and error columns of " \
+        f"{path}\n"
     assert sorted((r["commodities"], r["status"], r["alone_feasible"]) for r in rows) == [
         ("1", "written", "True"), ("1", "written", "True"), (str(HUGE_K), "failed", ""), (str(HUGE_K), "failed", "")
     ]
@@ -110,7 +110,7 @@ def test_ctrl_c_keeps_every_finished_row(tmp_path):
         stdout, stderr = proc.communicate(timeout=120)
     rows = table(path)
     assert proc.returncode == 130, stderr
-    assert stderr.splitlines()[-1] == f"pelmora sweep: interrupted; the {len(rows)} finished rows are in {path}"
+    assert stderr == f"pelmora sweep: interrupted; the {len(rows)} finished rows are in {path}\n"
     assert stdout.startswith(f"{len(rows)} of 4 data sets, 0 failed")
     assert 2 <= len(rows) < 4 and {r["status"] for r in rows} == {"optimal"}
     assert all((out / r["file"]).exists() for r in rows)
@@ -142,8 +142,7 @@ def test_a_cluster_that_cannot_progress_ends_in_one_line(tmp_path, cluster, says
         done = pelmora_run("sweep", GLPK, "-k", "2", "--methods", "uniform", "--seeds", "1", "--out", out,
                            "--scheduler", address, "--timeout", "2")
     assert done.returncode == 2
-    assert done.stderr.splitlines()[-1] == f"pelmora sweep: error: {says.format(address=address)}"
-    assert "Traceback" not in done.stderr
+    assert done.stderr == f"pelmora sweep: error: {says.format(address=address)}\n"
     assert (out / "sweep.csv").exists() == header  # connected: the CSV has its header and no row
     if header:
         assert table(out / "sweep.csv") == []

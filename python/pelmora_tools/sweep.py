@@ -387,6 +387,6 @@ def _row_of(future: Any, result: Any, point: Point) -> Row:
     if future.status == "finished":
         row: Row = result
         return row
-    error = result[1] if future.status == "error" else RuntimeError(f"the task was {future.status}")
+    error = result[1] if future.status == "error" else RuntimeError(f"the cluster {future.status} it (scheduler lost?)")
     status = "worker-died" if isinstance(error, KilledWorker) else "failed"
     return parameters(point) | failure(error, status)

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import logging
 import os
 import stat
 import sys
@@ -113,8 +114,19 @@ def _refuse_what_fails(plan: Plan, instance: pelmora.NetworkInstance) -> None:
                 raise Failure(reason)
 
 
+def _quiet_cluster() -> None:
+    """distributed logs a cluster's troubles (a worker that died, a scheduler lost) with tracebacks
+    on standard error; the sweep reports them itself, in its rows and one line. --debug keeps them."""
+    for name in ["distributed", *logging.root.manager.loggerDict]:
+        if name.split(".")[0] in ("distributed", "tornado"):
+            logging.getLogger(name).setLevel(logging.CRITICAL)
+    os.environ["DASK_LOGGING__DISTRIBUTED"] = "critical"  # read by the local worker processes
+
+
 def run(args: argparse.Namespace) -> int:
     require("distributed")
+    if not args.debug:
+        _quiet_cluster()
     if args.check or args.solve:
         require("scipy")
     if args.solve:
@@ -135,13 +147,13 @@ def run(args: argparse.Namespace) -> int:
         outcome = run_sweep(plan, args.out, csv_name=args.csv, overwrite=args.overwrite, workers=args.workers or 2,
                             scheduler=args.scheduler, timeout=args.timeout)
     except Interrupted as stop:
-        print(_summary(stop.outcome))
+        print(_summary(stop.outcome), flush=True)
         raise Failure(f"interrupted; the {len(stop.outcome.rows)} finished rows are in {path}",
                       Status.INTERRUPTED) from None
     except Stopped as stop:
-        print(_summary(stop.outcome))
+        print(_summary(stop.outcome), flush=True)
         raise Failure(str(stop)) from None
-    print(_summary(outcome))
+    print(_summary(outcome), flush=True)
     if outcome.failed:
         print(f"pelmora sweep: error: {outcome.failed} of {outcome.planned} data sets failed: see the status and "
               f"error columns of {outcome.path}", file=sys.stderr)
