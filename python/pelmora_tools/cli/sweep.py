@@ -6,7 +6,6 @@ import argparse
 import logging
 import os
 import stat
-import sys
 from typing import Any
 
 import pelmora
@@ -155,9 +154,8 @@ def run(args: argparse.Namespace) -> int:
         raise Failure(str(stop)) from None
     print(_summary(outcome), flush=True)
     if outcome.failed:
-        print(f"pelmora sweep: error: {outcome.failed} of {outcome.planned} data sets failed: see the status and "
-              f"error columns of {outcome.path}", file=sys.stderr)
-        return Status.FAILURE
+        raise Failure(f"{outcome.failed} of {outcome.planned} data sets failed: see the status and error columns "
+                      f"of {outcome.path}")
     return Status.OK
 
 
