@@ -12,6 +12,7 @@ import asyncio
 import contextlib
 import time
 from collections.abc import Iterator, Sequence
+from concurrent.futures import ThreadPoolExecutor
 from typing import Any
 
 # How often the client looks at the cluster while no task finishes.
@@ -33,8 +34,10 @@ def answers(address: str, timeout: float) -> None:
         comm = await open_comm(address, timeout=timeout)  # type: ignore[no-untyped-call]
         await comm.close()
 
+    # On a thread of its own: the caller may be running an event loop already (a notebook).
     try:
-        asyncio.run(asyncio.wait_for(handshake(), timeout))
+        with ThreadPoolExecutor(1) as thread:
+            thread.submit(asyncio.run, asyncio.wait_for(handshake(), timeout)).result()
     except TimeoutError:
         raise TimeoutError(f"the scheduler at {address} did not answer within {timeout:g} s") from None
 
