@@ -233,17 +233,14 @@ class CsvRows:
         flags = os.O_WRONLY | os.O_CREAT | os.O_APPEND | (os.O_TRUNC if overwrite else os.O_EXCL)
         path.parent.mkdir(parents=True, exist_ok=True)
         self._fd = os.open(path, flags | os.O_CLOEXEC, 0o666)
-        self._append(dict(zip(fields, fields)))
+        self.append(dict(zip(fields, fields)))
 
-    def _append(self, row: Row) -> None:
+    def append(self, row: Row) -> None:
         text = io.StringIO()
         csv.DictWriter(text, fieldnames=self.fields, lineterminator="\n").writerow(row)
         line = memoryview(text.getvalue().encode())
         while line:
             line = line[os.write(self._fd, line):]
-
-    def append(self, row: Row) -> None:
-        self._append(row)
 
     def close(self) -> None:
         if self._fd >= 0:
@@ -253,11 +250,17 @@ class CsvRows:
 
 @dataclass
 class Outcome:
-    """What a sweep wrote: the CSV's path, the rows it holds (in plan order) and how many were planned."""
+    """What a sweep wrote: the CSV's path, how many data sets were planned and the rows written,
+    by their index in the plan."""
 
     path: Path
-    rows: list[Row]
     planned: int
+    written: dict[int, Row] = dataclasses.field(default_factory=dict)
+
+    @property
+    def rows(self) -> list[Row]:
+        """The rows written, in plan order (the CSV has them in the order they finished)."""
+        return [self.written[index] for index in sorted(self.written)]
 
     @property
     def failed(self) -> int:
@@ -268,7 +271,7 @@ class Interrupted(KeyboardInterrupt):
     """Ctrl-C ended the sweep; ``outcome`` holds the rows it finished, all in the CSV."""
 
     def __init__(self, outcome: Outcome) -> None:
-        super().__init__(f"interrupted after {len(outcome.rows)} of {outcome.planned} data sets")
+        super().__init__(f"interrupted after {len(outcome.written)} of {outcome.planned} data sets")
         self.outcome = outcome
 
 
@@ -276,7 +279,7 @@ class Stopped(RuntimeError):
     """The cluster could make no more progress; ``outcome`` holds the rows it finished, all in the CSV."""
 
     def __init__(self, reason: str, outcome: Outcome) -> None:
-        super().__init__(f"{reason}; {len(outcome.rows)} of {outcome.planned} data sets finished")
+        super().__init__(f"{reason}; {len(outcome.written)} of {outcome.planned} data sets finished")
         self.outcome = outcome
 
 
@@ -355,11 +358,10 @@ def run_sweep(
     if path.exists() and not overwrite:
         raise FileExistsError(f"{path} exists; pass overwrite=True to replace it")
     points = [dataclasses.replace(p, instance=_shared(p.instance)) for p in plan.points()]
-    outcome = Outcome(path, [], len(points))
+    outcome = Outcome(path, len(points))
     with connect(scheduler, workers, timeout) as client:
         out.mkdir(parents=True, exist_ok=True)
         table = CsvRows(path, columns(plan), overwrite=overwrite)
-        rows: dict[int, Row] = {}
         try:
             futures = client.map(task, points, [str(out)] * len(points), pure=False)
             order = {future.key: index for index, future in enumerate(futures)}
@@ -367,16 +369,13 @@ def run_sweep(
                 index = order[future.key]
                 row = _row_of(future, result, points[index])
                 table.append(row)
-                rows[index] = row
+                outcome.written[index] = row
         except KeyboardInterrupt:
-            outcome.rows = [rows[i] for i in sorted(rows)]
             raise Interrupted(outcome) from None
         except Lost as lost:
-            outcome.rows = [rows[i] for i in sorted(rows)]
             raise Stopped(str(lost), outcome) from None
         finally:
             table.close()
-    outcome.rows = [rows[i] for i in sorted(rows)]
     return outcome
 
 
@@ -387,6 +386,6 @@ def _row_of(future: Any, result: Any, point: Point) -> Row:
     if future.status == "finished":
         row: Row = result
         return row
-    error = result[1] if future.status == "error" else RuntimeError(f"the cluster {future.status} it (scheduler lost?)")
+    error = result[1] if future.status == "error" else RuntimeError(f"the task was {future.status} (a lost scheduler?)")
     status = "worker-died" if isinstance(error, KilledWorker) else "failed"
     return parameters(point) | failure(error, status)

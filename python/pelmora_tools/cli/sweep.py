@@ -147,7 +147,7 @@ def run(args: argparse.Namespace) -> int:
                             scheduler=args.scheduler, timeout=args.timeout)
     except Interrupted as stop:
         print(_summary(stop.outcome), flush=True)
-        raise Failure(f"interrupted; the {len(stop.outcome.rows)} finished rows are in {path}",
+        raise Failure(f"interrupted; the {len(stop.outcome.written)} finished rows are in {path}",
                       Status.INTERRUPTED) from None
     except Stopped as stop:
         print(_summary(stop.outcome), flush=True)
@@ -160,7 +160,7 @@ def run(args: argparse.Namespace) -> int:
 
 
 def _summary(outcome: Outcome) -> str:
-    rows = outcome.rows
+    rows = outcome.written.values()
     workers = len({row["worker_pid"] for row in rows if row.get("worker_pid")})
     done = f"{len(rows)} of {outcome.planned}" if len(rows) != outcome.planned else f"{len(rows)}"
     return (f"{done} data set{'s' * (outcome.planned != 1)}, {outcome.failed} failed, on {workers} worker "
