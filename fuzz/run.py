@@ -15,7 +15,7 @@ import sys
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-TARGETS = ["parse_min", "parse_multi_min", "roundtrip"]
+TARGETS = ["parse_min", "parse_multi_min", "roundtrip", "tools"]
 # Lines longer than the reader's 8192-byte buffer must be reachable.
 MAX_LEN = 32768
 
