@@ -13,6 +13,8 @@
   the columns before writing (the eight changes in turn), plus files for the companion's corners
   (lower bounds, a K of 1024 over nodes only, node lines naming nodes no arc uses, ids at the 64-bit
   limits, arcs closed to every commodity).
+- companion (fuzz_companion.py): the parse_min and parse_multi_min seeds and the companion's
+  corners above, as they are (".min" and multicommodity files both go through load_arrays).
 
 Needs the pelmora module (run with the venv's python).
 """
@@ -137,6 +139,9 @@ def main() -> None:
     tools = {**multi, **{name: text.encode() for name, text in HAND_TOOLS.items()}}
     for i, (name, content) in enumerate(tools.items()):
         write(args.out / "tools", name, bytes([i % 8]) + content)
+        write(args.out / "companion", name, content)
+    for name, text in min_seeds.items():
+        write(args.out / "companion", name, text.encode())
 
     prefixes = [bytes([k, m + 1, flags, frac, 0, 1, 0, seed])
                 for k, m, flags, frac, seed in [(2, 1, 0, 0, 1), (3, 0, 3, 1, 2), (1, 2, 7, 4, 3),
