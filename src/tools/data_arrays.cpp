@@ -11,8 +11,10 @@
 namespace pelmora::tools {
 
 std::optional<ZeroedValues> ZeroedValues::make(std::size_t count) noexcept {
-    const uint64_t bytes = uint64_t(count) * sizeof(int64_t);  // count comes from data_shape
-    if (bytes > utils::kReserveBudget && bytes > utils::allocatable_bytes()) return std::nullopt;
+    uint64_t bytes;
+    if (__builtin_mul_overflow(uint64_t(count), sizeof(int64_t), &bytes) ||
+        (bytes > utils::kReserveBudget && bytes > utils::allocatable_bytes()))
+        return std::nullopt;
     ZeroedValues out;
     out.data_.reset(static_cast<int64_t*>(std::calloc(std::max<std::size_t>(count, 1), sizeof(int64_t))));
     if (!out.data_) return std::nullopt;

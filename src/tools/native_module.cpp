@@ -15,8 +15,8 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <new>
 #include <iterator>
+#include <new>
 #include <string_view>
 #include <variant>
 
