@@ -24,6 +24,7 @@ from pelmora_tools import _native
 DATA = Path(__file__).parent / "data"
 NATIVE_PATH = _native.__file__
 CAPI = "__pelmora_capi__"
+UNDER_ASAN = "libasan" in Path("/proc/self/maps").read_text()
 
 
 def fresh_native() -> Any:
@@ -234,7 +235,8 @@ def test_a_huge_k_costs_what_the_node_lines_hold(tmp_path: Path) -> None:
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout
     shape, head, tail, peak_kib = json.loads(out)
     assert (shape, head, tail) == ([2, 100_000_000], [[1, 2, 3, 0], [-1, -2, -3, 0]], 0)
-    assert peak_kib < 200 * 1024  # the interpreter and NumPy alone take about 40 MiB
+    if not UNDER_ASAN:  # whose shadow of the 2.4 GB block alone is 300 MB
+        assert peak_kib < 200 * 1024  # the interpreter and NumPy alone take about 40 MiB
 
 
 @pytest.mark.parametrize(
