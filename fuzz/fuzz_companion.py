@@ -1,22 +1,24 @@
 """Python-level fuzz target: the companion package's file paths on any bytes taken as a file, as
-the ``pelmora`` command runs them: ``load_arrays``, the description of ``pelmora info``
-(``info.describe``) and the exports (``export_mnetgen``; ``write_model`` to MPS when highspy is
-installed). atheris (libFuzzer's engine driving CPython, coverage from the package's bytecode)
+the ``pelmora`` command runs them: ``load_arrays``, ``pelmora info`` (the data set read as the
+command reads it, its description, its text and its JSON) and the exports (``export_mnetgen``;
+``write_model`` to MPS when highspy is installed). atheris (libFuzzer's engine driving CPython, coverage from the package's bytecode)
 mutates the inputs; fuzz/run.py runs it beside the native targets with the same options.
 
     python fuzz/fuzz_companion.py [libFuzzer options] [corpus directories]
 
-Every call must give a result or raise RuntimeError, OSError or ValueError with a one-line message:
-any other exception, a crash, a timeout or memory past the limit is a finding. A result must hold
-together: the arrays pass ``DataSetArrays.validate()`` and name the nodes and K that one of the
-module's own readers finds in the file; the description gives K and one supply and closed-arc
-count per commodity; the mnetgen files, read back by the reader below (written from
+Every call must give a result or raise RuntimeError, OSError or ValueError (or the command line's
+Failure) with a one-line message: any other exception, a crash, a timeout or memory past the limit
+is a finding. A result must hold together: the arrays pass ``DataSetArrays.validate()`` and name
+the nodes and K that one of the module's own readers finds in the file; the command reads the same
+arrays; the description gives K and one supply and closed-arc count per commodity, renders as text
+and is strict JSON; the mnetgen files, read back by the reader below (written from
 docs/format.md), hold the arrays; HiGHS reads the MPS file back with one column per arc and
 commodity. Files declaring more than 1024 commodities are skipped, as by the native targets.
 """
 
 from __future__ import annotations
 
+import json
 import re
 import sys
 import tempfile
@@ -30,7 +32,11 @@ with atheris.instrument_imports():
 
     import pelmora
     import pelmora_tools as pt
-    from pelmora_tools.info import describe
+    from pelmora_tools.cli._inputs import read_data_set
+    from pelmora_tools.cli._output import json_line
+    from pelmora_tools.cli._status import Failure
+    from pelmora_tools.cli.info import render
+    from pelmora_tools.summary import describe
 
 try:
     import highspy
@@ -39,7 +45,7 @@ except ModuleNotFoundError:
 
 WORK = Path(tempfile.mkdtemp(prefix="fuzz_companion."))
 FILE = WORK / "input"
-REFUSALS = (RuntimeError, OSError, ValueError)
+REFUSALS = (RuntimeError, OSError, ValueError, Failure)
 K_LIMIT = 1024
 LP_LIMIT = 5_000  # arcs x commodities written as MPS and read back
 
@@ -120,11 +126,17 @@ def test_one_input(data: bytes) -> None:
         arrays.validate()
         seen = (arrays.node_ids.tolist(), arrays.num_commodities)
         assert seen in module_views(path), "load_arrays disagrees with every module reader"
-    failed, described = refused(lambda: describe(path))
+    failed, read = refused(lambda: read_data_set(path))
     if not failed:
-        info, info_arrays = described
-        k = info_arrays.num_commodities
+        problem, command_arrays = read
+        if arrays is not None:
+            for name in ("node_ids", "tails", "heads", "low", "up", "costs", "capacities", "supplies"):
+                assert np.array_equal(getattr(command_arrays, name), getattr(arrays, name)), name
+        info = describe(path, problem, command_arrays)
+        k = command_arrays.num_commodities
         assert info["commodities"] == k and len(info["supply"]) == k and len(info["closed_arcs"]) == k
+        assert isinstance(render(info), str)
+        json.loads(json_line(info))  # raises on anything but one strict JSON value
     if arrays is None:
         return
     prefix = WORK / "out"
