@@ -226,11 +226,14 @@ def test_arrays_with_ids_anywhere_in_the_64_bit_range_are_one_data_set(tmp_path:
 def test_a_huge_k_costs_what_the_node_lines_hold(tmp_path: Path) -> None:
     path = tmp_path / "k.mcf"
     path.write_text("p min 3 0 100000000 0 0 0 0 0 0\nn 1 6 1 2 3\nn 5 -6 -1 -2 -3\n")  # 2.4 GB of rows if dense
+    # The peak is started afresh in the child: ru_maxrss would keep the parent's, from before exec.
     script = textwrap.dedent(f"""
-        import json, resource, pelmora_tools
+        import json, pathlib
+        pathlib.Path("/proc/self/clear_refs").write_text("5")
+        import pelmora_tools
         s = pelmora_tools.arrays_from_file({str(path)!r}).supplies
-        peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-        print(json.dumps([s.shape, s[:, :4].tolist(), int(s[:, -3:].sum()), peak]))
+        status = pathlib.Path("/proc/self/status").read_text().split("VmHWM:")[1]
+        print(json.dumps([s.shape, s[:, :4].tolist(), int(s[:, -3:].sum()), int(status.split()[0])]))
     """)
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout
     shape, head, tail, peak_kib = json.loads(out)
