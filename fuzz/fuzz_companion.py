@@ -19,6 +19,7 @@ commodity. Files declaring more than 1024 commodities are skipped, as by the nat
 from __future__ import annotations
 
 import json
+import os
 import re
 import sys
 import tempfile
@@ -43,7 +44,11 @@ try:
 except ModuleNotFoundError:
     highspy = None
 
-WORK = Path(tempfile.mkdtemp(prefix="fuzz_companion."))
+# Where the input and the exports are written: FUZZ_WORK (fuzz/run.py gives one directory in the
+# build tree, reused by every run, since libFuzzer's exit skips the interpreter's clean-up), else a
+# new temporary directory.
+WORK = Path(os.environ.get("FUZZ_WORK") or tempfile.mkdtemp(prefix="fuzz_companion."))
+WORK.mkdir(parents=True, exist_ok=True)
 FILE = WORK / "input"
 REFUSALS = (RuntimeError, OSError, ValueError, Failure)
 K_LIMIT = 1024

@@ -30,19 +30,35 @@ using pelmora::tools::MnetgenColumns;
 
 constexpr const char* kSuffixes[] = {".nod", ".arc", ".sup", ".mut", ".map"};
 
-// One directory per process for the written files.
-const std::string& prefix() {
-    static const std::string p = [] {
+void remove_files(const std::string& prefix) {
+    for (const char* s : kSuffixes) ::unlink((prefix + s).c_str());
+}
+
+// One directory per process for the written files, removed at exit.
+class WorkDir {
+public:
+    WorkDir() {
         char dir[] = "/tmp/fuzz_tools.XXXXXX";
         if (!mkdtemp(dir)) fuzz::fail("mkdtemp");
-        return std::string(dir) + "/x";
-    }();
+        dir_ = dir;
+    }
+    ~WorkDir() {
+        remove_files(prefix());
+        ::rmdir(dir_.c_str());
+    }
+    std::string prefix() const { return dir_ + "/x"; }
+
+private:
+    std::string dir_;
+};
+
+const std::string& prefix() {
+    static const WorkDir dir;
+    static const std::string p = dir.prefix();
     return p;
 }
 
-void remove_files() {
-    for (const char* s : kSuffixes) ::unlink((prefix() + s).c_str());
-}
+void remove_files() { remove_files(prefix()); }
 
 bool exists(const char* suffix) { return ::access((prefix() + suffix).c_str(), F_OK) == 0; }
 

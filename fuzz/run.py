@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import argparse
 import datetime
+import os
 import re
 import subprocess
 import sys
@@ -36,8 +37,10 @@ def main() -> int:
 
     results = []
     for target in args.targets:
+        env = None
         if target in PYTHON_TARGETS:
             binary = [sys.executable, str(PYTHON_TARGETS[target])]
+            env = {**os.environ, "FUZZ_WORK": str(build / "work" / target)}
         else:
             binary = [str(build / f"fuzz_{target}")]
         common = [f"-max_len={MAX_LEN}", "-timeout=20", "-rss_limit_mb=2048",
@@ -46,7 +49,7 @@ def main() -> int:
         regressions = sorted((ROOT / "tests" / "regressions" / target).glob("*"))
         if regressions:
             replay = subprocess.run([*binary, *common, *map(str, regressions)],
-                                    capture_output=True, text=True)
+                                    capture_output=True, text=True, env=env)
             if replay.returncode != 0:
                 print(replay.stderr[-6000:], file=sys.stderr)
                 print(f"fuzz_{target}: a kept regression input fails again", file=sys.stderr)
@@ -60,7 +63,7 @@ def main() -> int:
         run = subprocess.run(
             [*binary, str(corpus), str(seeds / target), *common, f"-max_total_time={args.seconds}",
              "-print_final_stats=1", f"-artifact_prefix={artifacts}/", "-close_fd_mask=1"],
-            capture_output=True, text=True)
+            capture_output=True, text=True, env=env)
         found = re.search(r"stat::number_of_executed_units:\s*(\d+)", run.stderr)
         executions = int(found.group(1)) if found else 0
         if run.returncode != 0:
