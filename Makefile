@@ -143,7 +143,9 @@ fuzz-build: venv
 	  -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
 	$(VENV)/bin/cmake --build $(FUZZ_BUILD) -j2
 
+# atheris drives the Python-level target (fuzz/fuzz_companion.py); it has CPython 3.13 wheels.
 fuzz: fuzz-build install
+	$(VPY) -m pip install --quiet atheris
 	$(VPY) fuzz/run.py --build $(FUZZ_BUILD) --seconds $(FUZZ_SECONDS)
 
 fuzz-smoke:

@@ -134,7 +134,9 @@ def check_feasibility(
 ) -> FeasibilityReport:
     """Routes every commodity alone (its own capacities; when K = 1 and the bundle rows are on, the
     arcs' ``low`` and ``up`` too, since then they bind that one commodity); with ``bundled``, then
-    solves the bundled model for feasibility, with zero costs, unless a commodity already fails."""
+    solves the bundled model for feasibility, with zero costs, unless a commodity already fails.
+    Raises ``ValueError`` for arrays that do not form one data set (``DataSetArrays.validate``)."""
+    arrays.validate()
     k = arrays.num_commodities
     honour_low = bundled and k == 1
     commodities = [_route_alone(arrays, c, honour_low) for c in range(k)]

@@ -98,7 +98,9 @@ def _matrix(arrays: DataSetArrays, bundle: bool) -> tuple[npt.NDArray[np.int32],
 
 
 def build_model(arrays: DataSetArrays, *, bundle: bool = True) -> highspy.Highs:
-    """A HiGHS instance holding the LP (quiet; options such as a time limit are the caller's)."""
+    """A HiGHS instance holding the LP (quiet; options such as a time limit are the caller's).
+    Raises ``ValueError`` for arrays that do not form one data set (``DataSetArrays.validate``)."""
+    arrays.validate()
     hs = _highspy()
     n, m, k = arrays.num_nodes, arrays.num_arcs, arrays.num_commodities
     num_col = m * k

@@ -33,7 +33,8 @@ bool double_arg(PyObject* obj, double& out) {
 PyObject* feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     return guarded([&]() -> PyObject* {
         if (!arity("feasible", nargs, 14, 14)) return nullptr;
-        const auto* instance = record_arg<models::NetworkInstance>(args[0], "NetworkInstance", "instance");
+        const auto* instance =
+            record_arg<models::NetworkInstance>(state_of(module), args[0], "NetworkInstance", "instance");
         if (!instance) return nullptr;
         Int64View flow;
         if (!flow.get(args[1], "flow")) return nullptr;

@@ -1,20 +1,25 @@
 // pelmora_tools._native: the companion package's arrays and mnetgen files at native speed. The
 // arrays are the records' own numbers laid out as int64 columns, each column a buffer object that
-// NumPy wraps without a copy; the records are reached inside the objects of the pelmora module
-// loaded in the calling interpreter, after checking each object's exact class.
+// NumPy wraps without a copy. The records are reached through the record interface
+// (models/capi.hpp) of the pelmora module this interpreter imported when this module was, never
+// through the pelmora module's attributes, which any code may rebind.
 #include "binding/pyref.hpp"
 #include "binding/unlocked.hpp"
-#include "models/object.hpp"
+#include "models/capi.hpp"
 #include "tools/data_arrays.hpp"
 #include "tools/mnetgen_writer.hpp"
 #include "tools/native_support.hpp"
 #include "utils/files.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <string_view>
+#include <variant>
 
 namespace pelmora::tools {
 namespace {
@@ -22,7 +27,7 @@ namespace {
 using namespace native;
 
 void column_dealloc(PyObject* self) {
-    reinterpret_cast<ColumnObject*>(self)->values.~Column();
+    reinterpret_cast<ColumnObject*>(self)->values.~ColumnValues();
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);
@@ -31,9 +36,10 @@ void column_dealloc(PyObject* self) {
 // Writable bytes: the arrays of a data set are the caller's to change, as NumPy's own would be.
 int column_getbuffer(PyObject* self, Py_buffer* view, int flags) {
     static int64_t empty = 0;
-    Column& values = reinterpret_cast<ColumnObject*>(self)->values;
+    const std::span<int64_t> values =
+        std::visit([](auto& v) { return values_of(v); }, reinterpret_cast<ColumnObject*>(self)->values);
     void* data = values.empty() ? &empty : values.data();
-    return PyBuffer_FillInfo(view, self, data, Py_ssize_t(values.size() * sizeof(int64_t)), 0, flags);
+    return PyBuffer_FillInfo(view, self, data, Py_ssize_t(values.size_bytes()), 0, flags);
 }
 
 PyType_Slot column_slots[] = {
@@ -51,17 +57,18 @@ PyType_Spec column_spec = {"pelmora_tools._native.Column", int(sizeof(ColumnObje
 PyObject* arrays(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     return guarded([&]() -> PyObject* {
         if (!arity("arrays", nargs, 1, 2)) return nullptr;
-        const auto* instance = record_arg<models::NetworkInstance>(args[0], "NetworkInstance", "instance");
+        const State& state = state_of(module);
+        const auto* instance = record_arg<models::NetworkInstance>(state, args[0], "NetworkInstance", "instance");
         if (!instance) return nullptr;
         const models::MultiCommodityData* data = nullptr;
         if (nargs == 2 && args[1] != Py_None) {
-            data = record_arg<models::MultiCommodityData>(args[1], "MultiCommodityData", "data");
+            data = record_arg<models::MultiCommodityData>(state, args[1], "MultiCommodityData", "data");
             if (!data) return nullptr;
         }
         Outcome<DataArrays> made =
             without_gil([&] { return data ? arrays_of(*instance, *data) : arrays_of(*instance); });
         if (!made) return raise(made.error(), PyExc_RuntimeError);
-        return columns_tuple(state_of(module), std::move(made).value());
+        return columns_tuple(state, std::move(made).value());
     });
 }
 
@@ -121,18 +128,49 @@ PyMethodDef functions[] = {
      "feasible(instance, flow, K, method, seed, concentration, randomize_caps, cap_a, cap_b, randomize_costs, "
      "cost_a, cost_b, close, tightness): (result, columns, certificate, cost, closed, requested)."},
     {"save_feasible", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(save_feasible)), METH_FASTCALL,
-     "save_feasible(result, path): the feasible data set as a multicommodity file."},
-    {"verify", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(verify)), METH_FASTCALL,
-     "verify(K, node_ids, tails, heads, low, up, capacities, supplies, certificate): '' or what fails."},
+     "save_feasible(result, path, costs, capacities): the feasible data set as a multicommodity file."},
     {"potentials", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(potentials)), METH_FASTCALL,
      "potentials(n, tails, heads, capacity, costs, flow): node potentials proving the flow optimal."},
     {"peel", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(peel)), METH_FASTCALL,
      "peel(n, tails, heads, supplies): (flow, supplies), the flows forced outside the cycles."},
+    {"verify", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(verify)), METH_FASTCALL,
+     "verify(K, node_ids, tails, heads, low, up, capacities, supplies, certificate): '' or what fails."},
     {nullptr, nullptr, 0, nullptr},
 };
 
+// Imports pelmora in the calling interpreter and takes its record interface, refusing one built
+// for other records: reading them with another layout would read memory that is not theirs.
+int bind_records(State& state) {
+    PyRef pelmora = PyRef::steal(PyImport_ImportModule("pelmora"));
+    if (!pelmora) return -1;
+    constexpr const char* kRebuild = "install pelmora and pelmora_tools from one build";
+    PyObject* found = nullptr;
+    if (PyObject_GetOptionalAttrString(pelmora.get(), models::kCapiAttribute, &found) < 0) return -1;
+    PyRef capsule = PyRef::steal(found);
+    if (!capsule || !PyCapsule_IsValid(capsule.get(), models::kCapiName)) {
+        PyErr_Format(PyExc_ImportError, "pelmora_tools._native: the pelmora module has no record interface %s; %s",
+                     models::kCapiName, kRebuild);
+        return -1;
+    }
+    const auto* api = static_cast<const models::RecordApi*>(PyCapsule_GetPointer(capsule.get(), models::kCapiName));
+    if (!api) return -1;
+    const bool same_sizes = std::equal(std::begin(models::kRecordSizes), std::end(models::kRecordSizes), api->sizes);
+    if (api->version != models::kCapiVersion || api->record_layout != models::kRecordLayoutVersion || !same_sizes) {
+        PyErr_Format(PyExc_ImportError,
+                     "pelmora_tools._native was built for record interface %u, record layout %u of pelmora; the "
+                     "pelmora module has interface %u, layout %u%s; %s",
+                     unsigned(models::kCapiVersion), unsigned(models::kRecordLayoutVersion), unsigned(api->version),
+                     unsigned(api->record_layout), same_sizes ? "" : " (record sizes differ)", kRebuild);
+        return -1;
+    }
+    state.records = api;
+    state.pelmora = pelmora.release();
+    return 0;
+}
+
 int exec_module(PyObject* module) {
     State& state = state_of(module);
+    if (bind_records(state) < 0) return -1;
     state.column_type = reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &column_spec, nullptr));
     if (!state.column_type) return -1;
     return PyModule_AddObjectRef(module, "Column", reinterpret_cast<PyObject*>(state.column_type));
@@ -140,10 +178,14 @@ int exec_module(PyObject* module) {
 
 int traverse(PyObject* module, visitproc visit, void* arg) {
     Py_VISIT(state_of(module).column_type);
+    Py_VISIT(state_of(module).pelmora);
     return 0;
 }
 int clear(PyObject* module) {
-    Py_CLEAR(state_of(module).column_type);
+    State& state = state_of(module);
+    Py_CLEAR(state.column_type);
+    state.records = nullptr;
+    Py_CLEAR(state.pelmora);
     return 0;
 }
 void free_module(void* module) { clear(static_cast<PyObject*>(module)); }

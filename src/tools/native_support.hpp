@@ -4,14 +4,18 @@
 
 #include "binding/pyref.hpp"
 #include "binding/unlocked.hpp"
-#include "models/object.hpp"
+#include "models/capi.hpp"
 #include "tools/data_arrays.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <span>
 #include <string_view>
+#include <variant>
 
 namespace pelmora::tools::native {
 
@@ -20,28 +24,35 @@ using binding::without_gil;
 
 struct State {
     PyTypeObject* column_type = nullptr;
+    PyObject* pelmora = nullptr;                 // the module whose state `records` points into
+    const models::RecordApi* records = nullptr;  // valid while `pelmora` is held
 };
 
 inline State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
 
 // --- the column buffer ---------------------------------------------------------------------------
 
+// A list taken over from a record, or zero-filled rows.
+using ColumnValues = std::variant<Column, ZeroedValues>;
+inline std::span<int64_t> values_of(Column& c) noexcept { return c; }
+inline std::span<int64_t> values_of(ZeroedValues& z) noexcept { return z.values(); }
+
 struct ColumnObject {
     PyObject_HEAD
-    Column values;
+    ColumnValues values;
 };
 
 // Functions defined beside the module's own, listed in its function table.
 PyObject* feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* save_feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
-PyObject* verify(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* potentials(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* peel(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+PyObject* verify(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
-inline PyObject* column(PyTypeObject* type, Column&& values) {
+inline PyObject* column(PyTypeObject* type, ColumnValues&& values) {
     PyObject* obj = type->tp_alloc(type, 0);
     if (!obj) return nullptr;
-    new (&reinterpret_cast<ColumnObject*>(obj)->values) Column(std::move(values));
+    new (&reinterpret_cast<ColumnObject*>(obj)->values) ColumnValues(std::move(values));
     return obj;
 }
 
@@ -52,9 +63,10 @@ inline PyObject* columns_tuple(const State& state, DataArrays&& d) {
     PyObject* k = PyLong_FromUnsignedLongLong(d.num_commodities);
     if (!k) return nullptr;
     PyTuple_SET_ITEM(tuple.get(), 0, k);
-    Column* parts[] = {&d.node_ids, &d.tails, &d.heads, &d.low, &d.up, &d.costs, &d.capacities, &d.supplies};
+    Column* parts[] = {&d.node_ids, &d.tails, &d.heads, &d.low, &d.up, &d.costs, &d.capacities};
     for (Py_ssize_t i = 0; i < 8; ++i) {
-        PyObject* c = column(state.column_type, std::move(*parts[i]));
+        PyObject* c =
+            column(state.column_type, i < 7 ? ColumnValues(std::move(*parts[i])) : ColumnValues(std::move(d.supplies)));
         if (!c) return nullptr;
         PyTuple_SET_ITEM(tuple.get(), i + 1, c);
     }
@@ -96,21 +108,20 @@ inline bool arity(const char* name, Py_ssize_t nargs, Py_ssize_t least, Py_ssize
     return false;
 }
 
-// The record inside `obj` when its exact class is pelmora.<class_name> of this interpreter.
+// The record inside `obj` when its exact class is the record's class of the pelmora module bound
+// at import.
 template <class Record>
-const Record* record_arg(PyObject* obj, const char* class_name, const char* param) {
-    PyRef module = PyRef::steal(PyImport_ImportModule("pelmora"));
-    if (!module) return nullptr;
-    PyRef cls = PyRef::steal(PyObject_GetAttrString(module.get(), class_name));
-    if (!cls) return nullptr;
-    if (reinterpret_cast<PyObject*>(Py_TYPE(obj)) != cls.get()) {
-        const char* type_name = Py_TYPE(obj)->tp_name;  // heap types may carry a module prefix
-        if (const char* dot = std::strrchr(type_name, '.')) type_name = dot + 1;
-        PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not an instance of '%s'", param, type_name,
-                     class_name);
+const Record* record_arg(const State& state, PyObject* obj, const char* class_name, const char* param) {
+    if (!state.records) {  // cleared: only the collector does that, to a module no longer reachable
+        PyErr_SetString(PyExc_SystemError, "pelmora_tools._native has already been cleared");
         return nullptr;
     }
-    return &models::record_in<Record>(obj);
+    if (const Record* record = models::record_through<Record>(*state.records, obj)) return record;
+    const char* type_name = Py_TYPE(obj)->tp_name;  // heap types may carry a module prefix
+    if (const char* dot = std::strrchr(type_name, '.')) type_name = dot + 1;
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not an instance of '%s'", param, type_name,
+                 class_name);
+    return nullptr;
 }
 
 inline bool text_arg(PyObject* obj, const char* param, std::string_view& out) {
@@ -124,7 +135,15 @@ inline bool text_arg(PyObject* obj, const char* param, std::string_view& out) {
     return true;
 }
 
-// A C-contiguous buffer of int64 values, held for the call.
+inline bool native_int64(std::string_view format) noexcept {
+    const bool little = std::endian::native == std::endian::little;
+    if (format.starts_with('@') || format.starts_with('=') || (little && format.starts_with('<')))
+        format.remove_prefix(1);
+    return format == "q" || (format == "l" && sizeof(long) == 8);  // "=l" and "<l" are 4 bytes: itemsize tells
+}
+
+// A C-contiguous buffer of native int64 values, held for the call. Anything else is refused with
+// a ValueError naming the argument, before any work.
 class Int64View {
 public:
     Int64View() = default;
@@ -134,11 +153,16 @@ public:
         if (held_) PyBuffer_Release(&view_);
     }
     bool get(PyObject* obj, const char* param) {
-        if (PyObject_GetBuffer(obj, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return false;
+        if (PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO) < 0) return false;
         held_ = true;
-        const std::string_view format = view_.format ? view_.format : "B";
-        if (view_.itemsize != 8 || (format != "l" && format != "q" && format != "=q" && format != "<q")) {
-            PyErr_Format(PyExc_TypeError, "argument '%s' must hold int64 values", param);
+        const char* format = view_.format ? view_.format : "B";
+        if (view_.itemsize != sizeof(int64_t) || !native_int64(format)) {
+            PyErr_Format(PyExc_ValueError, "argument '%s' must hold native int64 values, not items of format '%s'",
+                         param, format);
+            return false;
+        }
+        if (!PyBuffer_IsContiguous(&view_, 'C')) {
+            PyErr_Format(PyExc_ValueError, "argument '%s' must be C-contiguous", param);
             return false;
         }
         return true;

@@ -11,7 +11,7 @@ from ..generation import Generation
 from . import _args, _feasible
 from ._inputs import distinct_output, read_instance
 from ._setup import require
-from ._status import Status, about, step
+from ._status import Failure, Status, about, step
 
 
 def register(commands: Any) -> None:
@@ -45,6 +45,8 @@ def run(args: argparse.Namespace) -> int:
     if args.feasible:
         require("ortools")
     instance = read_instance(args.instance)
+    if reason := point.refusal(instance):
+        raise Failure(reason)
     if args.feasible:
         with step(f"generate {args.commodities} feasible commodities over {instance.num_arcs} arcs"):
             made = _feasible.generated(lambda: point.run_feasible(instance))
