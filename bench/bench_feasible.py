@@ -57,6 +57,24 @@ def highs_effort(arrays: pt.DataSetArrays) -> dict[str, Any]:
             "binding": binding, "objective": objective}
 
 
+def max_flow_seconds(problem: _flow.FlowProblem) -> float:
+    """scipy's maximum flow (Dinic) from a super source to a super sink over the same arcs: the
+    cheaper flow a certificate could start from, blind to costs."""
+    from scipy.sparse import csr_array  # type: ignore[import-untyped]
+    from scipy.sparse.csgraph import maximum_flow  # type: ignore[import-untyped]
+
+    n = problem.supplies.shape[0]
+    src = np.flatnonzero(problem.supplies > 0)
+    dst = np.flatnonzero(problem.supplies < 0)
+    tails = np.concatenate([problem.tails, np.full(src.size, n), dst])
+    heads = np.concatenate([problem.heads, src, np.full(dst.size, n + 1)])
+    caps = np.concatenate([problem.capacity, problem.supplies[src], -problem.supplies[dst]])
+    graph = csr_array((np.minimum(caps, 2**31 - 1).astype(np.int32), (tails, heads)), shape=(n + 2, n + 2))
+    started = time.perf_counter()
+    maximum_flow(graph, n, n + 1, method="dinic")
+    return time.perf_counter() - started
+
+
 def heterogeneity_table(path: Path, ks: tuple[int, ...], seeds: range) -> list[dict[str, Any]]:
     """The heterogeneity score of the node split and of the feasible mode, mean over seeds."""
     instance = pelmora.load_min_instance(str(path))
@@ -96,6 +114,8 @@ def main() -> None:
     status, flow = _flow._ortools_solve(args_of)
     t_solve = time.perf_counter() - started
     assert flow is not None, status
+    t_max_flow = max_flow_seconds(problem)
+    highs = pt.solve(single, time_limit=300)
     started = time.perf_counter()
     potentials = _native.potentials(problem.supplies.shape[0], *args_of[:4], flow)
     t_potentials = time.perf_counter() - started
@@ -125,6 +145,8 @@ def main() -> None:
                     ("unique flow (two solves in a child)", t_flow),
                     ("decompose, split, build (native)", t_native), ("generate_feasible, whole", t_feasible)]:
         print(f"  {name:<38} {t:8.3f} s")
+    print(f"  {'scipy maximum_flow (Dinic; no costs)':<38} {t_max_flow:8.3f} s")
+    print(f"  {'HiGHS LP of the instance (K = 1)':<38} {highs.seconds:8.3f} s ({highs.status})")
     ratio = t_feasible / (t_solve + t_generate)
     print(f"feasible / (solve + generate) = {ratio:.2f}x   (target <= 2); OR-Tools status {status}")
     print(f"peak / (arrays + certificate) = {peak / 2**20:.0f} MiB / {held / 2**20:.0f} MiB = {peak / held:.2f}x"
@@ -155,7 +177,8 @@ def main() -> None:
     if args.json:
         Path(args.json).write_text(json.dumps({
             "arcs": args.arcs, "nodes": args.nodes, "k": args.k, "repeat": repeat, "generate_s": t_generate,
-            "solve_s": t_solve, "potentials_s": t_potentials, "flow_s": t_flow, "native_s": t_native,
+            "solve_s": t_solve, "max_flow_s": t_max_flow, "highs_s": highs.seconds, "highs_status": highs.status,
+            "potentials_s": t_potentials, "flow_s": t_flow, "native_s": t_native,
             "feasible_s": t_feasible, "ratio": ratio, "peak_bytes": peak, "held_bytes": held,
             "closed_share": closed_share, "solve_arcs": args.solve_arcs, "module_effort": module,
             "effort": effort, "heterogeneity": het,

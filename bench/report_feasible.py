@@ -44,7 +44,9 @@ def section_feasible(f: Figures, targets: Targets) -> str:
         ("residual potentials of that flow (native)", "potentials_s"),
         ("the unique flow: two solves in a child process", "flow_s"),
         ("decomposition, split, capacities, closing, tightness (native)", "native_s"),
-        ("`generate_feasible`, whole", "feasible_s")]]
+        ("`generate_feasible`, whole", "feasible_s"),
+        ("peer: scipy `maximum_flow` (Dinic) of the instance, blind to costs", "max_flow_s"),
+        ("peer: HiGHS, the LP of the instance (K = 1)", "highs_s")]]
     m = f["module_effort"]
     effort = [["module's data set", m["status"], f"{m['iterations']:,}", sec(m["seconds"]), "-", "-", "-"]] + [
         [f"feasible, T = {e['tightness']:g}", e["status"], f"{e['iterations']:,}", sec(e["seconds"]),
