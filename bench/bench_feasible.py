@@ -16,6 +16,7 @@ from __future__ import annotations
 
 import gc
 import json
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -97,6 +98,19 @@ def heterogeneity_table(path: Path, ks: tuple[int, ...], seeds: range) -> list[d
     return rows
 
 
+def probe(path: str, k: int) -> None:
+    """In a fresh process, whose heap holds nothing freed by earlier work: the peak resident memory
+    that one generation adds, the bytes of what it returns, and the share of the closing done."""
+    instance = pelmora.load_min_instance(path)
+    gc.collect()
+    peak_rss_reset()
+    before = rss_bytes()
+    made = pt.generate_feasible(instance, k, "spread", seed=7, close=0.1, tightness=0.5)
+    peak = peak_rss() - before
+    held = arrays_bytes(made.arrays) + made.certificate.nbytes
+    print(json.dumps([peak, held, made.closed / made.requested if made.requested else 1.0]))
+
+
 def main() -> None:
     args, repeat = network_args(__doc__.splitlines()[0], 1,
                                 lambda p: p.add_argument("--solve-arcs", type=int, default=20_000))
@@ -130,14 +144,9 @@ def main() -> None:
 
     t_feasible = best_of(lambda: pt.generate_feasible(instance, args.k, "spread", seed=7, close=0.1, tightness=0.5),
                          repeat)
-    gc.collect()
-    peak_rss_reset()
-    before = rss_bytes()
-    made = pt.generate_feasible(instance, args.k, "spread", seed=7, close=0.1, tightness=0.5)
-    peak = peak_rss() - before
-    held = arrays_bytes(made.arrays) + made.certificate.nbytes
-    closed_share = made.closed / made.requested if made.requested else 1.0
-    del made
+    probe = subprocess.run([sys.executable, __file__, "--probe", str(network_file(args.nodes, args.arcs)),
+                            str(args.k)], capture_output=True, text=True, check=True)
+    peak, held, closed_share = json.loads(probe.stdout)
 
     print(f"{args.arcs} arcs, {args.nodes} nodes, K = {args.k}; best of {repeat}")
     for name, t in [("generate_multi_commodity_data", t_generate), ("OR-Tools min-cost flow (one solve)", t_solve),
@@ -186,4 +195,7 @@ def main() -> None:
 
 
 if __name__ == "__main__":
-    main()
+    if sys.argv[1:2] == ["--probe"]:
+        probe(sys.argv[2], int(sys.argv[3]))
+    else:
+        main()

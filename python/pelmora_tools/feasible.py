@@ -154,6 +154,8 @@ def verify_certificate(arrays: DataSetArrays, certificate: Int64Array) -> str | 
     """Checks in one pass that ``certificate`` (arcs x commodities) is a feasible flow of the data
     set: per-commodity bounds, mutual bounds, conservation. Returns ``None`` when it is, else one
     line saying which check fails first and where."""
+    if certificate.dtype != np.int64:
+        return f"dtype: the certificate holds {certificate.dtype}, not int64"
     if certificate.shape != arrays.capacities.shape:
         return f"shape: the certificate is {certificate.shape}, the data set has {arrays.capacities.shape}"
     failure = _native.verify(
