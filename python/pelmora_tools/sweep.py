@@ -167,9 +167,9 @@ def _measure(point: Point, out_dir: str, row: Row) -> None:
     supply, closed = commodity_volumes(arrays)
     row |= {
         "heterogeneity": heterogeneity(arrays),
-        "min_commodity_supply": min(supply),
-        "max_commodity_supply": max(supply),
-        "closed_pairs": sum(closed),
+        "min_commodity_supply": int(supply.min()),
+        "max_commodity_supply": int(supply.max()),
+        "closed_pairs": int(closed.sum()),
         "status": "written",
     }
     if point.work.check or point.work.solve:
