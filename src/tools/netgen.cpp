@@ -33,6 +33,9 @@ public:
         return a + state_ % (b - a + 1);
     }
 
+    // A state of 0 (reached only from a seed that is a multiple of 2^31 - 1) never changes again.
+    bool constant() const noexcept { return state_ == 0; }
+
 private:
     int64_t state_;
 };
@@ -262,6 +265,7 @@ private:
             int64_t limit = random_.next(1, upper);
             if (nodes_left == 0) limit = remaining;
             if (!short_of(limit)) return limit;
+            if (random_.constant()) return never_ends();
             if ((draws & 0xfffff) == 0) {
                 if (interrupted()) return Error::interrupted();
                 // Past the stream's period every draw repeats.
@@ -310,10 +314,10 @@ Outcome<void> check_netgen(const NetgenParams& p) {
         return fault("sources + sinks must not exceed nodes (" + std::to_string(p.nodes) + "), got " +
                      std::to_string(p.sources) + " + " + std::to_string(p.sinks));
     if (p.min_cost > p.max_cost)
-        return fault("min cost must not exceed max cost (" + std::to_string(p.max_cost) + "), got " +
+        return fault("min_cost must not exceed max_cost (" + std::to_string(p.max_cost) + "), got " +
                      std::to_string(p.min_cost));
     if (int64_t span; __builtin_sub_overflow(p.max_cost, p.min_cost, &span) || span == INT64_MAX)
-        return fault("max cost - min cost must be below 2^63 - 1");
+        return fault("max_cost - min_cost must be below 2^63 - 1");
     if (p.supply < p.sources)
         return fault("supply must be at least the number of sources (" + std::to_string(p.sources) + "), got " +
                      std::to_string(p.supply));
@@ -327,10 +331,10 @@ Outcome<void> check_netgen(const NetgenParams& p) {
     if (p.capacitated < 0 || p.capacitated > 100)
         return fault(named("capacitated must be a percentage from 0 to 100", p.capacitated));
     if (p.min_cap > p.max_cap)
-        return fault("min cap must not exceed max cap (" + std::to_string(p.max_cap) + "), got " +
+        return fault("min_cap must not exceed max_cap (" + std::to_string(p.max_cap) + "), got " +
                      std::to_string(p.min_cap));
     if (int64_t span; __builtin_sub_overflow(p.max_cap, p.min_cap, &span) || span == INT64_MAX)
-        return fault("max cap - min cap must be below 2^63 - 1");
+        return fault("max_cap - min_cap must be below 2^63 - 1");
     // The node arrays and the requested arcs must fit; more arcs than requested grow as they come.
     const long double need = (long double)p.nodes * 48 + (long double)p.arcs * sizeof(NetgenArc);
     const uint64_t have = utils::allocatable_bytes();

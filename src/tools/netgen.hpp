@@ -48,8 +48,9 @@ struct NetgenSummary {
 
 // Checks, generates and writes `path`: the original's problem, node and arc lines after comment
 // lines naming the parameters; with `min_form`, an assignment or maximum flow problem is written
-// as the minimum-cost flow problem it is (every supply, capacity and cost on its line), which the
-// ".min" reader takes. A bad parameter is refused before the file is touched.
+// as the minimum-cost flow problem it is (every supply, capacity and cost on its line; capacity 1
+// on an assignment problem's arcs, for which the original writes none), which the ".min" reader
+// takes. A bad parameter is refused before the file is touched.
 Outcome<NetgenSummary> write_netgen(std::string_view path, const NetgenParams& p, bool min_form);
 
 }  // namespace pelmora::tools

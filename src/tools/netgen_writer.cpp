@@ -92,8 +92,12 @@ Outcome<NetgenSummary> write_netgen(std::string_view path, const NetgenParams& p
     if (path.find('\0') != std::string_view::npos) return Error::value(std::string(utils::kNulInPath));
     Outcome<NetgenNetwork> made = generate_netgen(p);
     if (!made) return made.error();
-    const NetgenNetwork& net = made.value();
+    NetgenNetwork& net = made.value();
     const NetgenForm form = min_form ? NetgenForm::MinCost : net.form;
+    // The original writes no capacities for an assignment problem: one unit of supply per source,
+    // and arcs only from sources to sinks, so capacity 1 states the same problem.
+    if (form == NetgenForm::MinCost && net.form == NetgenForm::Assignment)
+        for (NetgenArc& arc : net.arcs) arc.capacity = 1;
 
     const int fd = utils::open_for_writing(std::string(path));
     if (fd < 0) {
