@@ -14,6 +14,9 @@ import pelmora
 
 from . import _native
 
+# How the command line and the sweep name a network by its parameters: "netgen:" and the line.
+NETGEN_SPEC = "netgen:"
+
 _INTEGER = re.compile(r"[+-]?[0-9]+")
 _INT64 = range(-(2**63), 2**63)
 

@@ -2,7 +2,9 @@
 written to its own file, optionally checked and solved, and summed up in one CSV row each.
 
 The module's objects cannot be pickled, so only paths, parameters and plain numbers travel between
-the client and the workers; each worker loads the network itself (once per worker process).
+the client and the workers; each worker loads the network itself (once per worker process). A
+network may also be named by its NETGEN parameter line, ``netgen:`` followed by the 15 integers:
+each worker then generates it (the same network wherever it runs).
 """
 
 from __future__ import annotations
@@ -11,10 +13,11 @@ import contextlib
 import csv
 import dataclasses
 import functools
+import hashlib
 import os
 import sys
 import time
-from collections.abc import Iterable, Iterator
+from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass
 from pathlib import Path
 from typing import IO, Any
@@ -23,6 +26,7 @@ import pelmora
 
 from .arrays import DataSetArrays, arrays_from_data
 from .generation import Generation
+from .netgen import NETGEN_SPEC, netgen, parse_netgen_params
 from .summary import commodity_volumes, heterogeneity
 
 Row = dict[str, int | float | str | bool | None]
@@ -31,7 +35,7 @@ Row = dict[str, int | float | str | bool | None]
 class Plan:
     """A sweep: one data set per (method, K, seed), the other generation arguments shared."""
 
-    instance: str
+    instance: str  # a ".min" path, or "netgen:" and a NETGEN parameter line
     methods: tuple[str, ...]
     commodities: tuple[int, ...]
     seeds: tuple[int, ...]
@@ -53,8 +57,23 @@ class Plan:
         ]
 
 
+def _netgen_line(instance: str) -> str | None:
+    return instance[len(NETGEN_SPEC) :] if instance.startswith(NETGEN_SPEC) else None
+
+
+def instance_name(instance: str) -> str:
+    """The network as the CSV names it: the file's name, or the NETGEN spec itself."""
+    return instance if _netgen_line(instance) is not None else Path(instance).name
+
+
 def file_name(instance: str, point: Generation) -> str:
-    return f"{Path(instance).stem}-{point.method}-k{point.commodities}-s{point.seed}.mcf"
+    line = _netgen_line(instance)
+    if line is None:
+        stem = Path(instance).stem
+    else:  # seed and problem number, and a digest of the whole line, which they alone do not tell apart
+        params = parse_netgen_params(line)
+        stem = f"netgen-{params.seed}-{params.problem}-{hashlib.sha256(params.line().encode()).hexdigest()[:8]}"
+    return f"{stem}-{point.method}-k{point.commodities}-s{point.seed}.mcf"
 
 
 @functools.lru_cache(maxsize=1)
@@ -63,9 +82,17 @@ def _network(path: str, stamp: tuple[int, int]) -> pelmora.NetworkInstance:
     return pelmora.load_min_instance(path)
 
 
-def network(path: str) -> pelmora.NetworkInstance:
-    status = os.stat(path)
-    return _network(path, (status.st_mtime_ns, status.st_size))
+@functools.lru_cache(maxsize=1)
+def _netgen_network(line: str) -> pelmora.NetworkInstance:
+    return netgen(line)
+
+
+def network(instance: str) -> pelmora.NetworkInstance:
+    line = _netgen_line(instance)
+    if line is not None:
+        return _netgen_network(line)
+    status = os.stat(instance)
+    return _network(instance, (status.st_mtime_ns, status.st_size))
 
 
 def run_point(plan: Plan, out_dir: str, point: Generation) -> Row:
@@ -81,7 +108,7 @@ def run_point(plan: Plan, out_dir: str, point: Generation) -> Row:
     arrays = arrays_from_data(instance, data)
     supply, closed = commodity_volumes(arrays)
     row: Row = {
-        "instance": Path(plan.instance).name,
+        "instance": instance_name(plan.instance),
         "method": point.method,
         "commodities": point.commodities,
         "seed": point.seed,
@@ -183,7 +210,7 @@ def connect(scheduler: str | None, workers: int) -> Iterator[Any]:
 
 
 def run_sweep(
-    plan: Plan,
+    plan: Plan | Sequence[Plan],
     out_dir: str | os.PathLike[str],
     *,
     csv_name: str = "sweep.csv",
@@ -191,20 +218,26 @@ def run_sweep(
     scheduler: str | None = None,
     bar: IO[str] | None = None,
 ) -> tuple[Path, list[Row]]:
-    """Runs the plan on a cluster; writes the data sets and the CSV (rows in plan order) into
-    out_dir and returns the CSV's path and the rows. Paths are made absolute: with `scheduler`,
-    every worker must see the same files (a shared file system)."""
+    """Runs the plan (or several, on one cluster, into one CSV: plans that differ in their network
+    only) on a cluster; writes the data sets and the CSV (rows in plan order) into out_dir and
+    returns the CSV's path and the rows. Paths are made absolute: with `scheduler`, every worker
+    must see the same files (a shared file system)."""
     from distributed import as_completed
 
     out = Path(out_dir).resolve()
     out.mkdir(parents=True, exist_ok=True)
-    plan = dataclasses.replace(plan, instance=str(Path(plan.instance).resolve()))
-    points = plan.points()
+    plans = [plan] if isinstance(plan, Plan) else list(plan)
+    if not plans:
+        raise ValueError("run_sweep needs at least one plan")
+    plans = [
+        p if _netgen_line(p.instance) is not None else dataclasses.replace(p, instance=str(Path(p.instance).resolve()))
+        for p in plans
+    ]
     with connect(scheduler, workers) as client:
-        futures = [client.submit(run_point, plan, str(out), p, pure=False) for p in points]
+        futures = [client.submit(run_point, p, str(out), point, pure=False) for p in plans for point in p.points()]
         for _ in progress(as_completed(futures), len(futures), bar or sys.stderr):  # type: ignore[no-untyped-call]
             pass
         rows: list[Row] = client.gather(futures)
     path = out / csv_name
-    write_csv(path, plan, rows)
+    write_csv(path, plans[0], rows)
     return path, rows

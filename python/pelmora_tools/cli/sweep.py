@@ -7,7 +7,7 @@ from typing import Any
 
 from ..sweep import Plan, run_sweep
 from . import _args
-from ._inputs import read_instance
+from ._inputs import instance_specs, read_instance
 from ._setup import require
 from ._status import Status
 
@@ -38,7 +38,9 @@ def register(commands: Any) -> None:
                "closed_pairs (arc-commodity pairs closed), generate_s; with --check or --solve: alone_feasible, "
                "blocked_commodities (those that cannot be routed alone), unserved_nodes, shortfall (units short "
                "at demand nodes); with --solve: status, objective, solve_s; then worker_pid.")
-    parser.add_argument("instance", metavar="INSTANCE.min")
+    parser.add_argument("instance", metavar="INSTANCE.min",
+                        help='a .min file, netgen:"15 integers", or netgen:FILE (one network per problem of the '
+                             "parameter file)")
     parser.add_argument("--commodities", "-k", type=_args.INT_LIST, required=True, metavar="K,K,...")
     parser.add_argument("--methods", type=_args.METHOD_LIST, required=True, metavar="M,M,...",
                         help=f"among {', '.join(_args.METHODS)}")
@@ -68,10 +70,13 @@ def run(args: argparse.Namespace) -> int:
         args.parser.error("--no-bundle applies with --solve only")
     caps = _args.pair(args.parser, "--caps", args.caps)
     costs = _args.pair(args.parser, "--costs", args.costs)
-    read_instance(args.instance)  # refused here in one line rather than on every worker
-    plan = Plan(args.instance, args.methods, args.commodities, args.seeds, caps, costs, args.concentration,
-                args.close, check=args.check, solve=args.solve, bundle=not args.no_bundle, time_limit=args.time_limit)
-    path, rows = run_sweep(plan, args.out, csv_name=args.csv, workers=args.workers or 2, scheduler=args.scheduler)
+    specs = instance_specs(args.instance)
+    for spec in specs:
+        read_instance(spec)  # refused here in one line rather than on every worker
+    plans = [Plan(spec, args.methods, args.commodities, args.seeds, caps, costs, args.concentration, args.close,
+                  check=args.check, solve=args.solve, bundle=not args.no_bundle, time_limit=args.time_limit)
+             for spec in specs]  # fmt: skip
+    path, rows = run_sweep(plans, args.out, csv_name=args.csv, workers=args.workers or 2, scheduler=args.scheduler)
     workers = len({row["worker_pid"] for row in rows})
     print(f"{len(rows)} data set{'s' * (len(rows) != 1)} on {workers} worker process{'es' * (workers != 1)}; "
           f"wrote {path}")
