@@ -14,8 +14,8 @@ import subprocess
 from pathlib import Path
 
 SOURCES = ("netgen.c", "index.c", "random.c", "netgen.h")
-# Static arrays of the raised limits stay under the 2 GiB a medium code model addresses easily.
-LIMITS = {"MAXNODES": 8_000_000, "MAXARCS": 30_000_000}
+# The default raised limits: static arrays that stay under the 2 GiB a medium code model addresses.
+MAX_NODES, MAX_ARCS = 8_000_000, 30_000_000
 NOT_AT_HAND = "C program not at hand (set NETGEN_C_SOURCE to a directory holding netgen.c, index.c, random.c, netgen.h)"
 
 
@@ -27,9 +27,10 @@ def source_dir() -> Path | None:
     return Path(named)
 
 
-def build(work: Path) -> Path | None:
-    """The C program compiled into `work` (DIMACS output), or None when its source is not at hand
-    or does not compile."""
+def build(work: Path, max_nodes: int = MAX_NODES, max_arcs: int = MAX_ARCS) -> Path | None:
+    """The C program compiled into `work` (DIMACS output) with those size limits, or None when its
+    source is not at hand or does not compile. The program clears its whole supply array for every
+    problem, so a timing compiles it with limits fitted to the problem measured."""
     source = source_dir()
     compiler = shutil.which("cc") or shutil.which("gcc") or shutil.which("clang")
     if source is None or compiler is None:
@@ -37,7 +38,7 @@ def build(work: Path) -> Path | None:
     work.mkdir(parents=True, exist_ok=True)
     for name in SOURCES:
         text = (source / name).read_text(errors="replace")
-        for macro, value in LIMITS.items():
+        for macro, value in (("MAXNODES", max_nodes), ("MAXARCS", max_arcs)):
             text = re.sub(rf"^#define {macro}\s+\d+", f"#define {macro} {value}", text, flags=re.M)
         (work / name).write_text(text)
     binary = work / "netgen"
