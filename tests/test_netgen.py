@@ -4,6 +4,8 @@ promise that every generated problem has a feasible flow (networkx's network sim
 
 import hashlib
 import json
+import subprocess
+import sys
 from pathlib import Path
 
 import networkx as nx
@@ -163,3 +165,32 @@ def test_every_generated_problem_has_a_feasible_flow(values):
     for e in instance.edges:
         graph.add_edge(e.tail, e.head, capacity=e.up, weight=e.cost)
     nx.network_simplex(graph)  # raises NetworkXUnfeasible when no flow meets the supplies
+
+
+CHILD = r"""
+import json, os, signal, sys, threading, time
+import pelmora_tools as pt
+
+signal.signal(signal.SIGINT, signal.default_int_handler)
+sent = []
+def send():
+    time.sleep(0.5)
+    sent.append(time.monotonic())
+    os.kill(os.getpid(), signal.SIGINT)
+threading.Thread(target=send, daemon=True).start()
+try:  # one source whose chain holds every node: seconds of work in one sort
+    pt.netgen([1, 1, 2_000_000, 1, 2, 2_000_000, 1, 10, 1000, 0, 0, 50, 50, 1, 10], out=sys.argv[1])
+    raised = None
+except BaseException as error:
+    raised = type(error).__name__
+print(json.dumps({"raised": raised, "latency": time.monotonic() - sent[0] if sent else None}))
+"""
+
+
+def test_sigint_stops_the_generator(tmp_path):
+    out = tmp_path / "big.min"
+    done = subprocess.run([sys.executable, "-c", CHILD, str(out)], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    report = json.loads(done.stdout)
+    assert report["raised"] == "KeyboardInterrupt" and report["latency"] < 2, report
+    assert not out.exists()  # stopped while generating, before the file is opened

@@ -89,8 +89,8 @@ private:
     // The supplies, then the skeleton: each source's chain of transshipment nodes, hooked to sinks,
     // with more arcs out of every node of the chain; last, more arcs out of the transshipment sinks.
     Outcome<void> create_min_cost() {
-        create_supply();
-        chain_transshipment_nodes();
+        if (!create_supply()) return Error::interrupted();
+        if (!chain_transshipment_nodes()) return Error::interrupted();
         for (int64_t source = 1; source <= p_.sources; ++source) {
             if (Outcome<void> done = hook_source(source); !done) return done;
             if (interrupted()) return Error::interrupted();
@@ -104,18 +104,21 @@ private:
         return {};
     }
 
-    void create_supply() {
+    bool create_supply() {
         const int64_t sources = p_.sources, per_source = p_.supply / sources;
         for (int64_t i = 0; i < sources; ++i) {
             const int64_t partial = random_.next(1, per_source);
             b(uint64_t(i)) += partial;
             b(uint64_t(random_.next(0, sources - 1))) += per_source - partial;
+            if ((i & 0xffff) == 0xffff && interrupted()) return false;
         }
         b(uint64_t(random_.next(0, sources - 1))) += p_.supply % sources;
+        return true;
     }
 
-    // pred_ holds each source's chain as a ring: pred_[source] is the node added last.
-    void chain_transshipment_nodes() {
+    // pred_ holds each source's chain as a ring: pred_[source] is the node added last. False when
+    // interrupted() said stop.
+    bool chain_transshipment_nodes() {
         const int64_t transshipment = p_.nodes - p_.sources - p_.sinks;
         pred_.assign(std::size_t(p_.nodes) + 1, 0);
         for (int64_t i = 1; i <= p_.sources; ++i) pred_[std::size_t(i)] = uint64_t(i);
@@ -129,11 +132,14 @@ private:
         for (; i > (4 * transshipment + 9) / 10; --i) {
             link(outer_.choose(uint64_t(random_.next(1, int64_t(outer_.size())))), source);
             if (++source > p_.sources) source = 1;
+            if ((i & 0xffff) == 0 && interrupted()) return false;
         }
         for (; i > 0; --i) {
             const uint64_t node = outer_.choose(uint64_t(random_.next(1, int64_t(outer_.size()))));
             link(node, random_.next(1, p_.sources));
+            if ((i & 0xffff) == 0 && interrupted()) return false;
         }
+        return true;
     }
 
     uint64_t sinks_for(int64_t chain_length) const noexcept {
@@ -165,13 +171,16 @@ private:
         uint64_t per_source = sinks_for(chain_length);
         sinks_.clear();
         outer_.reset(uint64_t(p_.nodes - p_.sinks), uint64_t(p_.nodes - 1));
-        for (uint64_t i = 0; i < per_source; ++i)
+        for (uint64_t i = 0; i < per_source; ++i) {
             sinks_.push_back(outer_.choose(uint64_t(random_.next(1, int64_t(outer_.size())))));
+            if ((i & 0xffff) == 0xffff && interrupted()) return Error::interrupted();
+        }
         if (source == p_.sources) {
             // The last source also takes every sink that nothing has reached yet.
             while (outer_.size() > 0) {
                 const uint64_t j = outer_.choose(1);
                 if (b(j) == 0) sinks_.push_back(j);
+                if ((j & 0xffff) == 0 && interrupted()) return Error::interrupted();
             }
             per_source = sinks_.size();
         }
@@ -192,7 +201,7 @@ private:
         }
         b(sinks_[0]) = int64_t(uint64_t(b(sinks_[0])) - uint64_t(b(uint64_t(source - 1))) % per_source);
 
-        sort_skeleton(count);
+        if (!sort_skeleton(count)) return Error::interrupted();
         tail_.push_back(0);
         for (int64_t i = 1; i <= count;) {
             heads_.reset(uint64_t(p_.sources - p_.tsources + 1), uint64_t(p_.nodes));
@@ -212,8 +221,9 @@ private:
     }
 
     // The original's Shell sort of the skeleton arcs 1..count by tail, halving gaps: it is not
-    // stable, and the order it leaves among arcs of one tail is the order of their output.
-    void sort_skeleton(int64_t count) {
+    // stable, and the order it leaves among arcs of one tail is the order of their output. False
+    // when interrupted() said stop (one source's chain can hold millions of nodes).
+    bool sort_skeleton(int64_t count) {
         uint64_t* tail = tail_.data();
         uint64_t* head = head_.data();
         for (int64_t gap = count / 2; gap != 0; gap /= 2) {
@@ -222,8 +232,10 @@ private:
                     std::swap(tail[i], tail[i + gap]);
                     std::swap(head[i], head[i + gap]);
                 }
+                if ((j & 0xffff) == 0 && interrupted()) return false;
             }
         }
+        return true;
     }
 
     // More arcs out of `tail`, to heads drawn from heads_, as many as keep the arcs still wanted
