@@ -40,6 +40,13 @@ private:
     int64_t state_;
 };
 
+// At most as many arcs as can come: each node's extra arcs go to distinct heads, and the skeleton
+// adds at most a chain arc per node and an arc per (source, sink) pair.
+long double arcs_bound(const NetgenParams& p) noexcept {
+    const long double n = (long double)p.nodes;
+    return std::min((long double)p.arcs, 2 * n * n + n) + n;
+}
+
 // The original's `int` of a wider value: its low 32 bits, signed.
 int64_t as_int(uint64_t v) noexcept { return int64_t(int32_t(uint32_t(v))); }
 
@@ -49,8 +56,7 @@ public:
 
     Outcome<NetgenNetwork> run() {
         net_.balance.assign(std::size_t(p_.nodes), 0);
-        const uint64_t room = utils::allocatable_bytes() / sizeof(NetgenArc) / 2;
-        net_.arcs.reserve(std::size_t(std::min<uint64_t>(uint64_t(p_.arcs) + uint64_t(p_.nodes), room)));
+        net_.arcs.reserve(std::size_t(arcs_bound(p_)));
         nodes_left_ = uint64_t(p_.nodes - p_.sinks + p_.tsinks);
         non_sources_ = uint64_t(p_.nodes - p_.sources + p_.tsources);
         Outcome<void> done = assignment() ? create_assignment() : create_min_cost();
@@ -347,8 +353,8 @@ Outcome<void> check_netgen(const NetgenParams& p) {
                      std::to_string(p.min_cap));
     if (int64_t span; __builtin_sub_overflow(p.max_cap, p.min_cap, &span) || span == INT64_MAX)
         return fault("max_cap - min_cap must be below 2^63 - 1");
-    // The node arrays and the requested arcs must fit; more arcs than requested grow as they come.
-    const long double need = (long double)p.nodes * 48 + (long double)p.arcs * sizeof(NetgenArc);
+    // The node arrays and the arcs that can come must fit.
+    const long double need = (long double)p.nodes * 48 + arcs_bound(p) * sizeof(NetgenArc);
     const uint64_t have = utils::allocatable_bytes();
     if (need > (long double)have)
         return fault("nodes and arcs: " + std::to_string(p.nodes) + " nodes and " + std::to_string(p.arcs) +
