@@ -6,13 +6,15 @@ checks pelmora_tools.netgen against them.
     NETGEN_C_SOURCE=DIR python bench/netgen_digests.py [--write]
 
 Compiles the C program (bench/netgen_c.py), prints each set's digest and whether the stored one
-agrees; --write stores the table and the C program's digests.
+agrees; --write stores the table and the C program's digests. --random N compares
+pelmora_tools.netgen with the C program on N random parameter sets as well (nothing stored).
 """
 
 from __future__ import annotations
 
 import argparse
 import json
+import random
 import sys
 import tempfile
 from pathlib import Path
@@ -56,9 +58,53 @@ def form_of(text: bytes) -> str:
     return "none"
 
 
+def random_line(rng: random.Random) -> str:
+    """Parameters the C program accepts: small networks of every form, with and without
+    transshipment nodes, negative costs and capacities, partial percentages."""
+    n = rng.choice([2, 3, 5, 10, 20, 50, 100, 200, 500, 2000])
+    s = rng.randint(1, max(1, n - 1))
+    k = rng.randint(1, max(1, n - s))
+    if rng.random() < 0.15:  # transportation (and, with equal halves, assignment) problems
+        s = k = n // 2 if n % 2 == 0 else s
+        k = n - s
+    arcs = min(rng.choice([n, n + 1, 2 * n, 4 * n, 8 * n, n * n // 2, n * n]), 150_000)
+    low = rng.choice([1, 0, -50, 5])
+    high = low + rng.choice([0, 1, 10, 1000]) if rng.random() > 0.1 else low
+    if rng.random() < 0.1:
+        low = high = 1  # maximum flow
+    supply = rng.choice([s, s + 1, 10 * s, 1000 * s, 7 * s + 3])
+    ts = rng.randint(0, s) if rng.random() < 0.4 else 0
+    tk = rng.randint(0, k) if rng.random() < 0.4 else 0
+    cap = rng.choice([1, 0, -100, 50])
+    values = [rng.randint(1, 2**31 - 2), 1, n, s, k, max(arcs, n), low, high, supply, ts, tk,
+              rng.choice([0, 100, rng.randint(0, 100)]), rng.choice([0, 100, rng.randint(0, 100)]), cap,
+              cap + rng.choice([0, 10, 1000])]  # fmt: skip
+    return " ".join(map(str, values))
+
+
+def compare_random(binary: Path, count: int, seed: int) -> bool:
+    import pelmora_tools as pt
+
+    rng = random.Random(seed)
+    same = 0
+    with tempfile.TemporaryDirectory() as tmp:
+        ours = Path(tmp) / "ours.min"
+        for _ in range(count):
+            line = random_line(rng)
+            pt.netgen(line, out=ours)
+            if netgen_c.digest(netgen_c.run(binary, line)) == netgen_c.digest(ours.read_bytes()):
+                same += 1
+            else:
+                print(f"DIFFERENT: {line}")
+    print(f"{same} of {count} random parameter sets: the same lines as the C program")
+    return same == count
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--write", action="store_true", help=f"store the digests in {STORE.name}")
+    parser.add_argument("--random", type=int, default=0, metavar="N", help="also compare N random parameter sets")
+    parser.add_argument("--seed", type=int, default=1, help="of the random parameter sets")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as tmp:
         binary = netgen_c.build(Path(tmp))
@@ -75,6 +121,8 @@ def main() -> int:
             agree &= same
             print(f"{'same' if same else 'NEW '} {digest[:16]} {form_of(out)} {label}: {line}")
             cases.append({"label": label, "params": line, "form": form_of(out), "sha256": digest})
+        if args.random:
+            agree &= compare_random(binary, args.random, args.seed)
     if args.write:
         STORE.write_text(json.dumps({"cases": cases}, indent=1) + "\n")
         print(f"wrote {STORE}")
