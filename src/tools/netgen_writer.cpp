@@ -1,4 +1,5 @@
 // The generated network as the original prints it, through the module's buffered writer.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -29,8 +30,7 @@ void put_line(BufferedFile& out, std::string_view prefix, const int64_t (&values
         *p++ = ' ';
     }
     --p;
-    std::memcpy(p, suffix.data(), suffix.size());
-    p += suffix.size();
+    p = std::copy(suffix.begin(), suffix.end(), p);
     *p++ = '\n';
     out.end_line(p);
 }
