@@ -7,7 +7,6 @@ from cli_support import pelmora_run
 
 import pelmora
 import pelmora_tools as pt
-from pelmora_tools.generation import Generation
 from pelmora_tools.sweep import Plan, run_point
 
 LINE = "13502460 8 256 16 16 2048 1 10000 16000 0 0 100 100 1 1000"
@@ -78,11 +77,11 @@ def test_generate_from_parameters_is_generate_from_the_written_file(tmp_path):
 
 
 def test_a_sweep_worker_rebuilds_the_network_from_its_spec(tmp_path):
-    point = Generation(2, "uniform", 5)
-    row = run_point(Plan(f"netgen:{LINE}", ("uniform",), (2,), (5,)), str(tmp_path), point)
+    (point,) = Plan(f"netgen:{LINE}", ("uniform",), (2,), (5,)).points()
+    row = run_point(point, str(tmp_path))
     expected = tmp_path / "expected.mcf"
     instance = pt.netgen(LINE)
-    pelmora.save_multi_commodity_instance(str(expected), instance, point.run(instance))
+    pelmora.save_multi_commodity_instance(str(expected), instance, point.generation.run(instance))
     assert row["instance"] == f"netgen:{LINE}" and str(row["file"]).startswith("netgen-13502460-8-")
     assert (tmp_path / str(row["file"])).read_bytes() == expected.read_bytes()
 

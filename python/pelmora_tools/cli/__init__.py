@@ -58,7 +58,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     args, extra = parser.parse_known_args(argv)
     if extra:  # reported by the command's own parser, which is where they were given
         args.parser.error(f"unrecognized arguments: {' '.join(extra)}")
-    debug = args.debug or os.environ.get("PELMORA_DEBUG", "") not in ("", "0")
+    debug = args.debug = args.debug or os.environ.get("PELMORA_DEBUG", "") not in ("", "0")
     try:
         status = int(args.run(args))
         sys.stdout.flush()

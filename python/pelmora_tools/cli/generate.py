@@ -10,7 +10,7 @@ import pelmora
 from ..generation import Generation
 from . import _args
 from ._inputs import distinct_output, read_instance
-from ._status import Status, about, step
+from ._status import Failure, Status, about, step
 
 
 def register(commands: Any) -> None:
@@ -40,6 +40,8 @@ def run(args: argparse.Namespace) -> int:
     point = point_of(args)
     distinct_output(args.out, args.instance)
     instance = read_instance(args.instance)
+    if reason := point.refusal(instance):
+        raise Failure(reason)
     with step(f"generate {args.commodities} commodities over {instance.num_arcs} arcs"):
         data = point.run(instance)
     with about(args.out):
