@@ -8,6 +8,8 @@
 #include "models/capi.hpp"
 #include "tools/data_arrays.hpp"
 #include "tools/mnetgen_writer.hpp"
+#include "tools/native_args.hpp"
+#include "tools/netgen_binding.hpp"
 #include "utils/files.hpp"
 
 #include <algorithm>
@@ -98,39 +100,6 @@ PyObject* columns_tuple(const State& state, DataArrays&& d) {
 
 // --- arguments and errors --------------------------------------------------------------------------
 
-PyObject* raise(const Error& error, PyObject* io_class) {
-    switch (error.kind) {
-        case Error::Kind::Interrupted:
-            if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-            return nullptr;
-        case Error::Kind::Value: PyErr_SetString(PyExc_ValueError, error.message.c_str()); return nullptr;
-        case Error::Kind::Io: PyErr_SetString(io_class, error.message.c_str()); return nullptr;
-        case Error::Kind::Panic: break;
-    }
-    PyErr_SetString(PyExc_RuntimeError, error.message.c_str());
-    return nullptr;
-}
-
-// C++ failures never reach the interpreter: memory as MemoryError, anything else RuntimeError.
-template <class Body>
-PyObject* guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-        return nullptr;
-    }
-}
-
-bool arity(const char* name, Py_ssize_t nargs, Py_ssize_t least, Py_ssize_t most) {
-    if (nargs >= least && nargs <= most) return true;
-    PyErr_Format(PyExc_TypeError, "%s() takes %zd to %zd positional arguments but %zd were given", name, least, most,
-                 nargs);
-    return false;
-}
-
 // The record inside `obj` when its exact class is the record's class of the pelmora module bound
 // at import.
 template <class Record>
@@ -145,17 +114,6 @@ const Record* record_arg(const State& state, PyObject* obj, const char* class_na
     PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not an instance of '%s'", param, type_name,
                  class_name);
     return nullptr;
-}
-
-bool text_arg(PyObject* obj, const char* param, std::string_view& out) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_Check(obj) ? PyUnicode_AsUTF8AndSize(obj, &size) : nullptr;
-    if (!data) {
-        if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "argument '%s' must be str", param);
-        return false;
-    }
-    out = std::string_view(data, std::size_t(size));
-    return true;
 }
 
 bool native_int64(std::string_view format) noexcept {
@@ -271,6 +229,7 @@ PyMethodDef functions[] = {
      "read_arrays(path): the same columns from a multicommodity file, LOW included."},
     {"write_mnetgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mnetgen)), METH_FASTCALL,
      "write_mnetgen(prefix, K, node_ids, tails, heads, up, costs, capacities, supplies, write_map)."},
+    {"netgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(netgen_function)), METH_FASTCALL, kNetgenDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
