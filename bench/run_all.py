@@ -35,6 +35,7 @@ from report_sections import (
     section_hostile,
     section_load,
     section_mcf,
+    section_netgen,
     section_rng,
     section_splits,
     section_threads,
@@ -58,6 +59,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("hostile", "bench_hostile.py", []),
     ("tools", "bench_tools.py", []),
     ("feasible", "bench_feasible.py", []),
+    ("netgen", "bench_netgen.py", []),
     ("scaling", "bench_scaling.py", []),
     ("threads", "bench_threads.py", []),
 ]
@@ -188,6 +190,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("hostile", lambda f: section_hostile(f, targets)),
         ("tools", lambda f: section_tools(f, targets)),
         ("feasible", lambda f: section_feasible(f, targets)),
+        ("netgen", lambda f: section_netgen(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),
         ("rng", lambda f: section_rng(f, targets)),

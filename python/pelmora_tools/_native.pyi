@@ -1,7 +1,7 @@
 """Native part of the companion package (built with the pelmora module)."""
 
 from collections.abc import Buffer
-from typing import final
+from typing import Literal, final
 
 import pelmora
 
@@ -64,3 +64,4 @@ def verify(
 ) -> str: ...
 def potentials(n: int, tails: Buffer, heads: Buffer, capacity: Buffer, costs: Buffer, flow: Buffer, /) -> Column: ...
 def peel(n: int, tails: Buffer, heads: Buffer, supplies: Buffer, /) -> tuple[Column, Column]: ...
+def netgen(params: tuple[int, ...], path: str, min_form: bool, /) -> tuple[Literal["min", "asn", "max"], int, int]: ...

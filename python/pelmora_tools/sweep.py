@@ -3,7 +3,8 @@ written to its own file, optionally checked and solved, and summed up in one CSV
 
 The module's objects cannot be pickled, so only the instance's spec (a path), parameters and plain
 numbers travel between the client and the workers; each worker loads the network itself (once per
-worker process). Each finished data set appends its row to the CSV at once, so a sweep that stops
+worker process). A network may also be named by its NETGEN parameter line, ``netgen:`` followed by
+the 15 integers: each worker then generates it (the same network wherever it runs). Each finished data set appends its row to the CSV at once, so a sweep that stops
 early (Ctrl-C, a lost cluster) keeps every row it finished; a data set that fails is a row too,
 with its status and a one-line error.
 """
@@ -13,11 +14,12 @@ from __future__ import annotations
 import csv
 import dataclasses
 import functools
+import hashlib
 import io
 import os
 import sys
 import time
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import dataclass
 from pathlib import Path
 from typing import IO, Any
@@ -27,6 +29,7 @@ import pelmora
 from ._cluster import Lost, connect, finished
 from .arrays import DataSetArrays, arrays_from_data
 from .generation import Generation
+from .netgen import NETGEN_SPEC, netgen, parse_netgen_params
 from .summary import commodity_volumes, heterogeneity
 
 Row = dict[str, int | float | str | bool | None]
@@ -97,10 +100,28 @@ class Plan:
         ]
 
 
+def _netgen_line(spec: str) -> str | None:
+    return spec[len(NETGEN_SPEC) :] if spec.startswith(NETGEN_SPEC) else None
+
+
+def instance_name(spec: str) -> str:
+    """The network as the CSV names it: the file's name, or the NETGEN spec itself."""
+    return spec if _netgen_line(spec) is not None else Path(spec).name
+
+
+def _stem(spec: str) -> str:
+    line = _netgen_line(spec)
+    if line is None:
+        return Path(spec).stem
+    # The seed and problem number, and a digest of the whole line, which they alone do not tell apart.
+    params = parse_netgen_params(line)
+    return f"netgen-{params.seed}-{params.problem}-{hashlib.sha256(params.line().encode()).hexdigest()[:8]}"
+
+
 def file_name(point: Point) -> str:
     g = point.generation
     feasible = f"-feasible-t{g.tightness!r}" if g.feasible else ""
-    return f"{Path(point.instance).stem}-{g.method}-k{g.commodities}-s{g.seed}{feasible}.mcf"
+    return f"{_stem(point.instance)}-{g.method}-k{g.commodities}-s{g.seed}{feasible}.mcf"
 
 
 @functools.lru_cache(maxsize=1)
@@ -109,22 +130,31 @@ def _network(path: str, stamp: tuple[int, int]) -> pelmora.NetworkInstance:
     return pelmora.load_min_instance(path)
 
 
+@functools.lru_cache(maxsize=1)
+def _netgen_network(line: str) -> pelmora.NetworkInstance:
+    return netgen(line)
+
+
 def network(spec: str) -> pelmora.NetworkInstance:
-    """The network an instance spec names, loaded on the worker: a ".min" file's path."""
+    """The network an instance spec names, loaded on the worker: a ".min" file's path, or
+    generated from ``netgen:`` and NETGEN's parameter line."""
+    line = _netgen_line(spec)
+    if line is not None:
+        return _netgen_network(line)
     status = os.stat(spec)
     return _network(spec, (status.st_mtime_ns, status.st_size))
 
 
 def _shared(spec: str) -> str:
     # Workers run elsewhere (another directory, another host on a shared file system).
-    return str(Path(spec).resolve())
+    return spec if _netgen_line(spec) is not None else str(Path(spec).resolve())
 
 
 def parameters(point: Point) -> Row:
     """The columns that name a data set, known before any work."""
     g = point.generation
     row: Row = {
-        "instance": Path(point.instance).name,
+        "instance": instance_name(point.instance),
         "method": g.method,
         "commodities": g.commodities,
         "seed": g.seed,
@@ -187,9 +217,9 @@ def _measure(point: Point, out_dir: str, row: Row) -> None:
     supply, closed = commodity_volumes(arrays)
     row |= {
         "heterogeneity": heterogeneity(arrays),
-        "min_commodity_supply": min(supply),
-        "max_commodity_supply": max(supply),
-        "closed_pairs": sum(closed),
+        "min_commodity_supply": int(supply.min()),
+        "max_commodity_supply": int(supply.max()),
+        "closed_pairs": int(closed.sum()),
         "status": "written",
     }
     if point.work.check or point.work.solve:
@@ -329,7 +359,7 @@ Task = Callable[[Point, str], Row]
 
 
 def run_sweep(
-    plan: Plan,
+    plan: Plan | Sequence[Plan],
     out_dir: str | os.PathLike[str],
     *,
     csv_name: str = "sweep.csv",
@@ -345,8 +375,9 @@ def run_sweep(
 
     Parameters
     ----------
-    plan : Plan
-        The data sets; at most ``MAX_DATA_SETS``.
+    plan : Plan or sequence of Plan
+        The data sets; at most ``MAX_DATA_SETS``. Several plans (that differ in their instance
+        only, as one per NETGEN problem of a parameter file) run on one cluster into one CSV.
     out_dir : path
         Where the files go. Paths are made absolute: with `scheduler`, every worker must see the
         same files (a shared file system).
@@ -376,17 +407,21 @@ def run_sweep(
     Stopped
         The scheduler stopped answering, or no worker was connected for `timeout` seconds.
     """
-    if plan.size > MAX_DATA_SETS:
-        raise ValueError(f"{plan.size} data sets: a sweep makes at most {MAX_DATA_SETS}; split it into several")
+    plans = [plan] if isinstance(plan, Plan) else list(plan)
+    if not plans:
+        raise ValueError("a sweep needs at least one plan")
+    size = sum(p.size for p in plans)
+    if size > MAX_DATA_SETS:
+        raise ValueError(f"{size} data sets: a sweep makes at most {MAX_DATA_SETS}; split it into several")
     out = Path(out_dir).resolve()
     path = csv_path(out, csv_name)
     if path.exists() and not overwrite:
         raise FileExistsError(f"{path} exists; pass overwrite=True to replace it")
-    points = [dataclasses.replace(p, instance=_shared(p.instance)) for p in plan.points()]
+    points = [dataclasses.replace(p, instance=_shared(p.instance)) for each in plans for p in each.points()]
     outcome = Outcome(path, len(points))
     with connect(scheduler, workers, timeout) as client:
         out.mkdir(parents=True, exist_ok=True)
-        table = CsvRows(path, columns(plan), overwrite=overwrite)
+        table = CsvRows(path, columns(plans[0]), overwrite=overwrite)
         try:
             futures = client.map(task, points, [str(out)] * len(points), pure=False)
             order = {future.key: index for index, future in enumerate(futures)}

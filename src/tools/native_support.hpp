@@ -1,16 +1,17 @@
-// What the functions of pelmora_tools._native share: the module state, the int64 column buffer,
-// errors, argument checks and buffer views. Included by the module's translation units only.
+// What the functions of pelmora_tools._native share beyond their arguments (native_args.hpp): the
+// module state, the int64 column buffer, the records and buffer views. Included by the module's
+// binding files only.
 #pragma once
 
 #include "binding/pyref.hpp"
 #include "binding/unlocked.hpp"
 #include "models/capi.hpp"
 #include "tools/data_arrays.hpp"
+#include "tools/native_args.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <exception>
 #include <iterator>
 #include <new>
 #include <span>
@@ -42,7 +43,7 @@ struct ColumnObject {
     ColumnValues values;
 };
 
-// Functions defined beside the module's own, listed in its function table.
+// The feasible mode's functions (feasible_binding.cpp), listed in the module's function table.
 PyObject* feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* save_feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* potentials(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
@@ -75,39 +76,6 @@ inline PyObject* columns_tuple(const State& state, DataArrays&& d) {
 
 // --- arguments and errors --------------------------------------------------------------------------
 
-inline PyObject* raise(const Error& error, PyObject* io_class) {
-    switch (error.kind) {
-        case Error::Kind::Interrupted:
-            if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-            return nullptr;
-        case Error::Kind::Value: PyErr_SetString(PyExc_ValueError, error.message.c_str()); return nullptr;
-        case Error::Kind::Io: PyErr_SetString(io_class, error.message.c_str()); return nullptr;
-        case Error::Kind::Panic: break;
-    }
-    PyErr_SetString(PyExc_RuntimeError, error.message.c_str());
-    return nullptr;
-}
-
-// C++ failures never reach the interpreter: memory as MemoryError, anything else RuntimeError.
-template <class Body>
-PyObject* guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-        return nullptr;
-    }
-}
-
-inline bool arity(const char* name, Py_ssize_t nargs, Py_ssize_t least, Py_ssize_t most) {
-    if (nargs >= least && nargs <= most) return true;
-    PyErr_Format(PyExc_TypeError, "%s() takes %zd to %zd positional arguments but %zd were given", name, least, most,
-                 nargs);
-    return false;
-}
-
 // The record inside `obj` when its exact class is the record's class of the pelmora module bound
 // at import.
 template <class Record>
@@ -122,17 +90,6 @@ const Record* record_arg(const State& state, PyObject* obj, const char* class_na
     PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not an instance of '%s'", param, type_name,
                  class_name);
     return nullptr;
-}
-
-inline bool text_arg(PyObject* obj, const char* param, std::string_view& out) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_Check(obj) ? PyUnicode_AsUTF8AndSize(obj, &size) : nullptr;
-    if (!data) {
-        if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "argument '%s' must be str", param);
-        return false;
-    }
-    out = std::string_view(data, std::size_t(size));
-    return true;
 }
 
 inline bool native_int64(std::string_view format) noexcept {

@@ -19,7 +19,8 @@ def register(commands: Any) -> None:
         "generate", help="a multicommodity file from a DIMACS .min file",
         description="Generates a multicommodity data set from a DIMACS .min file and writes it as "
                     "save_multi_commodity_instance does.")
-    parser.add_argument("instance", metavar="INSTANCE.min")
+    parser.add_argument("instance", metavar="INSTANCE.min",
+                        help='a .min file, or netgen:"15 integers" (or netgen:FILE) for the network NETGEN makes')
     parser.add_argument("out", metavar="OUT", help="the multicommodity file to write")
     parser.add_argument("--commodities", "-k", type=_args.POSITIVE_INT, required=True, metavar="K")
     parser.add_argument("--method", choices=list(_args.METHODS), required=True)

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import dataclasses
 import logging
 import os
 import stat
@@ -13,7 +14,7 @@ import pelmora
 from ..generation import Generation
 from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path, run_sweep
 from . import _args, _feasible
-from ._inputs import distinct_output, read_instance
+from ._inputs import distinct_output, instance_specs, netgen_lines, read_instance
 from ._setup import require
 from ._status import Failure, Status, about
 
@@ -59,7 +60,9 @@ def register(commands: Any) -> None:
                     "them if asked) on a dask.distributed cluster; writes the files and one CSV row per data set "
                     f"into DIR. At most {MAX_DATA_SETS} data sets.",
         epilog=COLUMNS)
-    parser.add_argument("instance", metavar="INSTANCE.min")
+    parser.add_argument("instance", metavar="INSTANCE.min",
+                        help='a .min file, netgen:"15 integers", or netgen:FILE (one network per problem of the '
+                             "parameter file)")
     parser.add_argument("--commodities", "-k", type=_args.INT_LIST, required=True, metavar="K,K,...")
     parser.add_argument("--methods", type=_args.METHOD_LIST, required=True, metavar="M,M,...",
                         help=f"among {', '.join(_args.METHODS)}")
@@ -85,22 +88,29 @@ def register(commands: Any) -> None:
     parser.set_defaults(run=run, parser=parser)
 
 
-def _plan(args: argparse.Namespace) -> Plan:
-    """The sweep the flags ask for, refused in one line where the module would fail on every data set."""
+def _plans(args: argparse.Namespace) -> list[Plan]:
+    """The sweep the flags ask for, one plan per network (a parameter file names several), refused in
+    one line where the module would fail on every data set."""
     caps = _args.pair(args.parser, "--caps", args.caps)
     costs = _args.pair(args.parser, "--costs", args.costs)
     plan = Plan(args.instance, args.methods, args.commodities, args.seeds, caps, costs, args.concentration,
                 args.close, check=args.check, solve=args.solve, bundle=not args.no_bundle, time_limit=args.time_limit,
                 feasible=args.feasible, tightness=args.tightness or (0.0,))
-    if plan.size > MAX_DATA_SETS:
-        args.parser.error(f"{plan.size} data sets ({len(plan.methods)} methods x {len(plan.commodities)} K x "
-                          f"{len(plan.seeds)} seeds): a sweep makes at most {MAX_DATA_SETS}; split it into several")
-    return plan
+    specs = instance_specs(args.instance)
+    if plan.size * len(specs) > MAX_DATA_SETS:
+        networks = f" x {len(specs)} networks" if len(specs) > 1 else ""
+        args.parser.error(f"{plan.size * len(specs)} data sets ({len(plan.methods)} methods x {len(plan.commodities)} K "
+                          f"x {len(plan.seeds)} seeds{networks}): a sweep makes at most {MAX_DATA_SETS}; split it "
+                          "into several")
+    return [dataclasses.replace(plan, instance=spec) for spec in specs]
 
 
 def _instance(path: str) -> pelmora.NetworkInstance:
     """The instance, read here to refuse a bad file in one line rather than on every worker. The
-    workers read it again, so a pipe, whose bytes come only once, is refused."""
+    workers read it again, so a pipe, whose bytes come only once, is refused (a NETGEN network is
+    generated from its parameter line instead)."""
+    if netgen_lines(path) is not None:
+        return read_instance(path)
     with about(path):
         pipe = stat.S_ISFIFO(os.stat(path).st_mode)
     if pipe:
@@ -138,7 +148,7 @@ def run(args: argparse.Namespace) -> int:
         require("highspy")
     if args.no_bundle and not args.solve:
         args.parser.error("--no-bundle applies with --solve only")
-    plan = _plan(args)
+    plans = _plans(args)
     try:
         path = csv_path(args.out, args.csv)
     except ValueError as error:
@@ -146,10 +156,10 @@ def run(args: argparse.Namespace) -> int:
     if path.exists() and not args.overwrite:
         raise Failure(f"{path}: the CSV exists; --overwrite replaces it")
     distinct_output(str(path), args.instance)
-    instance = _instance(args.instance)
-    _refuse_what_fails(plan, instance)
+    for plan in plans:
+        _refuse_what_fails(plan, _instance(plan.instance))
     try:
-        outcome = run_sweep(plan, args.out, csv_name=args.csv, overwrite=args.overwrite, workers=args.workers or 2,
+        outcome = run_sweep(plans, args.out, csv_name=args.csv, overwrite=args.overwrite, workers=args.workers or 2,
                             scheduler=args.scheduler, timeout=args.timeout)
     except Interrupted as stop:
         print(_summary(stop.outcome), flush=True)
