@@ -127,3 +127,11 @@ def test_sweep_adds_the_tightness_and_the_certificate_columns(tmp_path: Path) ->
     for row in rows:
         assert row["status"] == "optimal" and float(row["certificate_gap"]) >= -1e-9
         assert int(row["certificate_cost"]) >= float(row["objective"]) - 1e-9
+
+
+def test_sweep_refuses_an_unbalanced_instance_before_it_starts(min_file, tmp_path: Path) -> None:
+    source = min_file(["p min 2 1", "n 1 5", "n 2 -4", "a 1 2 0 9 1"])
+    done = pelmora_run("sweep", source, "-k", "2", "--methods", "spread", "--seeds", "1", "--out", tmp_path / "runs",
+                       "--workers", 1, "--feasible")
+    assert done.returncode == 2 and "do not balance: they add up to 1" in done.stderr
+    assert not (tmp_path / "runs" / "sweep.csv").exists()

@@ -10,7 +10,10 @@ from typing import Any
 
 import numpy as np
 
-from ..arrays import DataSetArrays, Int64Array
+import pelmora
+
+from .._flow import flow_problem
+from ..arrays import DataSetArrays, Int64Array, arrays_from_min
 from ..feasible import FeasibleDataSet, NoFeasibleFlow, verify_certificate
 from . import _args
 from ._status import Failure, Status, about
@@ -55,6 +58,19 @@ def generated(make: Any) -> FeasibleDataSet:
     without a feasible flow ends with status 1, a bad parameter or total with status 2."""
     try:
         return make()  # type: ignore[no-any-return]
+    except NoFeasibleFlow as error:
+        raise Failure(str(error), Status.NO_OPTIMUM) from error
+    except ValueError as error:
+        raise Failure(str(error)) from error
+
+
+def refuse_unsolvable(instance: pelmora.NetworkInstance) -> None:
+    """Supplies that do not balance, or totals past 2^63 - 1, refused before a sweep starts: every
+    data set of the network would fail alike."""
+    single = arrays_from_min(instance)
+    try:
+        flow_problem(single.node_ids, single.tails, single.heads, single.low, single.up, single.costs[:, 0],
+                     single.supplies[:, 0])
     except NoFeasibleFlow as error:
         raise Failure(str(error), Status.NO_OPTIMUM) from error
     except ValueError as error:

@@ -120,6 +120,8 @@ def _instance(path: str) -> pelmora.NetworkInstance:
 
 def _refuse_what_fails(plan: Plan, instance: pelmora.NetworkInstance) -> None:
     """A generation the module refuses for this network would fail in every task of its K."""
+    if plan.feasible:
+        _feasible.refuse_unsolvable(instance)
     for k in plan.commodities:
         for method in plan.methods:
             if reason := Generation(k, method, concentration=plan.concentration).refusal(instance):
