@@ -17,7 +17,8 @@ from collections import defaultdict
 from collections.abc import Sequence
 from pathlib import Path
 
-from pelmora_tools.sweep import METHODS, Plan, run_sweep
+from pelmora_tools.generation import METHODS
+from pelmora_tools.sweep import Plan, run_sweep
 
 DEFAULT_INSTANCE = Path(__file__).resolve().parent.parent / "tests" / "data" / "own-net-5000n-12500a.min"
 

@@ -137,7 +137,7 @@ def test_sweep_solves_on_a_running_scheduler(tmp_path):
         (m, k, s) for m in ("uniform", "spread") for k in (1, 3) for s in (4, 5)
     ]
     assert len({r["worker_pid"] for r in rows}) == 1 and rows[0]["worker_pid"] != str(os.getpid())
-    assert f"8 data sets on 1 worker processes; wrote {out / 'sweep.csv'}" in done.stdout
+    assert f"8 data sets on 1 worker process; wrote {out / 'sweep.csv'}" in done.stdout
     network = pelmora.load_min_instance(str(GLPK))
     statuses = set()
     for row in rows:

@@ -57,7 +57,7 @@ def test_wheel_holds_the_module_and_its_stub(wheel_names):
 def test_wheel_holds_the_companion_package_and_its_command(wheel_names):
     sources = sorted(p.relative_to(ROOT / "python").as_posix() for p in (ROOT / "python").rglob("*")
                      if p.is_file() and p.suffix in (".py", ".pyi", ".typed"))
-    assert "pelmora_tools/cli.py" in sources and "pelmora_tools/py.typed" in sources
+    assert "pelmora_tools/cli/__init__.py" in sources and "pelmora_tools/py.typed" in sources
     names = [n for n in wheel_names if n.startswith("pelmora_tools/")]
     native = [n for n in names if re.fullmatch(r"pelmora_tools/_native\.cpython-3\d+-[\w-]+\.so", n)]
     assert len(native) == 1, names

@@ -19,65 +19,13 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import IO, Any
 
-import numpy as np
-
 import pelmora
 
 from .arrays import DataSetArrays, arrays_from_data
-
-METHODS: dict[str, int] = {"spread": 0, "uniform": 1, "beta-binomial": 2}
+from .generation import Generation
+from .summary import commodity_volumes, heterogeneity
 
 Row = dict[str, int | float | str | bool | None]
-
-
-@dataclass(frozen=True)
-class Generation:
-    """The arguments of one generate_multi_commodity_data call, in the command line's terms:
-    a pair of multipliers switches its randomisation on, a closing fraction switches closing on."""
-
-    commodities: int
-    method: str
-    seed: int = 42
-    caps: tuple[float, float] | None = None
-    costs: tuple[float, float] | None = None
-    concentration: float = 3.0
-    close: float | None = None
-
-    def run(self, instance: pelmora.NetworkInstance) -> pelmora.MultiCommodityData:
-        cap_a, cap_b = self.caps or (0.8, 1.0)
-        cost_a, cost_b = self.costs or (0.8, 1.2)
-        return pelmora.generate_multi_commodity_data(
-            instance,
-            self.commodities,
-            METHODS[self.method],
-            randomize_caps=self.caps is not None,
-            cap_a=cap_a,
-            cap_b=cap_b,
-            randomize_costs=self.costs is not None,
-            cost_a=cost_a,
-            cost_b=cost_b,
-            concentration_param=self.concentration,
-            cap_zero=self.close is not None,
-            cap_zero_param=self.close or 0.0,
-            seed=self.seed,
-        )
-
-
-def heterogeneity(arrays: DataSetArrays) -> float:
-    """The module's heterogeneity score of the split the arrays hold (node totals = row sums)."""
-    totals = arrays.supplies.sum(axis=1)
-    rows = np.flatnonzero(totals)
-    ids = arrays.node_ids[rows].tolist()
-    partition = dict(zip(ids, arrays.supplies[rows].tolist(), strict=True))
-    return pelmora.compute_commodity_demand_heterogeneity(partition, dict(zip(ids, totals[rows].tolist(), strict=True)))
-
-
-def commodity_volumes(arrays: DataSetArrays) -> tuple[list[int], list[int]]:
-    """Per commodity: the units its supply nodes send, and the arcs closed to it (capacity 0)."""
-    supply = np.clip(arrays.supplies, 0, None).sum(axis=0)
-    closed = np.count_nonzero(arrays.capacities == 0, axis=0)
-    return [int(x) for x in supply], [int(x) for x in closed]
-
 
 @dataclass(frozen=True)
 class Plan:

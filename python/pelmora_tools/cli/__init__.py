@@ -1,0 +1,80 @@
+"""The ``pelmora`` command: generate, inspect, export, solve and sweep multicommodity data sets.
+
+Exit status: 0 success, 1 the model is infeasible or unbounded, 2 a usage error or a failure
+(unreadable file, bad data, missing package, solver error), 3 a time limit ended the work before
+it decided, 130 interrupted. Errors are one line on standard error; ``--debug`` (or
+``PELMORA_DEBUG=1``) shows the traceback of a failure instead.
+"""
+
+from __future__ import annotations
+
+import os
+import sys
+import traceback
+from collections.abc import Sequence
+from importlib import metadata
+
+from . import export, generate, info, solve, sweep
+from ._args import Parser
+from ._status import Failure, Status, known
+
+__all__ = ["COMMANDS", "Failure", "Status", "build_parser", "main"]
+
+# Each command module registers its subparser and the function that runs it.
+COMMANDS = (generate, info, export, solve, sweep)
+
+
+def _version() -> str:
+    try:
+        return metadata.version("pelmora")
+    except metadata.PackageNotFoundError:
+        return "unknown"
+
+
+def build_parser() -> Parser:
+    summary = (__doc__ or "").split("\n\n")[0].replace("``", "")
+    parser = Parser(prog="pelmora", description=summary,
+                    epilog="exit status: 0 success, 1 infeasible or unbounded, 2 usage error or failure, "
+                           "3 time limit reached, 130 interrupted")
+    parser.add_argument("--version", action="version", version=f"pelmora {_version()}")
+    parser.add_argument("--debug", action="store_true", help="show the traceback of a failure (or PELMORA_DEBUG=1)")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True, parser_class=Parser)
+    for command in COMMANDS:
+        command.register(commands)
+    return parser
+
+
+def _quiet_stdout() -> None:
+    """After the reader of standard output has gone (``pelmora info | head``), later writes and the
+    interpreter's final flush go nowhere instead of failing."""
+    null = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(null, sys.stdout.fileno())
+    os.close(null)
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    parser = build_parser()
+    args, extra = parser.parse_known_args(argv)
+    if extra:  # reported by the command's own parser, which is where they were given
+        args.parser.error(f"unrecognized arguments: {' '.join(extra)}")
+    debug = args.debug or os.environ.get("PELMORA_DEBUG", "") not in ("", "0")
+    try:
+        status = int(args.run(args))
+        sys.stdout.flush()
+        return status
+    except BrokenPipeError:
+        _quiet_stdout()
+        return Status.OK
+    except BaseException as error:
+        if isinstance(error, SystemExit):
+            raise
+        if debug:
+            traceback.print_exc()
+        mapped = known(error)
+        if mapped is None:
+            print(f"pelmora {args.command}: error: {type(error).__name__}: {error} "
+                  "(a fault of pelmora itself: --debug shows where)", file=sys.stderr)
+            return Status.FAILURE
+        status, message = mapped
+        print(f"pelmora {args.command}: {'error: ' * (status != Status.INTERRUPTED)}{message}", file=sys.stderr)
+        return status

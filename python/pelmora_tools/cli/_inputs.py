@@ -1,0 +1,114 @@
+"""What the commands read and write, checked the way the user meant it: a ".min" instance where one is
+expected, a multicommodity file where one is expected, whole files only, and no output that would
+overwrite an input.
+
+The module's readers are lenient on purpose (a file cut short or without a problem line reads as an
+empty network); the command line knows what the user asked for and refuses such files in one line.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import os
+import shutil
+import stat
+import tempfile
+from collections.abc import Iterator
+
+import pelmora
+
+from .._mcf_file import Problem, problem_line
+from ..arrays import DataSetArrays, arrays_from_file, arrays_from_min
+from ._status import Failure, about, os_text
+
+_CHUNK = 1 << 16
+
+
+@contextlib.contextmanager
+def readable(path: str) -> Iterator[str]:
+    """A path that may be read more than once: the file itself, or, for a pipe or FIFO (which gives its
+    bytes only once), a temporary copy of what it held, removed afterwards. Devices and directories,
+    which never end or hold no lines, are refused."""
+    with about(path):
+        mode = os.stat(path).st_mode
+    if stat.S_ISREG(mode):
+        yield path
+        return
+    if stat.S_ISDIR(mode):
+        raise Failure(f"{path}: Is a directory")
+    if not stat.S_ISFIFO(mode):
+        raise Failure(f"{path}: not a regular file or a pipe")
+    with tempfile.TemporaryDirectory(prefix="pelmora-") as folder:
+        copy = os.path.join(folder, "input")
+        with about(path), open(path, "rb") as source, open(copy, "wb") as target:
+            shutil.copyfileobj(source, target, _CHUNK)
+        yield copy
+
+
+def _problem_or_refuse(path: str, shown: str) -> Problem:
+    with about(shown):
+        problem = problem_line(path)
+    if problem is None:
+        raise Failure(f"{shown}: no problem line ('p min NODES ARCS ...'): not a DIMACS file")
+    return problem
+
+
+def _whole(shown: str, problem: Problem, arcs: int) -> None:
+    declared = problem.number(3)
+    if declared is not None and arcs < declared:
+        raise Failure(f"{shown}: the problem line declares {declared} arcs, the file holds {arcs}: cut short?")
+
+
+def read_instance(spec: str) -> pelmora.NetworkInstance:
+    """The single-commodity network a command starts from: a ".min" file."""
+    with readable(spec) as path:
+        problem = _problem_or_refuse(path, spec)
+        if problem.multicommodity:
+            raise Failure(f"{spec}: a multicommodity file, where a .min instance is expected")
+        with about(spec):
+            instance = pelmora.load_min_instance(path)
+        _whole(spec, problem, arrays_from_min(instance).num_arcs)
+    return instance
+
+
+def read_data_set(path: str) -> tuple[Problem, DataSetArrays]:
+    """The problem line and arrays of a multicommodity file, or of a ".min" file as one commodity."""
+    with readable(path) as readable_path:
+        problem = _problem_or_refuse(readable_path, path)
+        with about(path):
+            if problem.multicommodity:
+                arrays = arrays_from_file(readable_path)
+            else:
+                arrays = arrays_from_min(pelmora.load_min_instance(readable_path))
+        _whole(path, problem, arrays.num_arcs)
+    return problem, arrays
+
+
+def read_multicommodity(path: str) -> tuple[Problem, DataSetArrays]:
+    """A multicommodity file and its problem line, read once; a ".min" file is refused."""
+    with readable(path) as readable_path:
+        problem = _problem_or_refuse(readable_path, path)
+        if not problem.multicommodity:
+            raise Failure(f"{path}: a .min instance, where a multicommodity file is expected")
+        with about(path):
+            arrays = arrays_from_file(readable_path)
+        _whole(path, problem, arrays.num_arcs)
+    return problem, arrays
+
+
+def same_file(a: str, b: str) -> bool:
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return os.path.realpath(a) == os.path.realpath(b)
+
+
+def distinct_output(output: str, *inputs: str) -> None:
+    """Refuses an output path that names an input: writing it would destroy what is being read."""
+    for source in inputs:
+        if same_file(output, source):
+            raise Failure(f"{output}: the output is the input file {source}; write to another path")
+
+
+def os_failure(path: str, error: OSError) -> Failure:
+    return Failure(f"{path}: {os_text(error)}")

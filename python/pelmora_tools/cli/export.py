@@ -1,0 +1,66 @@
+"""``pelmora export``: a data set for other solvers (mnetgen's four files, MPS, CPLEX LP)."""
+
+from __future__ import annotations
+
+import argparse
+from pathlib import Path
+from typing import Any
+
+from . import _args
+from ._inputs import distinct_output, os_failure, read_data_set
+from ._status import Failure, Status, about
+
+FORMATS = ("mnetgen", "mps", "lp")
+MNETGEN_SUFFIXES = (".nod", ".arc", ".sup", ".mut", ".map")
+
+
+def _format(text: str) -> str:
+    if text.lower() not in FORMATS:
+        raise ValueError
+    return text.lower()
+
+
+def register(commands: Any) -> None:
+    parser = commands.add_parser(
+        "export", help="to the mnetgen four-file format, MPS or CPLEX LP",
+        description="Writes the data set of FILE for other solvers. TARGET is a path prefix for mnetgen's four "
+                    "files, else the file to write (its suffix, in any case, must be .mps or .lp, as --to says).")
+    parser.add_argument("file", metavar="FILE")
+    parser.add_argument("--to", type=_args.typed(_format, f"one of {', '.join(FORMATS)}"), required=True)
+    parser.add_argument("target", metavar="TARGET")
+    parser.add_argument("--no-bundle", action="store_true", help="mps, lp: leave the bundle rows out")
+    parser.add_argument("--map", action="store_true",
+                        help="mnetgen: also write TARGET.map, each node's number in the files and its id")
+    parser.set_defaults(run=run, parser=parser)
+
+
+def run(args: argparse.Namespace) -> int:
+    if args.to == "mnetgen":
+        if args.no_bundle:
+            args.parser.error("--no-bundle applies to --to mps and --to lp only")
+        for suffix in MNETGEN_SUFFIXES:
+            distinct_output(args.target + suffix, args.file)
+        from ..mnetgen import export_mnetgen
+
+        _, arrays = read_data_set(args.file)
+        try:
+            export_mnetgen(arrays, args.target, write_map=args.map)
+        except ValueError as error:  # what the format cannot hold, such as a lower bound
+            raise Failure(f"{args.file}: {error}") from None
+        except OSError as error:
+            raise os_failure(args.target, error) from None
+        return Status.OK
+    if args.map:
+        args.parser.error("--map applies to --to mnetgen only")
+    if Path(args.target).suffix.lower() != f".{args.to}":
+        raise Failure(f"TARGET must end in .{args.to} for --to {args.to}, got {args.target!r}")
+    distinct_output(args.target, args.file)
+    from ._setup import require
+
+    require("highspy")
+    from ..lp import write_model
+
+    _, arrays = read_data_set(args.file)
+    with about(args.target):
+        write_model(arrays, args.target, bundle=not args.no_bundle)
+    return Status.OK

@@ -1,0 +1,46 @@
+"""``pelmora generate``: a multicommodity file from a ".min" instance."""
+
+from __future__ import annotations
+
+import argparse
+from typing import Any
+
+import pelmora
+
+from ..generation import Generation
+from . import _args
+from ._inputs import distinct_output, read_instance
+from ._status import Status, about, step
+
+
+def register(commands: Any) -> None:
+    parser = commands.add_parser(
+        "generate", help="a multicommodity file from a DIMACS .min file",
+        description="Generates a multicommodity data set from a DIMACS .min file and writes it as "
+                    "save_multi_commodity_instance does.")
+    parser.add_argument("instance", metavar="INSTANCE.min")
+    parser.add_argument("out", metavar="OUT", help="the multicommodity file to write")
+    parser.add_argument("--commodities", "-k", type=_args.POSITIVE_INT, required=True, metavar="K")
+    parser.add_argument("--method", choices=list(_args.METHODS), required=True)
+    parser.add_argument("--seed", type=_args.SEED, default=42, help="default 42")
+    _args.generation_flags(parser)
+    parser.set_defaults(run=run, parser=parser)
+
+
+def point_of(args: argparse.Namespace) -> Generation:
+    """The generation the flags ask for, its multiplier pairs checked."""
+    return Generation(
+        args.commodities, args.method, args.seed, _args.pair(args.parser, "--caps", args.caps),
+        _args.pair(args.parser, "--costs", args.costs), args.concentration, args.close,
+    )
+
+
+def run(args: argparse.Namespace) -> int:
+    point = point_of(args)
+    distinct_output(args.out, args.instance)
+    instance = read_instance(args.instance)
+    with step(f"generate {args.commodities} commodities over {instance.num_arcs} arcs"):
+        data = point.run(instance)
+    with about(args.out):
+        pelmora.save_multi_commodity_instance(args.out, instance, data)
+    return Status.OK

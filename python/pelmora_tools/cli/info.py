@@ -1,0 +1,71 @@
+"""``pelmora info``: what a ".min" or multicommodity file holds, and whether it can be solved."""
+
+from __future__ import annotations
+
+import argparse
+from typing import Any
+
+from ..summary import describe
+from ._inputs import read_data_set
+from ._output import json_line
+from ._setup import require
+from ._status import Status
+
+
+def register(commands: Any) -> None:
+    parser = commands.add_parser(
+        "info", help="what a .min or multicommodity file holds",
+        description="Counts, commodities, flags, seed, per-commodity supply and closed arcs, and the "
+                    "heterogeneity score of a .min or multicommodity file.")
+    parser.add_argument("file", metavar="FILE")
+    parser.add_argument("--json", action="store_true", help="one JSON object on standard output")
+    parser.add_argument("--check", action="store_true",
+                        help="also route each commodity alone and solve the bundled model (needs highspy)")
+    parser.set_defaults(run=run, parser=parser)
+
+
+def _yes(flag: bool) -> str:
+    return "yes" if flag else "no"
+
+
+def render(described: dict[str, Any]) -> str:
+    """The text of ``pelmora info``; commodities are numbered from 0, as in the files and the arrays."""
+    lines = [
+        f"file            {described['file']} ({described['kind']})",
+        f"nodes, arcs     {described['nodes']}, {described['arcs']} (as declared)",
+        f"commodities     {described['commodities']}",
+    ]
+    if described["kind"] == "multicommodity":
+        closing = f"yes, fraction {described['closed_fraction']!r}" if described["closing"] else "no"
+        lines += [
+            f"method, seed    {described['method']}, {described['seed']}",
+            f"randomised      capacities {_yes(described['randomized_capacities'])}, "
+            f"costs {_yes(described['randomized_costs'])}",
+            f"closing         {closing}",
+        ]
+    score = described["heterogeneity"]
+    lines.append(f"heterogeneity   {'-' if score is None else f'{score:.6f}'}")
+    lines.append("commodity  supply  closed arcs")
+    width = max([len("supply"), *(len(str(s)) for s in described["supply"])])
+    for c, (supply, closed) in enumerate(zip(described["supply"], described["closed_arcs"], strict=True)):
+        lines.append(f"{c:>9}  {supply:>{width}}  {closed:>11}")
+    return "\n".join(lines)
+
+
+def run(args: argparse.Namespace) -> int:
+    if args.check:
+        require("scipy", "highspy")
+    problem, arrays = read_data_set(args.file)
+    described = describe(args.file, problem, arrays)
+    report = None
+    if args.check:
+        from ..check import check_feasibility
+
+        report = check_feasibility(arrays)
+    if args.json:
+        print(json_line(described | ({"check": report.to_dict()} if report else {})))
+    else:
+        print(render(described))
+        if report:
+            print(report.summary())
+    return Status.NO_OPTIMUM if report and not report.feasible else Status.OK

@@ -1,0 +1,67 @@
+"""``pelmora solve``: the multicommodity min-cost flow LP, solved by HiGHS."""
+
+from __future__ import annotations
+
+import argparse
+import dataclasses
+import sys
+from typing import TYPE_CHECKING, Any
+
+from . import _args
+from ._inputs import read_data_set
+from ._output import json_line
+from ._setup import require
+from ._status import Status
+
+if TYPE_CHECKING:
+    from ..arrays import DataSetArrays
+    from ..check import FeasibilityReport
+
+STATUS_OF = {"optimal": Status.OK, "infeasible": Status.NO_OPTIMUM, "unbounded": Status.NO_OPTIMUM,
+             "time-limit": Status.UNDECIDED, "interrupted": Status.INTERRUPTED}
+
+
+def register(commands: Any) -> None:
+    parser = commands.add_parser(
+        "solve", help="the multicommodity min-cost flow LP, solved by HiGHS",
+        description="Solves the multicommodity min-cost flow LP of FILE with HiGHS; if it has no optimum, tells "
+                    "which commodities cannot be routed alone.")
+    parser.add_argument("file", metavar="FILE")
+    parser.add_argument("--no-bundle", action="store_true", help="leave out the rows that cap each arc's total flow")
+    parser.add_argument("--time-limit", type=_args.POSITIVE, metavar="S",
+                        help="seconds of HiGHS's own solve (reading the file and building the model come on top)")
+    parser.add_argument("--json", action="store_true", help="one JSON object on standard output")
+    parser.set_defaults(run=run, parser=parser)
+
+
+def explain(arrays: DataSetArrays, bundled_status: str) -> FeasibilityReport:
+    """Why a solve found no optimum: each commodity routed alone, beside the bundled model's status
+    (already known, so the model is not solved again)."""
+    from ..check import check_feasibility
+
+    return dataclasses.replace(check_feasibility(arrays, bundled=False), bundled_status=bundled_status)
+
+
+def run(args: argparse.Namespace) -> int:
+    require("scipy", "highspy")
+    from ..lp import solve
+
+    _, arrays = read_data_set(args.file)
+    result = solve(arrays, bundle=not args.no_bundle, time_limit=args.time_limit)
+    report = explain(arrays, result.status) if result.status in ("infeasible", "unbounded") else None
+    if args.json:
+        out: dict[str, Any] = {"status": result.status, "objective": result.objective, "seconds": result.seconds,
+                               "bundle": not args.no_bundle}
+        if report is not None:
+            out["check"] = report.to_dict()
+        print(json_line(out))
+    else:
+        print(f"status     {result.status}")
+        print(f"objective  {'-' if result.objective is None else repr(result.objective)}")
+        print(f"seconds    {result.seconds:.3f}")
+        if report is not None:
+            print(report.summary())
+    status = STATUS_OF.get(result.status, Status.FAILURE)
+    if status == Status.FAILURE:
+        print(f"pelmora solve: error: the solver stopped without an answer ({result.status})", file=sys.stderr)
+    return status

@@ -1,0 +1,41 @@
+"""One generation in the command line's terms: the arguments of a generate_multi_commodity_data call."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+
+import pelmora
+
+METHODS: dict[str, int] = {"spread": 0, "uniform": 1, "beta-binomial": 2}
+
+@dataclass(frozen=True)
+class Generation:
+    """The arguments of one generate_multi_commodity_data call, in the command line's terms:
+    a pair of multipliers switches its randomisation on, a closing fraction switches closing on."""
+
+    commodities: int
+    method: str
+    seed: int = 42
+    caps: tuple[float, float] | None = None
+    costs: tuple[float, float] | None = None
+    concentration: float = 3.0
+    close: float | None = None
+
+    def run(self, instance: pelmora.NetworkInstance) -> pelmora.MultiCommodityData:
+        cap_a, cap_b = self.caps or (0.8, 1.0)
+        cost_a, cost_b = self.costs or (0.8, 1.2)
+        return pelmora.generate_multi_commodity_data(
+            instance,
+            self.commodities,
+            METHODS[self.method],
+            randomize_caps=self.caps is not None,
+            cap_a=cap_a,
+            cap_b=cap_b,
+            randomize_costs=self.costs is not None,
+            cost_a=cost_a,
+            cost_b=cost_b,
+            concentration_param=self.concentration,
+            cap_zero=self.close is not None,
+            cap_zero_param=self.close or 0.0,
+            seed=self.seed,
+        )

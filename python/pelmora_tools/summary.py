@@ -1,0 +1,56 @@
+"""What a data set holds, in numbers a study reports: per-commodity volumes, closed arcs, the
+heterogeneity score, and the description ``pelmora info`` prints."""
+
+from __future__ import annotations
+
+import math
+from typing import Any
+
+import numpy as np
+
+import pelmora
+
+from ._mcf_file import Problem
+from .arrays import DataSetArrays
+from .generation import METHODS
+
+METHOD_NAMES = {number: name for name, number in METHODS.items()}
+
+
+def heterogeneity(arrays: DataSetArrays) -> float:
+    """The module's heterogeneity score of the split the arrays hold (node totals = row sums)."""
+    totals = arrays.supplies.sum(axis=1)
+    rows = np.flatnonzero(totals)
+    ids = arrays.node_ids[rows].tolist()
+    partition = dict(zip(ids, arrays.supplies[rows].tolist(), strict=True))
+    return pelmora.compute_commodity_demand_heterogeneity(partition, dict(zip(ids, totals[rows].tolist(), strict=True)))
+
+
+def commodity_volumes(arrays: DataSetArrays) -> tuple[list[int], list[int]]:
+    """Per commodity: the units its supply nodes send, and the arcs closed to it (capacity 0)."""
+    supply = np.clip(arrays.supplies, 0, None).sum(axis=0)
+    closed = np.count_nonzero(arrays.capacities == 0, axis=0)
+    return [int(x) for x in supply], [int(x) for x in closed]
+
+
+def describe(name: str, problem: Problem, arrays: DataSetArrays) -> dict[str, Any]:
+    """Counts as the problem line declares them, K, the generation's flags and seed (multicommodity
+    files), per-commodity supply volume and closed arcs, and the heterogeneity score (None where it
+    is not a number, as for a data set without commodities)."""
+    fields = problem.fields
+    header: dict[str, Any] = {"file": name, "kind": "multicommodity" if problem.multicommodity else "min",
+                              "nodes": problem.number(2), "arcs": problem.number(3)}
+    if problem.multicommodity:
+        method = int(fields[7])
+        header |= {
+            "method": METHOD_NAMES.get(method, str(method)), "seed": int(fields[10]),
+            "randomized_capacities": fields[5] != "0", "randomized_costs": fields[6] != "0",
+            "closing": fields[8] != "0", "closed_fraction": float(fields[9]),
+        }
+    else:
+        header |= {"method": None, "seed": None, "randomized_capacities": False, "randomized_costs": False,
+                   "closing": False, "closed_fraction": 0.0}
+    supply, closed = commodity_volumes(arrays)
+    score = heterogeneity(arrays) if arrays.num_commodities else math.nan
+    return header | {"commodities": arrays.num_commodities, "supply": supply, "closed_arcs": closed,
+                     "heterogeneity": score if math.isfinite(score) else None}

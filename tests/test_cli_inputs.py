@@ -1,0 +1,127 @@
+"""The command line's refusals: files that are not what the command expects, inputs that can be read
+only once, outputs that would destroy an input, nonsense arguments; and the status table."""
+
+import json
+import os
+import subprocess
+import threading
+from pathlib import Path
+
+import pytest
+from cli_support import GLPK, LEMON_OPTIMUM, SCRIPT, generated, pelmora_run
+
+import pelmora
+
+MIN_TEXT = GLPK.read_text()
+
+
+def cut(tmp: Path) -> Path:
+    whole = generated(tmp / "whole.mcf", GLPK, 2, "spread").read_text().splitlines(keepends=True)
+    path = tmp / "cut.mcf"
+    path.write_text("".join(whole[:-3]))
+    return path
+
+
+@pytest.mark.parametrize(
+    "make, command, says",
+    [
+        (lambda t: t / "empty", "info", "no problem line"),
+        (lambda t: (t / "hello").write_text("hello world\n") and t / "hello", "solve", "no problem line"),
+        (cut, "solve", "declares 14 arcs, the file holds 11"),
+        (lambda t: generated(t / "x.mcf", GLPK, 2, "spread"), "generate", "a multicommodity file, where a .min"),
+        (lambda t: Path("/dev/zero"), "info", "not a regular file or a pipe"),
+        (lambda t: t, "info", "Is a directory"),
+        (lambda t: t / "none.min", "generate", "none.min: No such file or directory"),
+        (lambda t: t / "none.min", "solve", "none.min: No such file or directory"),
+    ],
+)
+def test_files_that_are_not_what_the_command_expects(tmp_path, make, command, says):
+    (tmp_path / "empty").write_text("")
+    path = make(tmp_path)
+    extra = {"generate": [tmp_path / "out.mcf", "-k", "2", "--method", "spread"]}.get(command, [])
+    done = pelmora_run(command, path, *extra)
+    assert done.returncode == 2 and done.stderr.count("\n") == 1, done.stderr
+    assert done.stderr.startswith(f"pelmora {command}: error: ") and says in done.stderr, done.stderr
+    assert not (tmp_path / "out.mcf").exists()
+
+
+def test_a_min_problem_line_with_an_extra_token_is_a_min_file(tmp_path):
+    odd = tmp_path / "odd.min"
+    odd.write_text(MIN_TEXT.replace("p min 9 14", "p min 9 14 extra"))
+    assert "p min 9 14 extra" in odd.read_text()
+    told = json.loads(pelmora_run("info", odd, "--json").stdout)
+    assert told["kind"] == "min" and told["arcs"] == 14
+
+
+def test_a_pipe_is_read_once(tmp_path):
+    # The file kind is told and the data read from one pass over what the pipe gave.
+    fifo = tmp_path / "in.min"
+    os.mkfifo(fifo)
+    writer = threading.Thread(target=lambda: fifo.write_text(MIN_TEXT))
+    writer.start()
+    done = pelmora_run("solve", fifo, "--json")
+    writer.join()
+    assert done.returncode == 0, done.stderr
+    assert json.loads(done.stdout)["objective"] == LEMON_OPTIMUM[GLPK]
+
+
+@pytest.mark.parametrize(
+    "argv",
+    [
+        ["generate", "{x}", "{x}", "-k", "2", "--method", "spread"],
+        ["export", "{x}", "--to", "lp", "{x}"],
+        ["export", "{y}", "--to", "mnetgen", "{stem}"],
+    ],
+)
+def test_an_output_that_is_an_input_is_refused(tmp_path, argv):
+    x = tmp_path / "x.lp"
+    x.write_text(MIN_TEXT)
+    y = tmp_path / "y.arc"
+    y.write_text(MIN_TEXT)
+    argv = [a.format(x=x, y=y, stem=tmp_path / "y") for a in argv]
+    done = pelmora_run(*argv)
+    assert done.returncode == 2 and "the output is the input file" in done.stderr, done.stderr
+    assert x.read_text() == y.read_text() == MIN_TEXT
+
+
+@pytest.mark.parametrize(
+    "flags, says",
+    [
+        (["--caps", "2", "1"], "--caps: A must not be above B"),
+        (["--costs", "-1", "0"], "--costs: expected a finite number above 0"),
+        (["--caps", "0", "0"], "--caps: expected a finite number above 0"),
+        (["--bogus"], "pelmora generate: error: unrecognized arguments: --bogus"),
+    ],
+)
+def test_nonsense_generation_arguments(tmp_path, flags, says):
+    done = pelmora_run("generate", GLPK, tmp_path / "o.mcf", "-k", "2", "--method", "spread", *flags)
+    assert done.returncode == 2 and says in done.stderr and done.stderr.count("\n") == 1, done.stderr
+
+
+def test_statuses_messages_and_debug(tmp_path):
+    version = pelmora_run("--version")
+    assert version.returncode == 0 and version.stdout.split() == ["pelmora", "0.1.0"]
+    huge = ["generate", GLPK, tmp_path / "o.mcf", "-k", str(10**12), "--method", "uniform"]
+    done = pelmora_run(*huge)
+    assert done.returncode == 2 and "not enough memory to generate 1000000000000 commodities" in done.stderr
+    traced = pelmora_run("--debug", *huge)
+    assert traced.returncode == 2 and "Traceback" in traced.stderr and "MemoryError" in traced.stderr
+
+
+def test_info_on_a_data_set_without_commodities_is_strict_json(tmp_path):
+    (tmp_path / "idle.min").write_text("p min 2 0\n")  # no supply and no arcs: K = 0 can be written
+    network = pelmora.load_min_instance(str(tmp_path / "idle.min"))
+    path = tmp_path / "k0.mcf"
+    pelmora.save_multi_commodity_instance(str(path), network, pelmora.generate_multi_commodity_data(network, 0, 1))
+    done = pelmora_run("info", path, "--json")
+    assert done.returncode == 0, done.stderr
+    told = json.loads(done.stdout, parse_constant=lambda c: pytest.fail(f"not JSON: {c}"))
+    assert told["commodities"] == 0 and told["supply"] == [] and told["heterogeneity"] is None
+    assert pelmora_run("info", path).returncode == 0
+
+
+def test_a_closed_pipe_ends_the_output_quietly():
+    with subprocess.Popen([str(SCRIPT), "info", str(GLPK)], stdout=subprocess.PIPE, stderr=subprocess.PIPE) as p:
+        assert p.stdout is not None and p.stderr is not None
+        p.stdout.close()  # the reader is gone before anything was written
+        assert p.wait(timeout=60) == 0 and p.stderr.read() == b""
