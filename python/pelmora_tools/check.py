@@ -15,15 +15,11 @@ from dataclasses import dataclass, field
 from typing import Any
 
 import numpy as np
-import numpy.typing as npt
 
 from . import lp
+from ._flows import INT64_MAX, Flow, IndexArray, Int64Array, Network, exact_sum, max_flow, network, served_elsewhere
 from .arrays import DataSetArrays
 
-Int64Array = npt.NDArray[np.int64]
-IndexArray = npt.NDArray[np.intp]
-
-_INT64_MAX = 2**63 - 1
 _SHOWN = 5
 
 
@@ -48,15 +44,18 @@ class Cut:
 
 @dataclass
 class CommodityCheck:
-    """One commodity routed alone (``commodity`` from 1), or all summed into one (``commodity`` 0).
+    """One commodity routed alone (``commodity`` from 0, as in the files and the arrays), or all of
+    them summed into one (``commodity`` None).
 
     ``feasible`` is None when the routing was not done (``note`` says why). ``shortfall`` is the
     demand a maximum flow leaves unmet and ``stuck`` the supply it cannot send, in total.
-    ``short_demand`` names the demand nodes short in every maximum flow, each with the least it
-    lacks; ``stuck_supply`` the supply nodes that keep units in every maximum flow, with the least
-    they keep. Nodes short only in some maximum flows are not named: the cut accounts for them."""
+    ``short_demand`` names demand nodes whose shortfall no maximum flow reduces: each is short in
+    every maximum flow, by the amount given; ``stuck_supply`` likewise the supply nodes that keep
+    units in every maximum flow. A node short only in some maximum flows (several demand nodes
+    behind one cut, any of which a maximum flow may leave short), or whose shortfall another
+    maximum flow reduces, is not named: the cut accounts for it."""
 
-    commodity: int
+    commodity: int | None
     feasible: bool | None
     shortfall: int = 0
     stuck: int = 0
@@ -79,12 +78,12 @@ class CommodityCheck:
         }  # fmt: skip
 
     def summary(self) -> str:
-        who = "all commodities summed" if self.commodity == 0 else f"commodity {self.commodity}"
+        who = "all commodities summed" if self.commodity is None else f"commodity {self.commodity}"
         if self.feasible is None:
             return f"{who}: not routed ({self.note})"
         if self.feasible:
-            return f"{who}: feasible alone" if self.commodity else f"{who}: can be routed"
-        parts = [f"{who}: infeasible" + (" alone" if self.commodity else "")]
+            return f"{who}: can be routed" if self.commodity is None else f"{who}: feasible alone"
+        parts = [f"{who}: infeasible" + ("" if self.commodity is None else " alone")]
         if self.shortfall:
             parts.append(f"{self.shortfall} unit(s) of demand unmet")
         if self.stuck:
@@ -176,29 +175,7 @@ class FeasibilityReport:
         return "\n".join(lines)
 
 
-def _exact_sum(values: Int64Array) -> int:
-    """The sum as a Python integer, without the silent wrap-around of an int64 sum."""
-    if values.size == 0 or float(np.abs(values).astype(np.float64).sum()) < 2.0**62:
-        return int(values.sum())
-    return sum(int(v) for v in values.tolist())
-
-
-@dataclass
-class _Network:
-    """The node rows of every arc, computed once for all commodities."""
-
-    tail: IndexArray
-    head: IndexArray
-    loop: npt.NDArray[np.bool_]
-
-
-def _network(arrays: DataSetArrays) -> _Network:
-    tail = arrays.node_index(arrays.tails)
-    head = arrays.node_index(arrays.heads)
-    return _Network(tail, head, tail == head)
-
-
-def _shifted(arrays: DataSetArrays, net: _Network, amounts: Int64Array) -> Int64Array | None:
+def _shifted(arrays: DataSetArrays, net: Network, amounts: Int64Array) -> Int64Array | None:
     """The amounts once each arc carries its lower bound; None where that passes 64 bits."""
     carried = np.flatnonzero(arrays.low)
     if carried.size == 0:
@@ -215,7 +192,7 @@ def _shifted(arrays: DataSetArrays, net: _Network, amounts: Int64Array) -> Int64
 
 
 def _route(
-    arrays: DataSetArrays, net: _Network, label: int, capacity: Int64Array, amounts: Int64Array, low: bool
+    arrays: DataSetArrays, net: Network, label: int | None, capacity: Int64Array, amounts: Int64Array, low: bool
 ) -> CommodityCheck:
     """One commodity as a maximum flow from a super source feeding its supplies to a super sink
     fed by its demands. ``capacity`` is what each arc may carry; with ``low``, each arc's lower
@@ -233,108 +210,26 @@ def _route(
     elif (capacity < 0).any():
         return CommodityCheck(label, False, note="an arc has a negative capacity")
     givers, takers = np.flatnonzero(amounts > 0), np.flatnonzero(amounts < 0)
-    supply, demand = _exact_sum(amounts[givers]), -_exact_sum(amounts[takers])
-    if max(supply, demand) > _INT64_MAX:
+    supply, demand = exact_sum(amounts[givers]), -exact_sum(amounts[takers])
+    if max(supply, demand) > INT64_MAX:
         return CommodityCheck(label, None, note="its total supply or demand passes 2^63 - 1")
-    flow = _max_flow(arrays.num_nodes, net, capacity, amounts, givers, takers, min(supply, demand))
+    flow = max_flow(arrays.num_nodes, net, capacity, amounts, givers, takers, min(supply, demand))
     if flow.value == supply == demand:
         return CommodityCheck(label, True)
     return _diagnose(arrays, net, label, capacity, amounts, givers, takers, flow, supply, demand)
 
 
-@dataclass
-class _Flow:
-    value: int
-    arcs: IndexArray  # the arcs in the flow graph, in its order
-    sent: Int64Array  # flow on each of them
-    given: Int64Array  # flow from the source into each giver
-    taken: Int64Array  # flow from each taker into the sink
-    front: npt.NDArray[np.bool_]  # nodes the source still reaches (the minimum cut's source side)
-    graph: tuple[IndexArray, IndexArray, Int64Array]  # every arc of the flow graph: tail, head, capacity
-    flows: Int64Array  # flow on every arc of the flow graph
-
-
-def _max_flow(
-    n: int, net: _Network, capacity: Int64Array, amounts: Int64Array, givers: IndexArray, takers: IndexArray, most: int
-) -> _Flow:
-    try:
-        from ortools.graph.python import max_flow  # type: ignore[import-untyped]
-    except ModuleNotFoundError as error:
-        raise ModuleNotFoundError("the check needs ortools: pip install 'pelmora[solve]'") from error
-    source, sink = n, n + 1
-    arcs = np.flatnonzero((capacity > 0) & ~net.loop)
-    # No arc carries more than the whole flow: clamping there changes no minimum cut and keeps
-    # OR-Tools' sums of capacities inside 64 bits.
-    bound = most + 1 if most < _INT64_MAX else most
-    tails = np.concatenate((net.tail[arcs], np.full(givers.size, source), takers))
-    heads = np.concatenate((net.head[arcs], givers, np.full(takers.size, sink)))
-    caps = np.concatenate((np.minimum(capacity[arcs], bound), amounts[givers], -amounts[takers]))
-    solver = max_flow.SimpleMaxFlow()
-    solver.add_arcs_with_capacity(tails, heads, caps)
-    status = solver.solve(source, sink)
-    if status != solver.OPTIMAL:
-        raise RuntimeError(f"OR-Tools' maximum flow ended with status {status}")
-    flows = np.asarray(solver.flows(np.arange(tails.size)), dtype=np.int64)
-    front = np.zeros(n + 2, dtype=bool)
-    front[np.asarray(solver.get_source_side_min_cut(), dtype=np.intp)] = True
-    k = arcs.size
-    return _Flow(int(solver.optimal_flow()), arcs, flows[:k], flows[k : k + givers.size], flows[k + givers.size :],
-                 front, (tails, heads, caps), flows)
-
-
-def _served_elsewhere(flow: _Flow, n: int, end: int, ends: IndexArray, used: npt.NDArray[np.bool_]) -> npt.NDArray[np.bool_]:
-    """For the nodes ``ends`` joined to the terminal ``end`` (the sink, or the source with the
-    residual graph reversed), whether another maximum flow can move more through their terminal
-    arc: a residual path from the terminal to the node other than back along the node's own arc.
-    Such a path leaves the terminal through the arc of another node x that carries flow
-    (``used``), so the node must be reachable from some x other than itself, the terminal left
-    out. Within one strongly connected component every node reaches every other; between them,
-    the question is whether an upstream component holds such an x."""
-    from scipy.sparse import csr_array  # type: ignore[import-untyped]
-    from scipy.sparse.csgraph import breadth_first_order, connected_components  # type: ignore[import-untyped]
-
-    tails, heads, caps = flow.graph
-    forward, backward = flow.flows < caps, flow.flows > 0
-    rows = np.concatenate((tails[forward], heads[backward]))
-    cols = np.concatenate((heads[forward], tails[backward]))
-    if end == n:  # towards the source: the same question on the reversed graph
-        rows, cols = cols, rows
-    keep = (rows != end) & (cols != end)
-    rows, cols = rows[keep], cols[keep]
-    size = n + 2
-    graph = csr_array((np.ones(rows.size, dtype=np.int8), (rows, cols)), shape=(size, size))
-    count, label = connected_components(graph, directed=True, connection="strong")
-    holders = np.zeros(count, dtype=np.int64)
-    np.add.at(holders, label[ends[used]], 1)
-    # Components reached from a holding component through at least one arc between components.
-    between = label[rows] != label[cols]
-    seeds = np.unique(label[cols[between & (holders[label[rows]] > 0)]])
-    upstream = np.zeros(count, dtype=bool)
-    if seeds.size:
-        meta = csr_array(
-            (np.ones(int(between.sum()), dtype=np.int8), (label[rows[between]], label[cols[between]])),
-            shape=(count + 1, count + 1),
-        )
-        # One search from an extra root joined to every seed.
-        root = csr_array((np.ones(seeds.size, dtype=np.int8), (np.full(seeds.size, count), seeds)),
-                         shape=(count + 1, count + 1))
-        upstream[breadth_first_order(meta + root, count, directed=True, return_predecessors=False)[1:]] = True
-    mine = label[ends]
-    elsewhere: npt.NDArray[np.bool_] = upstream[mine] | (holders[mine] - used.astype(np.int64) > 0)
-    return elsewhere
-
-
 def _diagnose(
-    arrays: DataSetArrays, net: _Network, label: int, capacity: Int64Array, amounts: Int64Array,
-    givers: IndexArray, takers: IndexArray, flow: _Flow, supply: int, demand: int,
+    arrays: DataSetArrays, net: Network, label: int | None, capacity: Int64Array, amounts: Int64Array,
+    givers: IndexArray, takers: IndexArray, flow: Flow, supply: int, demand: int,
 ) -> CommodityCheck:  # fmt: skip
     n = arrays.num_nodes
     # A demand node is short in every maximum flow when its sink arc has room and no other maximum
     # flow sends it more; a supply node keeps units in every one when none can take more from it.
     lacking = -amounts[takers] - flow.taken
-    short = (lacking > 0) & ~_served_elsewhere(flow, n, n + 1, takers, flow.taken > 0)
+    short = (lacking > 0) & ~served_elsewhere(flow, n, n + 1, takers, flow.taken > 0)
     keeping = amounts[givers] - flow.given
-    stuck = (keeping > 0) & ~_served_elsewhere(flow, n, n, givers, flow.given > 0)
+    stuck = (keeping > 0) & ~served_elsewhere(flow, n, n, givers, flow.given > 0)
     front = flow.front[:n]
     crossing = np.flatnonzero(front[net.tail] & ~front[net.head])
     closed = crossing[capacity[crossing] == 0]
@@ -344,7 +239,7 @@ def _diagnose(
 
     cut = Cut(
         saturated=described(saturated), closed=described(closed), behind=arrays.node_ids[~front].tolist(),
-        capacity=_exact_sum(capacity[saturated]), demand=-_exact_sum(amounts[~front]),
+        capacity=exact_sum(capacity[saturated]), demand=-exact_sum(amounts[~front]),
     )
     return CommodityCheck(
         label, False, demand - flow.value, supply - flow.value,
@@ -361,7 +256,7 @@ def _summed_capacity(arrays: DataSetArrays) -> tuple[Int64Array, bool]:
     each = np.clip(np.minimum(arrays.capacities, arrays.up[:, None]), 0, None)
     approx = each.astype(np.float64).sum(axis=1)
     total = each.sum(axis=1) if not (approx >= 2.0**62).any() else np.array(
-        [min(sum(int(v) for v in row), _INT64_MAX) for row in each.tolist()], dtype=np.int64)
+        [min(sum(int(v) for v in row), INT64_MAX) for row in each.tolist()], dtype=np.int64)
     return np.minimum(total, arrays.up), bool((total <= arrays.up).all())
 
 
@@ -411,16 +306,16 @@ def check_feasibility(
     deadline = None if time_limit is None else time.monotonic() + time_limit
     if time_limit is not None and not time_limit > 0:
         raise ValueError(f"time limit must be positive, not {time_limit}")
-    net = _network(arrays)
+    net = network(arrays)
     k = arrays.num_commodities
     exact = bundled and k == 1
     capacities = np.minimum(arrays.capacities, arrays.up[:, None]) if bundled else arrays.capacities
     commodities = []
     for c in range(k):
         if deadline is not None and time.monotonic() > deadline:
-            commodities.append(CommodityCheck(c + 1, None, note="the time limit came first"))
+            commodities.append(CommodityCheck(c, None, note="the time limit came first"))
             continue
-        commodities.append(_route(arrays, net, c + 1, capacities[:, c], arrays.supplies[:, c], low=exact))
+        commodities.append(_route(arrays, net, c, capacities[:, c], arrays.supplies[:, c], low=exact))
     report = FeasibilityReport(commodities, None)
     if not bundled:
         return report
@@ -436,7 +331,7 @@ def check_feasibility(
     summed, never_bind = _summed_capacity(arrays)
     totals = _row_sums(arrays)
     if totals is not None and (known is not None or report.bundled_status is None):
-        report.together = _route(arrays, net, 0, summed, totals, low=True)
+        report.together = _route(arrays, net, None, summed, totals, low=True)
     if report.bundled_status is not None:
         return report
     if alone == "feasible" and never_bind and not (arrays.low > 0).any():
