@@ -6,6 +6,7 @@ import argparse
 from typing import Any
 
 from ..summary import describe
+from . import _args
 from ._inputs import read_data_set
 from ._output import json_line
 from ._setup import require
@@ -20,7 +21,12 @@ def register(commands: Any) -> None:
     parser.add_argument("file", metavar="FILE")
     parser.add_argument("--json", action="store_true", help="one JSON object on standard output")
     parser.add_argument("--check", action="store_true",
-                        help="also route each commodity alone and solve the bundled model (needs highspy)")
+                        help="also say whether the LP has a solution: each commodity routed alone, the commodities "
+                             "summed, and the LP solved only when these leave the bundle rows open (needs the solve "
+                             "extra); exit 1 infeasible, 3 undecided")
+    parser.add_argument("--time-limit", type=_args.POSITIVE, metavar="S",
+                        help="with --check: seconds for the whole check; what it has not decided by then is "
+                             "undecided (exit 3)")
     parser.set_defaults(run=run, parser=parser)
 
 
@@ -54,18 +60,26 @@ def render(described: dict[str, Any]) -> str:
 
 def run(args: argparse.Namespace) -> int:
     if args.check:
-        require("scipy", "highspy")
+        require("scipy", "highspy", "ortools")
+    elif args.time_limit is not None:
+        args.parser.error("--time-limit applies with --check only")
     problem, arrays = read_data_set(args.file)
     described = describe(args.file, problem, arrays)
     report = None
     if args.check:
         from ..check import check_feasibility
+        from ..lp import highs_process
 
-        report = check_feasibility(arrays)
+        with highs_process():
+            report = check_feasibility(arrays, time_limit=args.time_limit)
     if args.json:
         print(json_line(described | ({"check": report.to_dict()} if report else {})))
     else:
         print(render(described))
         if report:
             print(report.summary())
-    return Status.NO_OPTIMUM if report and not report.feasible else Status.OK
+    if report is None or report.verdict == "feasible":
+        return Status.OK
+    if report.verdict == "infeasible":
+        return Status.NO_OPTIMUM
+    return Status.INTERRUPTED if report.bundled_status == "interrupted" else Status.UNDECIDED
