@@ -162,6 +162,7 @@ class FeasibilityReport:
             "bundled_by": self.bundled_by,
             "commodities": [c.to_dict() for c in self.commodities],
             "together": None if self.together is None else self.together.to_dict(),
+            "objective": None if self.solved is None else self.solved.objective,
         }
 
     def summary(self) -> str:
@@ -170,6 +171,8 @@ class FeasibilityReport:
             lines.append(self.together.summary())
         if self.bundled_status is not None:
             by = f" ({BUNDLE_SOURCES[self.bundled_by]})" if self.bundled_by else ""
+            if self.solved is not None and self.solved.objective is not None:
+                by += f", optimum {self.solved.objective!r}"
             lines.append(f"bundled model: {self.bundled_status}{by}")
         lines.append(self.verdict)
         return "\n".join(lines)
@@ -328,9 +331,11 @@ def check_feasibility(
         report.bundled_status, report.bundled_by = alone, "alone"
     if exact:
         return report
+    if known is None and report.bundled_status is not None:
+        return report
     summed, never_bind = _summed_capacity(arrays)
     totals = _row_sums(arrays)
-    if totals is not None and (known is not None or report.bundled_status is None):
+    if totals is not None:
         report.together = _route(arrays, net, None, summed, totals, low=True)
     if report.bundled_status is not None:
         return report
