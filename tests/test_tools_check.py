@@ -154,3 +154,13 @@ def test_a_time_limit_leaves_the_check_undecided() -> None:
     assert early.verdict == "undecided" and all(c.feasible is None for c in early.commodities)
     with pytest.raises(ValueError, match="time limit must be positive"):
         pt.check_feasibility(arrays, time_limit=0)
+
+
+def test_totals_past_64_bits_are_undecided_and_say_so() -> None:
+    arrays = pt.DataSetArrays(
+        np.array([1, 2, 3]), np.array([1, 2]), np.array([3, 3]), np.zeros(2, np.int64), np.full(2, 2**62),
+        np.ones((2, 1), np.int64), np.full((2, 1), 2**62), np.array([[2**62], [2**62], [-(2**63)]]),
+    )  # fmt: skip
+    report = pt.check_feasibility(arrays, bundled=False)
+    assert report.verdict == "undecided" and "2^63" in (report.commodities[0].note or "")
+    assert "not routed (its total supply or demand passes 2^63 - 1)" in report.summary()

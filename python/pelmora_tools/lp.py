@@ -65,41 +65,48 @@ def _quiet_highs(hs: Any) -> Any:
     return highs
 
 
+def absorb_banner() -> None:
+    """Creates the process's first ``Highs()`` with file descriptor 1 pointed at /dev/null, so that
+    the banner HiGHS prints then, before any option can be set, goes nowhere. Process-wide (it
+    redirects a file descriptor for a moment): for a program's start, or a worker process's setup,
+    before any thread writes to standard output. Needs highspy."""
+    hs = _highspy()
+    sys.stdout.flush()
+    saved = os.dup(1)
+    null = os.open(os.devnull, os.O_WRONLY)
+    try:
+        os.dup2(null, 1)
+        hs.Highs()
+    finally:
+        os.dup2(saved, 1)
+        os.close(saved)
+        os.close(null)
+
+
 @contextlib.contextmanager
 def highs_process() -> Iterator[None]:
     """Sets up, once for a whole program, the two effects HiGHS has on its process.
 
-    The first ``Highs()`` of a process prints a banner on file descriptor 1 before any option can
-    be set, which would spoil output meant for machines (JSON on standard output): it is created
-    here with descriptor 1 pointed at /dev/null. On leaving, HiGHS's pool of worker threads is
-    stopped, so that the process ends (or forks) without idle solver threads. Both are
-    process-wide, which is why the library never does them itself: a program's main function
-    (the ``pelmora`` command) enters this once, around all its solves. Without highspy it does
-    nothing.
+    On entering, ``absorb_banner``: HiGHS's banner would spoil output meant for machines (JSON on
+    standard output). On leaving, HiGHS's pool of worker threads is stopped, so that the process
+    ends (or forks) without idle solver threads. Both are process-wide, which is why the library
+    never does them itself: a program's main function (the ``pelmora`` command) enters this once,
+    around all its solves. Without highspy it does nothing.
 
     Yields
     ------
     None
     """
     try:
-        import highspy
+        hs = _highspy()
     except ModuleNotFoundError:
         yield
         return
-    sys.stdout.flush()
-    saved = os.dup(1)
-    null = os.open(os.devnull, os.O_WRONLY)
-    try:
-        os.dup2(null, 1)
-        highspy.Highs()  # type: ignore[no-untyped-call]
-    finally:
-        os.dup2(saved, 1)
-        os.close(saved)
-        os.close(null)
+    absorb_banner()
     try:
         yield
     finally:
-        highspy.Highs.resetGlobalScheduler(True)
+        hs.Highs.resetGlobalScheduler(True)
 
 
 def _matrix(arrays: DataSetArrays, bundle: bool) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.int32], npt.NDArray[np.float64]]:
