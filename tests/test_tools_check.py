@@ -90,11 +90,11 @@ def test_the_check_agrees_with_the_lp_and_networkx(arrays: pt.DataSetArrays) -> 
             assert_matches_networkx(arrays, check, np.minimum(arrays.capacities[:, check.commodity], arrays.up))
 
 
-def two_node(up: int, caps: list[list[int]], amounts: list[int], arcs: int = 1) -> pt.DataSetArrays:
+def two_node(up: int, caps: list[list[int]], amounts: list[int], arcs: int = 1, low: int = 0) -> pt.DataSetArrays:
     """``arcs`` parallel arcs from node 1 to node 2; each commodity's amount leaves 1 for 2."""
     k = len(amounts)
     return pt.DataSetArrays(
-        np.array([1, 2]), np.ones(arcs, np.int64), np.full(arcs, 2), np.zeros(arcs, np.int64), np.full(arcs, up),
+        np.array([1, 2]), np.ones(arcs, np.int64), np.full(arcs, 2), np.full(arcs, low), np.full(arcs, up),
         np.ones((arcs, k), np.int64), np.array(caps * arcs, np.int64).reshape(arcs, k),
         np.array([amounts, [-a for a in amounts]], np.int64),
     )  # fmt: skip
@@ -113,6 +113,9 @@ def two_node(up: int, caps: list[list[int]], amounts: list[int], arcs: int = 1) 
         (two_node(10, [[10, 10]], [6, 6]), [0, 0], "summed"),
         # Capacities that never sum past up: the bundle rows cannot bind.
         (two_node(20, [[10, 10]], [6, 6]), [0, 0], "never-bind"),
+        # A lower bound below zero allows no flow against the arc: flows are never negative.
+        (two_node(20, [[10]], [-5], low=-5), [5], "exact"),
+        (two_node(20, [[10, 10]], [6, 6], low=-5), [0, 0], "never-bind"),
     ],
 )
 def test_large_numbers_and_the_bundle(arrays: pt.DataSetArrays, shortfalls: list[int], bundled_by: str) -> None:

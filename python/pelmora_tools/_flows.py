@@ -17,7 +17,7 @@ INT64_MAX = 2**63 - 1
 
 def exact_sum(values: Int64Array) -> int:
     """The sum as a Python integer, without the silent wrap-around of an int64 sum."""
-    if values.size == 0 or float(np.abs(values).astype(np.float64).sum()) < 2.0**62:
+    if values.size == 0 or float(np.abs(values.astype(np.float64)).sum()) < 2.0**62:
         return int(values.sum())
     return sum(int(v) for v in values.tolist())
 

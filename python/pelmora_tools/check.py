@@ -178,19 +178,19 @@ class FeasibilityReport:
         return "\n".join(lines)
 
 
-def _shifted(arrays: DataSetArrays, net: Network, amounts: Int64Array) -> Int64Array | None:
+def _shifted(net: Network, amounts: Int64Array, low: Int64Array) -> Int64Array | None:
     """The amounts once each arc carries its lower bound; None where that passes 64 bits."""
-    carried = np.flatnonzero(arrays.low)
+    carried = np.flatnonzero(low)
     if carried.size == 0:
         return amounts
-    moved = np.zeros(arrays.num_nodes, dtype=np.float64)
-    np.add.at(moved, net.tail[carried], np.abs(arrays.low[carried]).astype(np.float64))
-    np.add.at(moved, net.head[carried], np.abs(arrays.low[carried]).astype(np.float64))
+    moved = np.zeros(amounts.size, dtype=np.float64)
+    np.add.at(moved, net.tail[carried], low[carried].astype(np.float64))
+    np.add.at(moved, net.head[carried], low[carried].astype(np.float64))
     if float((np.abs(amounts.astype(np.float64)) + moved).max()) >= 2.0**62:
         return None
     shifted = amounts.copy()
-    np.subtract.at(shifted, net.tail[carried], arrays.low[carried])
-    np.add.at(shifted, net.head[carried], arrays.low[carried])
+    np.subtract.at(shifted, net.tail[carried], low[carried])
+    np.add.at(shifted, net.head[carried], low[carried])
     return shifted
 
 
@@ -201,12 +201,14 @@ def _route(
     fed by its demands. ``capacity`` is what each arc may carry; with ``low``, each arc's lower
     bound is sent along it first."""
     if low:
-        capacity = capacity - arrays.low
-        blocked = np.flatnonzero(capacity < 0)
+        # Flows are never negative, so a lower bound below 0 asks nothing.
+        lows = np.maximum(arrays.low, 0)
+        blocked = np.flatnonzero(capacity < lows)
         if blocked.size:
             return CommodityCheck(label, False, note=f"{blocked.size} arc(s) have a lower bound above what "
                                   f"they may carry, the first at position {blocked[0]}")
-        shifted = _shifted(arrays, net, amounts)
+        capacity = capacity - lows
+        shifted = _shifted(net, amounts, lows)
         if shifted is None:
             return CommodityCheck(label, None, note="its amounts with the lower bounds pass 64 bits")
         amounts = shifted
