@@ -208,10 +208,14 @@ def test_solve_and_check_statuses(tmp_path):
     assert full.returncode == 2 and full.stderr.startswith("pelmora export: error: ") and "space" in full.stderr
 
 
-def test_ctrl_c_ends_a_solve_with_status_130(tmp_path):
+@pytest.mark.parametrize("command", [["solve"], ["info", "--check"]])
+def test_ctrl_c_ends_a_solve_with_status_130(tmp_path, command):
     slow = generated(tmp_path / "slow.mcf", GRID, 20, "spread", randomize_caps=True, randomize_costs=True, seed=7)
-    child = subprocess.Popen([str(SCRIPT), "solve", str(slow), "--json"], stdout=subprocess.PIPE, text=True)
-    time.sleep(3)  # reading and building take well under this; the solve runs for minutes
+    child = subprocess.Popen([str(SCRIPT), command[0], str(slow), *command[1:], "--json"], stdout=subprocess.PIPE,
+                             text=True)
+    time.sleep(3)  # reading, building and the cheap steps take well under this; the solve runs for minutes
     child.send_signal(signal.SIGINT)
     out, _ = child.communicate(timeout=60)
-    assert child.returncode == 130 and json.loads(out)["status"] == "interrupted"
+    told = json.loads(out)
+    assert child.returncode == 130
+    assert told["status"] == "interrupted" if command == ["solve"] else told["check"]["bundled_status"] == "interrupted"

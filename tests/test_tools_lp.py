@@ -172,3 +172,16 @@ def test_a_model_written_whole_replaces_the_target(tmp_path: Path) -> None:
         os.umask(previous)
     assert target.read_text().rstrip().endswith("ENDATA") and (target.stat().st_mode & 0o777) == 0o644
     assert [p.name for p in tmp_path.iterdir()] == ["model.MPS"]
+
+
+def test_presolve_skips_only_the_dependent_equations_search(tmp_path: Path) -> None:
+    # The rule is switched off by its bit, whose numbering is HiGHS's: its log names the rule.
+    highs = pt.build_model(pt.load_arrays(DATA / "glpk-sample.min"))
+    log = tmp_path / "highs.log"
+    for option, value in (("output_flag", True), ("log_to_console", False), ("log_file", str(log))):
+        highs.setOptionValue(option, value)
+    highs.presolve()
+    lines = log.read_text().splitlines()
+    start = lines.index("Presolve rules switched off:") + 1
+    off = [line.split(": ", 1)[1] for line in lines[start:] if line.lstrip().startswith("Rule ")]
+    assert off == ["Dependent equations"]

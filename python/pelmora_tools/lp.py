@@ -32,6 +32,8 @@ if TYPE_CHECKING:
 _MAX_INDEX = 2**31 - 1
 # What each format's last line is: a file that does not end with it was cut short.
 _LAST_LINE = {".mps": b"ENDATA", ".lp": b"End"}
+# presolve_rule_off's bit for "Dependent equations" (HiGHS 1.16's numbering of presolve rules).
+_DEPENDENT_EQUATIONS_BIT = 1 << 10
 # How long the waiting thread sleeps between looks at a running solve: Ctrl-C is obeyed within it.
 _POLL_SECONDS = 0.1
 
@@ -144,6 +146,21 @@ def _flat_float(values: npt.NDArray[np.int64]) -> npt.NDArray[np.float64]:
     return np.asarray(values, dtype=np.float64, order="C").reshape(-1)
 
 
+def _skip_dependent_equations(highs: Any) -> None:
+    """Switches off presolve's search for dependent equations. The balance rows of each commodity
+    are dependent by construction (they sum to zero over each connected part of the network), the
+    simplex copes with that by itself, and the search is the one step HiGHS neither interrupts
+    nor, without a time limit, cuts short: on 20,000 arcs with K = 10 it took 75 s of a 79 s solve,
+    which ends in 3.8 s without it, at the same optimum. The rule's bit in ``presolve_rule_off``
+    is HiGHS's numbering since 1.16 (tests check the name HiGHS logs for it); earlier versions
+    keep the search."""
+    from importlib.metadata import version
+
+    major, minor = (int(part) for part in version("highspy").split(".")[:2])
+    if (major, minor) >= (1, 16):
+        highs.setOptionValue("presolve_rule_off", _DEPENDENT_EQUATIONS_BIT)
+
+
 def build_model(arrays: DataSetArrays, *, bundle: bool = True) -> highspy.Highs:
     """A HiGHS instance holding the LP (quiet; options such as a time limit are the caller's)."""
     hs = _highspy()
@@ -164,6 +181,7 @@ def build_model(arrays: DataSetArrays, *, bundle: bool = True) -> highspy.Highs:
     else:
         row_upper = row_lower
     highs = _quiet_highs(hs)
+    _skip_dependent_equations(highs)
     status = highs.passModel(
         num_col,
         num_row,
