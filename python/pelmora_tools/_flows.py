@@ -4,6 +4,7 @@ tells about every maximum flow (scipy's graph searches)."""
 from __future__ import annotations
 
 from dataclasses import dataclass
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
@@ -85,7 +86,6 @@ def served_elsewhere(flow: Flow, n: int, end: int, ends: IndexArray, used: npt.N
     (``used``), so the node must be reachable from some x other than itself, the terminal left
     out. Within one strongly connected component every node reaches every other; between them,
     the question is whether an upstream component holds such an x."""
-    from scipy.sparse import csr_array  # type: ignore[import-untyped]
     from scipy.sparse.csgraph import breadth_first_order, connected_components  # type: ignore[import-untyped]
 
     tails, heads, caps = flow.graph
@@ -96,24 +96,32 @@ def served_elsewhere(flow: Flow, n: int, end: int, ends: IndexArray, used: npt.N
         rows, cols = cols, rows
     keep = (rows != end) & (cols != end)
     rows, cols = rows[keep], cols[keep]
-    size = n + 2
-    graph = csr_array((np.ones(rows.size, dtype=np.int8), (rows, cols)), shape=(size, size))
-    count, label = connected_components(graph, directed=True, connection="strong")
+    count, label = connected_components(_adjacency(rows, cols, n + 2), directed=True, connection="strong")
     holders = np.zeros(count, dtype=np.int64)
     np.add.at(holders, label[ends[used]], 1)
-    # Components reached from a holding component through at least one arc between components.
-    between = label[rows] != label[cols]
-    seeds = np.unique(label[cols[between & (holders[label[rows]] > 0)]])
+    # Components reached from a holding component through at least one arc between components:
+    # one search from an extra root joined to every component such an arc enters.
+    from_label, to_label = label[rows], label[cols]
+    between = from_label != to_label
+    seeds = to_label[between & (holders[from_label] > 0)]
     upstream = np.zeros(count, dtype=bool)
     if seeds.size:
-        meta = csr_array(
-            (np.ones(int(between.sum()), dtype=np.int8), (label[rows[between]], label[cols[between]])),
-            shape=(count + 1, count + 1),
-        )
-        # One search from an extra root joined to every seed.
-        root = csr_array((np.ones(seeds.size, dtype=np.int8), (np.full(seeds.size, count), seeds)),
-                         shape=(count + 1, count + 1))
-        upstream[breadth_first_order(meta + root, count, directed=True, return_predecessors=False)[1:]] = True
+        meta_rows = np.concatenate((from_label[between], np.full(seeds.size, count)))
+        meta_cols = np.concatenate((to_label[between], seeds))
+        reached = breadth_first_order(_adjacency(meta_rows, meta_cols, count + 1), count, directed=True,
+                                      return_predecessors=False)
+        upstream[reached[1:]] = True
     mine = label[ends]
     elsewhere: npt.NDArray[np.bool_] = upstream[mine] | (holders[mine] - used.astype(np.int64) > 0)
     return elsewhere
+
+
+def _adjacency(rows: IndexArray, cols: IndexArray, size: int) -> Any:
+    """The arcs as a CSR matrix for scipy's graph searches, built by one counting sort (repeated
+    arcs stay repeated, which a search does not mind)."""
+    from scipy.sparse import csr_array  # type: ignore[import-untyped]
+
+    order = np.argsort(rows, kind="stable")
+    indptr = np.zeros(size + 1, dtype=np.int64)
+    np.cumsum(np.bincount(rows, minlength=size), out=indptr[1:])
+    return csr_array((np.ones(rows.size, dtype=np.int8), cols[order], indptr), shape=(size, size))
