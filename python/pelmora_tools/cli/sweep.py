@@ -36,8 +36,9 @@ def register(commands: Any) -> None:
                     "into DIR.",
         epilog="CSV columns: the parameters, file, heterogeneity, min_commodity_supply, max_commodity_supply, "
                "closed_pairs (arc-commodity pairs closed), generate_s; with --check or --solve: alone_feasible, "
-               "blocked_commodities (those that cannot be routed alone), unserved_nodes, shortfall (units short "
-               "at demand nodes); with --solve: status, objective, solve_s; then worker_pid.")
+               "blocked_commodities (those that cannot be routed alone), unserved_nodes (demand nodes short in "
+               "every maximum flow), shortfall (units short at demand nodes); with --solve: status, objective, "
+               "solve_s; then worker_pid.")
     parser.add_argument("instance", metavar="INSTANCE.min")
     parser.add_argument("--commodities", "-k", type=_args.INT_LIST, required=True, metavar="K,K,...")
     parser.add_argument("--methods", type=_args.METHOD_LIST, required=True, metavar="M,M,...",
@@ -61,7 +62,7 @@ def register(commands: Any) -> None:
 def run(args: argparse.Namespace) -> int:
     require("distributed")
     if args.check or args.solve:
-        require("scipy")
+        require("scipy", "ortools")
     if args.solve:
         require("highspy")
     if args.no_bundle and not args.solve:
