@@ -68,8 +68,9 @@ lint: install $(VENV)/.lint
 	$(VENV)/bin/mypy --strict bench
 	$(VENV)/bin/mypy --strict python/pelmora_tools
 
+# NETGEN_C_SOURCE=DIR (the classic C NETGEN's source) lets bench_netgen.py compile it for comparison.
 bench: install
-	$(VPY) -m pip install --quiet numpy
+	$(VPY) -m pip install --quiet numpy pynetgen
 	$(VPY) bench/run_all.py $(if $(QUICK),--quick,)
 
 clean:
@@ -143,7 +144,9 @@ fuzz-build: venv
 	  -DPython_EXECUTABLE=$(abspath $(VPY)) >/dev/null
 	$(VENV)/bin/cmake --build $(FUZZ_BUILD) -j2
 
+# atheris drives the Python-level target (fuzz/fuzz_companion.py); it has CPython 3.13 wheels.
 fuzz: fuzz-build install
+	$(VPY) -m pip install --quiet atheris
 	$(VPY) fuzz/run.py --build $(FUZZ_BUILD) --seconds $(FUZZ_SECONDS)
 
 fuzz-smoke:

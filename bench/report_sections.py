@@ -227,3 +227,28 @@ def section_tools(f: Figures, targets: Targets) -> str:
                f"the solve)" if "check_whole_s" in f else "")
             + ".\n\n"
             + table(["step", "time"], rows))
+
+
+def section_netgen(f: Figures, targets: Targets) -> str:
+    """NETGEN built in against the classic C program and against pynetgen."""
+    m, ours = f["arcs"], f["file_s"]
+    rows = [["`pelmora_tools.netgen(params, out=FILE)`", sec(ours), "—"],
+            ["`pelmora_tools.netgen(params)` (a `NetworkInstance`)", sec(f["instance_s"]), "—"]]
+    workload = f"`netgen`, NETGEN-8 of {m:,} arcs, written to a file"
+    if f.get("c_s"):
+        rows.append(["C NETGEN (`-O2`, its output redirected to a file)", sec(f["c_s"]), relation(ours, f["c_s"])])
+        targets.within(workload, ours, f["c_s"], "the C program", 1)
+        targets.note(f"the same problem, node and arc lines as the C program's: {'yes' if f.get('same_as_c') else 'NO'}")
+    else:
+        targets.add(workload, "C program not at hand (NETGEN_C_SOURCE unset)", "≤ 1× the C program", None)
+    py = ""
+    if f.get("pynetgen_s"):
+        py_arcs = f["pynetgen_arcs"]
+        rows.append([f"pynetgen, {py_arcs:,} arcs", sec(f["pynetgen_s"]),
+                     f"pelmora {sec(f['pynetgen_ours_s'])}: {relation(f['pynetgen_ours_s'], f['pynetgen_s'])}"])
+        py = (f" pynetgen is timed at {py_arcs:,} arcs, where it finishes in seconds; its network "
+              f"{'is' if f.get('pynetgen_same') else 'is not'} the C program's.")
+    else:
+        py = " pynetgen was not installed."
+    return (f"## NETGEN built in\n\n`bench/bench_netgen.py`: `{f['params']}` ({m:,} arcs, {f['nodes']:,} nodes, "
+            f"{f['file_bytes'] / 1e6:.1f} MB), best of {f['repeat']}.{py}\n\n" + table(["generator", "time", "ratio"], rows))

@@ -34,6 +34,7 @@ from report_sections import (
     section_hostile,
     section_load,
     section_mcf,
+    section_netgen,
     section_rng,
     section_splits,
     section_threads,
@@ -56,6 +57,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("mcf", "bench_mcf.py", []),
     ("hostile", "bench_hostile.py", []),
     ("tools", "bench_tools.py", []),
+    ("netgen", "bench_netgen.py", []),
     ("scaling", "bench_scaling.py", []),
     ("threads", "bench_threads.py", []),
 ]
@@ -185,6 +187,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("mcf", lambda f: section_mcf(f, targets)),
         ("hostile", lambda f: section_hostile(f, targets)),
         ("tools", lambda f: section_tools(f, targets)),
+        ("netgen", lambda f: section_netgen(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),
         ("rng", lambda f: section_rng(f, targets)),

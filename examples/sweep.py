@@ -18,7 +18,7 @@ from collections.abc import Sequence
 from pathlib import Path
 
 from pelmora_tools.generation import METHODS
-from pelmora_tools.sweep import Plan, run_sweep
+from pelmora_tools.sweep import FAILED, Plan, run_sweep
 
 DEFAULT_INSTANCE = Path(__file__).resolve().parent.parent / "tests" / "data" / "own-net-5000n-12500a.min"
 
@@ -46,7 +46,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         costs=(0.8, 1.2),
         close=0.1,
     )
-    csv, rows = run_sweep(plan, args.out, workers=args.workers, scheduler=args.scheduler)
+    outcome = run_sweep(plan, args.out, workers=args.workers, scheduler=args.scheduler, overwrite=True)
+    rows = [row for row in outcome.rows if row["status"] not in FAILED]  # a failed row has no score
 
     scores: defaultdict[tuple[str, int], list[float]] = defaultdict(list)
     for row in rows:
@@ -55,8 +56,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     for (method, k), values in scores.items():
         print(f"{method:<15}{k:>4}{sum(values) / len(values):>20.4f}")
     workers = len({row["worker_pid"] for row in rows})
-    print(f"{len(rows)} data sets on {workers} worker processes; wrote {csv}")
-    return 0
+    print(f"{len(outcome.rows)} data sets, {outcome.failed} failed, on {workers} worker processes; "
+          f"wrote {outcome.path}")
+    return 1 if outcome.failed else 0
 
 
 if __name__ == "__main__":

@@ -9,6 +9,12 @@
   for what the reader accepts beyond the writer (flags other than 0 and 1, float spellings, extra
   node values).
 - roundtrip: eight option bytes (see fuzz_roundtrip.cpp) in front of each small network.
+- tools: the parse_multi_min seeds, each behind one byte choosing the change fuzz_tools.cpp makes to
+  the columns before writing (the eight changes in turn), plus files for the companion's corners
+  (lower bounds, a K of 1024 over nodes only, node lines naming nodes no arc uses, ids at the 64-bit
+  limits, arcs closed to every commodity).
+- companion (fuzz_companion.py): the parse_min and parse_multi_min seeds and the companion's
+  corners above, as they are (".min" and multicommodity files both go through load_arrays).
 
 Needs the pelmora module (run with the venv's python).
 """
@@ -72,6 +78,17 @@ HAND_MULTI = {
     "crlf-unicode": "c x\r\np min 2 1 1 0 0 1 0 0 0\r\nn\u30001 1 1\r\na 1\u00a02 0 1 1 1\r\n",
 }
 
+HAND_TOOLS = {
+    "lower-bounds": "p min 3 3 2 0 1 1 0 0 9\nn 1 6 2 4\nn 3 -6 -2 -4\na 1 2 +003 10 10 5 6\na 2 3 -2 10 1 1\n"
+    "a 3 3 0 4 7 8\n",
+    "k1024-nodes-only": "p min 2 0 1024 0 0 0 0 0 0\nn 1 3 1 2\nn 9 -3 -1 -2\n",
+    "nodes-without-arcs": "p min 4 1 2 1 0 0 0 0 1\nn 7 0 0 5\nn -4 0 0 -5\na 1 2 0 3 4 0 1\n",
+    "limits": "p min 2 1 1 0 0 0 0 0 0\nn -9223372036854775808 1\nn 9223372036854775807 -1\n"
+    "a -9223372036854775808 9223372036854775807 0 9223372036854775807 -9223372036854775808 7\n",
+    "closed-everywhere": "p min 2 3 2 1 0 0 1 0.5 3\nn 1 2 1 1\nn 2 -2 -1 -1\na 1 2 0 5 0 0 1\n"
+    "a 1 2 0 5 -3 4 2\na 2 1 0 5 0 0 3\n",
+}
+
 # (num_commodities, method, randomize_caps, randomize_costs, cap_zero, cap_zero_param)
 OPTIONS = [
     (1, 1, False, False, False, 0.0),
@@ -103,6 +120,7 @@ def main() -> None:
     for name, text in min_seeds.items():
         write(args.out / "parse_min", name, text.encode())
 
+    multi: dict[str, bytes] = {}
     with tempfile.TemporaryDirectory() as tmp:
         for name, text in networks.items():
             src = Path(tmp) / f"{name}.min"
@@ -114,9 +132,16 @@ def main() -> None:
                     cap_zero=zero, cap_zero_param=param, seed=1000 + i)
                 out = Path(tmp) / "out.mcf"
                 pelmora.save_multi_commodity_instance(str(out), instance, data)
-                write(args.out / "parse_multi_min", f"{name}-{i}", out.read_bytes())
-    for name, text in HAND_MULTI.items():
-        write(args.out / "parse_multi_min", name, text.encode())
+                multi[f"{name}-{i}"] = out.read_bytes()
+    multi.update((name, text.encode()) for name, text in HAND_MULTI.items())
+    for name, content in multi.items():
+        write(args.out / "parse_multi_min", name, content)
+    tools = {**multi, **{name: text.encode() for name, text in HAND_TOOLS.items()}}
+    for i, (name, content) in enumerate(tools.items()):
+        write(args.out / "tools", name, bytes([i % 8]) + content)
+        write(args.out / "companion", name, content)
+    for name, text in min_seeds.items():
+        write(args.out / "companion", name, text.encode())
 
     prefixes = [bytes([k, m + 1, flags, frac, 0, 1, 0, seed])
                 for k, m, flags, frac, seed in [(2, 1, 0, 0, 1), (3, 0, 3, 1, 2), (1, 2, 7, 4, 3),

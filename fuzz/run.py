@@ -1,6 +1,7 @@
-"""Runs every libFuzzer target of the fuzz build: first each input kept in tests/regressions/<target>
-once, then a coverage-guided run of SECONDS seconds seeded from make_seeds.py and the corpus kept
-in BUILD/corpus/<target> from earlier runs. Prints the executions each target survived and
+"""Runs every libFuzzer target of the fuzz build and the Python-level target fuzz_companion.py
+(atheris, in this interpreter): first each input kept in tests/regressions/<target> once, then a
+coverage-guided run of SECONDS seconds seeded from make_seeds.py and the corpus kept in
+BUILD/corpus/<target> from earlier runs. Prints the executions each target survived and
 appends them to BUILD/summary.tsv. Exits non-zero on the first crash, leak, timeout or
 out-of-memory; the input is left in BUILD/artifacts/<target>/ (copy it into tests/regressions/).
 """
@@ -9,13 +10,16 @@ from __future__ import annotations
 
 import argparse
 import datetime
+import os
 import re
 import subprocess
 import sys
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-TARGETS = ["parse_min", "parse_multi_min", "roundtrip"]
+TARGETS = ["parse_min", "parse_multi_min", "roundtrip", "tools", "companion"]
+# Targets run by this interpreter (the companion package as installed in it) instead of a binary.
+PYTHON_TARGETS = {"companion": ROOT / "fuzz" / "fuzz_companion.py"}
 # Lines longer than the reader's 8192-byte buffer must be reachable.
 MAX_LEN = 32768
 
@@ -33,14 +37,19 @@ def main() -> int:
 
     results = []
     for target in args.targets:
-        binary = build / f"fuzz_{target}"
+        env = None
+        if target in PYTHON_TARGETS:
+            binary = [sys.executable, str(PYTHON_TARGETS[target])]
+            env = {**os.environ, "FUZZ_WORK": str(build / "work" / target)}
+        else:
+            binary = [str(build / f"fuzz_{target}")]
         common = [f"-max_len={MAX_LEN}", "-timeout=20", "-rss_limit_mb=2048",
                   f"-dict={ROOT / 'fuzz' / 'dimacs.dict'}"]
 
         regressions = sorted((ROOT / "tests" / "regressions" / target).glob("*"))
         if regressions:
-            replay = subprocess.run([str(binary), *common, *map(str, regressions)],
-                                    capture_output=True, text=True)
+            replay = subprocess.run([*binary, *common, *map(str, regressions)],
+                                    capture_output=True, text=True, env=env)
             if replay.returncode != 0:
                 print(replay.stderr[-6000:], file=sys.stderr)
                 print(f"fuzz_{target}: a kept regression input fails again", file=sys.stderr)
@@ -52,9 +61,9 @@ def main() -> int:
         corpus.mkdir(parents=True, exist_ok=True)
         artifacts.mkdir(parents=True, exist_ok=True)
         run = subprocess.run(
-            [str(binary), str(corpus), str(seeds / target), *common, f"-max_total_time={args.seconds}",
+            [*binary, str(corpus), str(seeds / target), *common, f"-max_total_time={args.seconds}",
              "-print_final_stats=1", f"-artifact_prefix={artifacts}/", "-close_fd_mask=1"],
-            capture_output=True, text=True)
+            capture_output=True, text=True, env=env)
         found = re.search(r"stat::number_of_executed_units:\s*(\d+)", run.stderr)
         executions = int(found.group(1)) if found else 0
         if run.returncode != 0:

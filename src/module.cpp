@@ -6,6 +6,7 @@
 // handler owns, or a Text or ReadAccess borrowed from an argument the caller holds for the whole
 // call (str and the module's classes are immutable), so nothing another thread does meanwhile
 // can change or free what the routine reads.
+#include "binding/capi.hpp"
 #include "binding/function.hpp"
 #include "binding/unlocked.hpp"
 #include "docstrings.hpp"
@@ -272,7 +273,7 @@ int exec_module(PyObject* module) {
     if (add_type<models::MultiCommoditySupplies>(module, state, "MultiCommoditySupplies") < 0) return -1;
     if (add_type<models::MultiCommodityData>(module, state, "MultiCommodityData") < 0) return -1;
     if (add_type<models::ParsedMulticommodityInstance>(module, state, "ParsedMulticommodityInstance") < 0) return -1;
-    return 0;
+    return binding::add_record_api(module, state);
 }
 
 PyModuleDef_Slot slots[] = {

@@ -1,10 +1,14 @@
 """What the `pelmora` command tests share: the extras they need, the bundled instances, running the
 console script, and the multicommodity files the subcommands read."""
 
+import contextlib
 import importlib
+import json
 import os
 import subprocess
 import sys
+import time
+from collections.abc import Iterator
 from pathlib import Path
 from types import ModuleType
 
@@ -50,3 +54,31 @@ def data_sets(tmp: Path) -> dict[str, Path]:
             randomize_costs=True, cap_zero=True, cap_zero_param=0.1, seed=3,
         ),
     }
+
+
+@contextlib.contextmanager
+def running_cluster(tmp_path: Path, workers: int = 1) -> Iterator[str]:
+    """A scheduler and `workers` (0 or 1) worker in their own processes, on 127.0.0.1; yields the
+    scheduler's address."""
+    info = tmp_path / "scheduler.json"
+    quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=tmp_path)
+    scheduler = subprocess.Popen(
+        [sys.executable, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port", "0",
+         "--no-dashboard", "--scheduler-file", str(info)], **quiet,
+    )
+    worker = None
+    try:
+        deadline = time.monotonic() + 60
+        while not info.exists() or not info.read_text().strip():
+            assert scheduler.poll() is None and time.monotonic() < deadline, "the scheduler did not start"
+            time.sleep(0.1)
+        worker = None if not workers else subprocess.Popen(
+            [sys.executable, "-m", "distributed.cli.dask_worker", "--scheduler-file", str(info), "--nworkers", "1",
+             "--nthreads", "1", "--no-nanny", "--host", "127.0.0.1", "--no-dashboard"], **quiet,
+        )
+        yield json.loads(info.read_text())["address"]
+    finally:
+        for proc in (worker, scheduler):
+            if proc is not None:
+                proc.terminate()
+                proc.wait(timeout=60)

@@ -101,6 +101,8 @@ def test_generate_flags_reach_the_generator(k, method, seed, caps, costs, concen
         (["generate", GLPK, "OUT", "-k", "2", "--method", "uniform", "--close", "1"], "between 0 and 1"),
         (["generate", GLPK, "OUT", "-k", "2", "--method", "uniform", "--caps", "0.5", "inf"], "finite"),
         (["generate", DATA / "none.min", "OUT", "-k", "2", "--method", "uniform"], "none.min: No such file"),
+        (["generate", GLPK, "OUT", "-k", "4", "--method", "beta-binomial", "--concentration", "5e307"],
+         "5e+307 is too large for 4 commodities"),
         (["info", DATA / "none.mcf"], "none.mcf: No such file"),
         (["export", GLPK, "--to", "mnetgen", "OUT"], "arc 5 (3 -> 5) has lower bound 2"),
         (["export", GRID, "--to", "mps", "OUT.lp"], "must end in .mps"),

@@ -125,3 +125,17 @@ def test_a_closed_pipe_ends_the_output_quietly():
         assert p.stdout is not None and p.stderr is not None
         p.stdout.close()  # the reader is gone before anything was written
         assert p.wait(timeout=60) == 0 and p.stderr.read() == b""
+
+
+def test_info_on_many_commodities_lists_them_without_a_list_per_node(tmp_path):
+    # 6e6 commodities declared by a few bytes: the text table stops, the score is left out past its
+    # limit, the JSON still lists every commodity.
+    k = 6_000_000
+    path = tmp_path / "wide.mcf"
+    path.write_text(f"p min 3 1 {k} 0 0 1 0 0 0\nn 1 5 5\nn 2 -5 -5\na 1 2 0 9 9 1\n")
+    text = pelmora_run("info", path)
+    assert text.returncode == 0, text.stderr
+    assert "heterogeneity   -" in text.stdout and f"and {k - 1000} more commodities" in text.stdout
+    told = json.loads(pelmora_run("info", path, "--json").stdout)
+    assert told["heterogeneity"] is None and len(told["supply"]) == len(told["closed_arcs"]) == k
+    assert told["supply"][:2] == [5, 0] and not any(told["closed_arcs"])

@@ -27,7 +27,9 @@ def session(name: str) -> doctest.DocTest:
     return doctest.DocTestParser().get_doctest(text, {}, name, str(path), 0)
 
 
-@pytest.mark.parametrize("name,least", [("api.md", 10), ("format.md", 10), ("README.md", 8), ("solvers.md", 3)])
+@pytest.mark.parametrize(
+    "name,least", [("api.md", 10), ("format.md", 10), ("README.md", 8), ("solvers.md", 3), ("netgen.md", 8)]
+)
 def test_examples_run(name, least, tmp_path, monkeypatch):
     (tmp_path / "tests").mkdir()
     (tmp_path / "tests" / "data").symlink_to(ROOT / "tests" / "data")

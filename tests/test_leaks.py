@@ -17,9 +17,11 @@ import sys
 import tracemalloc
 from pathlib import Path
 
+import numpy as np
 import pytest
 
 import pelmora
+from pelmora_tools import _native
 
 DATA = Path(__file__).parent / "data"
 CALLS = int(os.environ.get("PELMORA_LEAK_CALLS", "2000"))
@@ -72,7 +74,20 @@ def objects(tmp_path_factory):
         "supplies": instance.supplies, "partition": data.supply_partition, "nodes": instance.nodes,
         "topology": instance.topology(), "arcs": instance.arcs, "pairs": [[1, 2]], "triples": [(1, 2, 0)],
         "strange": {1: "x"}, "one": {1: 5}, "text": "12", "raw_path": b"net.min",
+        "mnetgen": mnetgen_columns(str(root / "out"), 2), "mnetgen_wrapped": mnetgen_columns(str(root / "out"), 2**62),
+        "mnetgen_float": mnetgen_columns(str(root / "out"), 2, float),
     }
+
+
+def mnetgen_columns(prefix, k, dtype=np.int64):
+    """write_mnetgen's arguments for two nodes and one arc of K commodities (all K values as given)."""
+    one = np.ones(1, np.int64)
+    return [prefix, k, np.array([1, 2]), one, one * 2, one, np.ones(2, dtype), np.ones(2, np.int64),
+            np.zeros(4, np.int64), True]
+
+
+def write_mnetgen(columns):
+    _native.write_mnetgen(*columns)
 
 
 def read_everything(*objects):
@@ -127,6 +142,13 @@ CASES = {
     "incidence ok": (pelmora.get_incidence_mapping, ["nodes", "arcs"], {}, None),
     "incidence str": (pelmora.get_incidence_mapping, ["text", "arcs"], {}, TypeError),
     "attribute reads": (read_everything, ["instance", "data", "parsed"], {}, None),
+    "native arrays ok": (_native.arrays, ["instance", "data"], {}, None),
+    "native arrays wrong class": (_native.arrays, ["data"], {}, TypeError),
+    "native read_arrays ok": (_native.read_arrays, ["mcf"], {}, None),
+    "native read_arrays bad float": (_native.read_arrays, ["bad_mcf"], {}, RuntimeError),
+    "native write_mnetgen ok": (write_mnetgen, ["mnetgen"], {}, None),
+    "native write_mnetgen wrapped K": (write_mnetgen, ["mnetgen_wrapped"], {}, ValueError),
+    "native write_mnetgen float": (write_mnetgen, ["mnetgen_float"], {}, ValueError),
 }
 
 CONSTANTS = {"k": 3, "seed": 77, "none": None, "minus": -1, "zero": 0, "seven": 7, "half": 0.5,

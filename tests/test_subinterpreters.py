@@ -5,6 +5,7 @@ as the main interpreter, and leaves the main interpreter's classes working once 
 """
 
 import gc
+import hashlib
 import importlib.util
 import json
 import weakref
@@ -174,3 +175,50 @@ def test_two_legacy_interpreters_in_a_row(tmp_path: Path, main_report: dict) -> 
     assert len(set().union(*ids)) == sum(len(i) for i in ids)
     assert one["panic"][4] != two["panic"][4]
     check_main_intact(tmp_path, main_report)
+
+
+# The companion's native part in an isolated interpreter: it binds that interpreter's pelmora, so it
+# takes the records of that interpreter's classes, whatever the module's names are bound to.
+# Loaded straight from its file: the package's __init__ imports NumPy, which refuses such interpreters.
+NATIVE_ROAD = '''
+import hashlib, importlib.machinery, importlib.util, json
+import pelmora
+
+loader = importlib.machinery.ExtensionFileLoader("pelmora_tools._native", native_path)
+spec = importlib.util.spec_from_file_location("pelmora_tools._native", native_path, loader=loader)
+native = importlib.util.module_from_spec(spec)
+loader.exec_module(native)
+instance = pelmora.load_min_instance(net_path)
+data = pelmora.generate_multi_commodity_data(instance, 3, 2, randomize_caps=True, seed=11)
+pelmora.NetworkInstance = int
+pelmora.MultiCommodityData = int
+columns = native.arrays(instance, data)
+try:
+    native.arrays(0)
+except TypeError as error:
+    refused = str(error)
+with open(report_path, "w") as report:
+    json.dump({"k": columns[0], "refused": refused,
+               "digest": hashlib.sha256(b"".join(bytes(memoryview(c)) for c in columns[1:])).hexdigest()}, report)
+'''
+
+
+@needs_interpreters
+def test_the_native_companion_in_an_isolated_interpreter(tmp_path: Path) -> None:
+    from pelmora_tools import _native
+
+    instance = pelmora.load_min_instance(str(NETWORK))
+    data = pelmora.generate_multi_commodity_data(instance, 3, 2, randomize_caps=True, seed=11)
+    columns = _native.arrays(instance, data)
+    interpreter = _interpreters.create("isolated")
+    try:
+        failure = _interpreters.exec(interpreter, NATIVE_ROAD, {
+            "native_path": _native.__file__, "net_path": str(NETWORK), "report_path": str(tmp_path / "r.json")})
+        assert failure is None, failure.formatted
+    finally:
+        _interpreters.destroy(interpreter)
+    report = json.loads((tmp_path / "r.json").read_text())
+    assert report == {
+        "k": 3, "refused": "argument 'instance': 'int' object is not an instance of 'NetworkInstance'",
+        "digest": hashlib.sha256(b"".join(bytes(memoryview(c)) for c in columns[1:])).hexdigest()}
+    assert _native.arrays(instance, data)[0] == 3  # the main interpreter's binding is untouched

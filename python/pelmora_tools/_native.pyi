@@ -1,7 +1,7 @@
 """Native part of the companion package (built with the pelmora module)."""
 
 from collections.abc import Buffer
-from typing import final
+from typing import Literal, final
 
 import pelmora
 
@@ -29,3 +29,4 @@ def write_mnetgen(
     write_map: bool,
     /,
 ) -> None: ...
+def netgen(params: tuple[int, ...], path: str, min_form: bool, /) -> tuple[Literal["min", "asn", "max"], int, int]: ...

@@ -46,6 +46,63 @@ class DataSetArrays:
         """Row of each node id in ``node_ids``."""
         return np.searchsorted(self.node_ids, ids)
 
+    def validate(self) -> None:
+        """Checks that the arrays form one data set, as every consumer assumes.
+
+        Raises
+        ------
+        ValueError
+            Naming the first field that is not an int64 ndarray of its shape: ``node_ids``,
+            ``tails``, ``heads``, ``low`` and ``up`` one-dimensional, ``costs`` and ``capacities``
+            (m, K), ``supplies`` (n, K); or ``node_ids`` not strictly ascending; or an arc end
+            that is not among ``node_ids``.
+        """
+        for name, ndim in _FIELDS.items():
+            value = getattr(self, name)
+            if not isinstance(value, np.ndarray) or value.dtype != np.int64:
+                kind = value.dtype if isinstance(value, np.ndarray) else type(value).__name__
+                raise ValueError(f"{name} must be an int64 NumPy array, got {kind}")
+            if value.ndim != ndim:
+                raise ValueError(f"{name} must have {ndim} dimension(s), got shape {value.shape}")
+        n, m, k = self.node_ids.shape[0], self.tails.shape[0], self.costs.shape[1]
+        for name, shape in (("heads", (m,)), ("low", (m,)), ("up", (m,)), ("costs", (m, k)), ("capacities", (m, k)),
+                            ("supplies", (n, k))):
+            if getattr(self, name).shape != shape:
+                raise ValueError(f"{name} has shape {getattr(self, name).shape}, expected {shape} "
+                                 f"for {n} nodes, {m} arcs and {k} commodities")
+        if n > 1 and not (self.node_ids[1:] > self.node_ids[:-1]).all():
+            raise ValueError("node_ids must ascend strictly")
+        for name in ("tails", "heads"):
+            ends = getattr(self, name)
+            absent = np.flatnonzero(~_among(ends, self.node_ids))
+            if absent.size:
+                a = int(absent[0])
+                raise ValueError(f"{name}[{a}] = {int(ends[a])} is not among node_ids")
+
+
+# Each field and its number of dimensions.
+_FIELDS = {"node_ids": 1, "tails": 1, "heads": 1, "low": 1, "up": 1, "costs": 2, "capacities": 2, "supplies": 2}
+
+
+def _among(values: Int64Array, ascending: Int64Array) -> npt.NDArray[np.bool_]:
+    """Whether each value is one of the strictly ascending ids: by their bounds alone when the ids
+    fill their range (as the node ids of a DIMACS file usually do), through a table over the range
+    when they fill a good part of it, else by search."""
+    if ascending.size == 0 or values.size == 0:
+        return np.zeros(values.shape, dtype=bool)
+    lowest, highest = int(ascending[0]), int(ascending[-1])
+    if int(values.min()) < lowest or int(values.max()) > highest:
+        return (values >= lowest) & (values <= highest) & _among(np.clip(values, lowest, highest), ascending)
+    span = highest - lowest
+    if span == ascending.size - 1:
+        return np.ones(values.shape, dtype=bool)
+    if span < 4 * ascending.size + 4096:
+        table = np.zeros(span + 1, dtype=bool)
+        table[ascending - lowest] = True
+        return table[values - lowest]
+    found: npt.NDArray[np.bool_] = ascending[np.searchsorted(ascending, values)] == values
+    return found
+
 
 def _wrap(columns: _native._Columns) -> DataSetArrays:
     """The native columns as arrays over the same memory (no copy)."""

@@ -307,7 +307,14 @@ def check_feasibility(
     Returns
     -------
     FeasibilityReport
+
+    Raises
+    ------
+    ValueError
+        For arrays that do not form one data set (``DataSetArrays.validate``), or a time limit not
+        above zero.
     """
+    arrays.validate()
     deadline = None if time_limit is None else time.monotonic() + time_limit
     if time_limit is not None and not time_limit > 0:
         raise ValueError(f"time limit must be positive, not {time_limit}")

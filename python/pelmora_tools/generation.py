@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 from dataclasses import dataclass
 
 import pelmora
@@ -20,6 +21,22 @@ class Generation:
     costs: tuple[float, float] | None = None
     concentration: float = 3.0
     close: float | None = None
+
+    def refusal(self, instance: pelmora.NetworkInstance) -> str | None:
+        """Why the module would fail on this generation over ``instance``, or None.
+
+        The beta-binomial split cuts each total with Beta(C, m C), m = K - 1 first, whose sampler
+        adds its two parameters: where C + (K - 1) C overflows, every draw is NaN and the module
+        raises (a ValueError where (K - 1) C itself overflows, a PanicException otherwise).
+        Smaller C and K draw finite values throughout, and a network without supply draws nothing.
+        """
+        c, k = self.concentration, self.commodities
+        if self.method != "beta-binomial" or k < 2 or math.isfinite(c + float(k - 1) * c):
+            return None
+        if not any(instance.supplies.values()):
+            return None
+        return (f"--concentration {c!r} is too large for {k} commodities: the beta-binomial split needs "
+                f"K x C below about 1.8e308")
 
     def run(self, instance: pelmora.NetworkInstance) -> pelmora.MultiCommodityData:
         cap_a, cap_b = self.caps or (0.8, 1.0)

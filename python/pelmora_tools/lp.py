@@ -162,7 +162,9 @@ def _skip_dependent_equations(highs: Any) -> None:
 
 
 def build_model(arrays: DataSetArrays, *, bundle: bool = True) -> highspy.Highs:
-    """A HiGHS instance holding the LP (quiet; options such as a time limit are the caller's)."""
+    """A HiGHS instance holding the LP (quiet; options such as a time limit are the caller's).
+    Raises ``ValueError`` for arrays that do not form one data set (``DataSetArrays.validate``)."""
+    arrays.validate()
     hs = _highspy()
     n, m, k = arrays.num_nodes, arrays.num_arcs, arrays.num_commodities
     num_col = m * k

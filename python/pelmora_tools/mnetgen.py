@@ -31,10 +31,13 @@ def export_mnetgen(
 
     Nodes are numbered 1..n in ascending id order, commodities 1..K, arcs 1..m in data-set order.
     A commodity's closed arcs (capacity 0) get no arc line; every arc open to some commodity has
-    its ``up`` as mutual capacity. Raises ``ValueError`` for an arc with a non-zero lower bound."""
+    its ``up`` as mutual capacity. Raises ``ValueError`` for an arc with a non-zero lower bound, or
+    for arrays that do not form one data set (``DataSetArrays.validate``), before any file is written."""
+    arrays.validate()
     _check_bounds(arrays)
+
     def flat(column: npt.NDArray[np.int64]) -> npt.NDArray[np.int64]:
-        return np.ascontiguousarray(column, dtype=np.int64)
+        return np.ascontiguousarray(column)  # the writer takes C-contiguous buffers; validate() fixed the dtype
 
     _native.write_mnetgen(
         os.fspath(prefix), arrays.num_commodities, flat(arrays.node_ids), flat(arrays.tails), flat(arrays.heads),

@@ -7,6 +7,7 @@ import math
 from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 
 import pelmora
 
@@ -15,6 +16,9 @@ from .arrays import DataSetArrays
 from .generation import METHODS
 
 METHOD_NAMES = {number: name for name, number in METHODS.items()}
+# The module's score takes a Python list of K amounts per node: above this many amounts in all,
+# ``describe`` leaves the score out rather than build them (about 30 bytes each).
+SCORE_LIMIT = 10_000_000
 
 
 def heterogeneity(arrays: DataSetArrays) -> float:
@@ -26,17 +30,20 @@ def heterogeneity(arrays: DataSetArrays) -> float:
     return pelmora.compute_commodity_demand_heterogeneity(partition, dict(zip(ids, totals[rows].tolist(), strict=True)))
 
 
-def commodity_volumes(arrays: DataSetArrays) -> tuple[list[int], list[int]]:
-    """Per commodity: the units its supply nodes send, and the arcs closed to it (capacity 0)."""
-    supply = np.clip(arrays.supplies, 0, None).sum(axis=0)
-    closed = np.count_nonzero(arrays.capacities == 0, axis=0)
-    return [int(x) for x in supply], [int(x) for x in closed]
+def commodity_volumes(arrays: DataSetArrays) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.int64]]:
+    """Per commodity: the units its supply nodes send, and the arcs closed to it (capacity 0).
+    The masks are one byte a value: no copy of the n x K or m x K amounts is made."""
+    supplies = arrays.supplies
+    supply = np.sum(supplies, axis=0, where=supplies > 0, dtype=np.int64)
+    closed = np.count_nonzero(arrays.capacities == 0, axis=0).astype(np.int64)
+    return supply, closed
 
 
 def describe(name: str, problem: Problem, arrays: DataSetArrays) -> dict[str, Any]:
     """Counts as the problem line declares them, K, the generation's flags and seed (multicommodity
     files), per-commodity supply volume and closed arcs, and the heterogeneity score (None where it
-    is not a number, as for a data set without commodities)."""
+    is not a number, as for a data set without commodities, or past ``SCORE_LIMIT`` amounts). The
+    per-commodity columns are arrays of K values."""
     fields = problem.fields
     header: dict[str, Any] = {"file": name, "kind": "multicommodity" if problem.multicommodity else "min",
                               "nodes": problem.number(2), "arcs": problem.number(3)}
@@ -51,6 +58,7 @@ def describe(name: str, problem: Problem, arrays: DataSetArrays) -> dict[str, An
         header |= {"method": None, "seed": None, "randomized_capacities": False, "randomized_costs": False,
                    "closing": False, "closed_fraction": 0.0}
     supply, closed = commodity_volumes(arrays)
-    score = heterogeneity(arrays) if arrays.num_commodities else math.nan
+    amounts = int(np.count_nonzero(arrays.supplies.any(axis=1))) * arrays.num_commodities
+    score = heterogeneity(arrays) if 0 < amounts <= SCORE_LIMIT else math.nan
     return header | {"commodities": arrays.num_commodities, "supply": supply, "closed_arcs": closed,
                      "heterogeneity": score if math.isfinite(score) else None}

@@ -1,11 +1,13 @@
-// What one module object owns: its five classes and its PanicException. Each interpreter that
-// imports the module runs the exec step on its own module object, so every interpreter has its own
-// class objects and none outlives the interpreter that made it.
+// What one module object owns: its five classes, its PanicException and the record interface that
+// points at them. Each interpreter that imports the module runs the exec step on its own module
+// object, so every interpreter has its own class objects and none outlives the interpreter that
+// made it.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "models/capi.hpp"
 #include "models/records.hpp"
 
 #include <array>
@@ -16,6 +18,7 @@ namespace pelmora::binding {
 struct ModuleState {
     std::array<PyTypeObject*, 5> classes{};  // indexed by class_index<Record>
     PyObject* panic_exception = nullptr;
+    models::RecordApi record_api{};  // the companion's way in (binding/capi.hpp)
 };
 
 template <class Record>

@@ -1,6 +1,6 @@
 // The memory layout of an object of the record classes: the record lies right after the object
-// header. The companion extension reads records through it, after checking the object's exact
-// class, so both must agree on this one definition.
+// header. Only this module reads it; the companion extension is handed records through the record
+// interface (models/capi.hpp), which checks the object's exact class first.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN

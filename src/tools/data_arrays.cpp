@@ -4,7 +4,23 @@
 #include <span>
 #include <string>
 
+#include "tools/shape.hpp"
+#include "utils/arc_index.hpp"
+#include "utils/headroom.hpp"
+
 namespace pelmora::tools {
+
+std::optional<ZeroedValues> ZeroedValues::make(std::size_t count) noexcept {
+    uint64_t bytes;
+    if (__builtin_mul_overflow(uint64_t(count), sizeof(int64_t), &bytes) ||
+        (bytes > utils::kReserveBudget && bytes > utils::allocatable_bytes()))
+        return std::nullopt;
+    ZeroedValues out;
+    out.data_.reset(static_cast<int64_t*>(std::calloc(std::max<std::size_t>(count, 1), sizeof(int64_t))));
+    if (!out.data_) return std::nullopt;
+    out.size_ = count;
+    return out;
+}
 
 namespace {
 
@@ -27,9 +43,14 @@ Column ascending_unique(const std::vector<int64_t>& nodes) {
 // A hand-written node line may carry fewer or more amounts than K: the missing ones are 0, the
 // extra ones dropped.
 template <class AmountsOf>
-Outcome<Column> supply_rows(const Column& node_ids, const std::vector<int64_t>& keys, uint64_t k,
-                            AmountsOf&& amounts_of) {
-    Column rows(node_ids.size() * k, 0);
+Outcome<ZeroedValues> supply_rows(const Column& node_ids, const std::vector<int64_t>& keys, uint64_t k,
+                                  AmountsOf&& amounts_of) {
+    std::optional<DataShape> shape = data_shape(node_ids.size(), 0, k);
+    std::optional<ZeroedValues> made = shape ? ZeroedValues::make(shape->node_values) : std::nullopt;
+    if (!made)
+        return Error::io(std::to_string(k) + " commodities are more than the available memory can hold for " +
+                         std::to_string(node_ids.size()) + " nodes");
+    std::span<int64_t> rows = made->values();
     for (std::size_t i = 0; i < keys.size(); ++i) {
         auto at = std::lower_bound(node_ids.begin(), node_ids.end(), keys[i]);
         if (at == node_ids.end() || *at != keys[i])
@@ -38,10 +59,10 @@ Outcome<Column> supply_rows(const Column& node_ids, const std::vector<int64_t>& 
         std::copy_n(amounts.begin(), std::min<std::size_t>(k, amounts.size()),
                     rows.begin() + (at - node_ids.begin()) * k);
     }
-    return rows;
+    return std::move(*made);
 }
 
-Outcome<Column> supply_rows(const Column& node_ids, const ListMap& partition, uint64_t k) {
+Outcome<ZeroedValues> supply_rows(const Column& node_ids, const ListMap& partition, uint64_t k) {
     return supply_rows(node_ids, partition.keys, k, [&](std::size_t i) { return partition.row(i); });
 }
 
@@ -66,13 +87,15 @@ void fill_edges(const models::NetworkInstance& instance, DataArrays& out) {
 Outcome<DataArrays> arrays_of(const models::NetworkInstance& instance, const models::MultiCommodityData& data) {
     const uint64_t k = data.num_commodities;
     const std::size_t m = instance.edges.size();
-    if (data.arcs.size() != m || data.costs.size() != m * k || data.arc_capacities.size() != m * k)
+    const std::optional<DataShape> shape = data_shape(0, m, k);
+    if (!shape || data.arcs.size() != m || data.costs.size() != shape->arc_values ||
+        data.arc_capacities.size() != shape->arc_values)
         return Error::value("data set does not fit the network: it holds capacities and costs for " +
                             std::to_string(data.arcs.size()) + " arcs, the network has " + std::to_string(m));
     DataArrays out;
     out.num_commodities = k;
     out.node_ids = ascending_unique(instance.nodes);
-    Outcome<Column> supplies = supply_rows(out.node_ids, data.supply_partition, k);
+    Outcome<ZeroedValues> supplies = supply_rows(out.node_ids, data.supply_partition, k);
     if (!supplies) return supplies.error();
     out.supplies = std::move(supplies).value();
     fill_edges(instance, out);
@@ -90,7 +113,7 @@ Outcome<DataArrays> arrays_of(const models::NetworkInstance& instance) {
     out.costs = sized(instance.edges.size());
     for (std::size_t a = 0; a < instance.edges.size(); ++a) out.costs[a] = instance.edges[a].cost;
     const models::SupplyMap& s = instance.supplies;
-    Outcome<Column> supplies =
+    Outcome<ZeroedValues> supplies =
         supply_rows(out.node_ids, s.nodes, 1, [&](std::size_t i) { return std::span<const int64_t>(&s.totals[i], 1); });
     if (!supplies) return supplies.error();
     out.supplies = std::move(supplies).value();
@@ -102,7 +125,8 @@ Outcome<DataArrays> arrays_of(models::ParsedMulticommodityInstance&& parsed, Col
     DataArrays out;
     out.num_commodities = parsed.num_commodities;
     out.node_ids = ascending_unique(parsed.nodes);
-    Outcome<Column> supplies = supply_rows(out.node_ids, parsed.commodity_supply_demand_data, parsed.num_commodities);
+    Outcome<ZeroedValues> supplies =
+        supply_rows(out.node_ids, parsed.commodity_supply_demand_data, parsed.num_commodities);
     if (!supplies) return supplies.error();
     out.supplies = std::move(supplies).value();
     out.tails = sized(m);

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "tools/shape.hpp"
 #include "utils/buffered_file.hpp"
 #include "utils/decimal_text.hpp"
 #include "utils/os_error.hpp"
@@ -22,14 +25,14 @@ constexpr std::size_t kNumberRoom = utils::kMaxIntText + 1;
 constexpr std::size_t kSlack = BufferedFile::kSlack;
 
 // The number of a node id: one more than the count of node ids below it, as a search of the
-// ascending ids finds it. When the ids fill a good part of their range, a table over the range
-// answers without a search.
+// ascending ids finds it, or 0 for an id that is not among them. When the ids fill a good part of
+// their range, a table over the range answers without a search.
 class NodeNumbers {
 public:
     explicit NodeNumbers(std::span<const int64_t> ids) : ids_(ids) {
         if (ids.empty()) return;
         lowest_ = ids.front();
-        const uint64_t range = uint64_t(ids.back()) - uint64_t(lowest_);  // huge when not ascending
+        const uint64_t range = uint64_t(ids.back()) - uint64_t(lowest_);
         if (range >= 4 * uint64_t(ids.size()) + 4096) return;
         table_.resize(range + 1);
         std::size_t below = 0;
@@ -39,10 +42,15 @@ public:
         }
     }
     int64_t operator()(int64_t id) const noexcept {
-        if (table_.empty()) return std::lower_bound(ids_.begin(), ids_.end(), id) - ids_.begin() + 1;
-        if (id < lowest_) return 1;
-        const uint64_t offset = uint64_t(id) - uint64_t(lowest_);
-        return offset < table_.size() ? table_[offset] : int64_t(ids_.size()) + 1;
+        std::size_t at;
+        if (table_.empty()) {
+            at = std::size_t(std::lower_bound(ids_.begin(), ids_.end(), id) - ids_.begin());
+        } else {
+            const uint64_t offset = uint64_t(id) - uint64_t(lowest_);
+            if (id < lowest_ || offset >= table_.size()) return 0;
+            at = std::size_t(table_[offset] - 1);
+        }
+        return at < ids_.size() && ids_[at] == id ? int64_t(at) + 1 : 0;
     }
 
 private:
@@ -69,7 +77,7 @@ bool open_to_any(std::span<const int64_t> capacities) noexcept {
 
 // One line per arc and commodity open to it: name, tail, head, commodity, cost, capacity and the
 // arc's mutual-capacity pointer. The fields an arc's lines share are formatted once per arc.
-void write_arcs(BufferedFile& out, const MnetgenColumns& c, const NodeNumbers& number) {
+void write_arcs(BufferedFile& out, const MnetgenColumns& c, std::span<const int64_t> ends) {
     const uint64_t k = c.num_commodities;
     constexpr std::size_t kLead = 3 * kNumberRoom + 1, kTrail = kNumberRoom + 1;
     constexpr std::size_t kLine = kLead + 3 * kNumberRoom + kTrail + kSlack;
@@ -80,7 +88,7 @@ void write_arcs(BufferedFile& out, const MnetgenColumns& c, const NodeNumbers& n
         const int64_t* costs = c.costs.data() + a * k;
         if (!open_to_any({caps, k})) continue;
         char* p = lead;
-        for (int64_t v : {int64_t(a) + 1, number(c.tails[a]), number(c.heads[a])}) {
+        for (int64_t v : {int64_t(a) + 1, ends[a], ends[c.tails.size() + a]}) {
             p = write_decimal_wide(p, v);
             *p++ = '\t';
         }
@@ -121,21 +129,62 @@ Outcome<void> write_file(const std::string& path, OpenFailure& failure, Body&& b
     return {};
 }
 
-Outcome<void> check_shapes(const MnetgenColumns& c) {
-    const std::size_t n = c.node_ids.size(), m = c.tails.size();
-    const uint64_t k = c.num_commodities;
-    if (c.heads.size() != m || c.up.size() != m) return Error::value("tails, heads and up must hold one value per arc");
-    if (c.costs.size() != m * k || c.capacities.size() != m * k)
-        return Error::value("costs and capacities must hold K values per arc");
-    if (c.supplies.size() != n * k) return Error::value("supplies must hold K values per node");
+std::string count_text(std::size_t n, const char* what) { return std::to_string(n) + " " + what; }
+
+}  // namespace
+
+Outcome<void> check_columns(const MnetgenColumns& c) {
+    if (c.num_commodities > uint64_t(INT64_MAX))
+        return Error::value("num_commodities " + std::to_string(c.num_commodities) +
+                            " is beyond the signed 64-bit numbers of the files");
+    const std::optional<DataShape> shape = data_shape(c.node_ids.size(), c.tails.size(), c.num_commodities);
+    if (!shape)
+        return Error::value("num_commodities " + std::to_string(c.num_commodities) + " with " +
+                            count_text(c.node_ids.size(), "node ids") + " and " + count_text(c.tails.size(), "arcs") +
+                            " makes more values than a buffer can hold");
+    auto wrong = [](const char* name, std::size_t got, std::size_t want, const char* per) {
+        return Error::value(std::string(name) + " holds " + std::to_string(got) + " values, expected " +
+                            std::to_string(want) + " (" + per + ")");
+    };
+    const std::size_t m = shape->arcs;
+    if (c.heads.size() != m) return wrong("heads", c.heads.size(), m, "one per arc, as tails");
+    if (c.up.size() != m) return wrong("up", c.up.size(), m, "one per arc, as tails");
+    if (c.costs.size() != shape->arc_values) return wrong("costs", c.costs.size(), shape->arc_values, "K per arc");
+    if (c.capacities.size() != shape->arc_values)
+        return wrong("capacities", c.capacities.size(), shape->arc_values, "K per arc");
+    if (c.supplies.size() != shape->node_values)
+        return wrong("supplies", c.supplies.size(), shape->node_values, "K per node id");
+    const auto unordered = std::adjacent_find(c.node_ids.begin(), c.node_ids.end(), std::greater_equal<int64_t>());
+    if (unordered != c.node_ids.end())
+        return Error::value("node_ids must ascend strictly: " + std::to_string(unordered[1]) + " follows " +
+                            std::to_string(unordered[0]));
     return {};
+}
+
+namespace {
+
+// Each arc's tail and head as node numbers, tails first; Value error for an end that is not a node.
+Outcome<std::vector<int64_t>> number_ends(const MnetgenColumns& c) {
+    const NodeNumbers number(c.node_ids);
+    const std::size_t m = c.tails.size();
+    std::vector<int64_t> ends(2 * m);
+    for (std::size_t a = 0; a < m; ++a) {
+        ends[a] = number(c.tails[a]);
+        ends[m + a] = number(c.heads[a]);
+        if (ends[a] == 0 || ends[m + a] == 0)
+            return Error::value("arc " + std::to_string(a + 1) + " (" + std::to_string(c.tails[a]) + " -> " +
+                                std::to_string(c.heads[a]) + ") has an end that is not among node_ids");
+    }
+    return ends;
 }
 
 }  // namespace
 
 Outcome<void> write_mnetgen(std::string_view prefix, const MnetgenColumns& c, bool write_map, OpenFailure& failure) {
-    if (Outcome<void> shapes = check_shapes(c); !shapes) return shapes;
+    if (Outcome<void> columns = check_columns(c); !columns) return columns;
     if (prefix.find('\0') != std::string_view::npos) return Error::value(std::string(utils::kNulInPath));
+    Outcome<std::vector<int64_t>> ends = number_ends(c);
+    if (!ends) return ends.error();
     const std::string base(prefix);
     const uint64_t k = c.num_commodities;
     const std::size_t n = c.node_ids.size(), m = c.tails.size();
@@ -146,8 +195,7 @@ Outcome<void> write_mnetgen(std::string_view prefix, const MnetgenColumns& c, bo
         for (int64_t v : {int64_t(k), int64_t(n), int64_t(m), bundled}) put_row(out, {v});
     });
     if (done) {
-        const NodeNumbers number(c.node_ids);
-        done = write_file(base + ".arc", failure, [&](BufferedFile& out) { write_arcs(out, c, number); });
+        done = write_file(base + ".arc", failure, [&](BufferedFile& out) { write_arcs(out, c, ends.value()); });
     }
     if (done) {
         done = write_file(base + ".sup", failure, [&](BufferedFile& out) {

@@ -23,9 +23,15 @@ struct OpenFailure {
     std::string path;
 };
 
+// Value error naming the first column whose length is not that of the data set's shape (in checked
+// arithmetic: n x K and m x K never wrap), or node ids that do not ascend strictly.
+Outcome<void> check_columns(const MnetgenColumns& columns);
+
 // Writes prefix + ".nod", ".arc", ".sup", ".mut" and, with `write_map`, ".map", in that order.
 // Nodes are numbered 1..n in the order of `node_ids` (ascending), each arc's ends by that order.
-// An Io error names a failed write; when a file could not be created, `failure` says which.
+// Checks the columns first (check_columns, then every arc end among the node ids) and touches no
+// file when they are refused. An Io error names a failed write; when a file could not be created,
+// `failure` says which.
 Outcome<void> write_mnetgen(std::string_view prefix, const MnetgenColumns& columns, bool write_map,
                             OpenFailure& failure);
 

@@ -1,19 +1,26 @@
 // pelmora_tools._native: the companion package's arrays and mnetgen files at native speed. The
 // arrays are the records' own numbers laid out as int64 columns, each column a buffer object that
-// NumPy wraps without a copy; the records are reached inside the objects of the pelmora module
-// loaded in the calling interpreter, after checking each object's exact class.
+// NumPy wraps without a copy. The records are reached through the record interface
+// (models/capi.hpp) of the pelmora module this interpreter imported when this module was, never
+// through the pelmora module's attributes, which any code may rebind.
 #include "binding/pyref.hpp"
 #include "binding/unlocked.hpp"
-#include "models/object.hpp"
+#include "models/capi.hpp"
 #include "tools/data_arrays.hpp"
 #include "tools/mnetgen_writer.hpp"
+#include "tools/native_args.hpp"
+#include "tools/netgen_binding.hpp"
 #include "utils/files.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <string_view>
+#include <variant>
 
 namespace pelmora::tools {
 namespace {
@@ -23,19 +30,26 @@ using binding::without_gil;
 
 struct State {
     PyTypeObject* column_type = nullptr;
+    PyObject* pelmora = nullptr;                 // the module whose state `records` points into
+    const models::RecordApi* records = nullptr;  // valid while `pelmora` is held
 };
 
 State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
 
 // --- the column buffer ---------------------------------------------------------------------------
 
+// A list taken over from a record, or zero-filled rows.
+using ColumnValues = std::variant<Column, ZeroedValues>;
+std::span<int64_t> values_of(Column& c) noexcept { return c; }
+std::span<int64_t> values_of(ZeroedValues& z) noexcept { return z.values(); }
+
 struct ColumnObject {
     PyObject_HEAD
-    Column values;
+    ColumnValues values;
 };
 
 void column_dealloc(PyObject* self) {
-    reinterpret_cast<ColumnObject*>(self)->values.~Column();
+    reinterpret_cast<ColumnObject*>(self)->values.~ColumnValues();
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);
@@ -44,9 +58,10 @@ void column_dealloc(PyObject* self) {
 // Writable bytes: the arrays of a data set are the caller's to change, as NumPy's own would be.
 int column_getbuffer(PyObject* self, Py_buffer* view, int flags) {
     static int64_t empty = 0;
-    Column& values = reinterpret_cast<ColumnObject*>(self)->values;
+    const std::span<int64_t> values =
+        std::visit([](auto& v) { return values_of(v); }, reinterpret_cast<ColumnObject*>(self)->values);
     void* data = values.empty() ? &empty : values.data();
-    return PyBuffer_FillInfo(view, self, data, Py_ssize_t(values.size() * sizeof(int64_t)), 0, flags);
+    return PyBuffer_FillInfo(view, self, data, Py_ssize_t(values.size_bytes()), 0, flags);
 }
 
 PyType_Slot column_slots[] = {
@@ -59,10 +74,10 @@ PyType_Spec column_spec = {"pelmora_tools._native.Column", int(sizeof(ColumnObje
                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
                            column_slots};
 
-PyObject* column(PyTypeObject* type, Column&& values) {
+PyObject* column(PyTypeObject* type, ColumnValues&& values) {
     PyObject* obj = type->tp_alloc(type, 0);
     if (!obj) return nullptr;
-    new (&reinterpret_cast<ColumnObject*>(obj)->values) Column(std::move(values));
+    new (&reinterpret_cast<ColumnObject*>(obj)->values) ColumnValues(std::move(values));
     return obj;
 }
 
@@ -73,9 +88,10 @@ PyObject* columns_tuple(const State& state, DataArrays&& d) {
     PyObject* k = PyLong_FromUnsignedLongLong(d.num_commodities);
     if (!k) return nullptr;
     PyTuple_SET_ITEM(tuple.get(), 0, k);
-    Column* parts[] = {&d.node_ids, &d.tails, &d.heads, &d.low, &d.up, &d.costs, &d.capacities, &d.supplies};
+    Column* parts[] = {&d.node_ids, &d.tails, &d.heads, &d.low, &d.up, &d.costs, &d.capacities};
     for (Py_ssize_t i = 0; i < 8; ++i) {
-        PyObject* c = column(state.column_type, std::move(*parts[i]));
+        PyObject* c =
+            column(state.column_type, i < 7 ? ColumnValues(std::move(*parts[i])) : ColumnValues(std::move(d.supplies)));
         if (!c) return nullptr;
         PyTuple_SET_ITEM(tuple.get(), i + 1, c);
     }
@@ -84,68 +100,31 @@ PyObject* columns_tuple(const State& state, DataArrays&& d) {
 
 // --- arguments and errors --------------------------------------------------------------------------
 
-PyObject* raise(const Error& error, PyObject* io_class) {
-    switch (error.kind) {
-        case Error::Kind::Interrupted:
-            if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-            return nullptr;
-        case Error::Kind::Value: PyErr_SetString(PyExc_ValueError, error.message.c_str()); return nullptr;
-        case Error::Kind::Io: PyErr_SetString(io_class, error.message.c_str()); return nullptr;
-        case Error::Kind::Panic: break;
+// The record inside `obj` when its exact class is the record's class of the pelmora module bound
+// at import.
+template <class Record>
+const Record* record_arg(const State& state, PyObject* obj, const char* class_name, const char* param) {
+    if (!state.records) {  // cleared: only the collector does that, to a module no longer reachable
+        PyErr_SetString(PyExc_SystemError, "pelmora_tools._native has already been cleared");
+        return nullptr;
     }
-    PyErr_SetString(PyExc_RuntimeError, error.message.c_str());
+    if (const Record* record = models::record_through<Record>(*state.records, obj)) return record;
+    const char* type_name = Py_TYPE(obj)->tp_name;  // heap types may carry a module prefix
+    if (const char* dot = std::strrchr(type_name, '.')) type_name = dot + 1;
+    PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not an instance of '%s'", param, type_name,
+                 class_name);
     return nullptr;
 }
 
-// C++ failures never reach the interpreter: memory as MemoryError, anything else RuntimeError.
-template <class Body>
-PyObject* guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-        return nullptr;
-    }
+bool native_int64(std::string_view format) noexcept {
+    const bool little = std::endian::native == std::endian::little;
+    if (format.starts_with('@') || format.starts_with('=') || (little && format.starts_with('<')))
+        format.remove_prefix(1);
+    return format == "q" || (format == "l" && sizeof(long) == 8);  // "=l" and "<l" are 4 bytes: itemsize tells
 }
 
-bool arity(const char* name, Py_ssize_t nargs, Py_ssize_t least, Py_ssize_t most) {
-    if (nargs >= least && nargs <= most) return true;
-    PyErr_Format(PyExc_TypeError, "%s() takes %zd to %zd positional arguments but %zd were given", name, least, most,
-                 nargs);
-    return false;
-}
-
-// The record inside `obj` when its exact class is pelmora.<class_name> of this interpreter.
-template <class Record>
-const Record* record_arg(PyObject* obj, const char* class_name, const char* param) {
-    PyRef module = PyRef::steal(PyImport_ImportModule("pelmora"));
-    if (!module) return nullptr;
-    PyRef cls = PyRef::steal(PyObject_GetAttrString(module.get(), class_name));
-    if (!cls) return nullptr;
-    if (reinterpret_cast<PyObject*>(Py_TYPE(obj)) != cls.get()) {
-        const char* type_name = Py_TYPE(obj)->tp_name;  // heap types may carry a module prefix
-        if (const char* dot = std::strrchr(type_name, '.')) type_name = dot + 1;
-        PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not an instance of '%s'", param, type_name,
-                     class_name);
-        return nullptr;
-    }
-    return &models::record_in<Record>(obj);
-}
-
-bool text_arg(PyObject* obj, const char* param, std::string_view& out) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_Check(obj) ? PyUnicode_AsUTF8AndSize(obj, &size) : nullptr;
-    if (!data) {
-        if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "argument '%s' must be str", param);
-        return false;
-    }
-    out = std::string_view(data, std::size_t(size));
-    return true;
-}
-
-// A C-contiguous buffer of int64 values, held for the call.
+// A C-contiguous buffer of native int64 values, held for the call. Anything else is refused with
+// a ValueError naming the argument, before any work.
 class Int64View {
 public:
     Int64View() = default;
@@ -155,11 +134,16 @@ public:
         if (held_) PyBuffer_Release(&view_);
     }
     bool get(PyObject* obj, const char* param) {
-        if (PyObject_GetBuffer(obj, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return false;
+        if (PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO) < 0) return false;
         held_ = true;
-        const std::string_view format = view_.format ? view_.format : "B";
-        if (view_.itemsize != 8 || (format != "l" && format != "q" && format != "=q" && format != "<q")) {
-            PyErr_Format(PyExc_TypeError, "argument '%s' must hold int64 values", param);
+        const char* format = view_.format ? view_.format : "B";
+        if (view_.itemsize != sizeof(int64_t) || !native_int64(format)) {
+            PyErr_Format(PyExc_ValueError, "argument '%s' must hold native int64 values, not items of format '%s'",
+                         param, format);
+            return false;
+        }
+        if (!PyBuffer_IsContiguous(&view_, 'C')) {
+            PyErr_Format(PyExc_ValueError, "argument '%s' must be C-contiguous", param);
             return false;
         }
         return true;
@@ -178,17 +162,18 @@ private:
 PyObject* arrays(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     return guarded([&]() -> PyObject* {
         if (!arity("arrays", nargs, 1, 2)) return nullptr;
-        const auto* instance = record_arg<models::NetworkInstance>(args[0], "NetworkInstance", "instance");
+        const State& state = state_of(module);
+        const auto* instance = record_arg<models::NetworkInstance>(state, args[0], "NetworkInstance", "instance");
         if (!instance) return nullptr;
         const models::MultiCommodityData* data = nullptr;
         if (nargs == 2 && args[1] != Py_None) {
-            data = record_arg<models::MultiCommodityData>(args[1], "MultiCommodityData", "data");
+            data = record_arg<models::MultiCommodityData>(state, args[1], "MultiCommodityData", "data");
             if (!data) return nullptr;
         }
         Outcome<DataArrays> made =
             without_gil([&] { return data ? arrays_of(*instance, *data) : arrays_of(*instance); });
         if (!made) return raise(made.error(), PyExc_RuntimeError);
-        return columns_tuple(state_of(module), std::move(made).value());
+        return columns_tuple(state, std::move(made).value());
     });
 }
 
@@ -244,11 +229,43 @@ PyMethodDef functions[] = {
      "read_arrays(path): the same columns from a multicommodity file, LOW included."},
     {"write_mnetgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mnetgen)), METH_FASTCALL,
      "write_mnetgen(prefix, K, node_ids, tails, heads, up, costs, capacities, supplies, write_map)."},
+    {"netgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(netgen_function)), METH_FASTCALL, kNetgenDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
+// Imports pelmora in the calling interpreter and takes its record interface, refusing one built
+// for other records: reading them with another layout would read memory that is not theirs.
+int bind_records(State& state) {
+    PyRef pelmora = PyRef::steal(PyImport_ImportModule("pelmora"));
+    if (!pelmora) return -1;
+    constexpr const char* kRebuild = "install pelmora and pelmora_tools from one build";
+    PyObject* found = nullptr;
+    if (PyObject_GetOptionalAttrString(pelmora.get(), models::kCapiAttribute, &found) < 0) return -1;
+    PyRef capsule = PyRef::steal(found);
+    if (!capsule || !PyCapsule_IsValid(capsule.get(), models::kCapiName)) {
+        PyErr_Format(PyExc_ImportError, "pelmora_tools._native: the pelmora module has no record interface %s; %s",
+                     models::kCapiName, kRebuild);
+        return -1;
+    }
+    const auto* api = static_cast<const models::RecordApi*>(PyCapsule_GetPointer(capsule.get(), models::kCapiName));
+    if (!api) return -1;
+    const bool same_sizes = std::equal(std::begin(models::kRecordSizes), std::end(models::kRecordSizes), api->sizes);
+    if (api->version != models::kCapiVersion || api->record_layout != models::kRecordLayoutVersion || !same_sizes) {
+        PyErr_Format(PyExc_ImportError,
+                     "pelmora_tools._native was built for record interface %u, record layout %u of pelmora; the "
+                     "pelmora module has interface %u, layout %u%s; %s",
+                     unsigned(models::kCapiVersion), unsigned(models::kRecordLayoutVersion), unsigned(api->version),
+                     unsigned(api->record_layout), same_sizes ? "" : " (record sizes differ)", kRebuild);
+        return -1;
+    }
+    state.records = api;
+    state.pelmora = pelmora.release();
+    return 0;
+}
+
 int exec_module(PyObject* module) {
     State& state = state_of(module);
+    if (bind_records(state) < 0) return -1;
     state.column_type = reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &column_spec, nullptr));
     if (!state.column_type) return -1;
     return PyModule_AddObjectRef(module, "Column", reinterpret_cast<PyObject*>(state.column_type));
@@ -256,10 +273,14 @@ int exec_module(PyObject* module) {
 
 int traverse(PyObject* module, visitproc visit, void* arg) {
     Py_VISIT(state_of(module).column_type);
+    Py_VISIT(state_of(module).pelmora);
     return 0;
 }
 int clear(PyObject* module) {
-    Py_CLEAR(state_of(module).column_type);
+    State& state = state_of(module);
+    Py_CLEAR(state.column_type);
+    state.records = nullptr;
+    Py_CLEAR(state.pelmora);
     return 0;
 }
 void free_module(void* module) { clear(static_cast<PyObject*>(module)); }

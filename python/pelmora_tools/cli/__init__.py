@@ -1,4 +1,5 @@
-"""The ``pelmora`` command: generate, inspect, export, solve and sweep multicommodity data sets.
+"""The ``pelmora`` command: generate, inspect, export, solve and sweep multicommodity data sets, and
+write NETGEN's networks.
 
 Exit status: 0 success, 1 the model is infeasible or unbounded, 2 a usage error or a failure
 (unreadable file, bad data, missing package, solver error), 3 a time limit ended the work before
@@ -14,14 +15,14 @@ import traceback
 from collections.abc import Sequence
 from importlib import metadata
 
-from . import export, generate, info, solve, sweep
+from . import export, generate, info, netgen, solve, sweep
 from ._args import Parser
 from ._status import Failure, Status, known
 
 __all__ = ["COMMANDS", "Failure", "Status", "build_parser", "main"]
 
 # Each command module registers its subparser and the function that runs it.
-COMMANDS = (generate, info, export, solve, sweep)
+COMMANDS = (generate, info, export, solve, sweep, netgen)
 
 
 def _version() -> str:
@@ -57,7 +58,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     args, extra = parser.parse_known_args(argv)
     if extra:  # reported by the command's own parser, which is where they were given
         args.parser.error(f"unrecognized arguments: {' '.join(extra)}")
-    debug = args.debug or os.environ.get("PELMORA_DEBUG", "") not in ("", "0")
+    debug = args.debug = args.debug or os.environ.get("PELMORA_DEBUG", "") not in ("", "0")
     try:
         status = int(args.run(args))
         sys.stdout.flush()

@@ -1,6 +1,7 @@
 """What the commands read and write, checked the way the user meant it: a ".min" instance where one is
 expected, a multicommodity file where one is expected, whole files only, and no output that would
-overwrite an input.
+overwrite an input. Where a command starts from a ".min" instance, ``netgen:`` followed by NETGEN's 15
+parameters (or by the path of a parameter file) names the network NETGEN generates for them.
 
 The module's readers are lenient on purpose (a file cut short or without a problem line reads as an
 empty network); the command line knows what the user asked for and refuses such files in one line.
@@ -10,6 +11,7 @@ from __future__ import annotations
 
 import contextlib
 import os
+import re
 import shutil
 import stat
 import tempfile
@@ -19,9 +21,12 @@ import pelmora
 
 from .._mcf_file import Problem, problem_line
 from ..arrays import DataSetArrays, arrays_from_file, arrays_from_min
-from ._status import Failure, about, os_text
+from ..netgen import NETGEN_SPEC, netgen, parse_netgen_file, parse_netgen_params
+from ._status import Failure, about, os_text, step
 
 _CHUNK = 1 << 16
+# A parameter file holds lines of 15 integers: anything larger is not one.
+_PARAMETER_FILE_BYTES = 1 << 20
 
 
 @contextlib.contextmanager
@@ -59,8 +64,37 @@ def _whole(shown: str, problem: Problem, arcs: int) -> None:
         raise Failure(f"{shown}: the problem line declares {declared} arcs, the file holds {arcs}: cut short?")
 
 
+def netgen_lines(spec: str) -> list[str] | None:
+    """The NETGEN parameter lines a ``netgen:`` spec stands for: its own line of integers, or every
+    problem of the parameter file it names; None for any other spec."""
+    if not spec.startswith(NETGEN_SPEC):
+        return None
+    body = spec[len(NETGEN_SPEC) :]
+    if re.fullmatch(r"[\s0-9+-]*", body):
+        with about(spec):
+            return [parse_netgen_params(body).line()]
+    with readable(body) as path, about(body), open(path, "rb") as f:
+        data = f.read(_PARAMETER_FILE_BYTES + 1)
+        if len(data) > _PARAMETER_FILE_BYTES:
+            raise Failure(f"{body}: larger than a NETGEN parameter file ({_PARAMETER_FILE_BYTES} bytes at most)")
+        return [p.line() for p in parse_netgen_file(data.decode())]
+
+
+def instance_specs(spec: str) -> list[str]:
+    """The networks a spec names: itself, or one ``netgen:LINE`` per problem of a parameter file."""
+    lines = netgen_lines(spec)
+    return [spec] if lines is None else [NETGEN_SPEC + line for line in lines]
+
+
 def read_instance(spec: str) -> pelmora.NetworkInstance:
-    """The single-commodity network a command starts from: a ".min" file."""
+    """The single-commodity network a command starts from: a ".min" file, or the network NETGEN
+    generates for a ``netgen:`` spec of one problem."""
+    lines = netgen_lines(spec)
+    if lines is not None:
+        if len(lines) > 1:
+            raise Failure(f"{spec}: {len(lines)} NETGEN problems, where one network is expected")
+        with about(spec), step(f"generate the NETGEN network {lines[0]!r}"):
+            return netgen(lines[0])
     with readable(spec) as path:
         problem = _problem_or_refuse(path, spec)
         if problem.multicommodity:

@@ -10,7 +10,7 @@ import pelmora
 from ..generation import Generation
 from . import _args
 from ._inputs import distinct_output, read_instance
-from ._status import Status, about, step
+from ._status import Failure, Status, about, step
 
 
 def register(commands: Any) -> None:
@@ -18,7 +18,8 @@ def register(commands: Any) -> None:
         "generate", help="a multicommodity file from a DIMACS .min file",
         description="Generates a multicommodity data set from a DIMACS .min file and writes it as "
                     "save_multi_commodity_instance does.")
-    parser.add_argument("instance", metavar="INSTANCE.min")
+    parser.add_argument("instance", metavar="INSTANCE.min",
+                        help='a .min file, or netgen:"15 integers" (or netgen:FILE) for the network NETGEN makes')
     parser.add_argument("out", metavar="OUT", help="the multicommodity file to write")
     parser.add_argument("--commodities", "-k", type=_args.POSITIVE_INT, required=True, metavar="K")
     parser.add_argument("--method", choices=list(_args.METHODS), required=True)
@@ -39,6 +40,8 @@ def run(args: argparse.Namespace) -> int:
     point = point_of(args)
     distinct_output(args.out, args.instance)
     instance = read_instance(args.instance)
+    if reason := point.refusal(instance):
+        raise Failure(reason)
     with step(f"generate {args.commodities} commodities over {instance.num_arcs} arcs"):
         data = point.run(instance)
     with about(args.out):

@@ -3,12 +3,13 @@
 from __future__ import annotations
 
 import argparse
+import sys
 from typing import Any
 
 from ..summary import describe
 from . import _args
 from ._inputs import read_data_set
-from ._output import json_line
+from ._output import write_json
 from ._setup import require
 from ._status import Status
 
@@ -28,6 +29,10 @@ def register(commands: Any) -> None:
                         help="with --check: seconds for the whole check; what it has not decided by then is "
                              "undecided (exit 3)")
     parser.set_defaults(run=run, parser=parser)
+
+
+# The text table stops here; the JSON lists every commodity.
+_ROWS = 1000
 
 
 def _yes(flag: bool) -> str:
@@ -52,9 +57,12 @@ def render(described: dict[str, Any]) -> str:
     score = described["heterogeneity"]
     lines.append(f"heterogeneity   {'-' if score is None else f'{score:.6f}'}")
     lines.append("commodity  supply  closed arcs")
-    width = max([len("supply"), *(len(str(s)) for s in described["supply"])])
-    for c, (supply, closed) in enumerate(zip(described["supply"], described["closed_arcs"], strict=True)):
+    shown = described["supply"][:_ROWS].tolist(), described["closed_arcs"][:_ROWS].tolist()
+    width = max([len("supply"), *(len(str(s)) for s in shown[0])])
+    for c, (supply, closed) in enumerate(zip(*shown, strict=True)):
         lines.append(f"{c:>9}  {supply:>{width}}  {closed:>11}")
+    if described["commodities"] > _ROWS:
+        lines.append(f"... and {described['commodities'] - _ROWS} more commodities (--json lists them all)")
     return "\n".join(lines)
 
 
@@ -73,7 +81,7 @@ def run(args: argparse.Namespace) -> int:
         with highs_process():
             report = check_feasibility(arrays, time_limit=args.time_limit)
     if args.json:
-        print(json_line(described | ({"check": report.to_dict()} if report else {})))
+        write_json(sys.stdout, described | ({"check": report.to_dict()} if report else {}))
     else:
         print(render(described))
         if report:

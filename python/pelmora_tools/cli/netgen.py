@@ -1,0 +1,93 @@
+"""``pelmora netgen``: the network the classic NETGEN generator makes for 15 parameters."""
+
+from __future__ import annotations
+
+import argparse
+from typing import Any
+
+from ..netgen import NetgenParams, netgen, parse_netgen_params
+from . import _args
+from ._inputs import netgen_lines, os_failure
+from ._status import Failure, Status, about
+
+# (flag, parameter names, metavar); the order of NETGEN's parameter line.
+_FLAGS: tuple[tuple[str, tuple[str, ...], str | tuple[str, str]], ...] = (
+    ("--seed", ("seed",), "N"),
+    ("--problem", ("problem",), "N"),
+    ("--nodes", ("nodes",), "N"),
+    ("--sources", ("sources",), "N"),
+    ("--sinks", ("sinks",), "N"),
+    ("--arcs", ("arcs",), "N"),
+    ("--cost", ("min_cost", "max_cost"), ("MIN", "MAX")),
+    ("--supply", ("supply",), "N"),
+    ("--tsources", ("tsources",), "N"),
+    ("--tsinks", ("tsinks",), "N"),
+    ("--hicost", ("hicost",), "PERCENT"),
+    ("--capacitated", ("capacitated",), "PERCENT"),
+    ("--caps", ("min_cap", "max_cap"), ("MIN", "MAX")),
+)
+# Flags that may be left out, and their values.
+_DEFAULTS = {"problem": 1, "tsources": 0, "tsinks": 0}
+INTEGER = _args.typed(int, "an integer")
+
+
+def register(commands: Any) -> None:
+    parser = commands.add_parser(
+        "netgen", help="NETGEN's network for 15 parameters, as its classic C program writes it",
+        description="Writes the network the classic NETGEN generator (Klingman, Napier and Stutz 1974; the C "
+                    "program with the 1992 fix) makes for the parameters: its problem, node and arc lines, byte "
+                    "for byte, after comment lines naming the parameters. Give the parameters as one line "
+                    "(--params, in NETGEN's order) or as the flags; docs/netgen.md lists the standard families.",
+        epilog="Elsewhere, netgen:\"15 integers\" (or netgen:FILE, a parameter file) names the same network "
+               "where a .min instance is expected: pelmora generate netgen:\"...\" OUT.mcf ...")
+    parser.add_argument("out", metavar="OUT.min", help="the file to write")
+    parser.add_argument("--params", metavar='"SEED PROBLEM NODES ..."',
+                        help="the 15 integers of a parameter line: seed, problem, nodes, sources, sinks, arcs, "
+                             "min cost, max cost, supply, tsources, tsinks, hicost%%, capacitated%%, min cap, max cap; "
+                             "or netgen:FILE, a parameter file of one problem")
+    named = parser.add_argument_group("the parameters as flags (instead of --params)")
+    for flag, names, metavar in _FLAGS:
+        default = f" (default {_DEFAULTS[names[0]]})" if names[0] in _DEFAULTS else ""
+        named.add_argument(flag, nargs=len(names) if len(names) > 1 else None, type=INTEGER, metavar=metavar,
+                           dest=flag[2:], help=", ".join(names) + default)
+    parser.add_argument("--min-form", action="store_true",
+                        help="write an assignment or maximum flow problem as the minimum-cost flow problem it is "
+                             "(a 'p min' file that .min readers take)")
+    parser.set_defaults(run=run, parser=parser)
+
+
+def params_of(args: argparse.Namespace) -> NetgenParams:
+    """The parameters from --params or the flags; the parser's one-line refusal when both or
+    neither are given, or a flag is missing."""
+    given = [flag for flag, _, _ in _FLAGS if getattr(args, flag[2:]) is not None]
+    if args.params is not None:
+        if given:
+            args.parser.error(f"--params or the flags, not both (also given: {' '.join(given)})")
+        lines = netgen_lines(args.params) if args.params.startswith("netgen:") else None
+        if lines is not None and len(lines) != 1:
+            raise Failure(f"{args.params}: {len(lines)} NETGEN problems, where one is expected")
+        with about("--params"):
+            return parse_netgen_params(lines[0] if lines else args.params)
+    values: dict[str, int] = dict(_DEFAULTS)
+    missing = []
+    for flag, names, _ in _FLAGS:
+        value = getattr(args, flag[2:])
+        if value is None:
+            if names[0] not in _DEFAULTS:
+                missing.append(flag)
+            continue
+        values.update(zip(names, value if isinstance(value, list) else [value]))
+    if missing:
+        args.parser.error(f"the parameters need --params or these flags: {' '.join(missing)}")
+    return NetgenParams(**values)
+
+
+def run(args: argparse.Namespace) -> int:
+    params = params_of(args)
+    try:
+        netgen(params, out=args.out, min_form=args.min_form)
+    except ValueError as error:  # a bad parameter, refused before the file is touched
+        raise Failure(str(error)) from error
+    except OSError as error:
+        raise os_failure(args.out, error) from error
+    return Status.OK
