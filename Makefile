@@ -19,7 +19,7 @@ $(VENV)/.created:
 	@if [ -z "$(PYTHON)" ]; then echo "no CPython 3.13 or later found; run make PYTHON=/path/to/python3.13" >&2; exit 1; fi
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install --quiet --upgrade pip
-	$(VPY) -m pip install --quiet scikit-build-core cmake ninja pytest hypothesis numpy highspy scipy networkx "ortools>=9.15"
+	$(VPY) -m pip install --quiet scikit-build-core cmake ninja pytest hypothesis numpy highspy scipy ortools networkx
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.created $(SOURCES)

@@ -220,7 +220,12 @@ def section_tools(f: Figures, targets: Targets) -> str:
     return (f"## From data set to solver\n\n`bench/bench_tools.py`: {size}, both randomisations on; the four "
             f"mnetgen files hold {f['export_bytes'] / 1e6:.1f} MB. On {f['solve_arcs']:,} arcs (K = {f['k']}) HiGHS "
             f"solves the bundled LP in {sec(f['solve_s'])} ({f['solve_status']}); the per-commodity check of the "
-            f"same data takes {sec(f['check_s'])} ({f['check_s'] / f['solve_s']:.1%} of it).\n\n"
+            f"same data takes {sec(f['check_s'])} ({f['check_s'] / f['solve_s']:.1%} of it)"
+            + (f"; the check of the bundled model {sec(f['check_cheap_s'])} for the cheap steps "
+               f"({f['check_cheap_verdict']}, by {f['check_cheap_by']}) and {sec(f['check_whole_s'])} in all "
+               f"({f['check_whole_verdict']}, by {f['check_whole_by']}: {f['check_whole_s'] / f['solve_s']:.2f}× "
+               f"the solve)" if "check_whole_s" in f else "")
+            + ".\n\n"
             + table(["step", "time"], rows))
 
 

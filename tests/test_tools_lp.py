@@ -1,18 +1,20 @@
 """The multicommodity LP against independent solvers: networkx's network simplex for one commodity
-(and for any K on one source and one sink), GLPK's glpsol on the files HiGHS writes, networkx's
-maximum flow for the per-commodity check."""
+(and for any K on one source and one sink), GLPK's glpsol on the files HiGHS writes; and how a
+solve and a model file behave when things go wrong: Ctrl-C, a full disk, solves in threads."""
 
 from __future__ import annotations
 
+import os
 import shutil
+import signal
 import subprocess
+import sys
+import threading
 from pathlib import Path
 
 import networkx as nx
 import numpy as np
 import pytest
-from hypothesis import given, settings
-from test_tools_export import data_sets
 
 import pelmora
 import pelmora_tools as pt
@@ -56,8 +58,6 @@ def test_one_commodity_optimum_is_the_min_cost_flow(name: str) -> None:
     assert result.status == "optimal"
     assert result.objective == pytest.approx(network_simplex_optimum(DATA / name), rel=1e-12)
     check_flows(arrays, result)
-    report = pt.check_feasibility(arrays)
-    assert report.feasible and report.bundled_status == "feasible"
 
 
 @pytest.mark.parametrize("k", [2, 5])
@@ -95,71 +95,93 @@ def test_glpk_solves_the_written_model_to_the_same_optimum(tmp_path: Path, suffi
     assert glpsol_objective(model, kind, tmp_path) == pytest.approx(ours.objective, rel=1e-9)
 
 
-def test_infeasible_commodities_show_the_max_flow_shortfall() -> None:
-    instance = pelmora.load_min_instance(str(DATA / "own-net-5000n-12500a.min"))
-    data = pelmora.generate_multi_commodity_data(instance, 2, 0, cap_zero=True, cap_zero_param=0.1, seed=5)
-    arrays = pt.arrays_from_data(instance, data)
-    assert pt.solve(arrays).status == "infeasible"
-    report = pt.check_feasibility(arrays)
-    assert not report.feasible and report.bundled_status == "infeasible"
-    assert report.to_dict()["feasible"] is False and "infeasible" in report.summary()
-    for check in report.commodities:
-        c = check.commodity - 1
-        graph = nx.DiGraph()
-        for a in np.flatnonzero(arrays.capacities[:, c] > 0):
-            tail, head = int(arrays.tails[a]), int(arrays.heads[a])
-            previous = graph.get_edge_data(tail, head, {"capacity": 0})["capacity"]
-            graph.add_edge(tail, head, capacity=previous + int(arrays.capacities[a, c]))
-        demand = 0
-        for node, amount in zip(arrays.node_ids.tolist(), arrays.supplies[:, c].tolist()):
-            if amount > 0:
-                graph.add_edge("s", node, capacity=amount)
-            elif amount < 0:
-                graph.add_edge(node, "t", capacity=-amount)
-                demand -= amount
-        short = demand - nx.maximum_flow_value(graph, "s", "t")
-        assert check.feasible == (short == 0)
-        assert sum(s for _, s in check.unserved if s > 0) == short
-        assert all(arrays.supplies[arrays.node_index(np.array([node]))[0], c] < 0 for node, s in check.unserved if s > 0)
-
-
-def test_commodities_that_fit_alone_but_not_together() -> None:
-    # Two commodities of 6 units each on one arc whose mutual capacity is 10.
-    arrays = pt.DataSetArrays(
-        np.array([1, 2]), np.array([1]), np.array([2]), np.array([0]), np.array([10]),
-        np.array([[1, 1]]), np.array([[10, 10]]), np.array([[6, 6], [-6, -6]]),
-    )  # fmt: skip
-    report = pt.check_feasibility(arrays)
-    assert [c.feasible for c in report.commodities] == [True, True]
-    assert report.bundled_status == "infeasible" and not report.feasible
-    assert pt.solve(arrays).status == "infeasible"
-    assert pt.solve(arrays, bundle=False).objective == 12
-    assert pt.check_feasibility(arrays, bundled=False).feasible
-
-
-@settings(max_examples=80, deadline=None)
-@given(arrays=data_sets(lows=True))
-def test_the_check_agrees_with_the_lp(arrays: pt.DataSetArrays) -> None:
-    # Without bundle rows the commodities are independent, so routing each alone decides the LP;
-    # with them the check adds the bundled model's own status. One commodity routed alone
-    # honours the lower bounds, which then bind it.
-    alone = pt.check_feasibility(arrays, bundled=False)
-    assert alone.feasible == (pt.solve(arrays, bundle=False).status == "optimal")
-    assert alone.bundled_status is None
-    bundled = pt.check_feasibility(arrays)
-    assert bundled.feasible == (pt.solve(arrays).status == "optimal")
-    if arrays.num_commodities == 1 and not bundled.feasible:
-        assert not bundled.commodities[0].feasible
-    for c in alone.commodities:
-        assert c.feasible == (not c.unserved)
-
-
 def test_a_solve_cut_short_says_so() -> None:
     instance = pelmora.load_min_instance(str(DATA / "own-net-parallel-300n-9000a.min"))
     arrays = pt.arrays_from_data(instance, pelmora.generate_multi_commodity_data(instance, 2, 0, seed=3))
     stopped = pt.solve(arrays, time_limit=1e-9, flows=True)
     assert (stopped.status, stopped.objective, stopped.flows) == ("time-limit", None, None)
-    report = pt.check_feasibility(arrays, time_limit=1e-9)
-    assert report.bundled_status == "time-limit" and not report.feasible
     with pytest.raises(ValueError, match="time limit must be positive"):
         pt.solve(arrays, time_limit=0)
+
+
+SCRIPT_HEAD = """
+import json, sys, time, resource
+import pelmora, pelmora_tools as pt
+instance = pelmora.load_min_instance(sys.argv[1])
+data = pelmora.generate_multi_commodity_data(instance, 20, 0, randomize_caps=True, randomize_costs=True, seed=7)
+arrays = pt.arrays_from_data(instance, data)
+"""
+
+
+def test_ctrl_c_stops_a_solve_with_status_interrupted() -> None:
+    # Uninterrupted, this solve runs for minutes; the 60 s bound only keeps a broken build from hanging.
+    script = SCRIPT_HEAD + "print('solving', flush=True)\nprint(json.dumps(pt.solve(arrays).to_dict()), flush=True)\n"
+    child = subprocess.Popen([sys.executable, "-c", script, str(DATA / "own-grid-40x40.min")],
+                             stdout=subprocess.PIPE, text=True)
+    assert child.stdout is not None
+    assert child.stdout.readline() == "solving\n"
+    threading.Event().wait(1.0)
+    child.send_signal(signal.SIGINT)
+    out, _ = child.communicate(timeout=60)
+    assert child.returncode == 0 and '"status": "interrupted"' in out
+
+
+def test_solves_in_threads_agree_with_one_alone() -> None:
+    # Nothing process-wide happens around a solve, so solves may run side by side.
+    instance = pelmora.load_min_instance(str(DATA / "own-net-parallel-300n-9000a.min"))
+    sets = [pt.arrays_from_data(instance, pelmora.generate_multi_commodity_data(instance, 2, 0, seed=s)) for s in (1, 2)]
+    alone = [pt.solve(arrays).objective for arrays in sets]
+    together: dict[int, float | None] = {}
+    threads = [threading.Thread(target=lambda i=i: together.__setitem__(i, pt.solve(sets[i]).objective)) for i in (0, 1)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert [together[0], together[1]] == alone
+
+
+@pytest.mark.parametrize("suffix", [".mps", ".lp"])
+@pytest.mark.parametrize("fault", ["file size limit", "full device"])
+def test_a_model_not_written_whole_is_an_error_and_leaves_nothing(tmp_path: Path, suffix: str, fault: str) -> None:
+    target = tmp_path / f"model{suffix}"
+    if fault == "full device":
+        target.symlink_to("/dev/full")
+        limit = "resource.RLIM_INFINITY"
+    else:
+        target.write_text("what was there before\n")
+        limit = "100_000"  # bytes a file of this process may reach; HiGHS's model passes it
+    script = SCRIPT_HEAD + f"resource.setrlimit(resource.RLIMIT_FSIZE, ({limit}, {limit}))\n" + (
+        "try:\n    pt.write_model(arrays, sys.argv[2])\nexcept OSError as error:\n    print('OSError', error)\n")
+    done = subprocess.run([sys.executable, "-c", script, str(DATA / "own-grid-40x40.min"), str(target)],
+                          capture_output=True, text=True, timeout=600)
+    last = done.stdout.splitlines()[-1]  # after HiGHS's banner
+    assert last.startswith("OSError") and str(target) in last, done.stdout + done.stderr
+    assert sorted(p.name for p in tmp_path.iterdir()) == [target.name]
+    if fault == "file size limit":
+        assert target.read_text() == "what was there before\n"
+
+
+def test_a_model_written_whole_replaces_the_target(tmp_path: Path) -> None:
+    arrays = pt.load_arrays(DATA / "glpk-sample.min")
+    target = tmp_path / "model.MPS"
+    target.write_text("old")
+    previous = os.umask(0o022)
+    try:
+        pt.write_model(arrays, target)
+    finally:
+        os.umask(previous)
+    assert target.read_text().rstrip().endswith("ENDATA") and (target.stat().st_mode & 0o777) == 0o644
+    assert [p.name for p in tmp_path.iterdir()] == ["model.MPS"]
+
+
+def test_presolve_skips_only_the_dependent_equations_search(tmp_path: Path) -> None:
+    # The rule is switched off by its bit, whose numbering is HiGHS's: its log names the rule.
+    highs = pt.build_model(pt.load_arrays(DATA / "glpk-sample.min"))
+    log = tmp_path / "highs.log"
+    for option, value in (("output_flag", True), ("log_to_console", False), ("log_file", str(log))):
+        highs.setOptionValue(option, value)
+    highs.presolve()
+    lines = log.read_text().splitlines()
+    start = lines.index("Presolve rules switched off:") + 1
+    off = [line.split(": ", 1)[1] for line in lines[start:] if line.lstrip().startswith("Rule ")]
+    assert off == ["Dependent equations"]

@@ -42,6 +42,22 @@ def answers(address: str, timeout: float) -> None:
         raise TimeoutError(f"the scheduler at {address} did not answer within {timeout:g} s") from None
 
 
+def _quiet_highs_on_workers(client: Any) -> None:
+    """Each worker process, present or to come, creates its first HiGHS instance at its setup with
+    its standard output pointed away: the banner HiGHS prints then would otherwise land on the
+    standard output the local workers share with the command."""
+    from distributed.diagnostics.plugin import WorkerPlugin
+
+    class QuietHighs(WorkerPlugin):
+        def setup(self, worker: Any) -> None:
+            from .lp import absorb_banner
+
+            with contextlib.suppress(ModuleNotFoundError):
+                absorb_banner()
+
+    client.register_plugin(QuietHighs(), name="pelmora-quiet-highs")
+
+
 @contextlib.contextmanager
 def connect(scheduler: str | None, workers: int, timeout: float) -> Iterator[Any]:
     """A client of the given scheduler, or of a LocalCluster of worker processes closed afterwards."""
@@ -52,6 +68,7 @@ def connect(scheduler: str | None, workers: int, timeout: float) -> Iterator[Any
         answers(scheduler, timeout)
         client = Client(scheduler, timeout=timeout, set_as_default=False)  # type: ignore[no-untyped-call]
         try:
+            _quiet_highs_on_workers(client)
             yield client
         finally:
             client.close(timeout=timeout)  # type: ignore[no-untyped-call]
@@ -64,6 +81,7 @@ def connect(scheduler: str | None, workers: int, timeout: float) -> Iterator[Any
         ) as cluster,
         Client(cluster, set_as_default=False) as client,  # type: ignore[no-untyped-call]
     ):
+        _quiet_highs_on_workers(client)
         yield client
 
 

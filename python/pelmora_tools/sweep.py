@@ -235,13 +235,12 @@ def _check_columns(arrays: DataSetArrays) -> Row:
 
     report = check_feasibility(arrays, bundled=False)
     blocked = [c for c in report.commodities if not c.feasible]
-    # A negative shortfall is supply that cannot leave its node; only demand nodes count here.
-    short = [(node, amount) for c in blocked for node, amount in c.unserved if amount > 0]
+    # Nodes short in every maximum flow of their commodity; the shortfall counts all unmet demand.
     return {
         "alone_feasible": not blocked,
         "blocked_commodities": " ".join(str(c.commodity) for c in blocked),
-        "unserved_nodes": len({node for node, _ in short}),
-        "shortfall": sum(amount for _, amount in short),
+        "unserved_nodes": len({node for c in blocked for node, _ in c.short_demand}),
+        "shortfall": sum(c.shortfall for c in blocked),
     }
 
 

@@ -7,7 +7,7 @@ import importlib
 from ._status import Failure
 
 # The extra of pyproject.toml that brings each optional package.
-EXTRAS = {"highspy": "solve", "scipy": "solve", "distributed": "sweep", "ortools": "feasible"}
+EXTRAS = {"highspy": "solve", "scipy": "solve", "ortools": "solve", "distributed": "sweep"}
 
 
 def require(*modules: str) -> None:

@@ -58,9 +58,9 @@ def run(args: argparse.Namespace) -> int:
     from ._setup import require
 
     require("highspy")
-    from ..lp import write_model
+    from ..lp import highs_process, write_model
 
     _, arrays = read_data_set(args.file)
-    with about(args.target):
+    with about(args.target), highs_process():
         write_model(arrays, args.target, bundle=not args.no_bundle)
     return Status.OK

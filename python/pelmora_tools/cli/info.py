@@ -7,7 +7,7 @@ import sys
 from typing import Any
 
 from ..summary import describe
-from . import _feasible
+from . import _args, _feasible
 from ._inputs import read_data_set
 from ._output import write_json
 from ._setup import require
@@ -22,7 +22,12 @@ def register(commands: Any) -> None:
     parser.add_argument("file", metavar="FILE")
     parser.add_argument("--json", action="store_true", help="one JSON object on standard output")
     parser.add_argument("--check", action="store_true",
-                        help="also route each commodity alone and solve the bundled model (needs highspy)")
+                        help="also say whether the LP has a solution: each commodity routed alone, the commodities "
+                             "summed, and the LP solved only when these leave the bundle rows open (needs the solve "
+                             "extra); exit 1 infeasible, 3 undecided")
+    parser.add_argument("--time-limit", type=_args.POSITIVE, metavar="S",
+                        help="with --check: seconds for the whole check; what it has not decided by then is "
+                             "undecided (exit 3)")
     parser.add_argument("--certificate", metavar="FILE.npy", help="with --check: verify this certificate too")
     parser.set_defaults(run=run, parser=parser)
 
@@ -64,7 +69,9 @@ def render(described: dict[str, Any]) -> str:
 
 def run(args: argparse.Namespace) -> int:
     if args.check:
-        require("scipy", "highspy")
+        require("scipy", "highspy", "ortools")
+    elif args.time_limit is not None:
+        args.parser.error("--time-limit applies with --check only")
     problem, arrays = read_data_set(args.file)
     described = describe(args.file, problem, arrays)
     report = None
@@ -73,8 +80,10 @@ def run(args: argparse.Namespace) -> int:
     certified = _feasible.verify(args.certificate, arrays) if args.certificate else None
     if args.check:
         from ..check import check_feasibility
+        from ..lp import highs_process
 
-        report = check_feasibility(arrays)
+        with highs_process():
+            report = check_feasibility(arrays, time_limit=args.time_limit)
     if args.json:
         extra = {"certificate": {"feasible": True, "cost": certified[0]}} if certified else {}
         write_json(sys.stdout, described | ({"check": report.to_dict()} if report else {}) | extra)
@@ -84,4 +93,8 @@ def run(args: argparse.Namespace) -> int:
             print(report.summary())
         if certified:
             print(certified[1])
-    return Status.NO_OPTIMUM if report and not report.feasible else Status.OK
+    if report is None or report.verdict == "feasible":
+        return Status.OK
+    if report.verdict == "infeasible":
+        return Status.NO_OPTIMUM
+    return Status.INTERRUPTED if report.bundled_status == "interrupted" else Status.UNDECIDED

@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import argparse
-import dataclasses
 import sys
 from typing import TYPE_CHECKING, Any
 
@@ -29,37 +28,54 @@ def register(commands: Any) -> None:
     parser.add_argument("file", metavar="FILE")
     parser.add_argument("--no-bundle", action="store_true", help="leave out the rows that cap each arc's total flow")
     parser.add_argument("--time-limit", type=_args.POSITIVE, metavar="S",
-                        help="seconds of HiGHS's own solve (reading the file and building the model come on top)")
+                        help="seconds of HiGHS's own solve (reading the file and building the model come on top); "
+                             "Ctrl-C stops the solve within a second, status interrupted (exit 130)")
     parser.add_argument("--json", action="store_true", help="one JSON object on standard output")
     parser.add_argument("--certificate", metavar="FILE.npy",
                         help="verify this certificate and report the gap between its cost and the optimum")
     parser.set_defaults(run=run, parser=parser)
 
 
-def explain(arrays: DataSetArrays, bundled_status: str) -> FeasibilityReport:
-    """Why a solve found no optimum: each commodity routed alone, beside the bundled model's status
-    (already known, so the model is not solved again)."""
+def explain(arrays: DataSetArrays, status: str, bundle: bool) -> FeasibilityReport:
+    """Why a solve found no optimum: each commodity routed alone and the commodities summed, beside
+    the bundled model's status (already known, so the model is not solved again)."""
     from ..check import check_feasibility
 
-    return dataclasses.replace(check_feasibility(arrays, bundled=False), bundled_status=bundled_status)
+    return check_feasibility(arrays, bundled=bundle, known=status)
+
+
+def _explained(arrays: DataSetArrays, status: str, bundle: bool) -> tuple[FeasibilityReport | None, str | None]:
+    """The explanation, or what kept it from being given: the solve's verdict stands either way."""
+    try:
+        return explain(arrays, status, bundle), None
+    except KeyboardInterrupt:
+        return None, "the explanation was interrupted"
+    except (ArithmeticError, MemoryError, ModuleNotFoundError, RuntimeError, ValueError) as error:
+        return None, f"the explanation could not be given: {error or type(error).__name__}"
 
 
 def run(args: argparse.Namespace) -> int:
-    require("scipy", "highspy")
-    from ..lp import solve
+    require("scipy", "highspy", "ortools")
+    from ..lp import highs_process, solve
 
     _, arrays = read_data_set(args.file)
     certified = _feasible.verify(args.certificate, arrays) if args.certificate else None
-    result = solve(arrays, bundle=not args.no_bundle, time_limit=args.time_limit)
-    report = explain(arrays, result.status) if result.status in ("infeasible", "unbounded") else None
+    bundle = not args.no_bundle
+    with highs_process():
+        result = solve(arrays, bundle=bundle, time_limit=args.time_limit)
+    report, unexplained = (
+        _explained(arrays, result.status, bundle) if result.status in ("infeasible", "unbounded") else (None, None)
+    )
     if args.json:
         out: dict[str, Any] = {"status": result.status, "objective": result.objective, "seconds": result.seconds,
-                               "bundle": not args.no_bundle}
+                               "bundle": bundle}
         if report is not None:
             out["check"] = report.to_dict()
         if certified is not None:
             out["certificate"] = {"feasible": True, "cost": certified[0],
                                   "gap": None if result.objective is None else certified[0] - result.objective}
+        if unexplained is not None:
+            out["check_error"] = unexplained
         print(json_line(out))
     else:
         print(f"status     {result.status}")
@@ -71,6 +87,8 @@ def run(args: argparse.Namespace) -> int:
             print(certified[1])
             if result.objective is not None:
                 print(f"gap        {certified[0] - result.objective!r} (certificate cost - optimum)")
+        if unexplained is not None:
+            print(unexplained)
     status = STATUS_OF.get(result.status, Status.FAILURE)
     if status == Status.FAILURE:
         print(f"pelmora solve: error: the solver stopped without an answer ({result.status})", file=sys.stderr)

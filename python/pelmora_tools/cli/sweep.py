@@ -45,9 +45,10 @@ SEED_LIST = _args.typed(_seed_list, "seeds and ranges such as 1-50 or 1,4,7-9")
 COLUMNS = (
     "CSV columns, one row per data set, appended as each finishes: the parameters, file, heterogeneity, "
     "min_commodity_supply, max_commodity_supply, closed_pairs (arc-commodity pairs closed), generate_s; with "
-    "--check or --solve: alone_feasible, blocked_commodities (those that cannot be routed alone), unserved_nodes, "
-    "shortfall (units short at demand nodes); with --solve: objective, solve_s; with --feasible: tightness (after "
-    "close), certificate_cost and, with --solve, certificate_gap (certificate cost - optimum); then status (the solver's status "
+    "--check or --solve: alone_feasible, blocked_commodities (those that cannot be routed alone), unserved_nodes "
+    "(demand nodes short in every maximum flow), shortfall (units short at demand nodes); with --solve: objective, "
+    "solve_s; with --feasible: tightness (after close), certificate_cost and, with --solve, certificate_gap "
+    "(certificate cost - optimum); then status (the solver's status "
     "with --solve, else 'written'; 'failed' or 'worker-died' for a data set that did not finish), error (one line, "
     "for those) and worker_pid. Exit status 2 if any data set failed; Ctrl-C keeps the finished rows (130)."
 )
@@ -145,7 +146,7 @@ def run(args: argparse.Namespace) -> int:
     if not args.debug:
         _quiet_cluster()
     if args.check or args.solve:
-        require("scipy")
+        require("scipy", "ortools")
     if args.solve:
         require("highspy")
     if args.no_bundle and not args.solve:
