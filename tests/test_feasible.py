@@ -58,7 +58,9 @@ def assert_feasible_flow(arrays: pt.DataSetArrays, x: np.ndarray) -> None:
 @pytest.mark.parametrize("k", [1, 4])
 @pytest.mark.parametrize("method", METHODS)
 @pytest.mark.parametrize(("close", "costs", "caps"), [(None, None, None), (0.3, (0.8, 1.2), (0.5, 1.0))])
+@pytest.mark.parametrize("seed", [5, 6])
 def test_every_data_set_is_feasible_and_the_certificate_bounds_the_optimum(
+    seed: int,
     name: str,
     k: int,
     method: str,
@@ -68,7 +70,7 @@ def test_every_data_set_is_feasible_and_the_certificate_bounds_the_optimum(
     tmp_path: Path,
 ) -> None:
     instance = pelmora.load_min_instance(str(DATA / name))
-    made = pt.generate_feasible(instance, k, method, seed=5, close=close, costs=costs, caps=caps)
+    made = pt.generate_feasible(instance, k, method, seed=seed, close=close, costs=costs, caps=caps)
     assert_feasible_flow(made.arrays, made.certificate)
     assert pt.verify_certificate(made.arrays, made.certificate) is None
     assert made.cost == int((made.certificate.astype(object) * made.arrays.costs.astype(object)).sum())
@@ -78,7 +80,7 @@ def test_every_data_set_is_feasible_and_the_certificate_bounds_the_optimum(
         assert optimum == pytest.approx(made.cost, rel=1e-9)
     # The file is the module's: read back unchanged, and the same arguments give the same bytes.
     made.save(tmp_path / "a.mcf")
-    pt.generate_feasible(instance, k, method, seed=5, close=close, costs=costs, caps=caps).save(tmp_path / "b.mcf")
+    pt.generate_feasible(instance, k, method, seed=seed, close=close, costs=costs, caps=caps).save(tmp_path / "b.mcf")
     assert (tmp_path / "a.mcf").read_bytes() == (tmp_path / "b.mcf").read_bytes()
     pelmora.load_multi_commodity_instance(str(tmp_path / "a.mcf"))
     again = pt.arrays_from_file(tmp_path / "a.mcf")
