@@ -10,6 +10,8 @@ from __future__ import annotations
 
 import asyncio
 import contextlib
+import signal
+import threading
 import time
 from collections.abc import Iterator, Sequence
 from concurrent.futures import ThreadPoolExecutor
@@ -58,6 +60,20 @@ def _quiet_highs_on_workers(client: Any) -> None:
     client.register_plugin(QuietHighs(), name="pelmora-quiet-highs")
 
 
+def _local_workers_leave_ctrl_c_to_the_command(client: Any) -> None:
+    """A terminal's Ctrl-C reaches the whole process group, the command's own worker processes
+    included; the command answers it by closing its cluster, so a worker need not (and would only
+    print the interrupted event loop's traceback on the shared standard error)."""
+    from distributed.diagnostics.plugin import WorkerPlugin
+
+    class LeaveCtrlC(WorkerPlugin):
+        def setup(self, worker: Any) -> None:
+            if threading.current_thread() is threading.main_thread():
+                signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+    client.register_plugin(LeaveCtrlC(), name="pelmora-leave-ctrl-c")
+
+
 @contextlib.contextmanager
 def connect(scheduler: str | None, workers: int, timeout: float) -> Iterator[Any]:
     """A client of the given scheduler, or of a LocalCluster of worker processes closed afterwards."""
@@ -82,6 +98,7 @@ def connect(scheduler: str | None, workers: int, timeout: float) -> Iterator[Any
         Client(cluster, set_as_default=False) as client,  # type: ignore[no-untyped-call]
     ):
         _quiet_highs_on_workers(client)
+        _local_workers_leave_ctrl_c_to_the_command(client)
         yield client
 
 
