@@ -45,6 +45,23 @@ def test_files_that_are_not_what_the_command_expects(tmp_path, make, command, sa
     assert not (tmp_path / "out.mcf").exists()
 
 
+@pytest.mark.parametrize(
+    "text, says",
+    [
+        ("p min 2 1\nn 1 4\nn 2 -4\na 1 2 0 x 3\n", "line 4: invalid digit found in string"),
+        ("c ok\np min 2 1\nn 1 99999999999999999999\n", "line 3: number too large to fit in target type"),
+        ("p min 2 1 1 0 0 0 0 0.x 0\nn 1 1 1\n", "line 1: invalid float literal"),
+        ("c caf\xe9\np min 2 0\n", "line 1: stream did not contain valid UTF-8"),
+        ("p min 2 1\nn 1 4\na 1 2 0\n", "line 3: arc line is missing the capacity"),
+    ],
+)
+def test_every_parse_error_names_its_line(tmp_path, text, says):
+    path = tmp_path / "bad"
+    path.write_bytes(text.encode("latin-1"))
+    done = pelmora_run("info", path)
+    assert done.returncode == 2 and f"{path}: {says}" in done.stderr, done.stderr
+
+
 def test_a_min_problem_line_with_an_extra_token_is_a_min_file(tmp_path):
     odd = tmp_path / "odd.min"
     odd.write_text(MIN_TEXT.replace("p min 9 14", "p min 9 14 extra"))

@@ -24,14 +24,15 @@ class Problem:
 
     @property
     def multicommodity(self) -> bool:
-        """Whether the line carries every field of a multicommodity problem line, as numbers. A ".min"
-        problem line with extra tokens stays a ".min" line: the ".min" reader ignores them."""
+        """Whether the line carries every field of a multicommodity problem line, its integers as
+        integers. A ".min" problem line with extra tokens stays a ".min" line: the ".min" reader
+        ignores them."""
         if len(self.fields) < _MCF_FIELDS:
             return False
+        # The closing fraction is left to the reader, which names a malformed one.
         try:
             for text in self.fields[4:9] + self.fields[10:11]:
                 int(text)
-            float(self.fields[9])
         except ValueError:
             return False
         return True
@@ -72,3 +73,53 @@ def is_multicommodity(path: str | os.PathLike[str]) -> bool:
     """Whether the file's problem line is that of a multicommodity file."""
     problem = problem_line(path)
     return problem is not None and problem.multicommodity
+
+
+# The module's messages for a bad token or bad text, which name no line.
+_TOKEN_ERRORS = ("invalid digit found in string", "number too large to fit in target type",
+                 "number too small to fit in target type")
+_FLOAT_ERROR = "invalid float literal"
+_TEXT_ERROR = "stream did not contain valid UTF-8"
+_INT64 = (-(2**63), 2**63 - 1)
+
+
+def _bad_integer(token: bytes) -> bool:
+    body = token[1:] if token[:1] in (b"+", b"-") else token
+    return not (body.isdigit() and body.isascii()) or not _INT64[0] <= int(token) <= _INT64[1]
+
+
+def _numbers(fields: list[bytes], multicommodity: bool) -> list[bytes]:
+    """The tokens of a record line that the readers take as integers."""
+    kind = fields[0]
+    if kind == b"p":
+        return fields[2:9] + fields[10:11] if multicommodity else fields[2:4]
+    if kind == b"n":
+        return fields[1:] if multicommodity else fields[1:3]
+    if kind == b"a":
+        return fields[1:] if multicommodity else fields[1:6]
+    return []
+
+
+def locate(path: str | os.PathLike[str], message: str, multicommodity: bool) -> int | None:
+    """The line a reader's message is about when the message names none: the first line with a
+    number token the reader cannot take, or with text that is not UTF-8. None when not found in the
+    first ``_PIECE`` bytes of each line, or for other messages."""
+    if message.startswith("line ") or message not in (*_TOKEN_ERRORS, _FLOAT_ERROR, _TEXT_ERROR):
+        return None
+    for number, line in enumerate(_line_heads(path), 1):
+        if message == _TEXT_ERROR:
+            try:
+                line.decode("utf-8")
+            except UnicodeDecodeError:
+                return number
+            continue
+        fields = line.split()
+        if not fields:
+            continue
+        if message == _FLOAT_ERROR:
+            if fields[0] == b"p":
+                return number
+            continue
+        if any(_bad_integer(token) for token in _numbers(fields, multicommodity)):
+            return number
+    return None

@@ -19,7 +19,7 @@ from collections.abc import Iterator
 
 import pelmora
 
-from .._mcf_file import Problem, problem_line
+from .._mcf_file import Problem, locate, problem_line
 from ..arrays import DataSetArrays, arrays_from_file, arrays_from_min
 from ..netgen import NETGEN_SPEC, netgen, parse_netgen_file, parse_netgen_params
 from ._status import Failure, about, os_text, step
@@ -56,6 +56,18 @@ def _problem_or_refuse(path: str, shown: str) -> Problem:
     if problem is None:
         raise Failure(f"{shown}: no problem line ('p min NODES ARCS ...'): not a DIMACS file")
     return problem
+
+
+@contextlib.contextmanager
+def reading(shown: str, path: str, problem: Problem) -> Iterator[None]:
+    """``about(shown)`` for a module reader, its message given the line it is about where the
+    reader names none."""
+    try:
+        yield
+    except (RuntimeError, OSError) as error:
+        text = os_text(error) if isinstance(error, OSError) else str(error)
+        line = locate(path, text, problem.multicommodity)
+        raise Failure(f"{shown}: {'' if line is None else f'line {line}: '}{text}") from error
 
 
 def _whole(shown: str, problem: Problem, arcs: int) -> None:
@@ -99,7 +111,7 @@ def read_instance(spec: str) -> pelmora.NetworkInstance:
         problem = _problem_or_refuse(path, spec)
         if problem.multicommodity:
             raise Failure(f"{spec}: a multicommodity file, where a .min instance is expected")
-        with about(spec):
+        with reading(spec, path, problem):
             instance = pelmora.load_min_instance(path)
         _whole(spec, problem, arrays_from_min(instance).num_arcs)
     return instance
@@ -109,23 +121,11 @@ def read_data_set(path: str) -> tuple[Problem, DataSetArrays]:
     """The problem line and arrays of a multicommodity file, or of a ".min" file as one commodity."""
     with readable(path) as readable_path:
         problem = _problem_or_refuse(readable_path, path)
-        with about(path):
+        with reading(path, readable_path, problem):
             if problem.multicommodity:
                 arrays = arrays_from_file(readable_path)
             else:
                 arrays = arrays_from_min(pelmora.load_min_instance(readable_path))
-        _whole(path, problem, arrays.num_arcs)
-    return problem, arrays
-
-
-def read_multicommodity(path: str) -> tuple[Problem, DataSetArrays]:
-    """A multicommodity file and its problem line, read once; a ".min" file is refused."""
-    with readable(path) as readable_path:
-        problem = _problem_or_refuse(readable_path, path)
-        if not problem.multicommodity:
-            raise Failure(f"{path}: a .min instance, where a multicommodity file is expected")
-        with about(path):
-            arrays = arrays_from_file(readable_path)
         _whole(path, problem, arrays.num_arcs)
     return problem, arrays
 
