@@ -30,7 +30,7 @@ from common import OUT, best_of, network_args, network_file, rss_bytes  # noqa: 
 
 import pelmora  # noqa: E402
 import pelmora_tools as pt  # noqa: E402
-from pelmora_tools import _flow, _native  # noqa: E402
+from pelmora_tools import _min_cost_flow, _native  # noqa: E402
 
 TIGHTNESS = (0.0, 0.5, 0.9, 1.0)
 METHODS = {"spread": 0, "uniform": 1, "beta-binomial": 2}
@@ -58,7 +58,7 @@ def highs_effort(arrays: pt.DataSetArrays) -> dict[str, Any]:
             "binding": binding, "objective": objective}
 
 
-def max_flow_seconds(problem: _flow.FlowProblem) -> float:
+def max_flow_seconds(problem: _min_cost_flow.FlowProblem) -> float:
     """scipy's maximum flow (Dinic) from a super source to a super sink over the same arcs: the
     cheaper flow a certificate could start from, blind to costs."""
     from scipy.sparse import csr_array  # type: ignore[import-untyped]
@@ -121,11 +121,11 @@ def main() -> None:
 
     t_generate = best_of(lambda: pelmora.generate_multi_commodity_data(instance, args.k, 0, seed=7), repeat)
     single = pt.arrays_from_min(instance)
-    problem = _flow.flow_problem(single.node_ids, single.tails, single.heads, single.low, single.up,
+    problem = _min_cost_flow.flow_problem(single.node_ids, single.tails, single.heads, single.low, single.up,
                                  single.costs[:, 0], single.supplies[:, 0])
     args_of = (problem.tails, problem.heads, problem.capacity, problem.costs, problem.supplies)
     started = time.perf_counter()
-    status, flow = _flow._ortools_solve(args_of)
+    status, flow = _min_cost_flow._ortools_solve(args_of)
     t_solve = time.perf_counter() - started
     assert flow is not None, status
     t_max_flow = max_flow_seconds(problem)
@@ -135,7 +135,7 @@ def main() -> None:
     t_potentials = time.perf_counter() - started
     del potentials
     started = time.perf_counter()
-    unique = _flow.feasible_flow(problem)
+    unique = _min_cost_flow.feasible_flow(problem)
     t_flow = time.perf_counter() - started
     started = time.perf_counter()
     _native.feasible(instance, unique, args.k, 0, 7, 3.0, False, 0.8, 1.0, False, 0.8, 1.2, 0.1, 0.5)

@@ -1,5 +1,23 @@
-"""Companion tools of the pelmora module: arrays of a data set, export to solver formats, the
-multicommodity min-cost flow LP, solvability checks, NETGEN networks and the ``pelmora`` command line."""
+"""Companion tools of the pelmora module, from a data set to a solver.
+
+Public modules (everything listed in ``__all__`` is re-exported here):
+
+- ``arrays``: a data set as NumPy arrays (``DataSetArrays``), from generated data, a multicommodity
+  file or a ".min" file;
+- ``mnetgen``: the four mnetgen files;
+- ``lp``: the multicommodity min-cost flow LP for HiGHS, solved or written as MPS or CPLEX LP;
+- ``check``: why a data set cannot be solved (each commodity alone, the bundle, the cut);
+- ``feasible``: data sets that can be solved by construction, with a certificate flow;
+- ``netgen``: the classic NETGEN networks from their 15 parameters;
+- ``generation``, ``summary`` and ``sweep``: one generation, the numbers a study reports, and
+  many data sets on a dask.distributed cluster;
+- ``cli``: the ``pelmora`` command, one module per subcommand.
+
+Modules whose names start with an underscore are private: the native part ``_native``, the flow
+solvers behind ``check`` and ``feasible``, the cluster plumbing and the problem line of a file.
+The LP, the check and the feasible mode need ``pip install 'pelmora[solve]'`` (highspy, scipy,
+OR-Tools); the sweep needs ``pelmora[sweep]``.
+"""
 
 from .arrays import DataSetArrays, arrays_from_data, arrays_from_file, arrays_from_min, load_arrays
 from .check import CommodityCheck, FeasibilityReport, check_feasibility

@@ -115,23 +115,87 @@ def _wrap(columns: _native._Columns) -> DataSetArrays:
 
 
 def arrays_from_data(instance: pelmora.NetworkInstance, data: pelmora.MultiCommodityData) -> DataSetArrays:
-    """The arrays of a data set generated from ``instance``."""
+    """The arrays of a data set generated from ``instance``, filled natively from the records.
+
+    Parameters
+    ----------
+    instance : pelmora.NetworkInstance
+        The network the data set was generated from.
+    data : pelmora.MultiCommodityData
+        What ``pelmora.generate_multi_commodity_data`` returned for it.
+
+    Returns
+    -------
+    DataSetArrays
+        int64 arrays; the caller may change them.
+
+    Raises
+    ------
+    TypeError
+        For objects that are not the pelmora module's records.
+    ValueError
+        For a data set generated from another network (its arcs do not fit).
+    """
     return _wrap(_native.arrays(instance, data))
 
 
 def arrays_from_min(instance: pelmora.NetworkInstance) -> DataSetArrays:
-    """A single-commodity instance as a data set with K = 1 (its own costs and capacities)."""
+    """A single-commodity instance as a data set with K = 1.
+
+    Parameters
+    ----------
+    instance : pelmora.NetworkInstance
+        The network; its costs and capacities become the one commodity's.
+
+    Returns
+    -------
+    DataSetArrays
+        int64 arrays with ``costs``, ``capacities`` and ``supplies`` of one column.
+    """
     return _wrap(_native.arrays(instance))
 
 
 def arrays_from_file(path: str | os.PathLike[str]) -> DataSetArrays:
-    """The arrays of a multicommodity file, each arc's ``low`` included (it must be an integer).
-    Raises what ``pelmora.load_multi_commodity_instance`` raises for the same file."""
+    """The arrays of a multicommodity file, read once with the module's reader.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        A multicommodity file; each arc's ``low`` is kept too (it must be an integer).
+
+    Returns
+    -------
+    DataSetArrays
+        int64 arrays; memory grows with the lines read, and K values per node are refused beyond the
+        memory available.
+
+    Raises
+    ------
+    RuntimeError, OSError
+        What ``pelmora.load_multi_commodity_instance`` raises for the same file.
+    """
     return _wrap(_native.read_arrays(os.fspath(path)))
 
 
 def load_arrays(path: str | os.PathLike[str]) -> DataSetArrays:
-    """The arrays of a multicommodity file or of a single-commodity ".min" file (then K = 1)."""
+    """The arrays of a multicommodity file or of a single-commodity ".min" file.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The file; its problem line tells the kind, as the module's readers take it (a ".min"
+        problem line with extra tokens stays a ".min" line).
+
+    Returns
+    -------
+    DataSetArrays
+        The data set; K = 1 for a ".min" file.
+
+    Raises
+    ------
+    RuntimeError, OSError, ValueError
+        What the module's reader of that kind raises; ValueError for a line past the readers' limit.
+    """
     if _mcf_file.is_multicommodity(path):
         return arrays_from_file(path)
     return arrays_from_min(pelmora.load_min_instance(os.fspath(path)))

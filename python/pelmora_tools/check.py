@@ -17,7 +17,7 @@ from typing import Any
 import numpy as np
 
 from . import lp
-from ._flows import INT64_MAX, Flow, IndexArray, Int64Array, Network, exact_sum, max_flow, network, served_elsewhere
+from ._max_flow import INT64_MAX, Flow, IndexArray, Int64Array, Network, exact_sum, max_flow, network, served_elsewhere
 from .arrays import DataSetArrays
 
 _SHOWN = 5

@@ -11,8 +11,8 @@ import numpy as np
 
 import pelmora
 
-from . import _flow, _native
-from ._flow import NoFeasibleFlow
+from . import _min_cost_flow, _native
+from ._min_cost_flow import NoFeasibleFlow
 from .arrays import DataSetArrays, Int64Array, _wrap, arrays_from_min
 
 METHODS = {"spread": 0, "uniform": 1, "beta-binomial": 2}
@@ -115,10 +115,10 @@ def generate_feasible(
     """
     _check(num_commodities, method, close, concentration, tightness)
     single = arrays_from_min(instance)
-    problem = _flow.flow_problem(
+    problem = _min_cost_flow.flow_problem(
         single.node_ids, single.tails, single.heads, single.low, single.up, single.costs[:, 0], single.supplies[:, 0]
     )
-    flow = _flow.feasible_flow(problem, solver)
+    flow = _min_cost_flow.feasible_flow(problem, solver)
     cap_a, cap_b = caps if caps is not None else (0.8, 1.0)
     cost_a, cost_b = costs if costs is not None else (0.8, 1.2)
     result, columns, certificate, cost, closed, requested = _native.feasible(

@@ -163,7 +163,27 @@ def _skip_dependent_equations(highs: Any) -> None:
 
 def build_model(arrays: DataSetArrays, *, bundle: bool = True) -> highspy.Highs:
     """A HiGHS instance holding the LP (quiet; options such as a time limit are the caller's).
-    Raises ``ValueError`` for arrays that do not form one data set (``DataSetArrays.validate``)."""
+
+    Parameters
+    ----------
+    arrays : DataSetArrays
+        The data set.
+    bundle : bool, default True
+        Add one row per arc bounding the flow of all commodities by ``[low, up]``.
+
+    Returns
+    -------
+    highspy.Highs
+        The model, passed to HiGHS and not yet solved.
+
+    Raises
+    ------
+    ValueError
+        For arrays that do not form one data set (``DataSetArrays.validate``), or a model past
+        HiGHS's 32-bit indices.
+    ModuleNotFoundError
+        Without highspy.
+    """
     arrays.validate()
     hs = _highspy()
     n, m, k = arrays.num_nodes, arrays.num_arcs, arrays.num_commodities
@@ -386,7 +406,25 @@ def run(highs: Any, time_limit: float | None, flows: bool, shape: tuple[int, int
 def solve(
     arrays: DataSetArrays, *, bundle: bool = True, time_limit: float | None = None, flows: bool = False
 ) -> SolveResult:
-    """Builds and solves the LP. ``seconds`` is the solver's time, without building the model."""
+    """Builds and solves the LP.
+
+    Parameters
+    ----------
+    arrays : DataSetArrays
+        The data set.
+    bundle : bool, default True
+        With the bundle rows (see ``build_model``).
+    time_limit : float, optional
+        Seconds of HiGHS's own solve; then the status may be "time-limit".
+    flows : bool, default False
+        Return the optimal flows (arcs x commodities) too.
+
+    Returns
+    -------
+    SolveResult
+        The status ("optimal", "infeasible", "time-limit", "interrupted", ...), the objective when
+        optimal, and ``seconds``, the solver's time without building the model.
+    """
     if arrays.num_arcs * arrays.num_commodities == 0:
         # HiGHS calls a model without columns empty, whatever its rows ask; decide it here.
         balanced = not arrays.supplies.any() and (not bundle or bool(((arrays.low <= 0) & (arrays.up >= 0)).all()))

@@ -25,14 +25,34 @@ def _check_bounds(arrays: DataSetArrays) -> None:
 def export_mnetgen(
     arrays: DataSetArrays, prefix: str | os.PathLike[str], *, write_map: bool = False
 ) -> npt.NDArray[np.int64]:
-    """Writes ``prefix`` + ".nod", ".arc", ".sup" and ".mut" and returns the node numbering: node
-    i + 1 of the files is ``mapping[i]`` of the data set. With ``write_map``, ``prefix`` + ".map"
-    holds that numbering too, one "number<TAB>node id" line per node.
+    """Writes the four mnetgen files of a data set.
 
     Nodes are numbered 1..n in ascending id order, commodities 1..K, arcs 1..m in data-set order.
     A commodity's closed arcs (capacity 0) get no arc line; every arc open to some commodity has
-    its ``up`` as mutual capacity. Raises ``ValueError`` for an arc with a non-zero lower bound, or
-    for arrays that do not form one data set (``DataSetArrays.validate``), before any file is written."""
+    its ``up`` as mutual capacity.
+
+    Parameters
+    ----------
+    arrays : DataSetArrays
+        The data set.
+    prefix : str or os.PathLike
+        ``prefix`` + ".nod", ".arc", ".sup" and ".mut" are written.
+    write_map : bool, default False
+        Also write ``prefix`` + ".map", one "number<TAB>node id" line per node.
+
+    Returns
+    -------
+    numpy.ndarray
+        The node numbering: node i + 1 of the files is ``mapping[i]`` of the data set.
+
+    Raises
+    ------
+    ValueError
+        For an arc with a non-zero lower bound, or arrays that do not form one data set
+        (``DataSetArrays.validate``), before any file is written.
+    OSError
+        When a file cannot be written.
+    """
     arrays.validate()
     _check_bounds(arrays)
 

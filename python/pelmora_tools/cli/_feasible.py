@@ -12,7 +12,7 @@ import numpy as np
 
 import pelmora
 
-from .._flow import flow_problem
+from .._min_cost_flow import flow_problem
 from ..arrays import DataSetArrays, Int64Array, arrays_from_min
 from ..feasible import FeasibleDataSet, NoFeasibleFlow, verify_certificate
 from . import _args

@@ -143,7 +143,7 @@ def _ortools() -> Iterator[Solve]:
         import ortools  # type: ignore[import-untyped]  # noqa: F401
     except ImportError:
         raise ImportError("the feasible mode needs OR-Tools: pip install 'pelmora[feasible]'") from None
-    command = [sys.executable, "-c", "from pelmora_tools._flow import serve; serve()"]
+    command = [sys.executable, "-c", "from pelmora_tools._min_cost_flow import serve; serve()"]
     process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     assert process.stdin is not None and process.stdout is not None
     writer = Connection(os.dup(process.stdin.fileno()), readable=False)
