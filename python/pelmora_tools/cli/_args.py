@@ -100,7 +100,9 @@ def generation_flags(parser: argparse.ArgumentParser) -> None:
                         help="concentration of the beta-binomial split (default 3.0)")
     parser.add_argument("--close", type=FRACTION, metavar="P",
                         help="close max(1, floor(P*arcs)) arcs to each commodity by a fixed stride: at most half "
-                             "the arcs whatever P, the same positions for every seed (off by default)")
+                             "the arcs whatever P, the same positions for every seed (off by default); with "
+                             "--feasible, a seeded fraction P of the (arc, commodity) pairs the certificate leaves "
+                             "unused")
 
 
 def pair(parser: argparse.ArgumentParser, flag: str, values: list[float] | None) -> tuple[float, float] | None:
