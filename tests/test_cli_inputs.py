@@ -71,6 +71,19 @@ def test_a_min_problem_line_with_an_extra_token_is_a_min_file(tmp_path):
     assert told["kind"] == "min" and told["arcs"] == 14
 
 
+def test_tokens_are_split_at_unicode_white_space_as_the_readers_split_them(tmp_path):
+    # U+0085 and U+3000 separate tokens for the readers; U+001F does not (str.split would split there).
+    lines = generated(tmp_path / "x.mcf", GLPK, 3, "spread", seed=2).read_text().splitlines(keepends=True)
+    problem = lines[1].split(" ")
+    odd = tmp_path / "odd.mcf"
+    odd.write_text(lines[0] + "\x85".join(problem[:6]) + "\u3000" + " ".join(problem[6:]) + "".join(lines[2:]))
+    told = json.loads(pelmora_run("info", odd, "--json").stdout)
+    assert told["kind"] == "multicommodity" and told["commodities"] == 3
+    bad = tmp_path / "bad.mcf"
+    bad.write_text("p min 2 1\nn 1\x1f4 4\n")
+    assert "line 2: invalid digit found in string" in pelmora_run("info", bad).stderr
+
+
 def test_a_pipe_is_read_once(tmp_path):
     # The file kind is told and the data read from one pass over what the pipe gave.
     fifo = tmp_path / "in.min"

@@ -5,6 +5,7 @@ the readers' own limit, read in bounded pieces."""
 from __future__ import annotations
 
 import os
+import re
 from collections.abc import Iterator
 from dataclasses import dataclass
 
@@ -45,6 +46,17 @@ class Problem:
             return None
 
 
+# Unicode's White_Space characters, which separate the readers' tokens (str.split would also split
+# at U+001C..U+001F, which the readers keep inside a token).
+_WHITE_SPACE = re.compile("[\t\n\v\f\r \x85\xa0\u1680\u2000-\u200a\u2028\u2029\u202f\u205f\u3000]+")
+
+
+def tokens(line: bytes) -> list[str]:
+    """A line's tokens as the readers split it (text that is not UTF-8 is replaced, for a reader
+    refuses it anyway)."""
+    return [t for t in _WHITE_SPACE.split(line.decode("utf-8", "replace")) if t]
+
+
 def _line_heads(path: str | os.PathLike[str]) -> Iterator[bytes]:
     """The first piece of every line; the rest of a long line is skipped without being kept."""
     with open(path, "rb") as f:
@@ -63,9 +75,9 @@ def _line_heads(path: str | os.PathLike[str]) -> Iterator[bytes]:
 def problem_line(path: str | os.PathLike[str]) -> Problem | None:
     """The file's first problem line, or None when it has none."""
     for number, line in enumerate(_line_heads(path), 1):
-        fields = line.split()
-        if fields and fields[0] == b"p":
-            return Problem(tuple(f.decode("ascii", "replace") for f in fields), number)
+        fields = tokens(line)
+        if fields and fields[0] == "p":
+            return Problem(tuple(fields), number)
     return None
 
 
@@ -83,19 +95,19 @@ _TEXT_ERROR = "stream did not contain valid UTF-8"
 _INT64 = (-(2**63), 2**63 - 1)
 
 
-def _bad_integer(token: bytes) -> bool:
-    body = token[1:] if token[:1] in (b"+", b"-") else token
+def _bad_integer(token: str) -> bool:
+    body = token[1:] if token[:1] in ("+", "-") else token
     return not (body.isdigit() and body.isascii()) or not _INT64[0] <= int(token) <= _INT64[1]
 
 
-def _numbers(fields: list[bytes], multicommodity: bool) -> list[bytes]:
+def _numbers(fields: list[str], multicommodity: bool) -> list[str]:
     """The tokens of a record line that the readers take as integers."""
     kind = fields[0]
-    if kind == b"p":
+    if kind == "p":
         return fields[2:9] + fields[10:11] if multicommodity else fields[2:4]
-    if kind == b"n":
+    if kind == "n":
         return fields[1:] if multicommodity else fields[1:3]
-    if kind == b"a":
+    if kind == "a":
         return fields[1:] if multicommodity else fields[1:6]
     return []
 
@@ -113,11 +125,11 @@ def locate(path: str | os.PathLike[str], message: str, multicommodity: bool) -> 
             except UnicodeDecodeError:
                 return number
             continue
-        fields = line.split()
+        fields = tokens(line)
         if not fields:
             continue
         if message == _FLOAT_ERROR:
-            if fields[0] == b"p":
+            if fields[0] == "p":
                 return number
             continue
         if any(_bad_integer(token) for token in _numbers(fields, multicommodity)):

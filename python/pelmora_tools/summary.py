@@ -39,6 +39,15 @@ def commodity_volumes(arrays: DataSetArrays) -> tuple[npt.NDArray[np.int64], npt
     return supply, closed
 
 
+def _fraction(text: str) -> float:
+    """The closing fraction as the file writes it; NaN where Python reads no number (the reader has
+    accepted the file, so this is only a spelling Python's float does not share)."""
+    try:
+        return float(text)
+    except ValueError:
+        return math.nan
+
+
 def describe(name: str, problem: Problem, arrays: DataSetArrays) -> dict[str, Any]:
     """Counts as the problem line declares them, K, the generation's flags and seed (multicommodity
     files), per-commodity supply volume and closed arcs, and the heterogeneity score (None where it
@@ -52,7 +61,7 @@ def describe(name: str, problem: Problem, arrays: DataSetArrays) -> dict[str, An
         header |= {
             "method": METHOD_NAMES.get(method, str(method)), "seed": int(fields[10]),
             "randomized_capacities": fields[5] != "0", "randomized_costs": fields[6] != "0",
-            "closing": fields[8] != "0", "closed_fraction": float(fields[9]),
+            "closing": fields[8] != "0", "closed_fraction": _fraction(fields[9]),
         }
     else:
         header |= {"method": None, "seed": None, "randomized_capacities": False, "randomized_costs": False,
