@@ -11,7 +11,7 @@
 #include "binding/unlocked.hpp"
 #include "docstrings.hpp"
 #include "logic/generator/generator.hpp"
-#include "models/types.hpp"
+#include "binding/types.hpp"
 #include "utils/files.hpp"
 #include "utils/mappings.hpp"
 
@@ -67,7 +67,7 @@ PELMORA_SIGNATURE(get_incidence_mapping, 2, "nodes", "edges")
 
 template <class Record>
 PyObject* wrap_outcome(const ModuleState& state, Outcome<Record>&& outcome, PyObject* io_class) {
-    return finish(state, std::move(outcome), io_class, [&](Record&& r) { return models::wrap(state, std::move(r)); });
+    return finish(state, std::move(outcome), io_class, [&](Record&& r) { return binding::wrap(state, std::move(r)); });
 }
 
 PyObject* partition_result(const ModuleState& state, Outcome<models::SupplyPartition>&& outcome) {
@@ -249,7 +249,7 @@ int add_name(PyObject* module, const char* name, PyObject* value) {
 template <class Record>
 int add_type(PyObject* module, ModuleState& state, const char* name) {
     PyTypeObject*& cls = state.classes[binding::class_index<Record>];
-    cls = models::new_class<Record>(module);
+    cls = binding::new_class<Record>(module);
     if (!cls) return -1;
     return add_name(module, name, Py_NewRef(reinterpret_cast<PyObject*>(cls)));
 }

@@ -7,7 +7,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "models/capi.hpp"
+#include "binding/record_api.hpp"
 #include "models/records.hpp"
 
 #include <array>
@@ -18,7 +18,7 @@ namespace pelmora::binding {
 struct ModuleState {
     std::array<PyTypeObject*, 5> classes{};  // indexed by class_index<Record>
     PyObject* panic_exception = nullptr;
-    models::RecordApi record_api{};  // the companion's way in (binding/capi.hpp)
+    RecordApi record_api{};  // the companion's way in (binding/capi.hpp)
 };
 
 template <class Record>

@@ -1,11 +1,11 @@
 // pelmora_tools._native: the companion package's arrays and mnetgen files at native speed. The
 // arrays are the records' own numbers laid out as int64 columns, each column a buffer object that
 // NumPy wraps without a copy. The records are reached through the record interface
-// (models/capi.hpp) of the pelmora module this interpreter imported when this module was, never
+// (binding/record_api.hpp) of the pelmora module this interpreter imported when this module was, never
 // through the pelmora module's attributes, which any code may rebind.
 #include "binding/pyref.hpp"
 #include "binding/unlocked.hpp"
-#include "models/capi.hpp"
+#include "binding/record_api.hpp"
 #include "tools/data_arrays.hpp"
 #include "tools/mnetgen_writer.hpp"
 #include "tools/native_args.hpp"
@@ -148,21 +148,21 @@ int bind_records(State& state) {
     if (!pelmora) return -1;
     constexpr const char* kRebuild = "install pelmora and pelmora_tools from one build";
     PyObject* found = nullptr;
-    if (PyObject_GetOptionalAttrString(pelmora.get(), models::kCapiAttribute, &found) < 0) return -1;
+    if (PyObject_GetOptionalAttrString(pelmora.get(), binding::kCapiAttribute, &found) < 0) return -1;
     PyRef capsule = PyRef::steal(found);
-    if (!capsule || !PyCapsule_IsValid(capsule.get(), models::kCapiName)) {
+    if (!capsule || !PyCapsule_IsValid(capsule.get(), binding::kCapiName)) {
         PyErr_Format(PyExc_ImportError, "pelmora_tools._native: the pelmora module has no record interface %s; %s",
-                     models::kCapiName, kRebuild);
+                     binding::kCapiName, kRebuild);
         return -1;
     }
-    const auto* api = static_cast<const models::RecordApi*>(PyCapsule_GetPointer(capsule.get(), models::kCapiName));
+    const auto* api = static_cast<const binding::RecordApi*>(PyCapsule_GetPointer(capsule.get(), binding::kCapiName));
     if (!api) return -1;
-    const bool same_sizes = std::equal(std::begin(models::kRecordSizes), std::end(models::kRecordSizes), api->sizes);
-    if (api->version != models::kCapiVersion || api->record_layout != models::kRecordLayoutVersion || !same_sizes) {
+    const bool same_sizes = std::equal(std::begin(binding::kRecordSizes), std::end(binding::kRecordSizes), api->sizes);
+    if (api->version != binding::kCapiVersion || api->record_layout != binding::kRecordLayoutVersion || !same_sizes) {
         PyErr_Format(PyExc_ImportError,
                      "pelmora_tools._native was built for record interface %u, record layout %u of pelmora; the "
                      "pelmora module has interface %u, layout %u%s; %s",
-                     unsigned(models::kCapiVersion), unsigned(models::kRecordLayoutVersion), unsigned(api->version),
+                     unsigned(binding::kCapiVersion), unsigned(binding::kRecordLayoutVersion), unsigned(api->version),
                      unsigned(api->record_layout), same_sizes ? "" : " (record sizes differ)", kRebuild);
         return -1;
     }
