@@ -12,7 +12,7 @@
 #include "docstrings.hpp"
 #include "logic/generator/generator.hpp"
 #include "binding/types.hpp"
-#include "utils/files.hpp"
+#include "io/files.hpp"
 #include "utils/mappings.hpp"
 
 #include <array>
@@ -80,7 +80,7 @@ PyObject* load_min_instance(PyObject* module, PyObject* const* args, Py_ssize_t 
     return guarded(state, [&]() -> PyObject* {
         Text path;
         PELMORA_BIND(load_min_instance, path)
-        return wrap_outcome(state, without_gil([&] { return utils::parse_min(path.utf8); }), PyExc_OSError);
+        return wrap_outcome(state, without_gil([&] { return io::parse_min(path.utf8); }), PyExc_OSError);
     });
 }
 
@@ -156,7 +156,7 @@ PyObject* save_multi_commodity_instance(PyObject* module, PyObject* const* args,
         ReadAccess<MultiCommodityData> multi_data{&state};
         PELMORA_BIND(save_multi_commodity_instance, path, instance, multi_data)
         Outcome<void> done =
-            without_gil([&] { return utils::export_to_dimacs(path.utf8, *instance.record, *multi_data.record); });
+            without_gil([&] { return io::export_to_dimacs(path.utf8, *instance.record, *multi_data.record); });
         if (!done.ok()) return binding::raise_error(state, done.error(), PyExc_OSError);
         Py_RETURN_NONE;
     });
@@ -167,7 +167,7 @@ PyObject* load_multi_commodity_instance(PyObject* module, PyObject* const* args,
     return guarded(state, [&]() -> PyObject* {
         Text path;
         PELMORA_BIND(load_multi_commodity_instance, path)
-        return wrap_outcome(state, without_gil([&] { return utils::parse_multi_min(path.utf8); }), PyExc_RuntimeError);
+        return wrap_outcome(state, without_gil([&] { return io::parse_multi_min(path.utf8); }), PyExc_RuntimeError);
     });
 }
 

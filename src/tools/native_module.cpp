@@ -11,7 +11,7 @@
 #include "tools/native_args.hpp"
 #include "tools/native_support.hpp"
 #include "tools/netgen_binding.hpp"
-#include "utils/files.hpp"
+#include "io/files.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -80,7 +80,7 @@ PyObject* read_arrays(PyObject* module, PyObject* const* args, Py_ssize_t nargs)
         if (!arity("read_arrays", nargs, 1, 1) || !text_arg(args[0], "path", path)) return nullptr;
         Outcome<DataArrays> made = without_gil([&]() -> Outcome<DataArrays> {
             Column lows;
-            Outcome<models::ParsedMulticommodityInstance> parsed = utils::parse_multi_min(path, &lows);
+            Outcome<models::ParsedMulticommodityInstance> parsed = io::parse_multi_min(path, &lows);
             if (!parsed) return parsed.error();
             return arrays_of(std::move(parsed).value(), std::move(lows));
         });
