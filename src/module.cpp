@@ -8,11 +8,12 @@
 // can change or free what the routine reads.
 #include "binding/capi.hpp"
 #include "binding/function.hpp"
+#include "binding/module_def.hpp"
+#include "binding/types.hpp"
 #include "binding/unlocked.hpp"
 #include "docstrings.hpp"
-#include "logic/generator/generator.hpp"
-#include "binding/types.hpp"
 #include "io/files.hpp"
+#include "logic/generator/generator.hpp"
 #include "utils/mappings.hpp"
 
 #include <array>
@@ -204,11 +205,8 @@ PyObject* get_incidence_mapping(PyObject* module, PyObject* const* args, Py_ssiz
 
 #undef PELMORA_BIND
 
-#define PELMORA_FUNCTION(fn)                                                                                    \
-    {                                                                                                           \
-#fn, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)()>(fn)), METH_FASTCALL | METH_KEYWORDS, \
-            docs::doc_##fn                                                                                      \
-    }
+#define PELMORA_FUNCTION(fn) \
+    { #fn, binding::method_pointer(fn), METH_FASTCALL | METH_KEYWORDS, docs::doc_##fn }
 
 // Registration order, which is also the order of __all__.
 PyMethodDef functions[] = {
@@ -276,26 +274,9 @@ int exec_module(PyObject* module) {
     return binding::add_record_api(module, state);
 }
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "pelmora",
-    "",
-    sizeof(binding::ModuleState),
-    nullptr,
-    slots,
-    binding::traverse_state,
-    binding::clear_state,
-    binding::free_state,
-};
-
 }  // namespace
 }  // namespace pelmora
 
-PyMODINIT_FUNC PyInit_pelmora(void) { return PyModuleDef_Init(&pelmora::module_def); }
+PyMODINIT_FUNC PyInit_pelmora(void) {
+    return pelmora::binding::init_module<pelmora::binding::ModuleState, pelmora::exec_module>("pelmora", nullptr);
+}

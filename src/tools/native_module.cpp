@@ -3,6 +3,7 @@
 // NumPy wraps without a copy. The records are reached through the record interface
 // (binding/record_api.hpp) of the pelmora module this interpreter imported when this module was, never
 // through the pelmora module's attributes, which any code may rebind.
+#include "binding/module_def.hpp"
 #include "binding/pyref.hpp"
 #include "binding/unlocked.hpp"
 #include "binding/record_api.hpp"
@@ -120,23 +121,23 @@ PyObject* write_mnetgen(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 PyMethodDef functions[] = {
-    {"arrays", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(arrays)), METH_FASTCALL,
+    {"arrays", binding::method_pointer(arrays), METH_FASTCALL,
      "arrays(instance, data=None): (K, node_ids, tails, heads, low, up, costs, capacities, supplies)."},
-    {"read_arrays", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_arrays)), METH_FASTCALL,
+    {"read_arrays", binding::method_pointer(read_arrays), METH_FASTCALL,
      "read_arrays(path): the same columns from a multicommodity file, LOW included."},
-    {"write_mnetgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mnetgen)), METH_FASTCALL,
+    {"write_mnetgen", binding::method_pointer(write_mnetgen), METH_FASTCALL,
      "write_mnetgen(prefix, K, node_ids, tails, heads, up, costs, capacities, supplies, write_map)."},
-    {"netgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(netgen_function)), METH_FASTCALL, kNetgenDoc},
-    {"feasible", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(feasible)), METH_FASTCALL,
+    {"netgen", binding::method_pointer(netgen_function), METH_FASTCALL, kNetgenDoc},
+    {"feasible", binding::method_pointer(feasible), METH_FASTCALL,
      "feasible(instance, flow, K, method, seed, concentration, randomize_caps, cap_a, cap_b, randomize_costs, "
      "cost_a, cost_b, close, tightness): (result, columns, certificate, cost, closed, requested)."},
-    {"save_feasible", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(save_feasible)), METH_FASTCALL,
+    {"save_feasible", binding::method_pointer(save_feasible), METH_FASTCALL,
      "save_feasible(result, path, costs, capacities): the feasible data set as a multicommodity file."},
-    {"potentials", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(potentials)), METH_FASTCALL,
+    {"potentials", binding::method_pointer(potentials), METH_FASTCALL,
      "potentials(n, tails, heads, capacity, costs, flow): node potentials proving the flow optimal."},
-    {"peel", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(peel)), METH_FASTCALL,
+    {"peel", binding::method_pointer(peel), METH_FASTCALL,
      "peel(n, tails, heads, supplies): (flow, supplies), the flows forced outside the cycles."},
-    {"verify", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(verify)), METH_FASTCALL,
+    {"verify", binding::method_pointer(verify), METH_FASTCALL,
      "verify(K, node_ids, tails, heads, low, up, capacities, supplies, certificate): '' or what fails."},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -179,32 +180,10 @@ int exec_module(PyObject* module) {
     return PyModule_AddObjectRef(module, "Column", reinterpret_cast<PyObject*>(state.column_type));
 }
 
-int traverse(PyObject* module, visitproc visit, void* arg) {
-    Py_VISIT(state_of(module).column_type);
-    Py_VISIT(state_of(module).pelmora);
-    return 0;
-}
-int clear(PyObject* module) {
-    State& state = state_of(module);
-    Py_CLEAR(state.column_type);
-    state.records = nullptr;
-    Py_CLEAR(state.pelmora);
-    return 0;
-}
-void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
-
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "pelmora_tools._native", "", sizeof(State), functions, slots, traverse, clear, free_module,
-};
-
 }  // namespace
 }  // namespace pelmora::tools
 
-PyMODINIT_FUNC PyInit__native(void) { return PyModuleDef_Init(&pelmora::tools::module_def); }
+PyMODINIT_FUNC PyInit__native(void) {
+    using namespace pelmora;
+    return binding::init_module<tools::native::State, tools::exec_module>("pelmora_tools._native", tools::functions);
+}

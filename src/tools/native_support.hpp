@@ -27,6 +27,18 @@ struct State {
     PyTypeObject* column_type = nullptr;
     PyObject* pelmora = nullptr;                  // the module whose state `records` points into
     const binding::RecordApi* records = nullptr;  // valid while `pelmora` is held
+
+    // The module's m_traverse and m_clear (binding/module_def.hpp).
+    int traverse(visitproc visit, void* arg) {
+        Py_VISIT(column_type);
+        Py_VISIT(pelmora);
+        return 0;
+    }
+    void clear() {
+        Py_CLEAR(column_type);
+        records = nullptr;
+        Py_CLEAR(pelmora);
+    }
 };
 
 inline State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
