@@ -16,6 +16,8 @@ import numpy as np
 import numpy.typing as npt
 
 from ._highs import (
+    absorb_banner,
+    highs_process,
     highspy_module,
     quiet_highs,
     run_interruptible,
@@ -23,6 +25,9 @@ from ._highs import (
     status_name,
 )
 from .arrays import DataSetArrays
+
+# highs_process and absorb_banner are documented here, beside the solve they prepare a program for.
+__all__ = ["SolveResult", "absorb_banner", "build_model", "highs_process", "run", "solve"]
 
 if TYPE_CHECKING:
     import highspy
