@@ -5,8 +5,8 @@
 #include "core/keep_last.hpp"
 #include "io/arc_index.hpp"
 #include "io/files.hpp"
-#include "utils/headroom.hpp"
 #include "io/record_lines.hpp"
+#include "utils/headroom.hpp"
 
 namespace pelmora::io {
 
