@@ -8,10 +8,11 @@ from typing import TYPE_CHECKING
 
 import pelmora
 
+from ._methods import METHODS as METHODS
+
 if TYPE_CHECKING:
     from .feasible import FeasibleDataSet
 
-METHODS: dict[str, int] = {"spread": 0, "uniform": 1, "beta-binomial": 2}
 
 @dataclass(frozen=True)
 class Generation:
