@@ -26,7 +26,7 @@ from common import OUT, network_args, network_file, peak_rss, peak_rss_reset, rs
 
 import pelmora  # noqa: E402
 import pelmora_tools as pt  # noqa: E402
-from pelmora_tools._model_file import Format, _write, write_model_file  # noqa: E402
+from pelmora_tools.model_files import Format, _write_native  # noqa: E402
 
 
 def cpu_seconds() -> float:
@@ -54,21 +54,16 @@ def plain_write(data: bytes, path: Path) -> None:
 
 def measure(arrays: pt.DataSetArrays, fmt: Format, repeat: int) -> dict[str, float]:
     target, copy = OUT / f"model.{fmt}", OUT / f"model-copy.{fmt}"
-    native_s, native_cpu = timed(lambda: _write(arrays, str(target), fmt, True), repeat)
+    native_s, native_cpu = timed(lambda: _write_native(arrays, str(target), fmt, True), repeat)
     gc.collect()
     peak_rss_reset()
     before = rss_bytes()
-    _write(arrays, str(target), fmt, True)
+    _write_native(arrays, str(target), fmt, True)
     peak = peak_rss() - before
     content = target.read_bytes()
     plain_s, plain_cpu = timed(lambda: plain_write(content, copy), repeat)
-    whole_s, _ = timed(lambda: write_model_file(arrays, target), 1)
-    highs = pt.build_model(arrays)
-    if fmt == "lp":  # as lp.write_model hands it over: no integrality, which GLPK misreads
-        model = highs.getLp()
-        model.integrality_ = []
-        highs.passModel(model)
-    highs_s, _ = timed(lambda: highs.writeModel(str(copy)), 1)
+    whole_s, _ = timed(lambda: pt.write_model(arrays, target), 1)
+    highs_s, _ = timed(lambda: pt.write_model(arrays, copy, writer="highs"), 1)
     for path in (target, copy):
         path.unlink(missing_ok=True)
     return {"bytes": len(content), "native_s": native_s, "native_cpu_s": native_cpu, "plain_s": plain_s,

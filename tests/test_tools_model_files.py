@@ -18,7 +18,6 @@ from hypothesis import strategies as st
 from test_tools_lp import glpsol_objective
 
 import pelmora_tools as pt
-from pelmora_tools._model_file import write_model_file
 
 GLPSOL = shutil.which("glpsol")
 
@@ -80,7 +79,7 @@ def test_files_read_back_to_the_model_and_its_optimum(arrays: pt.DataSetArrays, 
     with tempfile.TemporaryDirectory() as folder:
         for suffix, kind in ((".mps", "--freemps"), (".lp", "--lp")):
             path = Path(folder) / f"model{suffix}"
-            write_model_file(arrays, path, bundle=bundle)
+            pt.write_model(arrays, path, bundle=bundle)
             highs = read_back(path)
             split = bundle and bool((arrays.low > arrays.up).any())
             if suffix == ".mps" and not split:
@@ -103,7 +102,7 @@ def test_a_negative_capacity_stays_an_empty_range(tmp_path: Path, suffix: str) -
     arrays = pt.DataSetArrays(one, one[:1], one[1:], np.zeros(1, np.int64), np.full(1, 5), np.ones((1, 1), np.int64),
                               np.full((1, 1), -1), np.zeros((2, 1), np.int64))
     assert pt.solve(arrays).status == "infeasible"
-    write_model_file(arrays, tmp_path / f"m{suffix}")
+    pt.write_model(arrays, tmp_path / f"m{suffix}")
     assert optimum(read_back(tmp_path / f"m{suffix}")) is None
 
 
@@ -114,11 +113,11 @@ def test_a_closed_pipe_or_a_bad_name_is_one_error_and_leaves_nothing(tmp_path: P
     # A reader that takes 100 bytes and goes: the writer meets a closed pipe.
     head = subprocess.Popen(f"head -c 100 < '{fifo}' > /dev/null", shell=True)
     with pytest.raises(OSError) as raised:
-        write_model_file(arrays, fifo)
+        pt.write_model(arrays, fifo)
     head.wait()
     assert str(fifo) in str(raised.value)
     with pytest.raises(ValueError, match="use a .mps or .lp file name"):
-        write_model_file(arrays, tmp_path / "model.txt")
+        pt.write_model(arrays, tmp_path / "model.txt")
     with pytest.raises(FileNotFoundError):
-        write_model_file(arrays, tmp_path / "absent" / "model.lp")
+        pt.write_model(arrays, tmp_path / "absent" / "model.lp")
     assert sorted(p.name for p in tmp_path.iterdir()) == ["pipe.mps"]

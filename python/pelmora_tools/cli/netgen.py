@@ -68,9 +68,9 @@ def params_of(args: argparse.Namespace) -> NetgenParams:
     if args.params is not None:
         if given:
             args.parser.error(f"--params or the flags, not both (also given: {' '.join(given)})")
-        from ._inputs import netgen_lines  # NumPy's readers come with it: imported for the run alone
+        from ._inputs import problems  # NumPy's readers come with it: imported for the run alone
 
-        lines = netgen_lines(args.params) if args.params.startswith("netgen:") else None
+        lines = [p.body for p in problems(args.params)] if args.params.startswith("netgen:") else None
         if lines is not None and len(lines) != 1:
             raise Failure(f"{args.params}: {len(lines)} NETGEN problems, where one is expected")
         with about("--params"):
