@@ -71,7 +71,12 @@ def register(commands: Any) -> None:
     parser.add_argument("--out", required=True, metavar="DIR")
     parser.add_argument("--csv", default="sweep.csv", metavar="NAME",
                         help="the CSV's name in DIR (default sweep.csv), or an absolute path")
-    parser.add_argument("--overwrite", action="store_true", help="replace an existing CSV (refused otherwise)")
+    existing = parser.add_mutually_exclusive_group()
+    existing.add_argument("--overwrite", action="store_true", help="replace an existing CSV (refused otherwise)")
+    existing.add_argument("--resume", action="store_true",
+                          help="add to an existing CSV the rows of the data sets it lacks (one written by the same "
+                               "arguments: a CSV with other columns is refused, untouched); the sweep of a stopped "
+                               "or a grown grid")
     parser.add_argument("--check", action="store_true",
                         help="route each commodity alone, record what it cannot serve")
     parser.add_argument("--solve", action="store_true", help="also solve each LP (implies --check)")
@@ -156,14 +161,16 @@ def run(args: argparse.Namespace) -> int:
         path = csv_path(args.out, args.csv)
     except ValueError as error:
         raise Failure(f"--csv: {error}") from None
-    if path.exists() and not args.overwrite:
-        raise Failure(f"{path}: the CSV exists; --overwrite replaces it")
+    if path.exists() and not (args.overwrite or args.resume):
+        raise Failure(f"{path}: the CSV exists; --overwrite replaces it, --resume adds the rows it lacks")
     distinct_output(str(path), args.instance)
     for plan in plans:
         _refuse_what_fails(plan, _instance(plan.instance))
     try:
         outcome = run_sweep(plans, args.out, csv_name=args.csv, overwrite=args.overwrite, workers=args.workers or 2,
-                            scheduler=args.scheduler, timeout=args.timeout)
+                            scheduler=args.scheduler, timeout=args.timeout, resume=args.resume)
+    except ValueError as error:  # a CSV to resume that another sweep wrote
+        raise Failure(str(error)) from None
     except Interrupted as stop:
         print(_summary(stop.outcome), flush=True)
         raise Failure(f"interrupted; the {len(stop.outcome.written)} finished rows are in {path}",
@@ -181,6 +188,8 @@ def run(args: argparse.Namespace) -> int:
 def _summary(outcome: Outcome) -> str:
     rows = outcome.written.values()
     workers = len({row["worker_pid"] for row in rows if row.get("worker_pid")})
-    done = f"{len(rows)} of {outcome.planned}" if len(rows) != outcome.planned else f"{len(rows)}"
-    return (f"{done} data set{'s' * (outcome.planned != 1)}, {outcome.failed} failed, on {workers} worker "
-            f"process{'es' * (workers != 1)}; wrote {outcome.path}")
+    todo = outcome.planned - outcome.kept
+    done = f"{len(rows)} of {todo}" if len(rows) != todo else f"{len(rows)}"
+    kept = f" ({outcome.kept} already in the CSV)" if outcome.kept else ""
+    return (f"{done} data set{'s' * (todo != 1)}{kept}, {outcome.failed} failed, on {workers} worker "
+            f"process{'es' * (workers != 1)} in {outcome.seconds:.1f} s; wrote {outcome.path}")

@@ -5,6 +5,7 @@ from __future__ import annotations
 import dataclasses
 import os
 import sys
+import time
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import dataclass
 from pathlib import Path
@@ -13,18 +14,20 @@ from typing import IO, Any
 from .._cluster import Lost, connect, finished
 from ..sources import parse
 from .plan import MAX_DATA_SETS, Plan, Point, Row, parameters
-from .table import CsvRows, columns, csv_path
+from .table import CsvRows, as_text, columns, csv_path, whole_rows
 from .worker import FAILED, failure, run_point
 
 
 @dataclass
 class Outcome:
-    """What a sweep wrote: the CSV's path, how many data sets were planned and the rows written,
-    by their index in the plan."""
+    """What a sweep wrote: the CSV's path, how many data sets were planned, the rows written, by
+    their index in the plan, how many rows a resumed CSV held already, and the seconds it took."""
 
     path: Path
     planned: int
     written: dict[int, Row] = dataclasses.field(default_factory=dict)
+    kept: int = 0
+    seconds: float = 0.0
 
     @property
     def rows(self) -> list[Row]:
@@ -83,6 +86,8 @@ def run_sweep(
     timeout: float = 60.0,
     bar: IO[str] | None = None,
     task: Task = run_point,
+    resume: bool = False,
+    on_row: Callable[[Row], object] | None = None,
 ) -> Outcome:
     """Runs the plan on a cluster: writes the data sets into out_dir and, as each finishes, its row
     to the CSV (``csv_path(out_dir, csv_name)``, in the order they finish).
@@ -98,7 +103,12 @@ def run_sweep(
     csv_name : str
         The CSV's name in out_dir, or an absolute path.
     overwrite : bool
-        Replace an existing CSV; without it an existing CSV raises FileExistsError before any work.
+        Replace an existing CSV; without it (or `resume`) an existing CSV raises FileExistsError
+        before any work.
+    resume : bool
+        Append to an existing CSV the rows of the data sets it does not hold yet (every row written
+        whole counts, a failed one too; a partial last line is dropped and its data set done
+        again). A CSV with other columns raises ValueError, untouched.
     workers, scheduler
         A LocalCluster of `workers` processes, or the address of a running scheduler.
     timeout : float
@@ -108,6 +118,9 @@ def run_sweep(
         Where a progress bar is drawn if it is a terminal (default standard error).
     task : callable
         Makes one row from a point and out_dir on a worker (default `run_point`).
+    on_row : callable, optional
+        Called with each row once it is in the CSV, in this process (progress of one's own; an
+        exception it raises ends the sweep as Ctrl-C does).
 
     Returns
     -------
@@ -129,28 +142,46 @@ def run_sweep(
         raise ValueError(f"{size} data sets: a sweep makes at most {MAX_DATA_SETS}; split it into several")
     out = Path(out_dir).resolve()
     path = csv_path(out, csv_name)
-    if path.exists() and not overwrite:
+    resume = resume and path.exists()
+    if path.exists() and not (overwrite or resume):
         raise FileExistsError(f"{path} exists; pass overwrite=True to replace it")
+    began = time.perf_counter()
+    fields = columns(plans[0])
     points = [dataclasses.replace(p, instance=parse(p.instance).shared()) for each in plans for p in each.points()]
     outcome = Outcome(path, len(points))
+    todo = list(range(len(points)))
+    if resume:
+        todo, outcome.kept = _not_done(points, whole_rows(path, fields), fields)
     with connect(scheduler, workers, timeout) as client:
         out.mkdir(parents=True, exist_ok=True)
-        table = CsvRows(path, columns(plans[0]), overwrite=overwrite)
+        table = CsvRows(path, fields, overwrite=overwrite, resume=resume)
         try:
-            futures = client.map(task, points, [str(out)] * len(points), pure=False)
-            order = {future.key: index for index, future in enumerate(futures)}
+            futures = client.map(task, [points[i] for i in todo], [str(out)] * len(todo), pure=False)
+            order = {future.key: index for index, future in zip(todo, futures)}
             for future, result in progress(finished(client, futures, timeout), len(futures), bar or sys.stderr):
                 index = order[future.key]
                 row = _row_of(future, result, points[index])
                 table.append(row)
                 outcome.written[index] = row
+                if on_row is not None:
+                    on_row(row)
         except KeyboardInterrupt:
             raise Interrupted(outcome) from None
         except Lost as lost:
             raise Stopped(str(lost), outcome) from None
         finally:
             table.close()
+            outcome.seconds = time.perf_counter() - began
     return outcome
+
+
+def _not_done(points: list[Point], rows: list[dict[str, str]], fields: list[str]) -> tuple[list[int], int]:
+    """The indices of the points no row names yet, and how many of the rows name a point."""
+    names = list(parameters(points[0]))
+    done = {tuple(row[name] for name in names) for row in rows}
+    todo = [i for i, point in enumerate(points)
+            if tuple(as_text(parameters(point), fields)[name] for name in names) not in done]
+    return todo, len(points) - len(todo)
 
 
 def _row_of(future: Any, result: Any, point: Point) -> Row:
