@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import dataclasses
+import io
 import logging
 import os
 import stat
@@ -168,7 +169,8 @@ def run(args: argparse.Namespace) -> int:
         _refuse_what_fails(plan, _instance(plan.instance))
     try:
         outcome = run_sweep(plans, args.out, csv_name=args.csv, overwrite=args.overwrite, workers=args.workers or 2,
-                            scheduler=args.scheduler, timeout=args.timeout, resume=args.resume)
+                            scheduler=args.scheduler, timeout=args.timeout, resume=args.resume,
+                            bar=io.StringIO() if args.quiet else None)  # no terminal: no bar
     except ValueError as error:  # a CSV to resume that another sweep wrote
         raise Failure(str(error)) from None
     except Interrupted as stop:
