@@ -8,9 +8,12 @@ draw. The rest of the command's output is plain text, which rich's strengths wou
 
 from __future__ import annotations
 
-import argparse
 import sys
-from typing import Any
+
+TYPE_CHECKING = False  # typing's, without importing typing before a command needs it
+if TYPE_CHECKING:
+    import argparse
+    from typing import Any
 
 
 def bar(args: argparse.Namespace, **options: Any) -> Any | None:
