@@ -49,7 +49,7 @@ COLUMNS = (
     "--check or --solve: alone_feasible, blocked_commodities (those that cannot be routed alone), unserved_nodes "
     "(demand nodes short in every maximum flow), shortfall (units short at demand nodes); with --solve: objective, "
     "solve_s; with --feasible: tightness (after close), certificate_cost and, with --solve, certificate_gap "
-    "(certificate cost - optimum); then status (the solver's status "
+    "(certificate cost - optimum), with --certificates: certificate (its file); then status (the solver's status "
     "with --solve, else 'written'; 'failed' or 'worker-died' for a data set that did not finish), error (one line, "
     "for those) and worker_pid. Exit status 2 if any data set failed; Ctrl-C keeps the finished rows (130)."
 )
@@ -92,6 +92,9 @@ def register(commands: Any) -> None:
                              "connected for S seconds while data sets wait (default 60)")
     _args.generation_flags(parser)
     _feasible.add_flags(parser, sweep=True)
+    parser.add_argument("--certificates", action="store_true",
+                        help="with --feasible: keep each data set's certificate beside its file (NAME.certificate.npy, "
+                             "int64 arcs x commodities), named in the certificate column")
     parser.set_defaults(run=run, parser=parser)
 
 
@@ -102,7 +105,7 @@ def _plans(args: argparse.Namespace) -> list[Plan]:
     costs = _args.pair(args.parser, "--costs", args.costs)
     plan = Plan(args.instance, args.methods, args.commodities, args.seeds, caps, costs, args.concentration,
                 args.close, check=args.check, solve=args.solve, bundle=not args.no_bundle, time_limit=args.time_limit,
-                feasible=args.feasible, tightness=args.tightness or (0.0,))
+                feasible=args.feasible, tightness=args.tightness or (0.0,), certificates=args.certificates)
     networks = [source.text for source in problems(args.instance)]
     if plan.size * len(networks) > MAX_DATA_SETS:
         count = f" x {len(networks)} networks" if len(networks) > 1 else ""

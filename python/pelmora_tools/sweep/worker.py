@@ -84,6 +84,10 @@ def _measure(point: Point, out_dir: str, row: Row) -> None:
         arrays = arrays_from_data(instance, data)
     else:
         row["certificate_cost"] = made.cost
+        if point.work.certificates:
+            certificate = file_name(point, ".certificate.npy")
+            made.save_certificate(Path(out_dir) / certificate)
+            row["certificate"] = certificate
     supply, closed = commodity_volumes(arrays)
     row |= {
         "heterogeneity": heterogeneity(arrays),
