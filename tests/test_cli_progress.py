@@ -38,6 +38,7 @@ def run_on_terminal(*args: object) -> tuple[int, str, str]:
 
 @pytest.mark.parametrize("command, drawn", [
     (["solve", DATA / "own-net-5000n-12500a.min"], "HiGHS: 12,500 columns"),
+    (["info", DATA / "own-net-5000n-12500a.min", "--check"], "check: each commodity alone"),
     (["sweep", GLPK, "-k", "1,2", "--methods", "uniform", "--seeds", "1-2", "--workers", "1", "--out", "{tmp}"],
      "4/4"),
 ])

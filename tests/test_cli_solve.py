@@ -77,7 +77,7 @@ def test_progress_bar_on_a_terminal_only():
     failed = "b".__eq__
     assert list(progress(iter("abc"), 3, plain, failed)) == list(progress(iter("abc"), 3, terminal, failed)) == list("abc")
     assert plain.getvalue() == ""
-    last = terminal.getvalue().split("\r")[-2]  # the final frame, before the bar's closing one
+    last = terminal.getvalue().split("\r")[-1]  # the final frame, left on its line
     assert "3/3" in last and "failed=1" in last, terminal.getvalue()
 
 

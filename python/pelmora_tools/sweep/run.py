@@ -162,12 +162,16 @@ def run_sweep(
         out.mkdir(parents=True, exist_ok=True)
         table = CsvRows(path, fields, overwrite=overwrite, resume=resume)
         try:
-            futures = client.map(task, [points[i] for i in todo], [str(out)] * len(todo), pure=False)
-            order = {future.key: index for index, future in zip(todo, futures)}
-            for future, result in progress(finished(client, futures, timeout), len(futures), bar or sys.stderr,
-                                           lambda done: _row_of(*done, points[order[done[0].key]]).get("status") in FAILED):
-                index = order[future.key]
-                row = _row_of(future, result, points[index])
+            batches = _batches(todo, workers if scheduler is None else _workers(client))
+            futures = client.map(_run_batch, [[points[i] for i in batch] for batch in batches],
+                                 [str(out)] * len(batches), [task] * len(batches), pure=False)
+            order = {future.key: batch for batch, future in zip(batches, futures)}
+            rows = (
+                (index, row)
+                for future, result in finished(client, futures, timeout)
+                for index, row in zip(order[future.key], _rows_of(future, result, [points[i] for i in order[future.key]]))
+            )
+            for index, row in progress(rows, len(todo), bar or sys.stderr, lambda done: done[1].get("status") in FAILED):
                 table.append(row)
                 outcome.written[index] = row
                 if on_row is not None:
@@ -191,13 +195,37 @@ def _not_done(points: list[Point], rows: list[dict[str, str]], fields: list[str]
     return todo, len(points) - len(todo)
 
 
-def _row_of(future: Any, result: Any, point: Point) -> Row:
-    """The row a finished task returned, or a failed row for a task the cluster could not run."""
+# Tasks a sweep aims at per worker: enough to keep every worker busy to the end and the rows coming
+# as they finish, few enough that a tiny data set does not pay a task's round trip of its own.
+_TASKS_PER_WORKER = 8
+_MAX_BATCH = 64
+
+
+def _batches(todo: list[int], workers: int) -> list[list[int]]:
+    """The points' indices in runs of equal length, one run per task: a single point each until
+    there are more than _TASKS_PER_WORKER per worker."""
+    size = max(1, min(_MAX_BATCH, len(todo) // (max(workers, 1) * _TASKS_PER_WORKER)))
+    return [todo[start : start + size] for start in range(0, len(todo), size)]
+
+
+def _workers(client: Any) -> int:
+    """The worker threads a running scheduler has now (a guess for the batches: workers come and go)."""
+    return max(1, int(sum(client.nthreads().values())))
+
+
+def _run_batch(points: list[Point], out_dir: str, task: Task) -> list[Row]:
+    """One task's points, run one after the other on a worker."""
+    return [task(point, out_dir) for point in points]
+
+
+def _rows_of(future: Any, result: Any, points: list[Point]) -> list[Row]:
+    """The rows a finished task returned, or a failed row for each point of a task the cluster
+    could not run."""
     from distributed.scheduler import KilledWorker
 
     if future.status == "finished":
-        row: Row = result
-        return row
+        rows: list[Row] = result
+        return rows
     error = result[1] if future.status == "error" else RuntimeError(f"the task was {future.status} (a lost scheduler?)")
     status = "worker-died" if isinstance(error, KilledWorker) else "failed"
-    return parameters(point) | failure(error, status)
+    return [parameters(point) | failure(error, status) for point in points]
