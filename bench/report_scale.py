@@ -32,15 +32,3 @@ def section_startup(f: Figures, targets: Targets) -> str:
     return (f"## Start-up\n\n`bench/bench_startup.py`: whole processes, the best of {f['repeat']} runs each, "
             "interleaved.\n\n" + table(["command", "time", "against the bare interpreter"], rows))
 
-
-def section_sweep(f: Figures, targets: Targets) -> str:
-    """The sweep's cost per tiny data set and its fixed cost."""
-    targets.within(f"a sweep's data set past the {f['few']}th (1,000 arcs, K = 2, 2 workers)", f["per_sweep_s"],
-                   f["per_loop_s"], "a plain loop's", 2)
-    targets.add("a sweep's fixed cost", sec(f["fixed_s"]), "< 1.5 s", f["fixed_s"] < 1.5)
-    sweeps = f["sweep_s"]
-    rows = [[f"sweep of {count} data sets", sec(sweeps[str(count)])]  # JSON's keys are text
-            for count in (f["few"], f["many"])] + [[f"plain loop over {f['many']}", sec(f["loop_s"])]]
-    return ("## Sweeps of tiny data sets\n\n`bench/bench_sweep.py`: a 1,000-arc network, K = 2, on a local "
-            "cluster of 2 workers; small data sets go to the workers in batches.\n\n"
-            + table(["run", "time"], rows))

@@ -28,7 +28,7 @@ from pathlib import Path
 
 from report_feasible import plot_tightness, section_feasible
 from report_format import Figures, Targets, table
-from report_scale import section_model_files, section_startup, section_sweep
+from report_scale import section_model_files, section_startup
 from report_scaling import plot_scaling, section_scaling
 from report_sections import (
     section_balance,
@@ -39,6 +39,7 @@ from report_sections import (
     section_netgen,
     section_rng,
     section_splits,
+    section_sweep,
     section_threads,
     section_tools,
     section_views,
@@ -61,9 +62,9 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("tools", "bench_tools.py", []),
     ("model_files", "bench_model_files.py", ["--k", "4"]),
     ("startup", "bench_startup.py", []),
-    ("sweep", "bench_sweep.py", []),
     ("feasible", "bench_feasible.py", []),
     ("netgen", "bench_netgen.py", []),
+    ("sweep", "bench_sweep.py", []),
     ("scaling", "bench_scaling.py", []),
     ("threads", "bench_threads.py", []),
 ]
@@ -195,9 +196,9 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("tools", lambda f: section_tools(f, targets)),
         ("model_files", lambda f: section_model_files(f, targets)),
         ("startup", lambda f: section_startup(f, targets)),
-        ("sweep", lambda f: section_sweep(f, targets)),
         ("feasible", lambda f: section_feasible(f, targets)),
         ("netgen", lambda f: section_netgen(f, targets)),
+        ("sweep", lambda f: section_sweep(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),
         ("rng", lambda f: section_rng(f, targets)),

@@ -130,8 +130,8 @@ def test_sweep_adds_the_tightness_and_the_certificate_columns(tmp_path: Path) ->
         assert int(row["certificate_cost"]) >= float(row["objective"]) - 1e-9
         # Each certificate kept beside its data set is a flow of it, at the cost its row says.
         arrays = pt.load_arrays(tmp_path / row["file"])
-        flows = np.load(tmp_path / row["certificate"])
-        assert row["certificate"] == row["file"].removesuffix(".mcf") + ".certificate.npy"
+        flows = np.load(tmp_path / row["certificate_file"])
+        assert row["certificate_file"] == row["file"].removesuffix(".mcf") + ".npy"
         assert ((flows >= 0) & (flows <= arrays.capacities)).all()
         assert ((flows.sum(axis=1) >= arrays.low) & (flows.sum(axis=1) <= arrays.up)).all()
         net = np.zeros(arrays.supplies.shape, dtype=np.int64)

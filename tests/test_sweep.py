@@ -22,7 +22,7 @@ import pelmora
 from pelmora_tools.cli import main
 from pelmora_tools.cli import sweep as sweep_command
 from pelmora_tools.generation import Generation
-from pelmora_tools.sweep import Plan, run_point, run_sweep
+from pelmora_tools.sweep import Plan, Point, Work, batches, run_point, run_sweep
 
 PARALLEL = DATA / "own-net-parallel-300n-9000a.min"
 # K = 2^63 cells per node overflow the module's checked size at once: a MemoryError, nothing allocated.
@@ -88,7 +88,7 @@ def test_cli_failed_rows_exit_2_and_an_existing_csv_is_kept(tmp_path):
     before = path.read_bytes()
     again = pelmora_run(*argv, "-k", "1")
     assert again.returncode == 2 and again.stderr == f"pelmora sweep: error: {path}: the CSV exists; --overwrite " \
-        "replaces it, --resume adds the rows it lacks\n" and path.read_bytes() == before
+        "replaces it, --resume continues it\n" and path.read_bytes() == before
     elsewhere = tmp_path / "elsewhere.csv"  # an absolute --csv is where the user asked
     for extra in (["--overwrite"], ["--csv", elsewhere]):
         replaced = pelmora_run(*argv, "-k", "1", *extra)
@@ -96,7 +96,7 @@ def test_cli_failed_rows_exit_2_and_an_existing_csv_is_kept(tmp_path):
     assert len(table(path)) == len(table(elsewhere)) == 2
 
 
-def test_ctrl_c_keeps_every_finished_row(tmp_path):
+def test_ctrl_c_keeps_every_finished_row_and_resume_finishes_the_sweep(tmp_path):
     # One worker: the two K = 1 solves finish in a blink, each K = 16 solve takes seconds.
     out = tmp_path / "out"
     path = out / "sweep.csv"
@@ -116,6 +116,35 @@ def test_ctrl_c_keeps_every_finished_row(tmp_path):
     assert stdout.startswith(f"{len(rows)} of 4 data sets, 0 failed")
     assert 2 <= len(rows) < 4 and {r["status"] for r in rows} == {"optimal"}
     assert all((out / r["file"]).exists() for r in rows)
+    resumed = pelmora_run(*args[1:], "--resume")
+    assert resumed.returncode == 0, resumed.stderr
+    assert f"({len(rows)} already in the CSV)" in resumed.stdout
+    whole = pelmora_run(*args[1:], "--csv", tmp_path / "whole.csv")
+    assert whole.returncode == 0, whole.stderr
+    assert comparable(table(path)) == comparable(table(tmp_path / "whole.csv"))
+
+
+def test_a_batch_reports_each_failing_data_set_alone(tmp_path):
+    def task(point, out):
+        if point.generation.seed == 7:
+            raise RuntimeError("seed 7 fails")
+        return run_point(point, out)
+
+    plan = Plan(str(GLPK), ("uniform",), (1,), tuple(range(1, 41)))
+    outcome = run_sweep(plan, tmp_path, task=task, arcs={str(GLPK): 14})
+    rows = table(tmp_path / "sweep.csv")
+    assert len(rows) == 40 and outcome.failed == 1
+    assert {r["seed"]: r["error"] for r in rows if r["status"] != "written"} == {"7": "RuntimeError: seed 7 fails"}
+
+
+@given(st.lists(st.tuples(st.integers(1, 10**6), st.booleans()), max_size=60), st.integers(1, 8))
+def test_batches_keep_the_plan_order_and_their_share(sizes, workers):
+    points = [(i, Point(f"n{i}", Generation(k, "uniform"), Work(solve=solve))) for i, (k, solve) in enumerate(sizes)]
+    groups = batches(points, {f"n{i}": 1000 for i in range(len(points))}, workers)
+    assert [item for group in groups for item in group] == points
+    for group in groups:
+        cells = sum(1000 * p.generation.commodities * (100 if p.work.solve else 1) for _, p in group)
+        assert len(group) == 1 or (cells <= 2_000_000 and len(group) <= max(1, len(points) // (4 * workers)))
 
 
 @contextlib.contextmanager
@@ -227,7 +256,7 @@ def test_seed_lists_match_their_expansion(spans, cap):
 
 
 # What differs between two runs of one point: the time it took and the process that ran it.
-RUN_COLUMNS = ("generate_s", "worker_pid")
+RUN_COLUMNS = ("generate_s", "solve_s", "worker_pid")
 
 
 def comparable(rows: list[dict[str, str]]) -> list[tuple[tuple[str, str], ...]]:

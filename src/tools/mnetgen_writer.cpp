@@ -10,7 +10,7 @@
 
 #include "tools/node_numbers.hpp"
 #include "tools/shape.hpp"
-#include "utils/buffered_file.hpp"
+#include "io/buffered_file.hpp"
 #include "utils/decimal_text.hpp"
 #include "utils/os_error.hpp"
 
@@ -18,7 +18,7 @@ namespace pelmora::tools {
 
 namespace {
 
-using utils::BufferedFile;
+using io::BufferedFile;
 using utils::write_decimal_wide;
 
 // One number and the tab or line feed after it.

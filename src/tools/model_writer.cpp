@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "tools/node_numbers.hpp"
-#include "utils/buffered_file.hpp"
+#include "io/buffered_file.hpp"
 #include "utils/decimal_text.hpp"
 #include "utils/os_error.hpp"
 
@@ -13,7 +13,7 @@ namespace pelmora::tools {
 
 namespace {
 
-using utils::BufferedFile;
+using io::BufferedFile;
 using utils::write_decimal;
 using utils::write_decimal_wide;
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/outcome.hpp"
-#include "utils/buffered_file.hpp"
+#include "io/buffered_file.hpp"
 #include "utils/os_error.hpp"
 
 namespace pelmora::tools {
@@ -22,13 +22,13 @@ struct OpenFailure {
 // BufferedFile's ring), whatever the file's size.
 template <class Body>
 Outcome<void> write_text_file(const std::string& path, OpenFailure& failure, Body&& body) {
-    const int fd = utils::open_for_writing(path);
+    const int fd = io::open_for_writing(path);
     if (fd < 0) {
         if (errno == EINTR) return Error::interrupted();
         failure = {errno, path};
         return Error::io(utils::os_error_text(failure.errnum));
     }
-    auto out = std::make_unique<utils::BufferedFile>(fd);
+    auto out = std::make_unique<io::BufferedFile>(fd);
     body(*out);
     out->finish();
     if (out->failed()) return Error::io(out->error());

@@ -50,8 +50,8 @@ def add_flags(parser: argparse.ArgumentParser, *, sweep: bool = False) -> None:
 def check_flags(args: argparse.Namespace) -> None:
     """Refuses the feasible mode's flags without it."""
     if not args.feasible:
-        for flag in ("tightness", "certificate", "certificates"):
-            if getattr(args, flag, None) not in (None, False):
+        for flag in ("tightness", "certificate"):
+            if getattr(args, flag, None) is not None:
                 args.parser.error(f"--{flag} applies with --feasible only")
 
 

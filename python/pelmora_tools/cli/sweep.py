@@ -8,10 +8,12 @@ import io
 import logging
 import os
 import stat
+import time
 from typing import Any
 
 import pelmora
 
+from .. import methods
 from ..generation import Generation
 from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path, run_sweep
 from . import _args, _feasible
@@ -48,8 +50,8 @@ COLUMNS = (
     "min_commodity_supply, max_commodity_supply, closed_pairs (arc-commodity pairs closed), generate_s; with "
     "--check or --solve: alone_feasible, blocked_commodities (those that cannot be routed alone), unserved_nodes "
     "(demand nodes short in every maximum flow), shortfall (units short at demand nodes); with --solve: objective, "
-    "solve_s; with --feasible: tightness (after close), certificate_cost and, with --solve, certificate_gap "
-    "(certificate cost - optimum), with --certificates: certificate (its file); then status (the solver's status "
+    "solve_s; with --feasible: tightness (after close), certificate_cost, with --certificates certificate_file, and, "
+    "with --solve, certificate_gap (certificate cost - optimum); then status (the solver's status "
     "with --solve, else 'written'; 'failed' or 'worker-died' for a data set that did not finish), error (one line, "
     "for those) and worker_pid. Exit status 2 if any data set failed; Ctrl-C keeps the finished rows (130)."
 )
@@ -67,7 +69,7 @@ def register(commands: Any) -> None:
                              "parameter file)")
     parser.add_argument("--commodities", "-k", type=_args.INT_LIST, required=True, metavar="K,K,...")
     parser.add_argument("--methods", type=_args.METHOD_LIST, required=True, metavar="M,M,...",
-                        help=f"among {', '.join(_args.METHODS)}")
+                        help=f"among {', '.join(methods.NAMES)} ({_args.methods_help()})")
     parser.add_argument("--seeds", type=SEED_LIST, required=True, metavar="SEEDS", help="such as 1-50 or 1,4,7-9")
     parser.add_argument("--out", required=True, metavar="DIR")
     parser.add_argument("--csv", default="sweep.csv", metavar="NAME",
@@ -93,8 +95,7 @@ def register(commands: Any) -> None:
     _args.generation_flags(parser)
     _feasible.add_flags(parser, sweep=True)
     parser.add_argument("--certificates", action="store_true",
-                        help="with --feasible: keep each data set's certificate beside its file (NAME.certificate.npy, "
-                             "int64 arcs x commodities), named in the certificate column")
+                        help="with --feasible: keep each data set's certificate beside its file (NAME.npy)")
     parser.set_defaults(run=run, parser=parser)
 
 
@@ -167,30 +168,36 @@ def run(args: argparse.Namespace) -> int:
         raise Failure(f"--csv: {error}") from None
     if path.exists() and not (args.overwrite or args.resume):
         raise Failure(f"{path}: the CSV exists; --overwrite replaces it, --resume adds the rows it lacks")
+    if args.certificates and not args.feasible:
+        args.parser.error("--certificates applies with --feasible only")
     distinct_output(str(path), args.instance)
+    arcs = {}
     for plan in plans:
-        _refuse_what_fails(plan, _instance(plan.instance))
+        instance = _instance(plan.instance)
+        _refuse_what_fails(plan, instance)
+        arcs[plan.instance] = instance.num_arcs
+    started = time.monotonic()
     try:
-        outcome = run_sweep(plans, args.out, csv_name=args.csv, overwrite=args.overwrite, workers=args.workers or 2,
-                            scheduler=args.scheduler, timeout=args.timeout, resume=args.resume,
-                            bar=io.StringIO() if args.quiet else None)  # no terminal: no bar
+        outcome = run_sweep(plans, args.out, csv_name=args.csv, overwrite=args.overwrite, resume=args.resume,
+                            workers=args.workers or 2, scheduler=args.scheduler, timeout=args.timeout, arcs=arcs,
+                            bar=io.StringIO() if args.quiet else None)  # not a terminal: no bar
     except ValueError as error:  # a CSV to resume that another sweep wrote
         raise Failure(str(error)) from None
     except Interrupted as stop:
-        print(_summary(stop.outcome), flush=True)
+        print(_summary(stop.outcome, time.monotonic() - started), flush=True)
         raise Failure(f"interrupted; the {len(stop.outcome.written)} finished rows are in {path}",
                       Status.INTERRUPTED) from None
     except Stopped as stop:
-        print(_summary(stop.outcome), flush=True)
+        print(_summary(stop.outcome, time.monotonic() - started), flush=True)
         raise Failure(str(stop)) from None
-    print(_summary(outcome), flush=True)
+    print(_summary(outcome, time.monotonic() - started), flush=True)
     if outcome.failed:
         raise Failure(f"{outcome.failed} of {outcome.planned} data sets failed: see the status and error columns "
                       f"of {outcome.path}")
     return Status.OK
 
 
-def _summary(outcome: Outcome) -> str:
+def _summary(outcome: Outcome, seconds: float) -> str:
     rows = outcome.written.values()
     workers = len({row["worker_pid"] for row in rows if row.get("worker_pid")})
     todo = outcome.planned - outcome.kept

@@ -22,7 +22,7 @@ class Work:
     solve: bool = False
     bundle: bool = True
     time_limit: float | None = None
-    certificates: bool = False  # feasible data sets keep their certificate beside their file
+    certificates: bool = False
 
 
 @dataclass(frozen=True)
@@ -75,11 +75,10 @@ class Plan:
         ]
 
 
-def file_name(point: Point, suffix: str = ".mcf") -> str:
-    """The data set's file name (with `suffix`: the name of a file beside it, as its certificate's)."""
+def file_name(point: Point) -> str:
     g = point.generation
     feasible = f"-feasible-t{g.tightness!r}" if g.feasible else ""
-    return f"{parse(point.instance).stem()}-{g.method}-k{g.commodities}-s{g.seed}{feasible}{suffix}"
+    return f"{parse(point.instance).stem()}-{g.method}-k{g.commodities}-s{g.seed}{feasible}.mcf"
 
 
 def parameters(point: Point) -> Row:

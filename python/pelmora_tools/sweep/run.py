@@ -80,6 +80,46 @@ def progress[T](items: Iterable[T], total: int, stream: IO[str], failed: Callabl
 
 Task = Callable[[Point, str], Row]
 
+# A task's share of work, in (arc, commodity) cells weighted by what is done with them: tasks of
+# small data sets are batched up to it so that the cluster's cost per task (milliseconds) is spread
+# over many data sets. A solve or a check costs far more per cell than generating and writing.
+_TASK_CELLS = 2_000_000
+_WEIGHT = {"generate": 1, "check": 10, "solve": 100}
+# Batches are kept small enough that every worker gets several, so the work still spreads.
+_BATCHES_PER_WORKER = 4
+
+
+def run_batch(points: Sequence[Point], out_dir: str, task: Task = run_point) -> list[Row]:
+    """Several data sets in one task, one row each, in order; what one of them raises is its own
+    row's failure, as it would be in a task of its own."""
+    rows = []
+    for point in points:
+        try:
+            rows.append(task(point, out_dir))
+        except Exception as error:
+            rows.append(parameters(point) | failure(error))
+    return rows
+
+
+def batches(points: Sequence[tuple[int, Point]], arcs: dict[str, int], workers: int) -> list[list[tuple[int, Point]]]:
+    """The points grouped into tasks in plan order: consecutive small data sets together, each
+    group at most ``_TASK_CELLS`` of weighted work; a point of unknown size travels alone."""
+    cap = max(1, len(points) // max(1, workers * _BATCHES_PER_WORKER))
+    groups: list[list[tuple[int, Point]]] = []
+    weight = 0
+    for item in points:
+        point = item[1]
+        size = arcs.get(point.instance)
+        work = "solve" if point.work.solve else "check" if point.work.check else "generate"
+        cells = _TASK_CELLS if size is None else max(1, size) * point.generation.commodities * _WEIGHT[work]
+        if groups and len(groups[-1]) < cap and weight + cells <= _TASK_CELLS:
+            groups[-1].append(item)
+            weight += cells
+        else:
+            groups.append([item])
+            weight = cells
+    return groups
+
 
 def run_sweep(
     plan: Plan | Sequence[Plan],
@@ -87,12 +127,13 @@ def run_sweep(
     *,
     csv_name: str = "sweep.csv",
     overwrite: bool = False,
+    resume: bool = False,
     workers: int = 2,
     scheduler: str | None = None,
     timeout: float = 60.0,
     bar: IO[str] | None = None,
     task: Task = run_point,
-    resume: bool = False,
+    arcs: dict[str, int] | None = None,
     on_row: Callable[[Row], object] | None = None,
 ) -> Outcome:
     """Runs the plan on a cluster: writes the data sets into out_dir and, as each finishes, its row
@@ -124,6 +165,9 @@ def run_sweep(
         Where a progress bar is drawn if it is a terminal (default standard error).
     task : callable
         Makes one row from a point and out_dir on a worker (default `run_point`).
+    arcs : dict, optional
+        The number of arcs of each plan's network, by its ``instance`` text: data sets known to be
+        small are then run several to a task. Without it every data set is a task of its own.
     on_row : callable, optional
         Called with each row once it is in the CSV, in this process (progress of one's own; an
         exception it raises ends the sweep as Ctrl-C does).
@@ -131,7 +175,8 @@ def run_sweep(
     Returns
     -------
     Outcome
-        The CSV's path and its rows in plan order; ``failed`` counts rows of data sets that failed.
+        The CSV's path and its rows in plan order; ``failed`` counts rows of data sets that failed;
+        ``resumed`` the data sets that already had a row.
 
     Raises
     ------
@@ -143,6 +188,8 @@ def run_sweep(
     plans = [plan] if isinstance(plan, Plan) else list(plan)
     if not plans:
         raise ValueError("a sweep needs at least one plan")
+    if overwrite and resume:
+        raise ValueError("overwrite and resume exclude each other")
     size = sum(p.size for p in plans)
     if size > MAX_DATA_SETS:
         raise ValueError(f"{size} data sets: a sweep makes at most {MAX_DATA_SETS}; split it into several")
@@ -150,9 +197,10 @@ def run_sweep(
     path = csv_path(out, csv_name)
     resume = resume and path.exists()
     if path.exists() and not (overwrite or resume):
-        raise FileExistsError(f"{path} exists; pass overwrite=True to replace it")
+        raise FileExistsError(f"{path} exists; pass overwrite=True to replace it or resume=True to continue it")
     began = time.perf_counter()
     fields = columns(plans[0])
+    sizes = {parse(p.instance).shared(): n for p in plans if (n := (arcs or {}).get(p.instance)) is not None}
     points = [dataclasses.replace(p, instance=parse(p.instance).shared()) for each in plans for p in each.points()]
     outcome = Outcome(path, len(points))
     todo = list(range(len(points)))
@@ -162,16 +210,10 @@ def run_sweep(
         out.mkdir(parents=True, exist_ok=True)
         table = CsvRows(path, fields, overwrite=overwrite, resume=resume)
         try:
-            batches = _batches(todo, workers if scheduler is None else _workers(client))
-            futures = client.map(_run_batch, [[points[i] for i in batch] for batch in batches],
-                                 [str(out)] * len(batches), [task] * len(batches), pure=False)
-            order = {future.key: batch for batch, future in zip(batches, futures)}
-            rows = (
-                (index, row)
-                for future, result in finished(client, futures, timeout)
-                for index, row in zip(order[future.key], _rows_of(future, result, [points[i] for i in order[future.key]]))
-            )
-            for index, row in progress(rows, len(todo), bar or sys.stderr, lambda done: done[1].get("status") in FAILED):
+            rounds = [batches([(i, points[i]) for i in todo], sizes, workers)]
+            shown = progress(_rows(client, rounds, str(out), task, timeout), len(todo), bar or sys.stderr,
+                             lambda done: done[1].get("status") in FAILED)
+            for index, row in shown:
                 table.append(row)
                 outcome.written[index] = row
                 if on_row is not None:
@@ -195,37 +237,37 @@ def _not_done(points: list[Point], rows: list[dict[str, str]], fields: list[str]
     return todo, len(points) - len(todo)
 
 
-# Tasks a sweep aims at per worker: enough to keep every worker busy to the end and the rows coming
-# as they finish, few enough that a tiny data set does not pay a task's round trip of its own.
-_TASKS_PER_WORKER = 8
-_MAX_BATCH = 64
+def _rows(client: Any, rounds: list[list[list[tuple[int, Point]]]], out: str, task: Task,
+          timeout: float) -> Iterator[tuple[int, Row]]:
+    """(plan index, row) for every point, as their tasks finish. A batch whose worker died is run
+    again one data set a task, so that only the data set that kills its worker is reported so."""
+    while rounds:
+        groups = rounds.pop()
+        futures = client.map(run_batch, [[p for _, p in g] for g in groups], [out] * len(groups),
+                             [task] * len(groups), pure=False)
+        by_key = {future.key: group for future, group in zip(futures, groups)}
+        alone: list[list[tuple[int, Point]]] = []
+        for future, result in finished(client, futures, timeout):
+            group = by_key[future.key]
+            if future.status == "finished":
+                yield from zip((index for index, _ in group), result)
+            elif len(group) > 1 and _worker_died(future, result):
+                alone += [[item] for item in group]
+            else:
+                for index, point in group:
+                    yield index, _failed_row(future, result, point)
+        if alone:
+            rounds.append(alone)
 
 
-def _batches(todo: list[int], workers: int) -> list[list[int]]:
-    """The points' indices in runs of equal length, one run per task: a single point each until
-    there are more than _TASKS_PER_WORKER per worker."""
-    size = max(1, min(_MAX_BATCH, len(todo) // (max(workers, 1) * _TASKS_PER_WORKER)))
-    return [todo[start : start + size] for start in range(0, len(todo), size)]
-
-
-def _workers(client: Any) -> int:
-    """The worker threads a running scheduler has now (a guess for the batches: workers come and go)."""
-    return max(1, int(sum(client.nthreads().values())))
-
-
-def _run_batch(points: list[Point], out_dir: str, task: Task) -> list[Row]:
-    """One task's points, run one after the other on a worker."""
-    return [task(point, out_dir) for point in points]
-
-
-def _rows_of(future: Any, result: Any, points: list[Point]) -> list[Row]:
-    """The rows a finished task returned, or a failed row for each point of a task the cluster
-    could not run."""
+def _worker_died(future: Any, result: Any) -> bool:
     from distributed.scheduler import KilledWorker
 
-    if future.status == "finished":
-        rows: list[Row] = result
-        return rows
+    return future.status == "error" and isinstance(result[1], KilledWorker)
+
+
+def _failed_row(future: Any, result: Any, point: Point) -> Row:
+    """The row of a data set whose task the cluster could not run."""
     error = result[1] if future.status == "error" else RuntimeError(f"the task was {future.status} (a lost scheduler?)")
-    status = "worker-died" if isinstance(error, KilledWorker) else "failed"
-    return [parameters(point) | failure(error, status) for point in points]
+    status = "worker-died" if _worker_died(future, result) else "failed"
+    return parameters(point) | failure(error, status)

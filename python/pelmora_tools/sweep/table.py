@@ -20,8 +20,8 @@ def columns(plan: Plan) -> list[str]:
         names += ["objective", "solve_s"]
     if plan.feasible:
         names[names.index("close") + 1 : names.index("close") + 1] = ["tightness"]
-        names += ["certificate_cost", *(["certificate_gap"] if plan.solve else []),
-                  *(["certificate"] if plan.certificates else [])]
+        names += ["certificate_cost", *(["certificate_file"] if plan.certificates else []),
+                  *(["certificate_gap"] if plan.solve else [])]
     return [*names, "status", "error", "worker_pid"]
 
 

@@ -85,9 +85,8 @@ def _measure(point: Point, out_dir: str, row: Row) -> None:
     else:
         row["certificate_cost"] = made.cost
         if point.work.certificates:
-            certificate = file_name(point, ".certificate.npy")
+            row["certificate_file"] = certificate = str(Path(name).with_suffix(".npy"))
             made.save_certificate(Path(out_dir) / certificate)
-            row["certificate"] = certificate
     supply, closed = commodity_volumes(arrays)
     row |= {
         "heterogeneity": heterogeneity(arrays),
