@@ -6,6 +6,7 @@
 
 #include "core/interrupt.hpp"
 #include "tools/feasible.hpp"
+#include "tools/shape.hpp"
 
 namespace pelmora::tools {
 
@@ -16,6 +17,18 @@ std::string arc_text(const CertificateColumns& c, std::size_t a) {
 }
 
 }  // namespace
+
+Outcome<void> check_columns(const CertificateColumns& c) {
+    const Outcome<DataShape> shape = checked_shape(c.node_ids.size(), c.tails.size(), c.num_commodities,
+                                                   {{"heads", c.heads.size(), Per::Arc},
+                                                    {"low", c.low.size(), Per::Arc},
+                                                    {"up", c.up.size(), Per::Arc},
+                                                    {"capacities", c.capacities.size(), Per::ArcValues},
+                                                    {"supplies", c.supplies.size(), Per::NodeValues},
+                                                    {"certificate", c.certificate.size(), Per::ArcValues}});
+    if (!shape) return shape.error();
+    return check_ascending(c.node_ids);
+}
 
 std::string verify_certificate(const CertificateColumns& c) {
     const uint64_t K = c.num_commodities;
