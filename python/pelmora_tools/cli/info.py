@@ -83,7 +83,7 @@ def run(args: argparse.Namespace) -> int:
         from ..lp import highs_process
 
         with highs_process():
-            report = check_feasibility(arrays, time_limit=args.time_limit)
+            report = check_feasibility(arrays, time_limit=args.time_limit, certified=certified is not None)
     if args.json:
         extra = {"certificate": {"feasible": True, "cost": certified[0]}} if certified else {}
         write_json(sys.stdout, described | ({"check": report.to_dict()} if report else {}) | extra)
