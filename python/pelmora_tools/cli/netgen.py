@@ -9,6 +9,7 @@ from ..netgen import NetgenParams, netgen, parse_netgen_params
 from . import _args
 from ._inputs import netgen_lines, os_failure
 from ._status import Failure, Status, about
+from ._targets import files_read, refuse_collisions
 
 # (flag, parameter names, metavar); the order of NETGEN's parameter line.
 _FLAGS: tuple[tuple[str, tuple[str, ...], str | tuple[str, str]], ...] = (
@@ -83,6 +84,7 @@ def params_of(args: argparse.Namespace) -> NetgenParams:
 
 
 def run(args: argparse.Namespace) -> int:
+    refuse_collisions(files_read(args.params) if args.params and args.params.startswith("netgen:") else [], [args.out])
     params = params_of(args)
     try:
         netgen(params, out=args.out, min_form=args.min_form)

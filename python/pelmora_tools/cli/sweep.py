@@ -12,11 +12,12 @@ from typing import Any
 import pelmora
 
 from ..generation import Generation
-from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path, run_sweep
+from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path, file_name, run_sweep
 from . import _args, _feasible
-from ._inputs import distinct_output, instance_specs, netgen_lines, read_instance
+from ._inputs import instance_specs, netgen_lines, read_instance
 from ._setup import require
 from ._status import Failure, Status, about
+from ._targets import files_read, refuse_collisions
 
 
 def _seed_list(text: str) -> tuple[int, ...]:
@@ -158,7 +159,8 @@ def run(args: argparse.Namespace) -> int:
         raise Failure(f"--csv: {error}") from None
     if path.exists() and not args.overwrite:
         raise Failure(f"{path}: the CSV exists; --overwrite replaces it")
-    distinct_output(str(path), args.instance)
+    data_sets = [os.path.join(args.out, file_name(point)) for plan in plans for point in plan.points()]
+    refuse_collisions(files_read(args.instance), [path, *data_sets])
     for plan in plans:
         _refuse_what_fails(plan, _instance(plan.instance))
     try:
