@@ -7,10 +7,8 @@ or write two of its outputs into one file, is refused in one line and writes not
 from __future__ import annotations
 
 import os
-import re
 from collections.abc import Iterable
 
-from ..netgen import NETGEN_SPEC
 from ._status import Failure
 
 _Identity = tuple[int, int] | str
@@ -46,11 +44,3 @@ def refuse_collisions(inputs: Iterable[str | os.PathLike[str]], outputs: Iterabl
             raise Failure(f"{name}: the output is the input file {other}; write to another path")
         raise Failure(f"{name}: the output is also the output {other}; give each its own path")
 
-
-def files_read(spec: str) -> list[str]:
-    """The files a network spec reads: the ".min" file it names, the parameter file of
-    ``netgen:FILE``, none for ``netgen:`` followed by the integers themselves."""
-    if not spec.startswith(NETGEN_SPEC):
-        return [spec]
-    body = spec[len(NETGEN_SPEC) :]
-    return [] if re.fullmatch(r"[\s0-9+-]*", body) else [body]

@@ -9,10 +9,10 @@ import pelmora
 
 from ..generation import Generation
 from . import _args, _feasible
-from ._inputs import read_instance
+from ._inputs import read_instance, source_of
 from ._setup import require
 from ._status import Failure, Status, about, step
-from ._targets import files_read, refuse_collisions
+from ._targets import refuse_collisions
 
 
 def register(commands: Any) -> None:
@@ -43,7 +43,7 @@ def point_of(args: argparse.Namespace) -> Generation:
 def run(args: argparse.Namespace) -> int:
     _feasible.check_flags(args)
     point = point_of(args)
-    refuse_collisions(files_read(args.instance), [args.out, *filter(None, [args.certificate])])
+    refuse_collisions(source_of(args.instance).files(), [args.out, *filter(None, [args.certificate])])
     if args.feasible:
         require("ortools")
     instance = read_instance(args.instance)

@@ -7,9 +7,9 @@ from typing import Any
 
 from ..netgen import NetgenParams, netgen, parse_netgen_params
 from . import _args
-from ._inputs import netgen_lines, os_failure
+from ._inputs import os_failure, problems, source_of
 from ._status import Failure, Status, about
-from ._targets import files_read, refuse_collisions
+from ._targets import refuse_collisions
 
 # (flag, parameter names, metavar); the order of NETGEN's parameter line.
 _FLAGS: tuple[tuple[str, tuple[str, ...], str | tuple[str, str]], ...] = (
@@ -64,7 +64,7 @@ def params_of(args: argparse.Namespace) -> NetgenParams:
     if args.params is not None:
         if given:
             args.parser.error(f"--params or the flags, not both (also given: {' '.join(given)})")
-        lines = netgen_lines(args.params) if args.params.startswith("netgen:") else None
+        lines = [p.body for p in problems(args.params)] if args.params.startswith("netgen:") else None
         if lines is not None and len(lines) != 1:
             raise Failure(f"{args.params}: {len(lines)} NETGEN problems, where one is expected")
         with about("--params"):
@@ -84,7 +84,8 @@ def params_of(args: argparse.Namespace) -> NetgenParams:
 
 
 def run(args: argparse.Namespace) -> int:
-    refuse_collisions(files_read(args.params) if args.params and args.params.startswith("netgen:") else [], [args.out])
+    given = source_of(args.params) if args.params is not None else None
+    refuse_collisions(given.files() if given is not None and given.generated else [], [args.out])
     params = params_of(args)
     try:
         netgen(params, out=args.out, min_form=args.min_form)
