@@ -26,7 +26,7 @@ from collections.abc import Callable
 from datetime import UTC, datetime
 from pathlib import Path
 
-from report_feasible import plot_tightness, section_feasible
+from report_feasible import plot_tightness, section_check, section_feasible
 from report_format import Figures, Targets, table
 from report_scaling import plot_scaling, section_scaling
 from report_sections import (
@@ -59,6 +59,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("hostile", "bench_hostile.py", []),
     ("tools", "bench_tools.py", []),
     ("feasible", "bench_feasible.py", []),
+    ("check", "bench_check.py", []),
     ("netgen", "bench_netgen.py", []),
     ("scaling", "bench_scaling.py", []),
     ("threads", "bench_threads.py", []),
@@ -190,6 +191,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("hostile", lambda f: section_hostile(f, targets)),
         ("tools", lambda f: section_tools(f, targets)),
         ("feasible", lambda f: section_feasible(f, targets)),
+        ("check", lambda f: section_check(f, targets)),
         ("netgen", lambda f: section_netgen(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),
