@@ -121,6 +121,8 @@ SWEEP = ["-k", "2,3", "--methods", "spread", "--seeds", "1-2", "--out", "{d}/sw"
          "x-spread-k2-s1.mcf: the output is also the output"),
         (["sweep", "{x}", *SWEEP, "--feasible", "--tightness", "0,1", "--csv", "x-spread-k3-s2-feasible-t1.0.mcf"],
          "x-spread-k3-s2-feasible-t1.0.mcf: the output is also the output"),
+        (["sweep", "{x}", *SWEEP, "--feasible", "--certificates", "--csv", "x-spread-k2-s2-feasible-t0.0.npy"],
+         "x-spread-k2-s2-feasible-t0.0.npy: the output is also the output"),
         (["sweep", "{x}", *SWEEP, "--csv", "{x}", "--overwrite"], "{x}: the output is the input file {x}"),
     ],
 )
