@@ -7,9 +7,12 @@ or write two of its outputs into one file, is refused in one line and writes not
 from __future__ import annotations
 
 import os
-from collections.abc import Iterable
 
 from ._status import Failure
+
+TYPE_CHECKING = False  # typing's, without importing typing before a command needs it
+if TYPE_CHECKING:
+    from collections.abc import Iterable
 
 _Identity = tuple[int, int] | str
 
