@@ -26,7 +26,7 @@ from collections.abc import Callable
 from datetime import UTC, datetime
 from pathlib import Path
 
-from report_feasible import plot_tightness, section_feasible
+from report_feasible import plot_tightness, section_check, section_feasible
 from report_format import Figures, Targets, table
 from report_scale import section_model_files, section_startup
 from report_scaling import plot_scaling, section_scaling
@@ -63,6 +63,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("model_files", "bench_model_files.py", ["--k", "4"]),
     ("startup", "bench_startup.py", []),
     ("feasible", "bench_feasible.py", []),
+    ("check", "bench_check.py", []),
     ("netgen", "bench_netgen.py", []),
     ("sweep", "bench_sweep.py", []),
     ("scaling", "bench_scaling.py", []),
@@ -197,6 +198,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("model_files", lambda f: section_model_files(f, targets)),
         ("startup", lambda f: section_startup(f, targets)),
         ("feasible", lambda f: section_feasible(f, targets)),
+        ("check", lambda f: section_check(f, targets)),
         ("netgen", lambda f: section_netgen(f, targets)),
         ("sweep", lambda f: section_sweep(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),

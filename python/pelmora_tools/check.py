@@ -121,6 +121,7 @@ BUNDLE_SOURCES = {
     "summed": "the commodities summed into one cannot be routed within the bundle rows",
     "solve": "the LP solve",
     "given": "a solve done before",
+    "certificate": "a certificate verified feasible: a flow that meets every row",
     "not-solved": "the cheap steps leave the bundle rows open and no solve was asked for",
 }
 
@@ -255,14 +256,25 @@ def _diagnose(
     )  # fmt: skip
 
 
+# Values of an (arcs, K) array taken at a time where a whole copy is not needed: the check's memory
+# stays the data set's arrays and a few columns, whatever K.
+_BLOCK_VALUES = 1 << 20
+
+
 def _summed_capacity(arrays: DataSetArrays) -> tuple[Int64Array, bool]:
     """Per arc, what the commodities together may carry: the sum of min(capacity, up) over the
     commodities, capped at up; and whether every such sum stays within up (the bundle rows
-    then never bind, lower bounds aside)."""
-    each = np.clip(np.minimum(arrays.capacities, arrays.up[:, None]), 0, None)
-    approx = each.astype(np.float64).sum(axis=1)
-    total = each.sum(axis=1) if not (approx >= 2.0**62).any() else np.array(
-        [min(sum(int(v) for v in row), INT64_MAX) for row in each.tolist()], dtype=np.int64)
+    then never bind, lower bounds aside). Summed a block of arcs at a time."""
+    total = np.empty(arrays.num_arcs, dtype=np.int64)
+    rows = max(1, _BLOCK_VALUES // max(1, arrays.num_commodities))
+    for start in range(0, arrays.num_arcs, rows):
+        block = slice(start, start + rows)
+        each = np.minimum(arrays.capacities[block], arrays.up[block, None])
+        np.maximum(each, 0, out=each)
+        if (each.astype(np.float64).sum(axis=1) >= 2.0**62).any():
+            total[block] = [min(sum(int(v) for v in row), INT64_MAX) for row in each.tolist()]
+        else:
+            total[block] = each.sum(axis=1)
     return np.minimum(total, arrays.up), bool((total <= arrays.up).all())
 
 
@@ -280,6 +292,7 @@ def check_feasibility(
     time_limit: float | None = None,
     known: str | None = None,
     stage: Callable[[str, int, int], object] | None = None,
+    certified: bool = False,
 ) -> FeasibilityReport:
     """Says whether the data set's LP has a solution, and why not.
 
@@ -308,6 +321,9 @@ def check_feasibility(
     stage : callable, optional
         Told (what, done, total) as the check goes: each commodity routed, the commodities summed,
         the solve (progress of one's own).
+    certified : bool
+        The data set has a certificate that ``verify_certificate`` found feasible: the bundled
+        model is feasible without a solve (the check then only explains).
 
     Returns
     -------
@@ -326,7 +342,6 @@ def check_feasibility(
     net = network(arrays)
     k = arrays.num_commodities
     exact = bundled and k == 1
-    capacities = np.minimum(arrays.capacities, arrays.up[:, None]) if bundled else arrays.capacities
     commodities = []
     tell = stage or (lambda what, done, total: None)
     for c in range(k):
@@ -334,12 +349,17 @@ def check_feasibility(
         if deadline is not None and time.monotonic() > deadline:
             commodities.append(CommodityCheck(c, None, note="the time limit came first"))
             continue
-        commodities.append(_route(arrays, net, c, capacities[:, c], arrays.supplies[:, c], low=exact))
+        # One column at a time: a copy of every capacity capped at up would double the data set.
+        capacity = np.minimum(arrays.capacities[:, c], arrays.up) if bundled else arrays.capacities[:, c]
+        commodities.append(_route(arrays, net, c, capacity, arrays.supplies[:, c], low=exact))
     report = FeasibilityReport(commodities, None)
     if not bundled:
         return report
     alone = report.verdict
-    if known is not None:
+    if certified:
+        known = "feasible"
+        report.bundled_status, report.bundled_by = known, "certificate"
+    elif known is not None:
         report.bundled_status, report.bundled_by = known, "given"
     elif exact:
         report.bundled_status, report.bundled_by = alone, "exact"

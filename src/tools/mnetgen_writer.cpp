@@ -79,36 +79,20 @@ void write_arcs(BufferedFile& out, const MnetgenColumns& c, std::span<const int6
     }
 }
 
-std::string count_text(std::size_t n, const char* what) { return std::to_string(n) + " " + what; }
-
 }  // namespace
 
 Outcome<void> check_columns(const MnetgenColumns& c) {
     if (c.num_commodities > uint64_t(INT64_MAX))
         return Error::value("num_commodities " + std::to_string(c.num_commodities) +
                             " is beyond the signed 64-bit numbers of the files");
-    const std::optional<DataShape> shape = data_shape(c.node_ids.size(), c.tails.size(), c.num_commodities);
-    if (!shape)
-        return Error::value("num_commodities " + std::to_string(c.num_commodities) + " with " +
-                            count_text(c.node_ids.size(), "node ids") + " and " + count_text(c.tails.size(), "arcs") +
-                            " makes more values than a buffer can hold");
-    auto wrong = [](const char* name, std::size_t got, std::size_t want, const char* per) {
-        return Error::value(std::string(name) + " holds " + std::to_string(got) + " values, expected " +
-                            std::to_string(want) + " (" + per + ")");
-    };
-    const std::size_t m = shape->arcs;
-    if (c.heads.size() != m) return wrong("heads", c.heads.size(), m, "one per arc, as tails");
-    if (c.up.size() != m) return wrong("up", c.up.size(), m, "one per arc, as tails");
-    if (c.costs.size() != shape->arc_values) return wrong("costs", c.costs.size(), shape->arc_values, "K per arc");
-    if (c.capacities.size() != shape->arc_values)
-        return wrong("capacities", c.capacities.size(), shape->arc_values, "K per arc");
-    if (c.supplies.size() != shape->node_values)
-        return wrong("supplies", c.supplies.size(), shape->node_values, "K per node id");
-    const auto unordered = std::adjacent_find(c.node_ids.begin(), c.node_ids.end(), std::greater_equal<int64_t>());
-    if (unordered != c.node_ids.end())
-        return Error::value("node_ids must ascend strictly: " + std::to_string(unordered[1]) + " follows " +
-                            std::to_string(unordered[0]));
-    return {};
+    const Outcome<DataShape> shape = checked_shape(c.node_ids.size(), c.tails.size(), c.num_commodities,
+                                                   {{"heads", c.heads.size(), Per::Arc},
+                                                    {"up", c.up.size(), Per::Arc},
+                                                    {"costs", c.costs.size(), Per::ArcValues},
+                                                    {"capacities", c.capacities.size(), Per::ArcValues},
+                                                    {"supplies", c.supplies.size(), Per::NodeValues}});
+    if (!shape) return shape.error();
+    return check_ascending(c.node_ids);
 }
 
 Outcome<void> write_mnetgen(std::string_view prefix, const MnetgenColumns& c, bool write_map, OpenFailure& failure) {

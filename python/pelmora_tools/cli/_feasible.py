@@ -48,11 +48,20 @@ def add_flags(parser: argparse.ArgumentParser, *, sweep: bool = False) -> None:
 
 
 def check_flags(args: argparse.Namespace) -> None:
-    """Refuses the feasible mode's flags without it."""
+    """Refuses the feasible mode's flags without it, and a certificate name without ".npy"."""
     if not args.feasible:
         for flag in ("tightness", "certificate"):
             if getattr(args, flag, None) is not None:
                 args.parser.error(f"--{flag} applies with --feasible only")
+    check_certificate_name(args)
+
+
+def check_certificate_name(args: argparse.Namespace) -> None:
+    """A certificate is a NumPy .npy file and is written under exactly its name: a name without the
+    suffix (which NumPy would add behind the user's back) is refused."""
+    name = getattr(args, "certificate", None)
+    if name is not None and not name.endswith(".npy"):
+        args.parser.error(f"--certificate {name}: the certificate is a NumPy file, its name must end in .npy")
 
 
 def generated(make: Any) -> FeasibleDataSet:
@@ -105,10 +114,36 @@ def read_certificate(path: str, arrays: DataSetArrays) -> Int64Array:
         expected = (arrays.num_arcs, arrays.num_commodities)
         if dtype != np.dtype(np.int64) or tuple(shape) != expected:
             raise Failure(f"{path}: the certificate must be int64 of shape {expected}, got {dtype} {tuple(shape)}")
-        if os.fstat(handle.fileno()).st_size - handle.tell() < math.prod(expected) * 8:
+        left, wanted = os.fstat(handle.fileno()).st_size - handle.tell(), math.prod(expected) * 8
+        if left < wanted:
             raise Failure(f"{path}: cut short")
+        if left > wanted:
+            raise Failure(f"{path}: {left - wanted} byte(s) after the certificate's array: not a .npy file of one array")
         values = np.fromfile(handle, dtype=np.int64, count=math.prod(expected))
     return values.reshape(expected, order="F" if fortran else "C")
+
+
+# Values of an (arcs, K) array multiplied at a time: the cost costs a block, not a copy of each array.
+_BLOCK_VALUES = 1 << 20
+
+
+def _largest(values: Int64Array) -> float:
+    """The largest magnitude (np.abs would wrap -2^63 around)."""
+    return max(abs(float(values.min())), abs(float(values.max())))
+
+
+def _cost(certificate: Int64Array, costs: Int64Array) -> int:
+    """The certificate's cost, exactly: each block of arcs in int64 where its terms cannot pass 2^62
+    together, else as Python integers."""
+    total = 0
+    rows = max(1, _BLOCK_VALUES // max(1, certificate.shape[1]))
+    for start in range(0, certificate.shape[0], rows):
+        x, c = certificate[start : start + rows], costs[start : start + rows]
+        if x.size == 0:
+            continue
+        bound = _largest(x) * _largest(c) * x.size
+        total += int(np.vdot(x, c)) if bound < 2.0**62 else int((x.astype(object) * c.astype(object)).sum())
+    return total
 
 
 def certificate_json(certified: tuple[int, str]) -> dict[str, Any]:
@@ -128,5 +163,5 @@ def verify(path: str, arrays: DataSetArrays) -> tuple[int, str]:
     failure = verify_certificate(arrays, certificate)
     if failure is not None:
         raise Failure(f"{path}: the certificate fails ({failure})", Status.NO_OPTIMUM)
-    cost = int((certificate.astype(object) * arrays.costs.astype(object)).sum())
+    cost = _cost(certificate, arrays.costs)
     return cost, f"certificate     feasible (conservation, per-commodity and mutual bounds), cost {cost}"

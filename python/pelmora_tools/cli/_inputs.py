@@ -128,19 +128,5 @@ def read_data_set(path: str) -> tuple[Problem, DataSetArrays]:
     return problem, arrays
 
 
-def same_file(a: str, b: str) -> bool:
-    try:
-        return os.path.samefile(a, b)
-    except OSError:
-        return os.path.realpath(a) == os.path.realpath(b)
-
-
-def distinct_output(output: str, *inputs: str) -> None:
-    """Refuses an output path that names an input: writing it would destroy what is being read."""
-    for source in inputs:
-        if same_file(output, source):
-            raise Failure(f"{output}: the output is the input file {source}; write to another path")
-
-
 def os_failure(path: str, error: OSError) -> Failure:
     return Failure(f"{path}: {os_text(error)}")

@@ -7,8 +7,9 @@ from pathlib import Path
 from typing import Any
 
 from . import _args, _progress
-from ._inputs import distinct_output, os_failure, read_data_set
+from ._inputs import os_failure, read_data_set
 from ._status import Failure, Status, about
+from ._targets import refuse_collisions
 
 FORMATS = ("mnetgen", "mps", "lp")
 MNETGEN_SUFFIXES = (".nod", ".arc", ".sup", ".mut", ".map")
@@ -38,8 +39,8 @@ def run(args: argparse.Namespace) -> int:
     if args.to == "mnetgen":
         if args.no_bundle:
             args.parser.error("--no-bundle applies to --to mps and --to lp only")
-        for suffix in MNETGEN_SUFFIXES:
-            distinct_output(args.target + suffix, args.file)
+        suffixes = MNETGEN_SUFFIXES if args.map else MNETGEN_SUFFIXES[:-1]
+        refuse_collisions([args.file], [args.target + suffix for suffix in suffixes])
         from ..mnetgen import export_mnetgen
 
         _, arrays = read_data_set(args.file)
@@ -56,7 +57,7 @@ def run(args: argparse.Namespace) -> int:
         args.parser.error("--map applies to --to mnetgen only")
     if Path(args.target).suffix.lower() != f".{args.to}":
         raise Failure(f"TARGET must end in .{args.to} for --to {args.to}, got {args.target!r}")
-    distinct_output(args.target, args.file)
+    refuse_collisions([args.file], [args.target])
     from ..model_files import write_model
 
     _, arrays = read_data_set(args.file)

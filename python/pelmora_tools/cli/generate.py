@@ -10,9 +10,10 @@ import pelmora
 from .. import methods
 from ..generation import Generation
 from . import _args, _feasible, _progress
-from ._inputs import distinct_output, read_instance
+from ._inputs import read_instance, source_of
 from ._setup import require
 from ._status import Failure, Status, about, step
+from ._targets import refuse_collisions
 
 
 def register(commands: Any) -> None:
@@ -43,7 +44,7 @@ def point_of(args: argparse.Namespace) -> Generation:
 def run(args: argparse.Namespace) -> int:
     _feasible.check_flags(args)
     point = point_of(args)
-    distinct_output(args.out, args.instance)
+    refuse_collisions(source_of(args.instance).files(), [args.out, *filter(None, [args.certificate])])
     if args.feasible:
         require("ortools")
     instance = read_instance(args.instance)

@@ -92,7 +92,7 @@ def run(args: argparse.Namespace) -> int:
 
         try:
             with highs_process():
-                report = check_feasibility(arrays, time_limit=args.time_limit,
+                report = check_feasibility(arrays, time_limit=args.time_limit, certified=certified is not None,
                                            stage=stage if progress is not None else None)
         finally:
             if progress is not None:

@@ -6,6 +6,7 @@ import argparse
 
 from . import _args, _progress
 from ._status import Failure, Status, about
+from ._targets import refuse_collisions
 
 TYPE_CHECKING = False  # typing's, without importing typing before a command needs it
 if TYPE_CHECKING:
@@ -92,6 +93,11 @@ def params_of(args: argparse.Namespace) -> NetgenParams:
 def run(args: argparse.Namespace) -> int:
     from ..netgen import netgen
 
+    if args.params is not None and ":" in args.params:  # a generator's parameter file is an input
+        from ._inputs import source_of  # as params_of, for a run alone
+
+        given = source_of(args.params)
+        refuse_collisions(given.files() if given.generated else [], [args.out])
     params = params_of(args)
     try:
         summary = netgen(params, out=args.out, min_form=args.min_form)

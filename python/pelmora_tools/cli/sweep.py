@@ -9,17 +9,19 @@ import logging
 import os
 import stat
 import time
+from pathlib import Path
 from typing import Any
 
 import pelmora
 
 from .. import methods
 from ..generation import Generation
-from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path, run_sweep
+from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path, file_name, run_sweep
 from . import _args, _feasible
-from ._inputs import distinct_output, problems, read_instance, source_of
+from ._inputs import problems, read_instance, source_of
 from ._setup import require
 from ._status import Failure, Status, about
+from ._targets import refuse_collisions
 
 
 def _seed_list(text: str) -> tuple[int, ...]:
@@ -170,7 +172,10 @@ def run(args: argparse.Namespace) -> int:
         raise Failure(f"{path}: the CSV exists; --overwrite replaces it, --resume adds the rows it lacks")
     if args.certificates and not args.feasible:
         args.parser.error("--certificates applies with --feasible only")
-    distinct_output(str(path), args.instance)
+    names = [file_name(point) for plan in plans for point in plan.points()]
+    if args.certificates:
+        names += [str(Path(name).with_suffix(".npy")) for name in names]
+    refuse_collisions(source_of(args.instance).files(), [path, *(os.path.join(args.out, name) for name in names)])
     arcs = {}
     for plan in plans:
         instance = _instance(plan.instance)
