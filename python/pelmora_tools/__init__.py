@@ -4,7 +4,7 @@ Public modules (everything listed in ``__all__`` is re-exported here):
 
 - ``arrays``: a data set as NumPy arrays (``DataSetArrays``), from generated data, a multicommodity
   file or a ".min" file;
-- ``mnetgen``: the four mnetgen files;
+- ``mnetgen``: the four mnetgen files, written and read back;
 - ``lp``: the multicommodity min-cost flow LP for HiGHS, solved or written as MPS or CPLEX LP;
 - ``check``: why a data set cannot be solved (each commodity alone, the bundle, the cut);
 - ``feasible``: data sets that can be solved by construction, with a certificate flow;
@@ -23,7 +23,7 @@ from .arrays import DataSetArrays, arrays_from_data, arrays_from_file, arrays_fr
 from .check import CommodityCheck, FeasibilityReport, check_feasibility
 from .feasible import FeasibleDataSet, NoFeasibleFlow, generate_feasible, verify_certificate
 from .lp import SolveResult, build_model, solve, write_model
-from .mnetgen import export_mnetgen
+from .mnetgen import export_mnetgen, load_mnetgen
 from .netgen import NetgenParams, NetgenSummary, netgen, parse_netgen_file, parse_netgen_params
 
 __all__ = [
@@ -33,6 +33,7 @@ __all__ = [
     "arrays_from_min",
     "load_arrays",
     "export_mnetgen",
+    "load_mnetgen",
     "SolveResult",
     "build_model",
     "write_model",

@@ -18,7 +18,7 @@ import numpy as np
 
 from . import lp
 from ._max_flow import INT64_MAX, Flow, IndexArray, Int64Array, Network, exact_sum, max_flow, network, served_elsewhere
-from .arrays import DataSetArrays
+from .arrays import DataSetArrays, ValueArray
 
 _SHOWN = 5
 
@@ -254,21 +254,45 @@ def _diagnose(
     )  # fmt: skip
 
 
-def _summed_capacity(arrays: DataSetArrays) -> tuple[Int64Array, bool]:
+def _summed_capacity(capacities: Int64Array, up: Int64Array) -> tuple[Int64Array, bool]:
     """Per arc, what the commodities together may carry: the sum of min(capacity, up) over the
     commodities, capped at up; and whether every such sum stays within up (the bundle rows
     then never bind, lower bounds aside)."""
-    each = np.clip(np.minimum(arrays.capacities, arrays.up[:, None]), 0, None)
+    each = np.clip(np.minimum(capacities, up[:, None]), 0, None)
     approx = each.astype(np.float64).sum(axis=1)
     total = each.sum(axis=1) if not (approx >= 2.0**62).any() else np.array(
         [min(sum(int(v) for v in row), INT64_MAX) for row in each.tolist()], dtype=np.int64)
-    return np.minimum(total, arrays.up), bool((total <= arrays.up).all())
+    return np.minimum(total, up), bool((total <= up).all())
 
 
-def _row_sums(arrays: DataSetArrays) -> Int64Array | None:
-    if (np.abs(arrays.supplies.astype(np.float64)).sum(axis=1) >= 2.0**62).any():
+def _row_sums(supplies: Int64Array) -> Int64Array | None:
+    if (np.abs(supplies.astype(np.float64)).sum(axis=1) >= 2.0**62).any():
         return None
-    return arrays.supplies.sum(axis=1)
+    return supplies.sum(axis=1)
+
+
+def _integral_bounds(arrays: DataSetArrays) -> tuple[Int64Array, Int64Array, Int64Array]:
+    """``capacities``, ``up`` and ``supplies`` as the integers the maximum flows route. A float64
+    field (a data set read from files with decimals or "no bound") passes when its values are
+    integers or, for the bounds, +inf, which becomes one more than all supplies together: a
+    feasible flow without cycles never carries that much on an arc, so feasibility is unchanged
+    (the LP solve still takes the data set as it is). Decimal values are refused."""
+
+    def whole(name: str, values: ValueArray, bound: int) -> Int64Array:
+        if values.dtype == np.int64:
+            return values.astype(np.int64, copy=False)
+        finite = np.isfinite(values)
+        if not (np.floor(values[finite]) == values[finite]).all() or (np.abs(values[finite]) >= 2.0**62).any():
+            raise ValueError(f"the feasibility check routes integer flows; {name} holds decimal values")
+        out = np.where(finite, values, 0).astype(np.int64)
+        out[~finite] = bound
+        return out
+
+    supplies = whole("supplies", arrays.supplies, 0)
+    total = exact_sum(np.clip(supplies, 0, None).reshape(-1)) + 1
+    if total > INT64_MAX:
+        raise ValueError("the feasibility check routes 64-bit flows; the supplies together pass 2^63 - 1")
+    return whole("capacities", arrays.capacities, total), whole("up", arrays.up, total), supplies
 
 
 def check_feasibility(
@@ -311,23 +335,24 @@ def check_feasibility(
     Raises
     ------
     ValueError
-        For arrays that do not form one data set (``DataSetArrays.validate``), or a time limit not
-        above zero.
+        For arrays that do not form one data set (``DataSetArrays.validate``), a time limit not
+        above zero, or capacities or supplies with decimals (the maximum flows route integers).
     """
     arrays.validate()
     deadline = None if time_limit is None else time.monotonic() + time_limit
     if time_limit is not None and not time_limit > 0:
         raise ValueError(f"time limit must be positive, not {time_limit}")
+    given, up, supplies = _integral_bounds(arrays)
     net = network(arrays)
     k = arrays.num_commodities
     exact = bundled and k == 1
-    capacities = np.minimum(arrays.capacities, arrays.up[:, None]) if bundled else arrays.capacities
+    capacities = np.minimum(given, up[:, None]) if bundled else given
     commodities = []
     for c in range(k):
         if deadline is not None and time.monotonic() > deadline:
             commodities.append(CommodityCheck(c, None, note="the time limit came first"))
             continue
-        commodities.append(_route(arrays, net, c, capacities[:, c], arrays.supplies[:, c], low=exact))
+        commodities.append(_route(arrays, net, c, capacities[:, c], supplies[:, c], low=exact))
     report = FeasibilityReport(commodities, None)
     if not bundled:
         return report
@@ -342,8 +367,8 @@ def check_feasibility(
         return report
     if known is None and report.bundled_status is not None:
         return report
-    summed, never_bind = _summed_capacity(arrays)
-    totals = _row_sums(arrays)
+    summed, never_bind = _summed_capacity(given, up)
+    totals = _row_sums(supplies)
     if totals is not None:
         report.together = _route(arrays, net, None, summed, totals, low=True)
     if report.bundled_status is not None:

@@ -23,7 +23,7 @@ from typing import TYPE_CHECKING, Any, cast
 import numpy as np
 import numpy.typing as npt
 
-from .arrays import DataSetArrays
+from .arrays import DataSetArrays, ValueArray
 
 if TYPE_CHECKING:
     import highspy
@@ -141,7 +141,7 @@ def _matrix(arrays: DataSetArrays, bundle: bool) -> tuple[npt.NDArray[np.int32],
     return start, index[keep], value[keep]
 
 
-def _flat_float(values: npt.NDArray[np.int64]) -> npt.NDArray[np.float64]:
+def _flat_float(values: ValueArray) -> npt.NDArray[np.float64]:
     """One conversion pass into a C-ordered float array (the (m, K) arrays are C-ordered already)."""
     return np.asarray(values, dtype=np.float64, order="C").reshape(-1)
 

@@ -12,7 +12,7 @@ import numpy.typing as npt
 import pelmora
 
 from ._mcf_file import Problem
-from .arrays import DataSetArrays
+from .arrays import DataSetArrays, ValueArray
 from .generation import METHODS
 
 METHOD_NAMES = {number: name for name, number in METHODS.items()}
@@ -30,11 +30,16 @@ def heterogeneity(arrays: DataSetArrays) -> float:
     return pelmora.compute_commodity_demand_heterogeneity(partition, dict(zip(ids, totals[rows].tolist(), strict=True)))
 
 
-def commodity_volumes(arrays: DataSetArrays) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.int64]]:
-    """Per commodity: the units its supply nodes send, and the arcs closed to it (capacity 0).
-    The masks are one byte a value: no copy of the n x K or m x K amounts is made."""
+def commodity_volumes(arrays: DataSetArrays) -> tuple[ValueArray, npt.NDArray[np.int64]]:
+    """Per commodity: the units its supply nodes send (float64 where the supplies hold decimals),
+    and the arcs closed to it (capacity 0). The masks are one byte a value: no copy of the n x K
+    or m x K amounts is made."""
     supplies = arrays.supplies
-    supply = np.sum(supplies, axis=0, where=supplies > 0, dtype=np.int64)
+    supply: ValueArray
+    if supplies.dtype == np.int64:
+        supply = np.sum(supplies, axis=0, where=supplies > 0, dtype=np.int64)
+    else:
+        supply = np.sum(supplies, axis=0, where=supplies > 0, dtype=np.float64)
     closed = np.count_nonzero(arrays.capacities == 0, axis=0).astype(np.int64)
     return supply, closed
 
@@ -68,6 +73,7 @@ def describe(name: str, problem: Problem, arrays: DataSetArrays) -> dict[str, An
                    "closing": False, "closed_fraction": 0.0}
     supply, closed = commodity_volumes(arrays)
     amounts = int(np.count_nonzero(arrays.supplies.any(axis=1))) * arrays.num_commodities
-    score = heterogeneity(arrays) if 0 < amounts <= SCORE_LIMIT else math.nan
+    integral = arrays.supplies.dtype == np.int64  # the module's score takes integer amounts
+    score = heterogeneity(arrays) if integral and 0 < amounts <= SCORE_LIMIT else math.nan
     return header | {"commodities": arrays.num_commodities, "supply": supply, "closed_arcs": closed,
                      "heterogeneity": score if math.isfinite(score) else None}

@@ -7,6 +7,7 @@
 #include "binding/unlocked.hpp"
 #include "models/capi.hpp"
 #include "tools/data_arrays.hpp"
+#include "tools/mnetgen_binding.hpp"
 #include "tools/mnetgen_writer.hpp"
 #include "tools/native_args.hpp"
 #include "tools/native_support.hpp"
@@ -126,6 +127,8 @@ PyMethodDef functions[] = {
      "read_arrays(path): the same columns from a multicommodity file, LOW included."},
     {"write_mnetgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mnetgen)), METH_FASTCALL,
      "write_mnetgen(prefix, K, node_ids, tails, heads, up, costs, capacities, supplies, write_map)."},
+    {"read_mnetgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_mnetgen_function)), METH_FASTCALL,
+     kReadMnetgenDoc},
     {"netgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(netgen_function)), METH_FASTCALL, kNetgenDoc},
     {"feasible", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(feasible)), METH_FASTCALL,
      "feasible(instance, flow, K, method, seed, concentration, randomize_caps, cap_a, cap_b, randomize_costs, "

@@ -13,7 +13,7 @@ import numpy as np
 import pelmora
 
 from .._min_cost_flow import flow_problem
-from ..arrays import DataSetArrays, Int64Array, arrays_from_min
+from ..arrays import DataSetArrays, Int64Array, arrays_from_min, as_int64
 from ..feasible import FeasibleDataSet, NoFeasibleFlow, verify_certificate
 from . import _args
 from ._status import Failure, Status, about
@@ -69,8 +69,8 @@ def refuse_unsolvable(instance: pelmora.NetworkInstance) -> None:
     data set of the network would fail alike."""
     single = arrays_from_min(instance)
     try:
-        flow_problem(single.node_ids, single.tails, single.heads, single.low, single.up, single.costs[:, 0],
-                     single.supplies[:, 0])
+        flow_problem(single.node_ids, single.tails, single.heads, single.low, as_int64(single.up),
+                     as_int64(single.costs[:, 0]), as_int64(single.supplies[:, 0]))
     except NoFeasibleFlow as error:
         raise Failure(str(error), Status.NO_OPTIMUM) from error
     except ValueError as error:
