@@ -6,11 +6,13 @@ LP is built here from those words alone, with scipy's linprog, one variable per 
 
 from __future__ import annotations
 
+import json
 import subprocess
 import sys
 from fractions import Fraction
 from pathlib import Path
 
+import highspy
 import numpy as np
 import pytest
 import scipy.optimize
@@ -248,3 +250,44 @@ def test_claimed_counts_size_nothing(tmp_path: Path) -> None:
     write(prefix, {".nod": "1000000000000\n2\n1\n", ".arc": "1\t1\t2\t1\t5\t-1\t0\n", ".sup": ""})
     with pytest.raises(ValueError, match=r"x\.nod: 1000000000000 commodities are more than the available memory"):
         pt.load_mnetgen(prefix)
+
+
+# --- the command line --------------------------------------------------------------------------------
+
+def pelmora(*args: object) -> subprocess.CompletedProcess[str]:
+    script = Path(sys.executable).parent / "pelmora"
+    return subprocess.run([str(script), *map(str, args)], capture_output=True, text=True, timeout=300)
+
+
+@settings(max_examples=6, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(texts=instances())
+def test_pelmora_solve_of_prefix_nod_matches_the_independent_lp(tmp_path: Path, texts: dict[str, str]) -> None:
+    prefix = write(tmp_path / "x", texts)
+    done = pelmora("solve", "--json", f"{prefix}.nod")
+    status, objective = independent_lp(prefix)
+    answer = json.loads(done.stdout)
+    assert (answer["status"], done.returncode) == (status, 0 if status == "optimal" else 1)
+    if objective is not None:
+        assert answer["objective"] == pytest.approx(objective, rel=1e-9, abs=1e-9)
+
+
+def test_every_data_set_command_takes_prefix_nod(tmp_path: Path) -> None:
+    prefix = write(tmp_path / "x", GOOD)
+    info = pelmora("info", "--json", "--check", f"{prefix}.nod")
+    assert info.returncode == 0, info.stderr
+    described = json.loads(info.stdout)
+    assert (described["kind"], described["nodes"], described["arcs"], described["supply"]) == ("mnetgen", 3, 2, [3, 0])
+    assert described["check"]["verdict"] == "feasible"
+    assert pelmora("export", f"{prefix}.nod", "--to", "lp", tmp_path / "x.lp").returncode == 0
+    highs = highspy.Highs()
+    highs.setOptionValue("output_flag", False)
+    highs.readModel(str(tmp_path / "x.lp"))
+    highs.run()
+    assert highs.getInfo().objective_function_value == pytest.approx(independent_lp(prefix)[1])
+    refused = pelmora("export", f"{prefix}.nod", "--to", "mnetgen", tmp_path / "y")
+    assert refused.returncode == 2 and refused.stderr.count("\n") == 1 and "+inf" in refused.stderr
+    (tmp_path / "x.mut").unlink()
+    for command in ("info", "solve"):
+        missing = pelmora(command, f"{prefix}.nod")
+        assert missing.returncode == 2
+        assert missing.stderr.strip() == f"pelmora {command}: error: {prefix}.mut: No such file or directory"

@@ -1,5 +1,5 @@
 """The four files of the mnetgen family (".nod", ".arc", ".sup", ".mut"), tab-separated, as
-multicommodity solvers of that family read them: export and read back; docs/mnetgen-format.md
+multicommodity solvers of that family read them: export and read back; docs/format.md
 describes the files as they are read."""
 
 from __future__ import annotations

@@ -53,15 +53,19 @@ def _fraction(text: str) -> float:
         return math.nan
 
 
-def describe(name: str, problem: Problem, arrays: DataSetArrays) -> dict[str, Any]:
-    """Counts as the problem line declares them, K, the generation's flags and seed (multicommodity
-    files), per-commodity supply volume and closed arcs, and the heterogeneity score (None where it
-    is not a number, as for a data set without commodities, or past ``SCORE_LIMIT`` amounts). The
-    per-commodity columns are arrays of K values."""
-    fields = problem.fields
-    header: dict[str, Any] = {"file": name, "kind": "multicommodity" if problem.multicommodity else "min",
-                              "nodes": problem.number(2), "arcs": problem.number(3)}
-    if problem.multicommodity:
+def describe(name: str, problem: Problem | None, arrays: DataSetArrays) -> dict[str, Any]:
+    """Counts as the problem line declares them (as read, for a data set without one: mnetgen's
+    files or a generator's), K, the generation's flags and seed (multicommodity files),
+    per-commodity supply volume and closed arcs, and the heterogeneity score (None where it is not
+    a number, as for a data set without commodities or with decimal supplies, or past
+    ``SCORE_LIMIT`` amounts). The per-commodity columns are arrays of K values."""
+    if problem is None:
+        header: dict[str, Any] = {"file": name, "kind": "mnetgen", "nodes": arrays.num_nodes, "arcs": arrays.num_arcs}
+    else:
+        header = {"file": name, "kind": "multicommodity" if problem.multicommodity else "min",
+                  "nodes": problem.number(2), "arcs": problem.number(3)}
+    if problem is not None and problem.multicommodity:
+        fields = problem.fields
         method = int(fields[7])
         header |= {
             "method": METHOD_NAMES.get(method, str(method)), "seed": int(fields[10]),

@@ -116,9 +116,13 @@ def certificate_json(certified: tuple[int, str]) -> dict[str, Any]:
     return {"feasible": True, "cost": certified[0]}
 
 
-def read_with_certificate(path: str, certificate: str | None) -> tuple[Problem, DataSetArrays, tuple[int, str] | None]:
+def read_with_certificate(
+    path: str, certificate: str | None
+) -> tuple[Problem | None, DataSetArrays, tuple[int, str] | None]:
     """The data set a command reads (``info``, ``solve``), and its certificate verified if one is given."""
     problem, arrays = read_data_set(path)
+    if certificate and not arrays.is_integral:
+        raise Failure(f"{certificate}: a certificate is an integer flow; {path} holds decimals or unbounded values")
     return problem, arrays, verify(certificate, arrays) if certificate else None
 
 
