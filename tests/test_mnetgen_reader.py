@@ -217,6 +217,7 @@ GOOD = {".nod": "2\n3\n2\n1\n", ".arc": "1\t1\t2\t1\t5\t-1\t1\n1\t1\t2\t2\t5\t-1
     (".arc", "1\t1\t2\t1.5\t5\t-1\t0\n", r"x\.arc line 1: commodity 1.5 is not an integer"),
     (".arc", "1\t1\t2\t1\t5\t-1\t1\n1\t2\t3\t2\t5\t-1\t1\n", r"x\.arc line 2: arc name 1 joins 1 -> 2 on an earlier"),
     (".arc", "1\t1\t2\t-1\t5\t-1\t1\n1\t1\t2\t2\t5\t-1\t1\n", r"x\.arc line 2: arc name 1 has a second record for commodity 2"),
+    (".arc", "1\t1\t2\t1\t5\t-1\t1\n1\t1\t2\t2\t5\t-1\t0\n", r"x\.arc line 2: arc name 1 has mutual pointer 1 on an earlier"),
     (".arc", "1\t1\t2\t1\t5\t-1\t1\n2\t2\t3\t1\t5\t-1\t1\n", r"x\.arc line 2: mutual pointer 1 already bounds arc name 1"),
     (".arc", "1\t1\t2\t1\t5\t-3\t0\n", r"x\.arc line 1: capacity below 0"),
     (".sup", "1\t1\t3\n1\t1\t-3\n", r"x\.sup line 2: node 1 has a second line for commodity 1"),

@@ -1,19 +1,24 @@
 // What the reader of the four mnetgen files shares across them: the numbers as written (integers
 // kept exact, other decimals as the nearest double), a column that turns to doubles at the first
-// value that needs it, and a file read line by line whose errors name the file and the line.
+// value that needs it, a file read line by line whose errors name the file and the line, and the
+// tables of arc names and of the (arc or node, commodity) pairs seen.
 #pragma once
 
 #include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "core/outcome.hpp"
+#include "tools/data_arrays.hpp"
 #include "utils/line_reader.hpp"
 
 namespace pelmora::tools::mnetgen {
@@ -29,10 +34,12 @@ inline constexpr uint64_t kShortestRecord = 14;
 
 // A number of the files: an integer whenever the written value is one ("7", "7.000000", "1.2e+03"),
 // else the double nearest to it.
+// No default member values: the readers keep arrays of them per line, each field written before
+// it is read.
 struct Number {
-    int64_t integer = 0;
-    double real = 0;
-    bool is_real = false;
+    int64_t integer;
+    double real;
+    bool is_real;
 };
 
 // [sign] digits [. digits] [e|E [sign] digits], at least one digit before the exponent.
@@ -153,19 +160,15 @@ public:
         if (reader_.open(path_)) return std::nullopt;
         return Error::io(path_ + ": " + reader_.error());
     }
-    // The next line that holds a token; false at the end, with `error` set when the read failed.
+    // The next line; false at the end, with `error` set when the read failed.
     bool next(std::optional<Error>& error) {
-        for (;;) {
-            switch (reader_.next(line_)) {
-                case LineReader::Next::line: break;
-                case LineReader::Next::end: return false;
-                case LineReader::Next::failed: error = Error::io(path_ + ": " + reader_.error()); return false;
-                case LineReader::Next::interrupted: error = Error::interrupted(); return false;
-            }
-            Tokens probe(line_);
-            std::string_view t;
-            if (probe.next(t)) return true;
+        switch (reader_.next(line_)) {
+            case LineReader::Next::line: return true;
+            case LineReader::Next::end: return false;
+            case LineReader::Next::failed: error = Error::io(path_ + ": " + reader_.error()); return false;
+            case LineReader::Next::interrupted: error = Error::interrupted(); return false;
         }
+        return false;
     }
     const Line& line() const noexcept { return line_; }
     uint64_t size() const noexcept { return reader_.file_size(); }
@@ -175,15 +178,21 @@ public:
         return Error::value(path_ + " line " + std::to_string(line) + ": " + what);
     }
     // The line's numbers into `out`; an error for a missing, extra or malformed field, or a real
-    // number where `integers` says an integer belongs.
+    // number where `integers` says an integer belongs. A line without any token sets `blank`
+    // instead (the line is skipped). One pass of the tokenizer per line.
     template <std::size_t N>
-    std::optional<Error> fields(Number (&out)[N], const char* const (&names)[N], uint32_t integers) const {
+    std::optional<Error> fields(Number (&out)[N], const char* const (&names)[N], uint32_t integers, bool& blank) const {
+        if (line_.ascii) return ascii_fields(out, names, integers, blank);
         Tokens tokens(line_);
         std::string_view t;
+        blank = false;
         for (std::size_t i = 0; i < N; ++i) {
-            if (!tokens.next(t))
+            if (!tokens.next(t)) {
+                blank = i == 0;
+                if (blank) return std::nullopt;
                 return at("has " + std::to_string(i) + " fields, expected " + std::to_string(N) + " (no " + names[i] +
                           ")");
+            }
             const ParseStatus status = parse_number(t, line_.ascii, out[i]);
             if (status != ParseStatus::ok)
                 return at(std::string(names[i]) + " \"" + std::string(t) + "\" is not a number (" +
@@ -196,6 +205,88 @@ public:
         if (tokens.next(t)) return at("has more than " + std::to_string(N) + " fields");
         return std::nullopt;
     }
+
+    static bool space(char c) noexcept { return c == ' ' || unsigned(c) - 9u <= 4u; }
+
+    // The bytes of an ASCII line up to the start of field `field` (0-based), or 0 when the line has
+    // no such field.
+    std::size_t field_offset(std::size_t field) const noexcept {
+        const char *p = line_.data, *const end = p + line_.size;
+        for (std::size_t i = 0; i <= field; ++i) {
+            while (p != end && space(*p)) ++p;
+            if (p == end) return 0;
+            if (i == field) break;
+            while (p != end && !space(*p)) ++p;
+        }
+        return std::size_t(p - line_.data);
+    }
+
+    // The value of the digits at `p` (up to 7 of them, the line's end included) read as one 8-byte
+    // word, `p` moved past them; 0 with `p` unmoved when 8 digits or more follow, which the caller
+    // reads on. The line's padding makes the 8 bytes readable.
+    static uint64_t leading_digits(const char*& p, const char* end) noexcept {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        // Bytes below '0' or above '9' get their top bit; carries and borrows only move towards the
+        // bytes after the first such byte, which are not used.
+        const uint64_t flags =
+            ((word + 0x4646464646464646ull) | (word - 0x3030303030303030ull)) & 0x8080808080808080ull;
+        if (flags == 0) return 0;
+        const std::size_t n = std::min<std::size_t>(std::size_t(std::countr_zero(flags)) / 8, std::size_t(end - p));
+        if (n == 0) return 0;
+        uint64_t v = (word - 0x3030303030303030ull) << (8 * (8 - n));
+        v = (v * 10) + (v >> 8);
+        v = (((v & 0x000000FF000000FFull) * 0x000F424000000064ull) +
+             (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >>
+            32;
+        p += n;
+        return v;
+    }
+
+    // The same for a line of ASCII bytes, where white space is the space and tab to carriage
+    // return: one pass over the bytes, short integers (the files' common case) converted as they
+    // are scanned, any other token handed to parse_number.
+    // With `first`, the fields before it are taken as read already and the scan starts `offset`
+    // bytes into the line, where field `first` begins.
+    template <std::size_t N>
+    std::optional<Error> ascii_fields(Number (&out)[N], const char* const (&names)[N], uint32_t integers, bool& blank,
+                                      std::size_t first = 0, std::size_t offset = 0) const {
+        const char* p = line_.data + offset;
+        const char* const end = line_.data + line_.size;
+        blank = false;
+        for (std::size_t i = first; i < N; ++i) {
+            while (p != end && space(*p)) ++p;
+            if (p == end) {
+                blank = i == 0;
+                if (blank) return std::nullopt;
+                return at("has " + std::to_string(i) + " fields, expected " + std::to_string(N) + " (no " + names[i] +
+                          ")");
+            }
+            const char* const start = p;
+            const bool negative = *p == '-';
+            if (*p == '-' || *p == '+') ++p;
+            const char* const digits = p;
+            uint64_t v = leading_digits(p, end);
+            while (p != end && unsigned(*p) - unsigned('0') <= 9 && p - digits < 18) v = v * 10 + unsigned(*p++ - '0');
+            if (p != digits && (p == end || space(*p))) {
+                out[i] = {negative ? -int64_t(v) : int64_t(v), 0, false};
+                continue;
+            }
+            while (p != end && !space(*p)) ++p;
+            const std::string_view t(start, std::size_t(p - start));
+            const ParseStatus status = parse_number(t, false, out[i]);
+            if (status != ParseStatus::ok)
+                return at(std::string(names[i]) + " \"" + std::string(t) + "\" is not a number (" +
+                          std::string(utils::parse_message(status)) + ")");
+            if ((integers >> i & 1) && out[i].is_real)
+                return at(
+                    std::string(names[i]) + " " + std::string(t) +
+                    (std::floor(out[i].real) == out[i].real ? " is beyond the 64-bit integers" : " is not an integer"));
+        }
+        while (p != end && space(*p)) ++p;
+        if (p != end) return at("has more than " + std::to_string(N) + " fields");
+        return std::nullopt;
+    }
     const std::string& path() const noexcept { return path_; }
 
 private:
@@ -203,5 +294,68 @@ private:
     LineReader reader_;
     Line line_;
 };
+
+// Arc names to arc numbers (first appearance order): a table over 1..m when the file is large
+// enough to hold that many names, else a hash map, so that a claimed m sizes nothing.
+class ArcNames {
+public:
+    ArcNames(uint64_t m, uint64_t file_size) {
+        if (file_size != LineReader::kUnknownSize && m <= file_size / 8 + 4096) table_.assign(m + 1, 0);
+    }
+    // The arc number + 1 of `name`, or 0 when unseen, in which case it becomes `next`.
+    uint64_t find_or_add(int64_t name, uint64_t next) {
+        if (!table_.empty()) {
+            uint64_t& slot = table_[std::size_t(name)];
+            const uint64_t found = slot;
+            if (!found) slot = next + 1;
+            return found;
+        }
+        auto [it, added] = map_.try_emplace(name, next + 1);
+        return added ? 0 : it->second;
+    }
+
+private:
+    std::vector<uint64_t> table_;
+    std::unordered_map<int64_t, uint64_t> map_;
+};
+
+// One bit per value of an arc's or node's K columns: which commodities have a record already.
+class Seen {
+public:
+    static std::optional<Seen> make(std::size_t count) {
+        std::optional<ZeroedValues> bits = ZeroedValues::make(count / 64 + 1);
+        if (!bits) return std::nullopt;
+        Seen out;
+        out.bits_ = std::move(*bits);
+        return out;
+    }
+    // Marks value `at`; false when it was marked already.
+    bool mark(std::size_t at) noexcept {
+        int64_t& word = bits_.values()[at / 64];
+        const int64_t bit = int64_t(uint64_t(1) << (at % 64));
+        if (word & bit) return false;
+        word |= bit;
+        return true;
+    }
+
+private:
+    ZeroedValues bits_;
+};
+
+// Whether the first `size` bytes (at most 64) at `line` are those of `prefix`, compared eight bytes
+// at a time: the line's padding and the prefix's 64-byte buffer make whole words readable.
+inline bool same_prefix(const char* line, const char* prefix, std::size_t size) noexcept {
+    std::size_t i = 0;
+    uint64_t x, y;
+    for (; i + 8 <= size; i += 8) {
+        std::memcpy(&x, line + i, 8);
+        std::memcpy(&y, prefix + i, 8);
+        if (x != y) return false;
+    }
+    if (i == size) return true;
+    std::memcpy(&x, line + i, 8);
+    std::memcpy(&y, prefix + i, 8);
+    return ((x ^ y) & ((uint64_t(1) << (8 * (size - i))) - 1)) == 0;
+}
 
 }  // namespace pelmora::tools::mnetgen

@@ -1,8 +1,8 @@
 #include "tools/mnetgen_reader.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 #include "tools/mnetgen_lines.hpp"
@@ -70,7 +70,9 @@ Outcome<Mutuals> read_mutuals(Source& mut, Counts& counts, const std::string& no
     static const char* const kNames[] = {"pointer", "capacity"};
     while (mut.next(error)) {
         Number f[2];
-        if (auto bad = mut.fields(f, kNames, 0b01)) return *bad;
+        bool blank;
+        if (auto bad = mut.fields(f, kNames, 0b01, blank)) return *bad;
+        if (blank) continue;
         if (f[1].is_real ? f[1].real < 0 : f[1].integer < -1)
             return mut.at("mutual capacity below 0 (-1 is the only negative one, for no capacity)");
         if (counts.mutuals_given && (f[0].integer < 1 || uint64_t(f[0].integer) > counts.mutuals))
@@ -101,53 +103,6 @@ Outcome<Mutuals> read_mutuals(Source& mut, Counts& counts, const std::string& no
     out.real = values.real();
     return out;
 }
-
-// Arc names to arc numbers (first appearance order): a table over 1..m when the file is large
-// enough to hold that many names, else a hash map, so that a claimed m sizes nothing.
-class ArcNames {
-public:
-    ArcNames(uint64_t m, uint64_t file_size) {
-        if (file_size != LineReader::kUnknownSize && m <= file_size / 8 + 4096) table_.assign(m + 1, 0);
-    }
-    // The arc number + 1 of `name`, or 0 when unseen, in which case it becomes `next`.
-    uint64_t find_or_add(int64_t name, uint64_t next) {
-        if (!table_.empty()) {
-            uint64_t& slot = table_[std::size_t(name)];
-            const uint64_t found = slot;
-            if (!found) slot = next + 1;
-            return found;
-        }
-        auto [it, added] = map_.try_emplace(name, next + 1);
-        return added ? 0 : it->second;
-    }
-
-private:
-    std::vector<uint64_t> table_;
-    std::unordered_map<int64_t, uint64_t> map_;
-};
-
-// One bit per value of an arc's or node's K columns: which commodities have a record already.
-class Seen {
-public:
-    static std::optional<Seen> make(std::size_t count) {
-        std::optional<ZeroedValues> bits = ZeroedValues::make(count / 64 + 1);
-        if (!bits) return std::nullopt;
-        Seen out;
-        out.bits_ = std::move(*bits);
-        return out;
-    }
-    // Marks value `at`; false when it was marked already.
-    bool mark(std::size_t at) noexcept {
-        int64_t& word = bits_.values()[at / 64];
-        const int64_t bit = int64_t(uint64_t(1) << (at % 64));
-        if (word & bit) return false;
-        word |= bit;
-        return true;
-    }
-
-private:
-    ZeroedValues bits_;
-};
 
 Error no_memory(const Counts& counts, uint64_t rows, const char* what, const std::string& nod) {
     return Error::value(nod + ": " + std::to_string(counts.commodities) + " commodities are more than the available " +
@@ -182,16 +137,35 @@ Outcome<Arcs> read_arcs(Source& arc, const Counts& counts, const std::string& no
     ArcNames names(counts.arcs, arc.size());
     std::vector<int64_t> owner(counts.mutuals + 1, 0);  // the arc name each mutual capacity bounds
     static const char* const kNames[] = {"arc name", "tail", "head", "commodity", "cost", "capacity", "pointer"};
+    // The records of one arc usually follow each other and repeat its name, tail and head byte for
+    // byte: a line that starts with the last record's bytes up to its commodity is read from there,
+    // for the last record's arc.
+    char repeated[64];
+    std::size_t repeated_size = 0;
+    int64_t name = 0, tail = 0, head = 0;
+    uint64_t a = 0;
     while (arc.next(error)) {
         Number f[7];
-        if (auto bad = arc.fields(f, kNames, 0b1001111)) return *bad;
-        const int64_t name = f[0].integer, tail = f[1].integer, head = f[2].integer, j = f[3].integer;
-        const int64_t pointer = f[6].integer;
-        if (name < 1 || uint64_t(name) > counts.arcs)
-            return arc.at(range_text(name, "arc name", counts.arcs, "arcs of " + nod));
-        for (int64_t end : {tail, head})
-            if (end < 1 || uint64_t(end) > counts.nodes)
-                return arc.at(range_text(end, "node", counts.nodes, "nodes of " + nod));
+        bool blank;
+        const Line& line = arc.line();
+        const bool again = repeated_size != 0 && line.ascii && line.size > repeated_size &&
+                           same_prefix(line.data, repeated, repeated_size);
+        if (again) {
+            if (auto bad = arc.ascii_fields(f, kNames, 0b1001111, blank, 3, repeated_size)) return *bad;
+        } else {
+            if (auto bad = arc.fields(f, kNames, 0b1001111, blank)) return *bad;
+            if (blank) continue;
+            repeated_size = line.ascii ? arc.field_offset(3) : 0;
+            if (repeated_size > sizeof repeated) repeated_size = 0;
+            std::memcpy(repeated, line.data, repeated_size);
+            name = f[0].integer, tail = f[1].integer, head = f[2].integer;
+            if (name < 1 || uint64_t(name) > counts.arcs)
+                return arc.at(range_text(name, "arc name", counts.arcs, "arcs of " + nod));
+            for (int64_t end : {tail, head})
+                if (end < 1 || uint64_t(end) > counts.nodes)
+                    return arc.at(range_text(end, "node", counts.nodes, "nodes of " + nod));
+        }
+        const int64_t j = f[3].integer, pointer = f[6].integer;
         if (j != -1 && (j < 1 || uint64_t(j) > k))
             return arc.at(range_text(j, "commodity", k, "commodities of " + nod + " (or -1 for all)"));
         if (f[5].is_real ? f[5].real < 0 : f[5].integer < -1)
@@ -200,8 +174,7 @@ Outcome<Arcs> read_arcs(Source& arc, const Counts& counts, const std::string& no
             return arc.at("mutual pointer " + std::to_string(pointer) + " has no line in the .mut file (it holds " +
                           std::to_string(counts.mutuals) + ")");
         const uint64_t next = out.tails.size();
-        const uint64_t found = names.find_or_add(name, next);
-        uint64_t a;
+        const uint64_t found = again ? a + 1 : names.find_or_add(name, next);
         if (found == 0) {
             if (next == rows) return arc.at("more arc names than the file has room for");
             if (pointer != 0) {
@@ -226,8 +199,8 @@ Outcome<Arcs> read_arcs(Source& arc, const Counts& counts, const std::string& no
                               std::to_string(out.pointers[a]) + " on an earlier line, " + std::to_string(pointer) +
                               " here");
         }
-        const uint64_t first = j == -1 ? 0 : uint64_t(j - 1), last = j == -1 ? k : uint64_t(j);
-        for (uint64_t c = first; c < last; ++c) {
+        const uint64_t first = j == -1 ? 0 : uint64_t(j - 1), stop = j == -1 ? k : uint64_t(j);
+        for (uint64_t c = first; c < stop; ++c) {
             const std::size_t at = std::size_t(a * k + c);
             if (!seen->mark(at))
                 return arc.at("arc name " + std::to_string(name) + " has a second record for commodity " +
@@ -260,7 +233,9 @@ Outcome<std::vector<SupplyLine>> read_supplies(Source& sup, const Counts& counts
     static const char* const kNames[] = {"node", "commodity", "amount"};
     while (sup.next(error)) {
         Number f[3];
-        if (auto bad = sup.fields(f, kNames, 0b011)) return *bad;
+        bool blank;
+        if (auto bad = sup.fields(f, kNames, 0b011, blank)) return *bad;
+        if (blank) continue;
         if (f[0].integer < 1 || uint64_t(f[0].integer) > counts.nodes)
             return sup.at(range_text(f[0].integer, "node", counts.nodes, "nodes of " + nod));
         if (f[1].integer < 1 || uint64_t(f[1].integer) > counts.commodities)
