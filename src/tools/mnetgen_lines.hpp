@@ -193,16 +193,22 @@ public:
                 return at("has " + std::to_string(i) + " fields, expected " + std::to_string(N) + " (no " + names[i] +
                           ")");
             }
-            const ParseStatus status = parse_number(t, line_.ascii, out[i]);
-            if (status != ParseStatus::ok)
-                return at(std::string(names[i]) + " \"" + std::string(t) + "\" is not a number (" +
-                          std::string(utils::parse_message(status)) + ")");
-            if ((integers >> i & 1) && out[i].is_real)
-                return at(
-                    std::string(names[i]) + " " + std::string(t) +
-                    (std::floor(out[i].real) == out[i].real ? " is beyond the 64-bit integers" : " is not an integer"));
+            if (auto bad = token(t, line_.ascii, out[i], names[i], integers >> i & 1)) return bad;
         }
         if (tokens.next(t)) return at("has more than " + std::to_string(N) + " fields");
+        return std::nullopt;
+    }
+
+    // One token as the number of field `name`; an error when it is none, or not an integer where
+    // `integer` asks for one.
+    std::optional<Error> token(std::string_view t, bool padded, Number& out, const char* name, bool integer) const {
+        const ParseStatus status = parse_number(t, padded, out);
+        if (status != ParseStatus::ok)
+            return at(std::string(name) + " \"" + std::string(t) + "\" is not a number (" +
+                      std::string(utils::parse_message(status)) + ")");
+        if (integer && out.is_real)
+            return at(std::string(name) + " " + std::string(t) +
+                      (std::floor(out.real) == out.real ? " is beyond the 64-bit integers" : " is not an integer"));
         return std::nullopt;
     }
 
@@ -274,14 +280,7 @@ public:
             }
             while (p != end && !space(*p)) ++p;
             const std::string_view t(start, std::size_t(p - start));
-            const ParseStatus status = parse_number(t, false, out[i]);
-            if (status != ParseStatus::ok)
-                return at(std::string(names[i]) + " \"" + std::string(t) + "\" is not a number (" +
-                          std::string(utils::parse_message(status)) + ")");
-            if ((integers >> i & 1) && out[i].is_real)
-                return at(
-                    std::string(names[i]) + " " + std::string(t) +
-                    (std::floor(out[i].real) == out[i].real ? " is beyond the 64-bit integers" : " is not an integer"));
+            if (auto bad = token(t, false, out[i], names[i], integers >> i & 1)) return bad;
         }
         while (p != end && space(*p)) ++p;
         if (p != end) return at("has more than " + std::to_string(N) + " fields");
