@@ -25,16 +25,16 @@ from typing import Any
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import numpy as np  # noqa: E402
-from bench_tools import peak_rss, peak_rss_reset  # noqa: E402
-from common import OUT, best_of, network_args, network_file, rss_bytes  # noqa: E402
+from common import OUT, best_of, network_args, network_file, peak_rss, peak_rss_reset, rss_bytes  # noqa: E402
 
 import pelmora  # noqa: E402
 import pelmora_tools as pt  # noqa: E402
 from pelmora_tools import _min_cost_flow, _native  # noqa: E402
+from pelmora_tools import methods as split_methods  # noqa: E402
 from pelmora_tools.arrays import as_int64  # noqa: E402
 
 TIGHTNESS = (0.0, 0.5, 0.9, 1.0)
-METHODS = {"spread": 0, "uniform": 1, "beta-binomial": 2}
+METHODS = {method.name: method.number for method in split_methods.METHODS}
 
 
 def arrays_bytes(arrays: pt.DataSetArrays) -> int:

@@ -28,6 +28,7 @@ from pathlib import Path
 
 from report_feasible import plot_tightness, section_feasible
 from report_format import Figures, Targets, table
+from report_scale import section_model_files
 from report_scaling import plot_scaling, section_scaling
 from report_sections import (
     section_balance,
@@ -39,6 +40,7 @@ from report_sections import (
     section_netgen,
     section_rng,
     section_splits,
+    section_sweep,
     section_threads,
     section_tools,
     section_views,
@@ -60,8 +62,10 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("hostile", "bench_hostile.py", []),
     ("tools", "bench_tools.py", []),
     ("mnetgen_load", "bench_mnetgen_load.py", []),
+    ("model_files", "bench_model_files.py", ["--k", "4"]),
     ("feasible", "bench_feasible.py", []),
     ("netgen", "bench_netgen.py", []),
+    ("sweep", "bench_sweep.py", []),
     ("scaling", "bench_scaling.py", []),
     ("threads", "bench_threads.py", []),
 ]
@@ -192,8 +196,10 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("hostile", lambda f: section_hostile(f, targets)),
         ("tools", lambda f: section_tools(f, targets)),
         ("mnetgen_load", lambda f: section_mnetgen_load(f, targets)),
+        ("model_files", lambda f: section_model_files(f, targets)),
         ("feasible", lambda f: section_feasible(f, targets)),
         ("netgen", lambda f: section_netgen(f, targets)),
+        ("sweep", lambda f: section_sweep(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),
         ("rng", lambda f: section_rng(f, targets)),

@@ -5,12 +5,14 @@
 
 #include "binding/pyref.hpp"
 #include "binding/unlocked.hpp"
-#include "models/capi.hpp"
+#include "binding/record_api.hpp"
 #include "tools/data_arrays.hpp"
+#include "tools/mnetgen_writer.hpp"
 #include "tools/native_args.hpp"
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -25,8 +27,20 @@ using binding::without_gil;
 
 struct State {
     PyTypeObject* column_type = nullptr;
-    PyObject* pelmora = nullptr;                 // the module whose state `records` points into
-    const models::RecordApi* records = nullptr;  // valid while `pelmora` is held
+    PyObject* pelmora = nullptr;                  // the module whose state `records` points into
+    const binding::RecordApi* records = nullptr;  // valid while `pelmora` is held
+
+    // The module's m_traverse and m_clear (binding/module_def.hpp).
+    int traverse(visitproc visit, void* arg) {
+        Py_VISIT(column_type);
+        Py_VISIT(pelmora);
+        return 0;
+    }
+    void clear() {
+        Py_CLEAR(column_type);
+        records = nullptr;
+        Py_CLEAR(pelmora);
+    }
 };
 
 inline State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
@@ -84,7 +98,7 @@ const Record* record_arg(const State& state, PyObject* obj, const char* class_na
         PyErr_SetString(PyExc_SystemError, "pelmora_tools._native has already been cleared");
         return nullptr;
     }
-    if (const Record* record = models::record_through<Record>(*state.records, obj)) return record;
+    if (const Record* record = binding::record_through<Record>(*state.records, obj)) return record;
     const char* type_name = Py_TYPE(obj)->tp_name;  // heap types may carry a module prefix
     if (const char* dot = std::strrchr(type_name, '.')) type_name = dot + 1;
     PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not an instance of '%s'", param, type_name,
@@ -132,5 +146,40 @@ private:
     Py_buffer view_{};
     bool held_ = false;
 };
+
+// A data set's columns as the writers take them: K, then node_ids, tails, heads, up, costs,
+// capacities and supplies, each a native int64 buffer held while this lives.
+class DataColumnArgs {
+public:
+    bool get(PyObject* const* args, MnetgenColumns& out) {
+        out.num_commodities = PyLong_AsUnsignedLongLong(args[0]);
+        if (PyErr_Occurred()) return false;
+        static constexpr const char* kNames[] = {"node_ids", "tails", "heads", "up", "costs", "capacities", "supplies"};
+        std::span<const int64_t>* targets[] = {&out.node_ids, &out.tails,      &out.heads,   &out.up,
+                                               &out.costs,    &out.capacities, &out.supplies};
+        for (int i = 0; i < 7; ++i) {
+            if (!views_[i].get(args[i + 1], kNames[i])) return false;
+            *targets[i] = views_[i].values();
+        }
+        return true;
+    }
+
+private:
+    Int64View views_[7];
+};
+
+// A writer's failure: OSError with the errno and name of a file that could not be created, else
+// as raise() maps it.
+inline PyObject* raise_write_error(const Error& error, const OpenFailure& failure) {
+    if (failure.errnum != 0 && error.kind == Error::Kind::Io) {
+        errno = failure.errnum;
+        return PyErr_SetFromErrnoWithFilename(PyExc_OSError, failure.path.c_str());
+    }
+    return raise(error, PyExc_OSError);
+}
+
+// write_model(path, format, bundle, K, node_ids, tails, heads, up, costs, capacities, supplies, low)
+// (model_binding.cpp).
+PyObject* write_model(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 }  // namespace pelmora::tools::native
