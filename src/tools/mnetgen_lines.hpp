@@ -19,14 +19,14 @@
 
 #include "core/outcome.hpp"
 #include "tools/data_arrays.hpp"
-#include "utils/line_reader.hpp"
+#include "io/line_reader.hpp"
 
 namespace pelmora::tools::mnetgen {
 
-using utils::Line;
-using utils::LineReader;
+using io::Line;
+using io::LineReader;
 using utils::ParseStatus;
-using utils::Tokens;
+using io::Tokens;
 
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
 // The shortest record of ".arc": seven one-digit fields, six separators and a line feed.
