@@ -25,8 +25,8 @@ namespace pelmora::tools::mnetgen {
 
 using io::Line;
 using io::LineReader;
-using utils::ParseStatus;
 using io::Tokens;
+using utils::ParseStatus;
 
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
 // The shortest record of ".arc": seven one-digit fields, six separators and a line feed.
