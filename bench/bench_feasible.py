@@ -31,6 +31,7 @@ import pelmora  # noqa: E402
 import pelmora_tools as pt  # noqa: E402
 from pelmora_tools import _min_cost_flow, _native  # noqa: E402
 from pelmora_tools import methods as split_methods  # noqa: E402
+from pelmora_tools.arrays import as_int64  # noqa: E402
 
 TIGHTNESS = (0.0, 0.5, 0.9, 1.0)
 METHODS = {method.name: method.number for method in split_methods.METHODS}
@@ -121,8 +122,8 @@ def main() -> None:
 
     t_generate = best_of(lambda: pelmora.generate_multi_commodity_data(instance, args.k, 0, seed=7), repeat)
     single = pt.arrays_from_min(instance)
-    problem = _min_cost_flow.flow_problem(single.node_ids, single.tails, single.heads, single.low, single.up,
-                                 single.costs[:, 0], single.supplies[:, 0])
+    problem = _min_cost_flow.flow_problem(single.node_ids, single.tails, single.heads, single.low, as_int64(single.up),
+                                          as_int64(single.costs[:, 0]), as_int64(single.supplies[:, 0]))
     args_of = (problem.tails, problem.heads, problem.capacity, problem.costs, problem.supplies)
     started = time.perf_counter()
     status, flow = _min_cost_flow._ortools_solve(args_of)

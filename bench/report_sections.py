@@ -229,6 +229,21 @@ def section_tools(f: Figures, targets: Targets) -> str:
             + table(["step", "time"], rows))
 
 
+def section_mnetgen_load(f: Figures, targets: Targets) -> str:
+    """The four mnetgen files read back, per byte, against the multicommodity file of the same data set."""
+    size = f"{f['arcs']:,} arcs, K = {f['k']}"
+    ratio = f["per_byte_ratio"]
+    rate = f"{f['four_bytes'] / f['four_s'] / 1e6:.0f} MB/s against {f['mcf_bytes'] / f['mcf_s'] / 1e6:.0f} MB/s"
+    targets.add(f"`load_mnetgen`, {size}, per byte", f"{ratio:.2f}× `load_multi_commodity_instance`'s rate ({rate})",
+                "≥ 1× per byte", ratio >= 1)
+    rows = [["`load_multi_commodity_instance` (multicommodity file)", sec(f["mcf_s"]), f"{f['mcf_bytes'] / 1e6:.1f} MB"],
+            ["`arrays_from_file` (the same file)", sec(f["arrays_s"]), f"{f['mcf_bytes'] / 1e6:.1f} MB"],
+            ["`load_mnetgen` (the four files)", sec(f["four_s"]), f"{f['four_bytes'] / 1e6:.1f} MB"]]
+    return (f"## The four mnetgen files read back\n\n`bench/bench_mnetgen_load.py`: the data set of the tools "
+            f"bench ({size}) as a multicommodity file and as mnetgen's four files, read back.\n\n"
+            + table(["reader", "time", "bytes"], rows))
+
+
 def section_netgen(f: Figures, targets: Targets) -> str:
     """NETGEN built in against the classic C program and against pynetgen."""
     m, ours = f["arcs"], f["file_s"]

@@ -4,7 +4,7 @@ Public modules (everything listed in ``__all__`` is re-exported here):
 
 - ``arrays``: a data set as NumPy arrays (``DataSetArrays``), from generated data, a multicommodity
   file or a ".min" file;
-- ``mnetgen``: the four mnetgen files;
+- ``mnetgen``: the four mnetgen files, written and read back;
 - ``lp``: the multicommodity min-cost flow LP for HiGHS, solved; ``model_files``: the LP written as
   MPS or CPLEX LP;
 - ``check``: why a data set cannot be solved (each commodity alone, the bundle, the cut);
@@ -37,7 +37,7 @@ if TYPE_CHECKING:
     from .check import CommodityCheck, FeasibilityReport, check_feasibility
     from .feasible import FeasibleDataSet, NoFeasibleFlow, generate_feasible, verify_certificate
     from .lp import SolveResult, build_model, solve
-    from .mnetgen import export_mnetgen
+    from .mnetgen import export_mnetgen, load_mnetgen
     from .model_files import write_model
     from .netgen import NetgenParams, NetgenSummary, netgen, parse_netgen_file, parse_netgen_params
 
@@ -48,6 +48,7 @@ __all__ = [
     "arrays_from_min",
     "load_arrays",
     "export_mnetgen",
+    "load_mnetgen",
     "SolveResult",
     "build_model",
     "write_model",
@@ -69,7 +70,7 @@ __all__ = [
 # The module that defines each name of __all__.
 _HOMES = {
     **dict.fromkeys(("DataSetArrays", "arrays_from_data", "arrays_from_file", "arrays_from_min", "load_arrays"), "arrays"),
-    "export_mnetgen": "mnetgen",
+    **dict.fromkeys(("export_mnetgen", "load_mnetgen"), "mnetgen"),
     **dict.fromkeys(("SolveResult", "build_model", "solve"), "lp"),
     "write_model": "model_files",
     **dict.fromkeys(("CommodityCheck", "FeasibilityReport", "check_feasibility"), "check"),

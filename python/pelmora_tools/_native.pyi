@@ -16,6 +16,9 @@ _Columns = tuple[int, Column, Column, Column, Column, Column, Column, Column, Co
 
 def arrays(instance: pelmora.NetworkInstance, data: pelmora.MultiCommodityData | None = None, /) -> _Columns: ...
 def read_arrays(path: str, /) -> _Columns: ...
+def read_mnetgen(
+    prefix: str, /
+) -> tuple[int, Column, Column, Column, Column, Column, Column, Column, bool, bool, bool, bool]: ...
 def write_mnetgen(
     prefix: str,
     num_commodities: int,

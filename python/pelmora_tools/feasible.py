@@ -13,7 +13,7 @@ import pelmora
 
 from . import _min_cost_flow, _native
 from ._min_cost_flow import NoFeasibleFlow
-from .arrays import DataSetArrays, Int64Array, _wrap, arrays_from_min
+from .arrays import DataSetArrays, Int64Array, _wrap, arrays_from_min, as_int64
 from .methods import by_name
 
 __all__ = ["FeasibleDataSet", "NoFeasibleFlow", "generate_feasible", "verify_certificate"]
@@ -116,7 +116,8 @@ def generate_feasible(
     _check(num_commodities, method, close, concentration, tightness)
     single = arrays_from_min(instance)
     problem = _min_cost_flow.flow_problem(
-        single.node_ids, single.tails, single.heads, single.low, single.up, single.costs[:, 0], single.supplies[:, 0]
+        single.node_ids, single.tails, single.heads, single.low, as_int64(single.up), as_int64(single.costs[:, 0]),
+        as_int64(single.supplies[:, 0]),
     )
     flow = _min_cost_flow.feasible_flow(problem, solver)
     cap_a, cap_b = caps if caps is not None else (0.8, 1.0)

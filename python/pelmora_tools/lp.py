@@ -25,7 +25,7 @@ from ._highs import (
     skip_dependent_equations,
     status_name,
 )
-from .arrays import DataSetArrays
+from .arrays import DataSetArrays, ValueArray
 
 # highs_process and absorb_banner are documented here, beside the solve they prepare a program for.
 __all__ = ["SolveResult", "absorb_banner", "build_model", "highs_process", "run", "solve"]
@@ -83,7 +83,7 @@ def _matrix(arrays: DataSetArrays, bundle: bool) -> tuple[npt.NDArray[np.int32],
     return start, index[keep], value[keep]
 
 
-def _flat_float(values: npt.NDArray[np.int64]) -> npt.NDArray[np.float64]:
+def _flat_float(values: ValueArray) -> npt.NDArray[np.float64]:
     """One conversion pass into a C-ordered float array (the (m, K) arrays are C-ordered already)."""
     return np.asarray(values, dtype=np.float64, order="C").reshape(-1)
 

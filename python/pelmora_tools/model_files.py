@@ -20,7 +20,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _native
-from .arrays import DataSetArrays
+from .arrays import DataSetArrays, ValueArray, as_int64
 
 Format = Literal["mps", "lp"]
 # Each suffix, in any case, and its format.
@@ -44,7 +44,9 @@ def write_model(
     bundle : bool
         Whether the bundle rows are written.
     writer : {"native", "highs"}, default "native"
-        The native writer, or HiGHS's (which builds the model first, and needs highspy).
+        The native writer, or HiGHS's (which builds the model first, and needs highspy). The native
+        writer writes integers: a data set with decimals or unbounded values (``is_integral``
+        false, as ``load_mnetgen`` may give) is written by HiGHS's.
 
     Raises
     ------
@@ -61,6 +63,8 @@ def write_model(
     fmt = _FORMATS.get(Path(name).suffix.lower())
     if fmt is None:
         raise ValueError(f"cannot tell the model format from {name!r}: use a .mps or .lp file name")
+    if writer == "native" and not arrays.is_integral:
+        writer = "highs"
     if writer == "native":
         arrays.validate()
         write: Callable[[str], None] = lambda file: _write_native(arrays, file, fmt, bundle)  # noqa: E731
@@ -95,8 +99,8 @@ def write_model(
 
 
 def _write_native(arrays: DataSetArrays, name: str, fmt: Format, bundle: bool) -> None:
-    def flat(column: npt.NDArray[np.int64]) -> npt.NDArray[np.int64]:
-        return np.ascontiguousarray(column)  # validate() fixed the dtype
+    def flat(column: ValueArray) -> npt.NDArray[np.int64]:
+        return np.ascontiguousarray(as_int64(column))  # validate() and is_integral fixed the dtype
 
     _native.write_model(
         name, fmt, bundle, arrays.num_commodities, flat(arrays.node_ids), flat(arrays.tails), flat(arrays.heads),

@@ -8,6 +8,7 @@
 #include "binding/unlocked.hpp"
 #include "binding/record_api.hpp"
 #include "tools/data_arrays.hpp"
+#include "tools/mnetgen_binding.hpp"
 #include "tools/mnetgen_writer.hpp"
 #include "tools/native_args.hpp"
 #include "tools/native_support.hpp"
@@ -119,6 +120,7 @@ PyMethodDef functions[] = {
     {"write_model", binding::method_pointer(write_model), METH_FASTCALL,
      "write_model(path, format, bundle, K, node_ids, tails, heads, up, costs, capacities, supplies, low): the LP "
      "as 'mps' (free MPS) or 'lp' (CPLEX LP)."},
+    {"read_mnetgen", binding::method_pointer(read_mnetgen_function), METH_FASTCALL, kReadMnetgenDoc},
     {"netgen", binding::method_pointer(netgen_function), METH_FASTCALL, kNetgenDoc},
     {"netgen_network", binding::method_pointer(netgen_network_function), METH_FASTCALL, kNetgenNetworkDoc},
     {"feasible", binding::method_pointer(feasible), METH_FASTCALL,

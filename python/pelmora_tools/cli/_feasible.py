@@ -14,7 +14,7 @@ import pelmora
 
 from .._mcf_file import Problem
 from .._min_cost_flow import flow_problem
-from ..arrays import DataSetArrays, Int64Array, arrays_from_min
+from ..arrays import DataSetArrays, Int64Array, arrays_from_min, as_int64
 from ..feasible import FeasibleDataSet, NoFeasibleFlow, verify_certificate
 from . import _args
 from ._inputs import read_data_set
@@ -80,8 +80,8 @@ def refuse_unsolvable(instance: pelmora.NetworkInstance) -> None:
     data set of the network would fail alike."""
     single = arrays_from_min(instance)
     try:
-        flow_problem(single.node_ids, single.tails, single.heads, single.low, single.up, single.costs[:, 0],
-                     single.supplies[:, 0])
+        flow_problem(single.node_ids, single.tails, single.heads, single.low, as_int64(single.up),
+                     as_int64(single.costs[:, 0]), as_int64(single.supplies[:, 0]))
     except NoFeasibleFlow as error:
         raise Failure(str(error), Status.NO_OPTIMUM) from error
     except ValueError as error:
@@ -151,9 +151,13 @@ def certificate_json(certified: tuple[int, str]) -> dict[str, Any]:
     return {"feasible": True, "cost": certified[0]}
 
 
-def read_with_certificate(path: str, certificate: str | None) -> tuple[Problem, DataSetArrays, tuple[int, str] | None]:
+def read_with_certificate(
+    path: str, certificate: str | None
+) -> tuple[Problem | None, DataSetArrays, tuple[int, str] | None]:
     """The data set a command reads (``info``, ``solve``), and its certificate verified if one is given."""
     problem, arrays = read_data_set(path)
+    if certificate and not arrays.is_integral:
+        raise Failure(f"{certificate}: a certificate is an integer flow; {path} holds decimals or unbounded values")
     return problem, arrays, verify(certificate, arrays) if certificate else None
 
 
@@ -163,5 +167,5 @@ def verify(path: str, arrays: DataSetArrays) -> tuple[int, str]:
     failure = verify_certificate(arrays, certificate)
     if failure is not None:
         raise Failure(f"{path}: the certificate fails ({failure})", Status.NO_OPTIMUM)
-    cost = _cost(certificate, arrays.costs)
+    cost = _cost(certificate, arrays.costs.astype(np.int64, copy=False))  # integral: read_with_certificate
     return cost, f"certificate     feasible (conservation, per-commodity and mutual bounds), cost {cost}"

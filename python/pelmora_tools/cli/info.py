@@ -43,7 +43,8 @@ def render(described: dict[str, Any]) -> str:
     """The text of ``pelmora info``; commodities are numbered from 0, as in the files and the arrays."""
     lines = [
         f"file            {described['file']} ({described['kind']})",
-        f"nodes, arcs     {described['nodes']}, {described['arcs']} (as declared)",
+        f"nodes, arcs     {described['nodes']}, {described['arcs']} "
+        f"({'as read' if described['kind'] == 'mnetgen' else 'as declared'})",
         f"commodities     {described['commodities']}",
     ]
     if described["kind"] == "multicommodity":

@@ -45,6 +45,9 @@ def register(commands: Any) -> None:
         epilog="Elsewhere, netgen:\"15 integers\" (or netgen:FILE, a parameter file) names the same network "
                "where a .min instance is expected: pelmora generate netgen:\"...\" OUT.mcf ...")
     parser.add_argument("out", metavar="OUT.min", help="the file to write")
+    parser.add_argument("--standard", type=INTEGER, metavar="N",
+                        help="Klingman's standard problem N (101 to 150), its parameters as published "
+                             "(docs/netgen.md lists them with their optima)")
     parser.add_argument("--params", metavar='"SEED PROBLEM NODES ..."',
                         help="the 15 integers of a parameter line: seed, problem, nodes, sources, sinks, arcs, "
                              "min cost, max cost, supply, tsources, tsinks, hicost%%, capacitated%%, min cap, max cap; "
@@ -66,6 +69,13 @@ def params_of(args: argparse.Namespace) -> NetgenParams:
     from ..netgen import NetgenParams, parse_netgen_params  # loaded for a run, not for the parser
 
     given = [flag for flag, _, _ in _FLAGS if getattr(args, flag[2:]) is not None]
+    if args.standard is not None:
+        if args.params is not None or given:
+            args.parser.error(f"--standard or --params or the flags, not several ({' '.join(given or ['--params'])})")
+        from ..netgen_standard import standard_params
+
+        with about("--standard"):
+            return standard_params(args.standard)
     if args.params is not None:
         if given:
             args.parser.error(f"--params or the flags, not both (also given: {' '.join(given)})")
