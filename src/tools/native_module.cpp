@@ -10,6 +10,7 @@
 #include "tools/mnetgen_writer.hpp"
 #include "tools/native_args.hpp"
 #include "tools/native_support.hpp"
+#include "tools/families_binding.hpp"
 #include "tools/netgen_binding.hpp"
 #include "utils/files.hpp"
 
@@ -127,6 +128,11 @@ PyMethodDef functions[] = {
     {"write_mnetgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mnetgen)), METH_FASTCALL,
      "write_mnetgen(prefix, K, node_ids, tails, heads, up, costs, capacities, supplies, write_map)."},
     {"netgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(netgen_function)), METH_FASTCALL, kNetgenDoc},
+    {"gridgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(gridgen_function)), METH_FASTCALL,
+     kGridgenDoc},
+    {"goto", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(goto_function)), METH_FASTCALL, kGotoDoc},
+    {"mnetgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(mnetgen_function)), METH_FASTCALL,
+     kMnetgenDoc},
     {"feasible", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(feasible)), METH_FASTCALL,
      "feasible(instance, flow, K, method, seed, concentration, randomize_caps, cap_a, cap_b, randomize_costs, "
      "cost_a, cost_b, close, tightness): (result, columns, certificate, cost, closed, requested)."},
