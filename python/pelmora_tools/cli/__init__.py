@@ -1,5 +1,5 @@
 """The ``pelmora`` command: generate, inspect, export, solve and sweep multicommodity data sets, and
-write NETGEN's networks.
+write the classic generators' networks (NETGEN, GRIDGEN, GOTO, MNETGEN).
 
 Exit status: 0 success, 1 the model is infeasible or unbounded, 2 a usage error or a failure
 (unreadable file, bad data, missing package, solver error), 3 a time limit ended the work before
@@ -15,14 +15,14 @@ import traceback
 from collections.abc import Sequence
 from importlib import metadata
 
-from . import export, generate, info, netgen, solve, sweep
+from . import export, families, generate, info, netgen, solve, sweep
 from ._args import Parser
 from ._status import Failure, Status, known
 
 __all__ = ["COMMANDS", "Failure", "Status", "build_parser", "main"]
 
 # Each command module registers its subparser and the function that runs it.
-COMMANDS = (generate, info, export, solve, sweep, netgen)
+COMMANDS = (generate, info, export, solve, sweep, netgen, families)
 
 
 def _version() -> str:
