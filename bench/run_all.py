@@ -31,6 +31,7 @@ from report_format import Figures, Targets, table
 from report_scaling import plot_scaling, section_scaling
 from report_sections import (
     section_balance,
+    section_families,
     section_generate,
     section_hostile,
     section_load,
@@ -60,6 +61,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("tools", "bench_tools.py", []),
     ("feasible", "bench_feasible.py", []),
     ("netgen", "bench_netgen.py", []),
+    ("families", "bench_families.py", []),
     ("scaling", "bench_scaling.py", []),
     ("threads", "bench_threads.py", []),
 ]
@@ -191,6 +193,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("tools", lambda f: section_tools(f, targets)),
         ("feasible", lambda f: section_feasible(f, targets)),
         ("netgen", lambda f: section_netgen(f, targets)),
+        ("families", lambda f: section_families(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),
         ("rng", lambda f: section_rng(f, targets)),

@@ -184,7 +184,7 @@ def test_mnetgen_files_agree_with_each_other(tmp_path_factory, line):
     assert (commodities, nodes, names) == (params.commodities, params.nodes, summary.arcs)
     assert [p for p, _ in mut] == list(range(1, mutual + 1))
     assert len(arcs) >= params.arcs and {int(a[0]) for a in arcs} == set(range(1, names + 1))
-    for name, tail, head, k, cost, bound, pointer in arcs:
+    for _name, tail, head, k, cost, bound, pointer in arcs:
         assert 1 <= int(tail) <= nodes and 1 <= int(head) <= nodes and 1 <= int(k) <= commodities
         assert 0 <= int(pointer) <= mutual and float(bound) >= -1 and float(cost) == float(cost)
     for k in range(1, commodities + 1):  # each commodity's supplies and demands balance

@@ -10,7 +10,7 @@ import os
 import re
 from collections.abc import Callable, Sequence
 from dataclasses import astuple, dataclass, fields
-from typing import Any, TypeVar, overload
+from typing import Any, overload
 
 import pelmora
 
@@ -131,7 +131,6 @@ class MnetgenParams:
         return " ".join([*map(str, values[:18]), *map(_text, values[18:])])
 
 
-_P = TypeVar("_P", GridgenParams, GotoParams, MnetgenParams)
 GOTO_NAMES = tuple(f.name for f in fields(GotoParams))
 MNETGEN_NAMES = tuple(f.name for f in fields(MnetgenParams))
 _GRIDGEN_HEAD = ("two_way", "seed", "nodes", "width", "sources", "sinks", "degree", "supply")
@@ -154,7 +153,7 @@ class _Tokens:
 
 
 def _read_gridgen(tokens: _Tokens) -> GridgenParams:
-    head = [_integer(name, tokens.take(name)) for name in _GRIDGEN_HEAD]
+    head: list[Any] = [_integer(name, tokens.take(name)) for name in _GRIDGEN_HEAD]
     parts: list[Any] = []
     for what in ("cost", "capacity"):
         code = _integer(f"{what}_distribution", tokens.take(f"{what}_distribution"))
@@ -165,8 +164,8 @@ def _read_gridgen(tokens: _Tokens) -> GridgenParams:
     return GridgenParams(*head, *parts)
 
 
-def _read_fixed(names: tuple[str, ...], floats: int, make: Callable[..., _P]) -> Callable[[_Tokens], _P]:
-    def read(tokens: _Tokens) -> _P:
+def _read_fixed[P: (GridgenParams, GotoParams, MnetgenParams)](names: tuple[str, ...], floats: int, make: Callable[..., P]) -> Callable[[_Tokens], P]:
+    def read(tokens: _Tokens) -> P:
         values: list[Any] = []
         for i, name in enumerate(names):
             token = tokens.take(name)
@@ -180,7 +179,7 @@ _read_goto = _read_fixed(GOTO_NAMES, 0, GotoParams)
 _read_mnetgen = _read_fixed(MNETGEN_NAMES, 3, MnetgenParams)
 
 
-def _one(read: Callable[[_Tokens], _P], family: str, text: str) -> _P:
+def _one[P: (GridgenParams, GotoParams, MnetgenParams)](read: Callable[[_Tokens], P], family: str, text: str) -> P:
     tokens = _Tokens(text.split(), family)
     params = read(tokens)
     if not tokens.done():
@@ -188,7 +187,7 @@ def _one(read: Callable[[_Tokens], _P], family: str, text: str) -> _P:
     return params
 
 
-def _many(read: Callable[[_Tokens], _P], family: str, text: str) -> list[_P]:
+def _many[P: (GridgenParams, GotoParams, MnetgenParams)](read: Callable[[_Tokens], P], family: str, text: str) -> list[P]:
     """Every problem of a parameter file: the problems' numbers one after another, however the lines
     break them; lines whose first token starts with ``#`` or is ``c`` are comments."""
     words: list[str] = []
@@ -220,12 +219,12 @@ def parse_mnetgen_params(text: str) -> MnetgenParams:
     return _one(_read_mnetgen, "MNETGEN", text)
 
 
-def _as(params: _P | str | Sequence[Any], parse: Callable[[str], _P], kind: type[_P]) -> _P:
-    if isinstance(params, kind):
-        return params
+def _as[P: (GridgenParams, GotoParams, MnetgenParams)](params: P | str | Sequence[Any], parse: Callable[[str], P]) -> P:
     if isinstance(params, str):
         return parse(params)
-    return parse(" ".join(str(v) for v in params))
+    if isinstance(params, Sequence):
+        return parse(" ".join(str(v) for v in params))
+    return params
 
 
 def _instance(write: Callable[[str], object], name: str) -> pelmora.NetworkInstance:
@@ -265,7 +264,7 @@ def gridgen(
     OSError
         When the file cannot be written.
     """
-    p = _as(params, parse_gridgen_params, GridgenParams)
+    p = _as(params, parse_gridgen_params)
     if out is None:
         return _instance(lambda path: _gridgen_native(p, path), "gridgen.min")
     return FamilySummary(*_gridgen_native(p, os.fspath(out)))
@@ -288,7 +287,7 @@ def goto(
     OSError
         When the file cannot be written.
     """
-    values = astuple(_as(params, parse_goto_params, GotoParams))
+    values = astuple(_as(params, parse_goto_params))
     if out is None:
         return _instance(lambda path: _native.goto(values, path), "goto.min")
     return FamilySummary(*_native.goto(values, os.fspath(out)))
@@ -307,12 +306,12 @@ def mnetgen_files(params: MnetgenParams | str | Sequence[Any], prefix: str | os.
     OSError
         When a file cannot be written (its path in the message).
     """
-    values = astuple(_as(params, parse_mnetgen_params, MnetgenParams))
+    values = astuple(_as(params, parse_mnetgen_params))
     ints, floats = values[:18], tuple(float(v) for v in values[18:])
     return FamilySummary(*_native.mnetgen(ints, floats, os.fspath(prefix)))
 
 
-def _register(name: str, title: str, read: Callable[[_Tokens], _P], build: Callable[[str], Any]) -> None:
+def _register[P: (GridgenParams, GotoParams, MnetgenParams)](name: str, title: str, read: Callable[[_Tokens], P], build: Callable[[str], Any]) -> None:
     sources.register(sources.Family(
         name=name,
         kind="network",

@@ -115,8 +115,9 @@ def _run_gridgen(args: argparse.Namespace) -> int:
             return (fam.UNIFORM if len(v) == 2 else fam.EXPONENTIAL), tuple(v)
 
         cost, cap = distribution(values["cost_uniform"]), distribution(values["cap_uniform"])
-        params = fam.GridgenParams(int(bool(values.get("two_way"))), *(values[n] for n in _GRIDGEN_FLAGS),
-                                   cost[0], cost[1], cap[0], cap[1])  # fmt: skip
+        params = fam.GridgenParams(two_way=int(bool(values.get("two_way"))), **{n: values[n] for n in _GRIDGEN_FLAGS},
+                                   cost_distribution=cost[0], cost=cost[1], capacity_distribution=cap[0],
+                                   capacity=cap[1])  # fmt: skip
     return _write(args.out, lambda: fam.gridgen(params, out=args.out))
 
 
