@@ -22,8 +22,10 @@ The LP, the check and the feasible mode need ``pip install 'pelmora[solve]'`` (h
 OR-Tools); the sweep needs ``pelmora[sweep]``.
 """
 
-from .arrays import DataSetArrays, arrays_from_data, arrays_from_file, arrays_from_min, load_arrays
-from .check import CommodityCheck, FeasibilityReport, check_feasibility
+import importlib
+import importlib.util
+from typing import TYPE_CHECKING, Any
+
 from .families import (
     FamilySummary,
     GotoParams,
@@ -36,11 +38,43 @@ from .families import (
     parse_gridgen_params,
     parse_mnetgen_params,
 )
-from .feasible import FeasibleDataSet, NoFeasibleFlow, generate_feasible, verify_certificate
-from .lp import SolveResult, build_model, solve
-from .mnetgen import export_mnetgen
-from .model_files import write_model
-from .netgen import NetgenParams, NetgenSummary, netgen, parse_netgen_file, parse_netgen_params
+from .netgen import (
+    NetgenParams,
+    NetgenSummary,
+    netgen,
+    parse_netgen_file,
+    parse_netgen_params,
+)
+
+# The modules behind these names load on first use, so that a command that needs none of them (the
+# generators') starts without NumPy, SciPy or the solvers.
+_LAZY = {
+    "DataSetArrays": "arrays",
+    "arrays_from_data": "arrays",
+    "arrays_from_file": "arrays",
+    "arrays_from_min": "arrays",
+    "load_arrays": "arrays",
+    "CommodityCheck": "check",
+    "FeasibilityReport": "check",
+    "check_feasibility": "check",
+    "FeasibleDataSet": "feasible",
+    "NoFeasibleFlow": "feasible",
+    "generate_feasible": "feasible",
+    "verify_certificate": "feasible",
+    "SolveResult": "lp",
+    "build_model": "lp",
+    "solve": "lp",
+    "export_mnetgen": "mnetgen",
+    "write_model": "model_files",
+}
+
+if TYPE_CHECKING:
+    from .arrays import DataSetArrays, arrays_from_data, arrays_from_file, arrays_from_min, load_arrays
+    from .check import CommodityCheck, FeasibilityReport, check_feasibility
+    from .feasible import FeasibleDataSet, NoFeasibleFlow, generate_feasible, verify_certificate
+    from .lp import SolveResult, build_model, solve
+    from .mnetgen import export_mnetgen
+    from .model_files import write_model
 
 __all__ = [
     "DataSetArrays",
@@ -76,3 +110,15 @@ __all__ = [
     "parse_goto_params",
     "parse_mnetgen_params",
 ]
+
+
+def __getattr__(name: str) -> Any:
+    """A name of ``_LAZY``, or a submodule (as ``pelmora_tools.lp`` was once the package's imports ran)."""
+    module = _LAZY.get(name)
+    if module is None:
+        if name.startswith("__") or importlib.util.find_spec(f"{__name__}.{name}") is None:
+            raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+        return importlib.import_module(f".{name}", __name__)
+    value = getattr(importlib.import_module(f".{module}", __name__), name)
+    globals()[name] = value
+    return value

@@ -9,20 +9,23 @@ it decided, 130 interrupted. Errors are one line on standard error; ``--debug`` 
 
 from __future__ import annotations
 
+import argparse
+import importlib
 import os
 import sys
 import traceback
 from collections.abc import Sequence
 from importlib import metadata
 
-from . import export, families, generate, info, netgen, solve, sweep
 from ._args import Parser
 from ._status import Failure, Status, known
 
 __all__ = ["COMMANDS", "Failure", "Status", "build_parser", "main"]
 
-# Each command module registers its subparser and the function that runs it.
-COMMANDS = (generate, info, export, solve, sweep, netgen, families)
+# Each command module registers its subparser and the function that runs it; they are imported when
+# the parser is built, and the generators' commands alone need none of the others (nor their imports).
+COMMANDS = ("generate", "info", "export", "solve", "sweep", "netgen", "families")
+_GENERATORS = {"gridgen": "families", "goto": "families", "mnetgen": "families"}
 
 
 def _version() -> str:
@@ -32,16 +35,24 @@ def _version() -> str:
         return "unknown"
 
 
-def build_parser() -> Parser:
+class _Version(argparse.Action):
+    """--version, the package's metadata read only when asked (it costs a command's start)."""
+
+    def __call__(self, parser: argparse.ArgumentParser, *_: object) -> None:
+        print(f"pelmora {_version()}")
+        parser.exit()
+
+
+def build_parser(modules: Sequence[str] = COMMANDS) -> Parser:
     summary = (__doc__ or "").split("\n\n")[0].replace("``", "")
     parser = Parser(prog="pelmora", description=summary,
                     epilog="exit status: 0 success, 1 infeasible or unbounded, 2 usage error or failure, "
                            "3 time limit reached, 130 interrupted")
-    parser.add_argument("--version", action="version", version=f"pelmora {_version()}")
+    parser.add_argument("--version", action=_Version, nargs=0, help="show the version and exit")
     parser.add_argument("--debug", action="store_true", help="show the traceback of a failure (or PELMORA_DEBUG=1)")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True, parser_class=Parser)
-    for command in COMMANDS:
-        command.register(commands)
+    for name in modules:
+        importlib.import_module(f".{name}", __name__).register(commands)
     return parser
 
 
@@ -54,8 +65,10 @@ def _quiet_stdout() -> None:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    parser = build_parser()
-    args, extra = parser.parse_known_args(argv)
+    given = list(sys.argv[1:] if argv is None else argv)
+    first = next((a for a in given if not a.startswith("-")), None)
+    parser = build_parser((_GENERATORS[first],) if first in _GENERATORS else COMMANDS)
+    args, extra = parser.parse_known_args(given)
     if extra:  # reported by the command's own parser, which is where they were given
         args.parser.error(f"unrecognized arguments: {' '.join(extra)}")
     debug = args.debug = args.debug or os.environ.get("PELMORA_DEBUG", "") not in ("", "0")

@@ -9,8 +9,7 @@ from typing import Any
 
 from .. import families as fam
 from . import _args
-from ._inputs import os_failure, problems
-from ._status import Failure, Status, about
+from ._status import Failure, Status, about, os_text
 
 INTEGER = _args.typed(int, "an integer")
 NUMBER = _args.typed(float, "a number")
@@ -71,6 +70,8 @@ def _from_params(args: argparse.Namespace, prefix: str, title: str, parse: Calla
     """The parameters --params gives: its line, or the one problem of a parameter file."""
     text = args.params
     if text.startswith(prefix):
+        from ._inputs import problems  # the parameter file's reading (and its imports) only here
+
         lines = [p.body for p in problems(text)]
         if len(lines) != 1:
             raise Failure(f"{text}: {len(lines)} {title} problems, where one is expected")
@@ -97,7 +98,7 @@ def _write(out: str, write: Callable[[], object]) -> int:
     except ValueError as error:  # a bad parameter, refused before any file is touched
         raise Failure(str(error)) from error
     except OSError as error:
-        raise os_failure(out, error) from error
+        raise Failure(f"{out}: {os_text(error)}") from error
     return Status.OK
 
 
