@@ -272,3 +272,18 @@ def section_families(f: Figures, targets: Targets) -> str:
             f"{f['arcs']:,} arcs, best of {f['repeat']}; the command includes the interpreter's start and the "
             "package's imports, the C programs (`-O2`) write to files as well.\n\n"
             + table(["problem", "command", "library call", "C program", "ratio", "same output"], rows))
+
+
+def section_sweep(f: Figures, targets: Targets) -> str:
+    """The sweep's cost per extra tiny data set against a plain loop, and its fixed start-up."""
+    small, large = f["small"], f["large"]
+    targets.within(f"`sweep`, each extra data set of 1,000 arcs ({small} against {large}, 2 workers)", f["extra_s"],
+                   f["loop_s"], "a plain loop over `run_point`", 2)
+    fixed = f["fixed_s"]
+    targets.add("`sweep`, fixed start-up (cluster, imports)", sec(fixed), "< 1.5 s", fixed < 1.5)
+    rows = [["plain loop, per data set", sec(f["loop_s"])], [f"sweep of {small}", sec(f["small_s"])],
+            [f"sweep of {large}", sec(f["large_s"])], ["each extra data set", sec(f["extra_s"])],
+            ["fixed", sec(fixed)]]
+    return ("## Sweep\n\n`bench/bench_sweep.py`: a NETGEN network of 1,000 arcs, K = 4, uniform and spread splits, "
+            "2 local worker processes; data sets of known small size run several to a task.\n\n"
+            + table(["what", "time"], rows))
