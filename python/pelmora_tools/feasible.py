@@ -14,8 +14,7 @@ import pelmora
 from . import _min_cost_flow, _native
 from ._min_cost_flow import NoFeasibleFlow
 from .arrays import DataSetArrays, Int64Array, _wrap, arrays_from_min
-
-METHODS = {"spread": 0, "uniform": 1, "beta-binomial": 2}
+from .methods import by_name
 
 __all__ = ["FeasibleDataSet", "NoFeasibleFlow", "generate_feasible", "verify_certificate"]
 
@@ -48,8 +47,7 @@ class FeasibleDataSet:
 def _check(num_commodities: int, method: str, close: float | None, concentration: float, tightness: float) -> None:
     if num_commodities < 1:
         raise ValueError(f"the number of commodities must be at least 1, got {num_commodities}")
-    if method not in METHODS:
-        raise ValueError(f"unknown method {method!r}: one of {', '.join(METHODS)}")
+    by_name(method)
     if not (math.isfinite(concentration) and concentration > 0):
         raise ValueError(f"the concentration must be a finite number above zero, got {concentration}")
     if close is not None and not 0 <= close < 1:
@@ -125,7 +123,7 @@ def generate_feasible(
         instance,
         flow,
         num_commodities,
-        METHODS[method],
+        by_name(method).number,
         seed,
         concentration,
         caps is not None,

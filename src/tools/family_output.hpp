@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "core/outcome.hpp"
-#include "utils/buffered_file.hpp"
+#include "io/buffered_file.hpp"
 #include "utils/decimal_text.hpp"
 #include "utils/os_error.hpp"
 
@@ -26,14 +26,14 @@ public:
     // `named`: the file's path starts its error messages (where a caller writes several files).
     Outcome<void> open(std::string path, bool named) {
         if (path.find('\0') != std::string::npos) return Error::value(std::string(utils::kNulInPath));
-        const int fd = utils::open_for_writing(path);
+        const int fd = io::open_for_writing(path);
         if (fd < 0) {
             if (errno == EINTR) return Error::interrupted();
             return Error::io((named ? path + ": " : std::string()) + utils::os_error_text(errno));
         }
         label_ = named ? path + ": " : std::string();
         path_ = std::move(path);
-        out_ = std::make_unique<utils::BufferedFile>(fd);
+        out_ = std::make_unique<io::BufferedFile>(fd);
         return {};
     }
     DraftFile() = default;
@@ -45,7 +45,7 @@ public:
         if (!kept_) ::unlink(path_.c_str());
     }
 
-    utils::BufferedFile& out() noexcept { return *out_; }
+    io::BufferedFile& out() noexcept { return *out_; }
     bool failed() const noexcept { return out_->failed(); }
 
     // Hands the file everything; the error when a write failed or a stop was asked for.
@@ -59,7 +59,7 @@ public:
 
 private:
     std::string path_, label_;
-    std::unique_ptr<utils::BufferedFile> out_;
+    std::unique_ptr<io::BufferedFile> out_;
     bool kept_ = false;
 };
 

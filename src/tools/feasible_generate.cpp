@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "core/interrupt.hpp"
@@ -17,8 +18,10 @@ namespace gen = logic::generator;
 Outcome<models::SupplyPartition> source_shares(const models::SupplyMap& sources, const gen::GenerationOptions& o) {
     const uint64_t K = o.num_commodities;
     rnd::StdRng rng = rnd::StdRng::seed_from_u64(o.seed);
-    if (o.method == 0) return gen::detail::spread_before_balancing(sources, K, rng);
-    if (o.method == 2) return gen::detail::beta_binomial_before_balancing(sources, K, rng, o.concentration_param);
+    const std::optional<gen::SplitMethod> method = gen::split_method_from(o.method);
+    if (method == gen::SplitMethod::spread) return gen::detail::spread_before_balancing(sources, K, rng);
+    if (method == gen::SplitMethod::beta_binomial)
+        return gen::detail::beta_binomial_before_balancing(sources, K, rng, o.concentration_param);
     // Uniform: equal quotients, the remainders handed out by one cursor that carries on from node to
     // node, as the module's uniform split hands them out.
     models::SupplyPartition shares;
@@ -46,7 +49,8 @@ Outcome<void> check_options(const FeasibleOptions& o) {
     const gen::GenerationOptions& g = o.generation;
     if (g.num_commodities < 1)
         return Error::value("num_commodities must be at least 1, got " + std::to_string(g.num_commodities));
-    if (g.method < 0 || g.method > 2) return Error::value("method must be 0, 1 or 2, got " + std::to_string(g.method));
+    if (!gen::split_method_from(g.method))
+        return Error::value("method must be 0, 1 or 2, got " + std::to_string(g.method));
     if (!(g.concentration_param > 0.0) || !std::isfinite(g.concentration_param))
         return Error::value("concentration must be a finite number above zero, got " + text(g.concentration_param));
     if (!(o.close >= 0.0 && o.close < 1.0)) return Error::value("close must lie in [0, 1), got " + text(o.close));
@@ -127,7 +131,7 @@ Outcome<FeasibleResult> generate_feasible(const models::NetworkInstance& instanc
     if (!routes) return routes.error();
 
     // Costs and capacities exactly as the module draws them for this seed; its split is not used.
-    g.method = 1;
+    g.method = models::number_of(gen::SplitMethod::uniform);
     g.cap_zero = false;
     Outcome<models::MultiCommodityData> drawn = gen::generate_multi_commodity_data(instance, g);
     if (!drawn) return drawn.error();

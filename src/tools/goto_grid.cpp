@@ -114,7 +114,7 @@ public:
         return {};
     }
 
-    Outcome<int64_t> write(utils::BufferedFile& out);
+    Outcome<int64_t> write(io::BufferedFile& out);
 
 private:
     int64_t id(int64_t x, int64_t y) const noexcept { return y * s_.x + x + 1; }
@@ -123,7 +123,7 @@ private:
         return int64_t(std::ceil(drawn / std::pow(alpha_, double(dist) - 1)));
     }
 
-    void arc(utils::BufferedFile& out, int64_t from, int64_t to, int64_t capacity, int64_t cost) {
+    void arc(io::BufferedFile& out, int64_t from, int64_t to, int64_t capacity, int64_t cost) {
         char* p = out.line_room(2 + 2 * 9 + 3 * 11 + 2 + kFieldRoom);
         *p++ = 'a';
         *p++ = ' ';
@@ -139,7 +139,7 @@ private:
         ++written_;
     }
 
-    void node(utils::BufferedFile& out, int64_t id, int64_t supply) {
+    void node(io::BufferedFile& out, int64_t id, int64_t supply) {
         char* p = out.line_room(2 + 9 + 11 + 1 + kFieldRoom);
         *p++ = 'n';
         *p++ = ' ';
@@ -159,7 +159,7 @@ private:
     std::vector<int32_t> capacity_, cost_;
 };
 
-Outcome<int64_t> Goto::write(utils::BufferedFile& out) {
+Outcome<int64_t> Goto::write(io::BufferedFile& out) {
     const int64_t source = 1, sink = s_.x * s_.y, n = p_.nodes, half_cost = p_.max_cost / 2;
     out.put(
         "c GOTO network (Goldberg's grid on a torus), as the classic C program generates it\n"

@@ -92,7 +92,7 @@ public:
         return {};
     }
 
-    void write(utils::BufferedFile& out) const;
+    void write(io::BufferedFile& out) const;
 
 private:
     struct End {
@@ -235,8 +235,8 @@ char* put_line(char* p, std::string_view prefix, std::initializer_list<int64_t> 
     return p;
 }
 
-void Gridgen::write(utils::BufferedFile& out) const {
-    constexpr std::size_t kLine = 2 + 5 * (utils::kMaxIntText + 1) + utils::BufferedFile::kSlack;
+void Gridgen::write(io::BufferedFile& out) const {
+    constexpr std::size_t kLine = 2 + 5 * (utils::kMaxIntText + 1) + io::BufferedFile::kSlack;
     out.put("c GRIDGEN network (Lee and Orlin), as the classic C program generates it\n");
     std::string line =
         "c parameters: two_way seed nodes width sources sinks degree supply cost_distribution "

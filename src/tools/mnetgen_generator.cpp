@@ -38,7 +38,7 @@ Error never_ends(const char* what, const char* why) {
 // One record at a time into a BufferedFile: integers in full, doubles as "%.4g", tab-separated.
 class Record {
 public:
-    explicit Record(utils::BufferedFile& out) : out_(out), p_(out.line_room(8 * kFieldRoom)) {}
+    explicit Record(io::BufferedFile& out) : out_(out), p_(out.line_room(8 * kFieldRoom)) {}
     Record& operator<<(int64_t v) {
         sep();
         p_ = utils::write_decimal_wide(p_, v);
@@ -59,14 +59,14 @@ private:
         if (!first_) *p_++ = '\t';
         first_ = false;
     }
-    utils::BufferedFile& out_;
+    io::BufferedFile& out_;
     char* p_;
     bool first_ = true;
 };
 
 class Mnetgen {
 public:
-    Mnetgen(const MnetgenParams& p, utils::BufferedFile& mut, utils::BufferedFile& arc)
+    Mnetgen(const MnetgenParams& p, io::BufferedFile& mut, io::BufferedFile& arc)
         : p_(p), random_(p.seed), mut_(mut), arc_(arc), comm_(std::size_t(p.commodities)) {
         lpsor_ = p.sources - p.tsources;
         itsor_ = lpsor_ + 1;
@@ -91,7 +91,7 @@ public:
     int64_t names() const noexcept { return names_; }
     int64_t capacities() const noexcept { return mutual_; }
 
-    void write_supplies(utils::BufferedFile& out) const {
+    void write_supplies(io::BufferedFile& out) const {
         for (int64_t i = 1; i <= p_.sources; ++i)
             for (std::size_t k = 0; k < comm_; ++k) Record(out) << i << int64_t(k + 1) << supply(i, k);
         for (int64_t i = 1; i <= p_.sinks; ++i)
@@ -252,7 +252,7 @@ private:
 
     const MnetgenParams& p_;
     Drand48 random_;
-    utils::BufferedFile &mut_, &arc_;
+    io::BufferedFile &mut_, &arc_;
     std::size_t comm_;
     int64_t lpsor_, itsor_, lpt_, itsin_, ktran_;
     bool transportation_;

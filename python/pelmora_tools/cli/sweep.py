@@ -12,6 +12,7 @@ from typing import Any
 
 import pelmora
 
+from .. import methods
 from ..generation import Generation
 from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path, run_sweep
 from . import _args, _feasible
@@ -67,7 +68,7 @@ def register(commands: Any) -> None:
                              "parameter file)")
     parser.add_argument("--commodities", "-k", type=_args.INT_LIST, required=True, metavar="K,K,...")
     parser.add_argument("--methods", type=_args.METHOD_LIST, required=True, metavar="M,M,...",
-                        help=f"among {', '.join(_args.METHODS)}")
+                        help=f"among {', '.join(methods.NAMES)} ({_args.methods_help()})")
     parser.add_argument("--seeds", type=SEED_LIST, required=True, metavar="SEEDS", help="such as 1-50 or 1,4,7-9")
     parser.add_argument("--out", required=True, metavar="DIR")
     parser.add_argument("--csv", default="sweep.csv", metavar="NAME",
