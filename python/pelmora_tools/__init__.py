@@ -18,63 +18,41 @@ Public modules (everything listed in ``__all__`` is re-exported here):
 
 Modules whose names start with an underscore are private: the native part ``_native``, the flow
 solvers behind ``check`` and ``feasible``, the cluster plumbing and the problem line of a file.
-The LP, the check and the feasible mode need ``pip install 'pelmora[solve]'`` (highspy, scipy,
-OR-Tools); the sweep needs ``pelmora[sweep]``.
+Each name is imported from its module when first used (PEP 562), so that importing the package,
+as the command does before it knows what it will run, costs next to nothing: NumPy and the
+solvers load with the first name that needs them. The LP, the check and the feasible mode need
+``pip install 'pelmora[solve]'`` (highspy, scipy, OR-Tools); the sweep needs ``pelmora[sweep]``.
 """
 
+from __future__ import annotations
+
 import importlib
-import importlib.util
-from typing import TYPE_CHECKING, Any
+import sys
+import types
 
-from .families import (
-    FamilySummary,
-    GotoParams,
-    GridgenParams,
-    MnetgenParams,
-    goto,
-    gridgen,
-    mnetgen_files,
-    parse_goto_params,
-    parse_gridgen_params,
-    parse_mnetgen_params,
-)
-from .netgen import (
-    NetgenParams,
-    NetgenSummary,
-    netgen,
-    parse_netgen_file,
-    parse_netgen_params,
-)
-
-# The modules behind these names load on first use, so that a command that needs none of them (the
-# generators') starts without NumPy, SciPy or the solvers.
-_LAZY = {
-    "DataSetArrays": "arrays",
-    "arrays_from_data": "arrays",
-    "arrays_from_file": "arrays",
-    "arrays_from_min": "arrays",
-    "load_arrays": "arrays",
-    "CommodityCheck": "check",
-    "FeasibilityReport": "check",
-    "check_feasibility": "check",
-    "FeasibleDataSet": "feasible",
-    "NoFeasibleFlow": "feasible",
-    "generate_feasible": "feasible",
-    "verify_certificate": "feasible",
-    "SolveResult": "lp",
-    "build_model": "lp",
-    "solve": "lp",
-    "export_mnetgen": "mnetgen",
-    "write_model": "model_files",
-}
-
+TYPE_CHECKING = False  # typing's, without importing typing before a command needs it
 if TYPE_CHECKING:
+    from typing import Any
+
     from .arrays import DataSetArrays, arrays_from_data, arrays_from_file, arrays_from_min, load_arrays
     from .check import CommodityCheck, FeasibilityReport, check_feasibility
+    from .families import (
+        FamilySummary,
+        GotoParams,
+        GridgenParams,
+        MnetgenParams,
+        goto,
+        gridgen,
+        mnetgen_files,
+        parse_goto_params,
+        parse_gridgen_params,
+        parse_mnetgen_params,
+    )
     from .feasible import FeasibleDataSet, NoFeasibleFlow, generate_feasible, verify_certificate
     from .lp import SolveResult, build_model, solve
     from .mnetgen import export_mnetgen
     from .model_files import write_model
+    from .netgen import NetgenParams, NetgenSummary, netgen, parse_netgen_file, parse_netgen_params
 
 __all__ = [
     "DataSetArrays",
@@ -111,14 +89,41 @@ __all__ = [
     "parse_mnetgen_params",
 ]
 
+# The module that defines each name of __all__.
+_HOMES = {
+    **dict.fromkeys(("DataSetArrays", "arrays_from_data", "arrays_from_file", "arrays_from_min", "load_arrays"), "arrays"),
+    "export_mnetgen": "mnetgen",
+    **dict.fromkeys(("SolveResult", "build_model", "solve"), "lp"),
+    "write_model": "model_files",
+    **dict.fromkeys(("CommodityCheck", "FeasibilityReport", "check_feasibility"), "check"),
+    **dict.fromkeys(("FeasibleDataSet", "NoFeasibleFlow", "generate_feasible", "verify_certificate"), "feasible"),
+    **dict.fromkeys(("NetgenParams", "NetgenSummary", "netgen", "parse_netgen_params", "parse_netgen_file"), "netgen"),
+    **dict.fromkeys(("FamilySummary", "GridgenParams", "GotoParams", "MnetgenParams", "gridgen", "goto", "mnetgen_files",
+                     "parse_gridgen_params", "parse_goto_params", "parse_mnetgen_params"), "families"),
+}
+
 
 def __getattr__(name: str) -> Any:
-    """A name of ``_LAZY``, or a submodule (as ``pelmora_tools.lp`` was once the package's imports ran)."""
-    module = _LAZY.get(name)
-    if module is None:
-        if name.startswith("__") or importlib.util.find_spec(f"{__name__}.{name}") is None:
-            raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
-        return importlib.import_module(f".{name}", __name__)
-    value = getattr(importlib.import_module(f".{module}", __name__), name)
-    globals()[name] = value
+    home = _HOMES.get(name)
+    if home is None:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    value = getattr(importlib.import_module(f".{home}", __name__), name)
+    globals()[name] = value  # found directly from now on
     return value
+
+
+def __dir__() -> list[str]:
+    return sorted({*globals(), *__all__})
+
+
+class _Package(types.ModuleType):
+    """The package's own module type: the function ``netgen`` keeps its name when its module, of
+    the same name, is first imported (the import system binds a submodule to the package's
+    attribute of its name)."""
+
+    def __setattr__(self, name: str, value: object) -> None:
+        if not (name == "netgen" and isinstance(value, types.ModuleType)):
+            super().__setattr__(name, value)
+
+
+sys.modules[__name__].__class__ = _Package

@@ -29,6 +29,21 @@ def write_mnetgen(
     write_map: bool,
     /,
 ) -> None: ...
+def write_model(
+    path: str,
+    format: Literal["mps", "lp"],
+    bundle: bool,
+    num_commodities: int,
+    node_ids: Buffer,
+    tails: Buffer,
+    heads: Buffer,
+    up: Buffer,
+    costs: Buffer,
+    capacities: Buffer,
+    supplies: Buffer,
+    low: Buffer,
+    /,
+) -> None: ...
 
 # The feasible mode: the result record (kept for saving), its arrays, certificate (m x K), cost,
 # pairs closed and pairs asked for.

@@ -1,5 +1,6 @@
 """``pelmora gridgen``, ``pelmora goto`` and ``pelmora mnetgen``: the networks (and MNETGEN's four
-files) the classic generators make for their parameters."""
+files) the classic generators make for their parameters. The commands' modules (gridgen, goto,
+mnetgen) register their subparsers from here."""
 
 from __future__ import annotations
 
@@ -18,8 +19,11 @@ _GRIDGEN_FLAGS = ("seed", "nodes", "width", "sources", "sinks", "degree", "suppl
 _GOTO_FLAGS = {"nodes": "--nodes", "arcs": "--arcs", "max_cap": "--max-cap", "max_cost": "--max-cost", "seed": "--seed"}
 
 
-def register(commands: Any) -> None:
-    docs = "docs/families.md describes the parameters and the ones refused."
+_DOCS = "docs/families.md describes the parameters and the ones refused."
+
+
+def register_gridgen(commands: Any) -> None:
+    docs = _DOCS
     gridgen = commands.add_parser(
         "gridgen", help="GRIDGEN's network (a grid and a super node), as its classic C program writes it",
         description="Writes the network the classic GRIDGEN generator (Lee and Orlin) makes for the parameters: "
@@ -42,6 +46,9 @@ def register(commands: Any) -> None:
                             help=f"{what}s drawn exponentially")
     gridgen.set_defaults(run=_run_gridgen, parser=gridgen)
 
+
+def register_goto(commands: Any) -> None:
+    docs = _DOCS
     goto = commands.add_parser(
         "goto", help="GOTO's network (a grid on a torus), as its classic C program writes it",
         description="Writes the network the classic GOTO generator (Goldberg) makes for its five parameters: its "
@@ -55,6 +62,9 @@ def register(commands: Any) -> None:
         named.add_argument(flag, type=INTEGER, metavar="N", dest=name, help=name)
     goto.set_defaults(run=_run_goto, parser=goto)
 
+
+def register_mnetgen(commands: Any) -> None:
+    docs = _DOCS
     mnetgen = commands.add_parser(
         "mnetgen", help="MNETGEN's multicommodity problem as its four files, as its C++ program writes them",
         description="Writes PREFIX.nod, PREFIX.arc, PREFIX.sup and PREFIX.mut byte for byte as MNETGEN (Kennington "
