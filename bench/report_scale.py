@@ -20,3 +20,15 @@ def section_model_files(f: Figures, targets: Targets) -> str:
             "written by the native writer, by a plain Python write of the same bytes (1 MiB writes from memory) "
             "and by HiGHS's own writer; \"whole\" adds the flush to disk and the rename.\n\n"
             + table(["format", "size", "native", "plain write", "whole", "HiGHS"], rows))
+
+
+def section_startup(f: Figures, targets: Targets) -> str:
+    """The command's start-up against the bare interpreter."""
+    seconds = f["seconds"]
+    bare = seconds["python -c pass"]
+    for name in ("pelmora --version", "pelmora netgen --help"):
+        targets.within(f"`{name}` (whole process)", seconds[name], bare, "`python -c pass`", 3)
+    rows = [[f"`{name}`", sec(t), f"{t / bare:.2f}×"] for name, t in seconds.items()]
+    return (f"## Start-up\n\n`bench/bench_startup.py`: whole processes, the best of {f['repeat']} runs each, "
+            "interleaved.\n\n" + table(["command", "time", "against the bare interpreter"], rows))
+

@@ -28,7 +28,7 @@ from pathlib import Path
 
 from report_feasible import plot_tightness, section_feasible
 from report_format import Figures, Targets, table
-from report_scale import section_model_files
+from report_scale import section_model_files, section_startup
 from report_scaling import plot_scaling, section_scaling
 from report_sections import (
     section_balance,
@@ -62,6 +62,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("hostile", "bench_hostile.py", []),
     ("tools", "bench_tools.py", []),
     ("model_files", "bench_model_files.py", ["--k", "4"]),
+    ("startup", "bench_startup.py", []),
     ("feasible", "bench_feasible.py", []),
     ("netgen", "bench_netgen.py", []),
     ("families", "bench_families.py", []),
@@ -196,6 +197,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("hostile", lambda f: section_hostile(f, targets)),
         ("tools", lambda f: section_tools(f, targets)),
         ("model_files", lambda f: section_model_files(f, targets)),
+        ("startup", lambda f: section_startup(f, targets)),
         ("feasible", lambda f: section_feasible(f, targets)),
         ("netgen", lambda f: section_netgen(f, targets)),
         ("families", lambda f: section_families(f, targets)),

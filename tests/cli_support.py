@@ -33,6 +33,26 @@ METHOD = {"spread": 0, "uniform": 1, "beta-binomial": 2}
 LEMON_OPTIMUM = {GLPK: 213, GRID: 27405930}
 
 
+# The head of a child program that says "solving" on stderr once HiGHS is at work (its first
+# interrupt callback), so that a test sends Ctrl-C while the solve runs, however fast the machine.
+SOLVE_ANNOUNCED = r"""
+import sys
+from pelmora_tools import lp
+real_run = lp.run_interruptible
+def announced(highs):
+    told = []
+    def tell(event):
+        if not told:
+            told.append(True)
+            print("solving", file=sys.stderr, flush=True)
+    highs.cbSimplexInterrupt += tell
+    highs.cbIpmInterrupt += tell
+    highs.cbMipInterrupt += tell
+    real_run(highs)
+lp.run_interruptible = announced
+"""
+
+
 def pelmora_run(*args: object, cwd: Path | None = None) -> subprocess.CompletedProcess[str]:
     return subprocess.run([str(SCRIPT), *map(str, args)], capture_output=True, text=True, timeout=600, cwd=cwd)
 
@@ -68,7 +88,7 @@ def running_cluster(tmp_path: Path, workers: int = 1) -> Iterator[str]:
     )
     worker = None
     try:
-        deadline = time.monotonic() + 60
+        deadline = time.monotonic() + 300  # a hang guard: the scheduler says when it is up
         while not info.exists() or not info.read_text().strip():
             assert scheduler.poll() is None and time.monotonic() < deadline, "the scheduler did not start"
             time.sleep(0.1)

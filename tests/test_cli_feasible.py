@@ -120,6 +120,7 @@ def test_sweep_adds_the_tightness_and_the_certificate_columns(tmp_path: Path) ->
         "--tightness",
         "0,1",
         "--solve",
+        "--certificates",
     )
     assert done.returncode == 0, done.stderr
     rows = list(csv.DictReader((tmp_path / "sweep.csv").open()))
@@ -127,6 +128,19 @@ def test_sweep_adds_the_tightness_and_the_certificate_columns(tmp_path: Path) ->
     for row in rows:
         assert row["status"] == "optimal" and float(row["certificate_gap"]) >= -1e-9
         assert int(row["certificate_cost"]) >= float(row["objective"]) - 1e-9
+        # Each certificate kept beside its data set is a flow of it, at the cost its row says.
+        arrays = pt.load_arrays(tmp_path / row["file"])
+        flows = np.load(tmp_path / row["certificate_file"])
+        assert row["certificate_file"] == row["file"].removesuffix(".mcf") + ".npy"
+        assert ((flows >= 0) & (flows <= arrays.capacities)).all()
+        assert ((flows.sum(axis=1) >= arrays.low) & (flows.sum(axis=1) <= arrays.up)).all()
+        net = np.zeros(arrays.supplies.shape, dtype=np.int64)
+        np.add.at(net, arrays.node_index(arrays.tails), flows)
+        np.subtract.at(net, arrays.node_index(arrays.heads), flows)
+        assert (net == arrays.supplies).all() and int((flows * arrays.costs).sum()) == int(row["certificate_cost"])
+    refused = pelmora_run("sweep", GLPK, "-k", "2", "--methods", "spread", "--seeds", "1", "--out", tmp_path / "x",
+                          "--certificates")
+    assert refused.returncode == 2 and "--certificates applies with --feasible only" in refused.stderr
 
 
 def test_sweep_refuses_an_unbalanced_instance_before_it_starts(min_file, tmp_path: Path) -> None:

@@ -48,7 +48,7 @@ class Probe:
 
     def close(self):
         self.proc.stdin.close()
-        self.proc.wait(timeout=10)
+        self.proc.wait(timeout=120)  # a hang guard
 
 
 @pytest.fixture(scope="session")

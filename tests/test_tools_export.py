@@ -167,8 +167,13 @@ fifo = sys.argv[3]
 os.mkfifo(fifo + ".nod")
 os.mkfifo(fifo + ".mcf")
 call = {"export": lambda: pt.export_mnetgen(arrays, fifo), "read": lambda: pt.arrays_from_file(fifo + ".mcf")}[sys.argv[1]]
-threading.Thread(target=lambda: (time.sleep(0.3), os.kill(os.getpid(), signal.SIGINT)), daemon=True).start()
+caller = threading.get_native_id()
+def send():  # once the kernel holds the call in the open, waiting for the FIFO's other end
+    while open(f"/proc/self/task/{caller}/wchan").read() != "wait_for_partner":
+        time.sleep(0.001)
+    os.kill(os.getpid(), signal.SIGINT)
 try:
+    threading.Thread(target=send, daemon=True).start()
     call()  # each waits in the open of a FIFO nobody opens from the other end
 except KeyboardInterrupt:
     print("interrupted")

@@ -15,6 +15,7 @@ from pathlib import Path
 import networkx as nx
 import numpy as np
 import pytest
+from cli_support import SOLVE_ANNOUNCED
 
 import pelmora
 import pelmora_tools as pt
@@ -118,12 +119,11 @@ arrays = pt.arrays_from_data(instance, data)
 
 def test_ctrl_c_stops_a_solve_with_status_interrupted() -> None:
     # Uninterrupted, this solve runs for minutes; the 60 s bound only keeps a broken build from hanging.
-    script = SCRIPT_HEAD + "print('solving', flush=True)\nprint(json.dumps(pt.solve(arrays).to_dict()), flush=True)\n"
+    script = SOLVE_ANNOUNCED + SCRIPT_HEAD + "print(json.dumps(pt.solve(arrays).to_dict()), flush=True)\n"
     child = subprocess.Popen([sys.executable, "-c", script, str(DATA / "own-grid-40x40.min")],
-                             stdout=subprocess.PIPE, text=True)
-    assert child.stdout is not None
-    assert child.stdout.readline() == "solving\n"
-    threading.Event().wait(1.0)
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    assert child.stderr is not None
+    assert child.stderr.readline() == "solving\n"  # HiGHS is at work
     child.send_signal(signal.SIGINT)
     out, _ = child.communicate(timeout=60)
     assert child.returncode == 0 and '"status": "interrupted"' in out

@@ -11,6 +11,7 @@ the ten commodities in half scipy's time (1.3 s against 2.7 s, flows and cut inc
 from __future__ import annotations
 
 import time
+from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -278,6 +279,7 @@ def check_feasibility(
     solve: bool = True,
     time_limit: float | None = None,
     known: str | None = None,
+    stage: Callable[[str, int, int], object] | None = None,
 ) -> FeasibilityReport:
     """Says whether the data set's LP has a solution, and why not.
 
@@ -303,6 +305,9 @@ def check_feasibility(
     known : str or None
         The bundled model's status from a solve already done: it is taken as is (the check then
         only explains).
+    stage : callable, optional
+        Told (what, done, total) as the check goes: each commodity routed, the commodities summed,
+        the solve (progress of one's own).
 
     Returns
     -------
@@ -323,7 +328,9 @@ def check_feasibility(
     exact = bundled and k == 1
     capacities = np.minimum(arrays.capacities, arrays.up[:, None]) if bundled else arrays.capacities
     commodities = []
+    tell = stage or (lambda what, done, total: None)
     for c in range(k):
+        tell("each commodity alone", c, k)
         if deadline is not None and time.monotonic() > deadline:
             commodities.append(CommodityCheck(c, None, note="the time limit came first"))
             continue
@@ -345,6 +352,7 @@ def check_feasibility(
     summed, never_bind = _summed_capacity(arrays)
     totals = _row_sums(arrays)
     if totals is not None:
+        tell("the commodities summed", 0, 1)
         report.together = _route(arrays, net, None, summed, totals, low=True)
     if report.bundled_status is not None:
         return report
@@ -359,6 +367,7 @@ def check_feasibility(
         if left is not None and left <= 0:
             report.bundled_status, report.bundled_by = "time-limit", "solve"
             return report
+        tell("the LP", 0, 1)
         report.solved = lp.solve(arrays, bundle=True, time_limit=left)
         status = report.solved.status
         report.bundled_status, report.bundled_by = ("feasible" if status == "optimal" else status), "solve"

@@ -180,13 +180,7 @@ def netgen(
     if out is not None:
         form, nodes, arcs = _native.netgen(values, os.fspath(out), min_form)
         return NetgenSummary(form, nodes, arcs)
-    fd = os.memfd_create("netgen.min")
-    try:
-        path = f"/proc/self/fd/{fd}"
-        _native.netgen(values, path, True)
-        return pelmora.load_min_instance(path)
-    finally:
-        os.close(fd)
+    return _native.netgen_network(values)
 
 
 def _stem(line: str) -> str:

@@ -1,7 +1,11 @@
 #include "binding/capi.hpp"
 
-#include "binding/pyref.hpp"
+#include "binding/function.hpp"
 #include "binding/object.hpp"
+#include "binding/pyref.hpp"
+#include "binding/types.hpp"
+#include "binding/unlocked.hpp"
+#include "io/files.hpp"
 
 #include <algorithm>
 #include <iterator>
@@ -34,6 +38,14 @@ const void* record_of(const RecordApi* api, PyObject* obj, RecordClass which) no
     return nullptr;
 }
 
+PyObject* network_from_lines(const RecordApi* api, const models::NetworkLines* lines) noexcept {
+    const auto& state = *static_cast<const ModuleState*>(api->context);
+    return guarded(state, [&]() -> PyObject* {
+        return finish(state, without_gil([&] { return io::network_from_lines(*lines); }), PyExc_RuntimeError,
+                      [&](models::NetworkInstance&& r) { return wrap(state, std::move(r)); });
+    });
+}
+
 }  // namespace
 
 int add_record_api(PyObject* module, ModuleState& state) {
@@ -42,6 +54,7 @@ int add_record_api(PyObject* module, ModuleState& state) {
     api.record_layout = kRecordLayoutVersion;
     std::copy(std::begin(kRecordSizes), std::end(kRecordSizes), api.sizes);
     api.record_of = &record_of;
+    api.network_from_lines = &network_from_lines;
     api.context = &state;
     // The capsule points into the module's state, which lives as long as the module object: a
     // holder of the pointer keeps the module object alive, as the companion does.

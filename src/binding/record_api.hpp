@@ -1,5 +1,5 @@
 // The private interface through which the companion extension (pelmora_tools._native) reaches the
-// records inside this module's objects, in the manner of datetime's PyDateTime_CAPI: each module
+// records inside this module's objects and makes new ones, in the manner of datetime's PyDateTime_CAPI: each module
 // object carries a capsule, set in its exec step and kept out of __all__, that points to a table
 // in that module object's state. The table's functions check classes against that module object's
 // own classes, so an interpreter's companion sees the classes of the pelmora module it imported,
@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "models/network_lines.hpp"
 #include "models/records.hpp"
 
 namespace pelmora::binding {
@@ -22,8 +23,9 @@ inline constexpr const char kCapiAttribute[] = "__pelmora_capi__";
 // Double-underscored like Cython's __pyx_capi__: the module's own names stay exactly its public ones.
 inline constexpr const char kCapiName[] = "pelmora.__pelmora_capi__";
 
-// Raised whenever a member of RecordApi changes or a function's contract does.
-inline constexpr uint32_t kCapiVersion = 1;
+// Raised whenever a member of RecordApi changes, a function's contract does, or a plain record the
+// functions take (models/network_lines.hpp) changes its members. 2: records are created too.
+inline constexpr uint32_t kCapiVersion = 2;
 // Raised whenever a record of records.hpp (or a type it holds) changes its members: the companion
 // reads the records' fields directly.
 inline constexpr uint32_t kRecordLayoutVersion = 1;
@@ -58,7 +60,11 @@ struct RecordApi {
     // The record inside `obj` when its exact class is this module object's class of `which`, else
     // null (no exception set; also once the module has been cleared). Needs the interpreter lock.
     const void* (*record_of)(const RecordApi* api, PyObject* obj, RecordClass which) noexcept;
-    const void* context;  // the module object's state, for record_of
+    // Creating: a new object of this module object's NetworkInstance class holding the instance
+    // load_min_instance reads from a file of `lines` (io::network_from_lines), or null with an
+    // exception set. Needs the interpreter lock, and lets it go while it builds.
+    PyObject* (*network_from_lines)(const RecordApi* api, const models::NetworkLines* lines) noexcept;
+    const void* context;  // the module object's state, for the functions above
 };
 
 // The record inside `obj` when its exact class is the module's class of Record, else null.

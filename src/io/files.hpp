@@ -7,12 +7,16 @@
 #include <string_view>
 
 #include "core/outcome.hpp"
+#include "models/network_lines.hpp"
 #include "models/records.hpp"
 
 namespace pelmora::io {
 
 // `path` is the UTF-8 text of the Python str (it may hold NUL characters, which are refused).
 Outcome<models::NetworkInstance> parse_min(std::string_view path);
+// The instance parse_min reads from a file of these lines (node lines before arc lines). Polls
+// interrupted().
+Outcome<models::NetworkInstance> network_from_lines(const models::NetworkLines& lines);
 Outcome<void> export_to_dimacs(std::string_view path, const models::NetworkInstance& instance,
                                const models::MultiCommodityData& multi_data);
 // With `lows`, each arc's LOW field must be an integer and is appended there in file order.

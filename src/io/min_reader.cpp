@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/interrupt.hpp"
 #include "core/keep_last.hpp"
 #include "io/arc_index.hpp"
 #include "io/files.hpp"
@@ -14,16 +15,12 @@ namespace {
 
 using models::Edge;
 using models::NetworkInstance;
+using models::NodeLine;
 
 // The shortest arc line, "a 1 2 3 4 5", bounds how many arcs a file of a given size can hold.
 constexpr uint64_t kMinArcLineBytes = 11;
 // A node identifier and the white space after it.
 constexpr uint64_t kMinNodeBytes = 2;
-
-struct NodeLine {
-    int64_t node;
-    int64_t supply;
-};
 
 models::SupplyMap build_supply_map(std::vector<NodeLine>& lines) {
     sort_keep_last(lines, [](const NodeLine& l) { return l.node; });
@@ -35,6 +32,23 @@ models::SupplyMap build_supply_map(std::vector<NodeLine>& lines) {
         map.totals.push_back(line.supply);
     }
     return map;
+}
+
+// What a file's lines and a network's lines share once every node and arc is registered: the
+// parallel indices and the pair order, the node list in order of first appearance, and the
+// supplies (the last line of a node counts).
+Outcome<NetworkInstance> finish_network(NetworkInstance&& result, NodeIndex& node_index,
+                                        std::vector<NodeLine>& supply_lines) {
+    if (!node_index.finish()) return Error::io(std::string(NodeIndex::kExhausted));
+    std::vector<Edge>& edges = result.edges;
+    result.num_parallel_arc_pairs = index_parallel_arcs(
+        node_index, result.pair_order, [&edges](uint64_t p, int64_t index) { edges[p].index = index; });
+    node_index.release_ends();
+    trim_slack(edges);
+    result.nodes = std::move(node_index.nodes());
+    trim_slack(result.nodes);
+    result.supplies = build_supply_map(supply_lines);
+    return std::move(result);
 }
 
 }  // namespace
@@ -96,15 +110,32 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
     });
     if (!read) return read.error();
 
-    if (!node_index.finish()) return Error::io(std::string(NodeIndex::kExhausted));
-    result.num_parallel_arc_pairs = index_parallel_arcs(
-        node_index, result.pair_order, [&edges](uint64_t p, int64_t index) { edges[p].index = index; });
-    node_index.release_ends();
-    trim_slack(edges);
-    result.nodes = std::move(node_index.nodes());
-    trim_slack(result.nodes);
-    result.supplies = build_supply_map(supply_lines);
-    return result;
+    return finish_network(std::move(result), node_index, supply_lines);
+}
+
+Outcome<NetworkInstance> network_from_lines(const models::NetworkLines& lines) {
+    NetworkInstance result;
+    result.num_nodes = lines.num_nodes;
+    result.num_arcs = lines.num_arcs;
+    const std::size_t m = lines.arcs.size();
+    NodeIndex node_index;
+    node_index.reserve_arcs(m, m);
+    // As parse_min sizes the flat array, with the lines standing in for the file that holds them.
+    const uint64_t identifiers = lines.nodes.size() + 2 * m + 1;
+    if (result.num_nodes < INT64_MAX)
+        node_index.enable_direct(
+            bounded_hint(result.num_nodes + 1, identifiers * kMinNodeBytes, kMinNodeBytes, sizeof(uint32_t)));
+    std::vector<NodeLine> supply_lines(lines.nodes.begin(), lines.nodes.end());
+    for (const NodeLine& line : lines.nodes) node_index.add_node(line.node);
+    std::vector<Edge>& edges = result.edges;
+    edges.reserve(m);
+    for (std::size_t a = 0; a < m; ++a) {
+        const models::ArcLine& arc = lines.arcs[a];
+        node_index.add_arc(arc.tail, arc.head);
+        edges.push_back(Edge{arc.tail, arc.head, arc.low, arc.up, arc.cost, 0});
+        if ((a & 0xFFFF) == 0 && interrupted()) return Error::interrupted();
+    }
+    return finish_network(std::move(result), node_index, supply_lines);
 }
 
 }  // namespace pelmora::io

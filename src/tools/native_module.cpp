@@ -13,6 +13,7 @@
 #include "tools/native_support.hpp"
 #include "tools/families_binding.hpp"
 #include "tools/netgen_binding.hpp"
+#include "tools/records_binding.hpp"
 #include "io/files.hpp"
 
 #include <algorithm>
@@ -123,6 +124,7 @@ PyMethodDef functions[] = {
     {"gridgen", binding::method_pointer(gridgen_function), METH_FASTCALL, kGridgenDoc},
     {"goto", binding::method_pointer(goto_function), METH_FASTCALL, kGotoDoc},
     {"mnetgen", binding::method_pointer(mnetgen_function), METH_FASTCALL, kMnetgenDoc},
+    {"netgen_network", binding::method_pointer(netgen_network_function), METH_FASTCALL, kNetgenNetworkDoc},
     {"feasible", binding::method_pointer(feasible), METH_FASTCALL,
      "feasible(instance, flow, K, method, seed, concentration, randomize_caps, cap_a, cap_b, randomize_costs, "
      "cost_a, cost_b, close, tightness): (result, columns, certificate, cost, closed, requested)."},
@@ -136,36 +138,6 @@ PyMethodDef functions[] = {
      "verify(K, node_ids, tails, heads, low, up, capacities, supplies, certificate): '' or what fails."},
     {nullptr, nullptr, 0, nullptr},
 };
-
-// Imports pelmora in the calling interpreter and takes its record interface, refusing one built
-// for other records: reading them with another layout would read memory that is not theirs.
-int bind_records(State& state) {
-    PyRef pelmora = PyRef::steal(PyImport_ImportModule("pelmora"));
-    if (!pelmora) return -1;
-    constexpr const char* kRebuild = "install pelmora and pelmora_tools from one build";
-    PyObject* found = nullptr;
-    if (PyObject_GetOptionalAttrString(pelmora.get(), binding::kCapiAttribute, &found) < 0) return -1;
-    PyRef capsule = PyRef::steal(found);
-    if (!capsule || !PyCapsule_IsValid(capsule.get(), binding::kCapiName)) {
-        PyErr_Format(PyExc_ImportError, "pelmora_tools._native: the pelmora module has no record interface %s; %s",
-                     binding::kCapiName, kRebuild);
-        return -1;
-    }
-    const auto* api = static_cast<const binding::RecordApi*>(PyCapsule_GetPointer(capsule.get(), binding::kCapiName));
-    if (!api) return -1;
-    const bool same_sizes = std::equal(std::begin(binding::kRecordSizes), std::end(binding::kRecordSizes), api->sizes);
-    if (api->version != binding::kCapiVersion || api->record_layout != binding::kRecordLayoutVersion || !same_sizes) {
-        PyErr_Format(PyExc_ImportError,
-                     "pelmora_tools._native was built for record interface %u, record layout %u of pelmora; the "
-                     "pelmora module has interface %u, layout %u%s; %s",
-                     unsigned(binding::kCapiVersion), unsigned(binding::kRecordLayoutVersion), unsigned(api->version),
-                     unsigned(api->record_layout), same_sizes ? "" : " (record sizes differ)", kRebuild);
-        return -1;
-    }
-    state.records = api;
-    state.pelmora = pelmora.release();
-    return 0;
-}
 
 int exec_module(PyObject* module) {
     State& state = state_of(module);

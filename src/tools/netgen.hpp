@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/outcome.hpp"
+#include "models/network_lines.hpp"
 
 namespace pelmora::tools {
 
@@ -45,6 +46,11 @@ struct NetgenSummary {
     NetgenForm form;
     int64_t nodes, arcs;
 };
+
+// The minimum-cost flow problem the network is, as write_netgen's min_form writes it: a node line
+// for every node with a supply or demand, an arc line (tail, head, 0, capacity, cost) per arc. The
+// network's arcs are released as they are taken over.
+models::NetworkLines min_cost_lines(NetgenNetwork&& net);
 
 // Checks, generates and writes `path`: the original's problem, node and arc lines after comment
 // lines naming the parameters; with `min_form`, an assignment or maximum flow problem is written

@@ -4,6 +4,7 @@
 #include "binding/unlocked.hpp"
 #include "tools/native_args.hpp"
 #include "tools/netgen.hpp"
+#include "tools/records_binding.hpp"
 
 namespace pelmora::tools {
 
@@ -48,6 +49,20 @@ PyObject* netgen_function(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         const NetgenSummary& s = done.value();
         return Py_BuildValue("(sLL)", form_name(s.form), static_cast<long long>(s.nodes),
                              static_cast<long long>(s.arcs));
+    });
+}
+
+PyObject* netgen_network_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+    return guarded([&]() -> PyObject* {
+        NetgenParams params;
+        if (!arity("netgen_network", nargs, 1, 1) || !params_arg(args[0], params)) return nullptr;
+        Outcome<models::NetworkLines> lines = binding::without_gil([&]() -> Outcome<models::NetworkLines> {
+            Outcome<NetgenNetwork> made = generate_netgen(params);
+            if (!made) return made.error();
+            return min_cost_lines(std::move(made).value());
+        });
+        if (!lines) return raise(lines.error(), PyExc_RuntimeError);
+        return native::network_object(native::state_of(module), lines.value());
     });
 }
 

@@ -86,7 +86,28 @@ void put_network(BufferedFile& out, const NetgenNetwork& net, NetgenForm form) {
     }
 }
 
+// The original writes no capacities for an assignment problem: one unit of supply per source,
+// and arcs only from sources to sinks, so capacity 1 states the same problem.
+void give_assignment_capacities(NetgenNetwork& net) {
+    if (net.form == NetgenForm::Assignment)
+        for (NetgenArc& arc : net.arcs) arc.capacity = 1;
+}
+
 }  // namespace
+
+models::NetworkLines min_cost_lines(NetgenNetwork&& net) {
+    give_assignment_capacities(net);
+    models::NetworkLines lines;
+    lines.num_nodes = int64_t(net.balance.size());
+    lines.num_arcs = int64_t(net.arcs.size());
+    for (std::size_t i = 0; i < net.balance.size(); ++i)
+        if (net.balance[i] != 0) lines.nodes.push_back({int64_t(i) + 1, net.balance[i]});
+    std::vector<int64_t>().swap(net.balance);
+    lines.arcs.reserve(net.arcs.size());
+    for (const NetgenArc& arc : net.arcs) lines.arcs.push_back({arc.tail, arc.head, 0, arc.capacity, arc.cost});
+    std::vector<NetgenArc>().swap(net.arcs);
+    return lines;
+}
 
 Outcome<NetgenSummary> write_netgen(std::string_view path, const NetgenParams& p, bool min_form) {
     if (path.find('\0') != std::string_view::npos) return Error::value(std::string(utils::kNulInPath));
@@ -94,10 +115,7 @@ Outcome<NetgenSummary> write_netgen(std::string_view path, const NetgenParams& p
     if (!made) return made.error();
     NetgenNetwork& net = made.value();
     const NetgenForm form = min_form ? NetgenForm::MinCost : net.form;
-    // The original writes no capacities for an assignment problem: one unit of supply per source,
-    // and arcs only from sources to sinks, so capacity 1 states the same problem.
-    if (form == NetgenForm::MinCost && net.form == NetgenForm::Assignment)
-        for (NetgenArc& arc : net.arcs) arc.capacity = 1;
+    if (form == NetgenForm::MinCost) give_assignment_capacities(net);
 
     const int fd = io::open_for_writing(std::string(path));
     if (fd < 0) {

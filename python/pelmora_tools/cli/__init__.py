@@ -79,6 +79,9 @@ def build_parser(argv: Sequence[str] | None = None) -> Parser:
     for name in COMMANDS:
         if wanted in (None, name):
             importlib.import_module(f".{name}", __name__).register(commands)
+    for command in commands.choices.values():
+        command.add_argument("--quiet", "-q", action="store_true",
+                             help="no progress and no closing line on standard error (errors still go there)")
     return parser
 
 

@@ -6,7 +6,7 @@ import argparse
 from pathlib import Path
 from typing import Any
 
-from . import _args
+from . import _args, _progress
 from ._inputs import distinct_output, os_failure, read_data_set
 from ._status import Failure, Status, about
 
@@ -49,6 +49,8 @@ def run(args: argparse.Namespace) -> int:
             raise Failure(f"{args.file}: {error}") from None
         except OSError as error:
             raise os_failure(args.target, error) from None
+        written = [args.target + suffix for suffix in MNETGEN_SUFFIXES if args.map or suffix != ".map"]
+        _progress.done(args, f"wrote {_progress.sizes(*written)}")
         return Status.OK
     if args.map:
         args.parser.error("--map applies to --to mnetgen only")
@@ -60,4 +62,6 @@ def run(args: argparse.Namespace) -> int:
     _, arrays = read_data_set(args.file)
     with about(args.target):
         write_model(arrays, args.target, bundle=not args.no_bundle)
+    _progress.done(args, f"wrote {_progress.sizes(args.target)}: {arrays.num_arcs * arrays.num_commodities:,} "
+                         f"columns, {arrays.num_nodes * arrays.num_commodities + arrays.num_arcs * (not args.no_bundle):,} rows")
     return Status.OK

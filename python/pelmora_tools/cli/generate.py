@@ -9,7 +9,7 @@ import pelmora
 
 from .. import methods
 from ..generation import Generation
-from . import _args, _feasible
+from . import _args, _feasible, _progress
 from ._inputs import distinct_output, read_instance
 from ._setup import require
 from ._status import Failure, Status, about, step
@@ -58,9 +58,13 @@ def run(args: argparse.Namespace) -> int:
             with about(args.certificate):
                 made.save_certificate(args.certificate)
         print(_feasible.report(made))
+        _progress.done(args, f"wrote {_progress.sizes(*filter(None, (args.out, args.certificate)))}: "
+                             f"{args.commodities} feasible commodities over {instance.num_arcs:,} arcs")
         return Status.OK
     with step(f"generate {args.commodities} commodities over {instance.num_arcs} arcs"):
         data = point.run(instance)
     with about(args.out):
         pelmora.save_multi_commodity_instance(args.out, instance, data)
+    _progress.done(args, f"wrote {_progress.sizes(args.out)}: {args.commodities} commodities over "
+                         f"{instance.num_arcs:,} arcs")
     return Status.OK

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import argparse
 
-from . import _args
+from . import _args, _progress
 from ._status import Failure, Status, about
 
 TYPE_CHECKING = False  # typing's, without importing typing before a command needs it
@@ -94,11 +94,13 @@ def run(args: argparse.Namespace) -> int:
 
     params = params_of(args)
     try:
-        netgen(params, out=args.out, min_form=args.min_form)
+        summary = netgen(params, out=args.out, min_form=args.min_form)
     except ValueError as error:  # a bad parameter, refused before the file is touched
         raise Failure(str(error)) from error
     except OSError as error:
         from ._inputs import os_failure
 
         raise os_failure(args.out, error) from error
+    _progress.done(args, f"wrote {_progress.sizes(args.out)}: a {summary.form} problem of {summary.nodes:,} nodes "
+                         f"and {summary.arcs:,} arcs")
     return Status.OK

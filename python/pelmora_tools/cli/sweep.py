@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import dataclasses
+import io
 import logging
 import os
 import stat
@@ -178,7 +179,8 @@ def run(args: argparse.Namespace) -> int:
     started = time.monotonic()
     try:
         outcome = run_sweep(plans, args.out, csv_name=args.csv, overwrite=args.overwrite, resume=args.resume,
-                            workers=args.workers or 2, scheduler=args.scheduler, timeout=args.timeout, arcs=arcs)
+                            workers=args.workers or 2, scheduler=args.scheduler, timeout=args.timeout, arcs=arcs,
+                            bar=io.StringIO() if args.quiet else None)  # not a terminal: no bar
     except ValueError as error:  # a CSV to resume that another sweep wrote
         raise Failure(str(error)) from None
     except Interrupted as stop:

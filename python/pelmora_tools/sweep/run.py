@@ -55,21 +55,27 @@ class Stopped(RuntimeError):
         self.outcome = outcome
 
 
-def progress[T](items: Iterable[T], total: int, stream: IO[str]) -> Iterator[T]:
-    """Passes the items through, drawing a one-line bar on `stream` if it is a terminal."""
-    draw = stream.isatty()
-    width = 30
+def progress[T](items: Iterable[T], total: int, stream: IO[str], failed: Callable[[T], bool] | None = None) -> Iterator[T]:
+    """Passes the items through, drawing tqdm's bar on `stream` if it is a terminal (and tqdm is
+    installed): done of total, rate, time left, and how many items `failed` says failed."""
     try:
-        for done, item in enumerate(items, 1):
-            if draw:
-                filled = width * done // max(total, 1)
-                stream.write(f"\r[{'#' * filled}{'.' * (width - filled)}] {done}/{total}")
-                stream.flush()
+        from tqdm import tqdm
+    except ImportError:
+        yield from items
+        return
+    if not stream.isatty():
+        yield from items
+        return
+    bar = tqdm(total=total, file=stream, unit=" data sets", dynamic_ncols=True, mininterval=0.2)
+    count = 0
+    try:
+        for item in items:
             yield item
+            count += bool(failed and failed(item))
+            bar.set_postfix(failed=count, refresh=False)
+            bar.update()
     finally:
-        if draw:
-            stream.write("\n")
-            stream.flush()
+        bar.close()
 
 
 Task = Callable[[Point, str], Row]
@@ -205,7 +211,8 @@ def run_sweep(
         table = CsvRows(path, fields, overwrite=overwrite, resume=resume)
         try:
             rounds = [batches([(i, points[i]) for i in todo], sizes, workers)]
-            shown = progress(_rows(client, rounds, str(out), task, timeout), len(todo), bar or sys.stderr)
+            shown = progress(_rows(client, rounds, str(out), task, timeout), len(todo), bar or sys.stderr,
+                             lambda done: done[1].get("status") in FAILED)
             for index, row in shown:
                 table.append(row)
                 outcome.written[index] = row
