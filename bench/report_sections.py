@@ -269,6 +269,26 @@ def section_netgen(f: Figures, targets: Targets) -> str:
             f"{f['file_bytes'] / 1e6:.1f} MB), best of {f['repeat']}.{py}\n\n" + table(["generator", "time", "ratio"], rows))
 
 
+def section_families(f: Figures, targets: Targets) -> str:
+    """GRIDGEN, GOTO and MNETGEN built in against their classic C programs."""
+    rows = []
+    for family in ("gridgen", "goto", "mnetgen"):
+        g = f[family]
+        workload = f"`pelmora {family}` (the whole command), {g['arcs']:,} arc records"
+        c = g.get("c_s")
+        rows.append([f"`{family}` `{g['params']}`", sec(g["command_s"]), sec(g["library_s"]),
+                     sec(c) if c else "not at hand", relation(g["command_s"], c) if c else "—",
+                     ("yes" if g.get("same_as_c") else "NO") if c else "—"])
+        if c:
+            targets.within(workload, g["command_s"], c, "the C program's whole run", 1)
+        else:
+            targets.add(workload, "C program not at hand (its *_C_SOURCE unset)", "≤ 1× the C program", None)
+    return (f"## GRIDGEN, GOTO and MNETGEN built in\n\n`bench/bench_families.py`: each family at about "
+            f"{f['arcs']:,} arcs, best of {f['repeat']}; the command includes the interpreter's start and the "
+            "package's imports, the C programs (`-O2`) write to files as well.\n\n"
+            + table(["problem", "command", "library call", "C program", "ratio", "same output"], rows))
+
+
 def section_sweep(f: Figures, targets: Targets) -> str:
     """The sweep's cost per extra tiny data set against a plain loop, and its fixed start-up."""
     small, large = f["small"], f["large"]

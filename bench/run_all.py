@@ -32,6 +32,7 @@ from report_scale import section_model_files, section_startup
 from report_scaling import plot_scaling, section_scaling
 from report_sections import (
     section_balance,
+    section_families,
     section_generate,
     section_hostile,
     section_load,
@@ -67,6 +68,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("feasible", "bench_feasible.py", []),
     ("check", "bench_check.py", []),
     ("netgen", "bench_netgen.py", []),
+    ("families", "bench_families.py", []),
     ("sweep", "bench_sweep.py", []),
     ("scaling", "bench_scaling.py", []),
     ("threads", "bench_threads.py", []),
@@ -203,6 +205,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("feasible", lambda f: section_feasible(f, targets)),
         ("check", lambda f: section_check(f, targets)),
         ("netgen", lambda f: section_netgen(f, targets)),
+        ("families", lambda f: section_families(f, targets)),
         ("sweep", lambda f: section_sweep(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),

@@ -10,6 +10,7 @@ Public modules (everything listed in ``__all__`` is re-exported here):
 - ``check``: why a data set cannot be solved (each commodity alone, the bundle, the cut);
 - ``feasible``: data sets that can be solved by construction, with a certificate flow;
 - ``netgen``: the classic NETGEN networks from their 15 parameters;
+- ``families``: the classic GRIDGEN and GOTO networks and MNETGEN's four files;
 - ``sources``: the generators that can stand for an input file (``netgen:...``);
 - ``generation``, ``summary`` and ``sweep``: one generation, the numbers a study reports, and
   many data sets on a dask.distributed cluster;
@@ -35,6 +36,18 @@ if TYPE_CHECKING:
 
     from .arrays import DataSetArrays, arrays_from_data, arrays_from_file, arrays_from_min, load_arrays
     from .check import CommodityCheck, FeasibilityReport, check_feasibility
+    from .families import (
+        FamilySummary,
+        GotoParams,
+        GridgenParams,
+        MnetgenParams,
+        goto,
+        gridgen,
+        mnetgen_files,
+        parse_goto_params,
+        parse_gridgen_params,
+        parse_mnetgen_params,
+    )
     from .feasible import FeasibleDataSet, NoFeasibleFlow, generate_feasible, verify_certificate
     from .lp import SolveResult, build_model, solve
     from .mnetgen import export_mnetgen, load_mnetgen
@@ -65,6 +78,16 @@ __all__ = [
     "netgen",
     "parse_netgen_params",
     "parse_netgen_file",
+    "FamilySummary",
+    "GridgenParams",
+    "GotoParams",
+    "MnetgenParams",
+    "gridgen",
+    "goto",
+    "mnetgen_files",
+    "parse_gridgen_params",
+    "parse_goto_params",
+    "parse_mnetgen_params",
 ]
 
 # The module that defines each name of __all__.
@@ -76,6 +99,8 @@ _HOMES = {
     **dict.fromkeys(("CommodityCheck", "FeasibilityReport", "check_feasibility"), "check"),
     **dict.fromkeys(("FeasibleDataSet", "NoFeasibleFlow", "generate_feasible", "verify_certificate"), "feasible"),
     **dict.fromkeys(("NetgenParams", "NetgenSummary", "netgen", "parse_netgen_params", "parse_netgen_file"), "netgen"),
+    **dict.fromkeys(("FamilySummary", "GridgenParams", "GotoParams", "MnetgenParams", "gridgen", "goto", "mnetgen_files",
+                     "parse_gridgen_params", "parse_goto_params", "parse_mnetgen_params"), "families"),
 }
 
 

@@ -12,6 +12,7 @@
 #include "tools/mnetgen_writer.hpp"
 #include "tools/native_args.hpp"
 #include "tools/native_support.hpp"
+#include "tools/families_binding.hpp"
 #include "tools/netgen_binding.hpp"
 #include "tools/records_binding.hpp"
 #include "io/files.hpp"
@@ -122,6 +123,9 @@ PyMethodDef functions[] = {
      "as 'mps' (free MPS) or 'lp' (CPLEX LP)."},
     {"read_mnetgen", binding::method_pointer(read_mnetgen_function), METH_FASTCALL, kReadMnetgenDoc},
     {"netgen", binding::method_pointer(netgen_function), METH_FASTCALL, kNetgenDoc},
+    {"gridgen", binding::method_pointer(gridgen_function), METH_FASTCALL, kGridgenDoc},
+    {"goto", binding::method_pointer(goto_function), METH_FASTCALL, kGotoDoc},
+    {"mnetgen", binding::method_pointer(mnetgen_function), METH_FASTCALL, kMnetgenDoc},
     {"netgen_network", binding::method_pointer(netgen_network_function), METH_FASTCALL, kNetgenNetworkDoc},
     {"feasible", binding::method_pointer(feasible), METH_FASTCALL,
      "feasible(instance, flow, K, method, seed, concentration, randomize_caps, cap_a, cap_b, randomize_costs, "

@@ -1,5 +1,5 @@
 """The ``pelmora`` command: generate, inspect, export, solve and sweep multicommodity data sets, and
-write NETGEN's networks.
+write the classic generators' networks (NETGEN, GRIDGEN, GOTO, MNETGEN).
 
 Exit status: 0 success, 1 the model is infeasible or unbounded, 2 a usage error or a failure
 (unreadable file, bad data, missing package, solver error), 3 a time limit ended the work before
@@ -27,7 +27,7 @@ __all__ = ["COMMANDS", "Failure", "Status", "build_parser", "main"]
 # The commands in the order --help lists them. Each is a module of this package that registers its
 # subparser and the function that runs it; a command's module, and what it imports (NumPy, dask,
 # the solvers), is loaded only when that command is asked for.
-COMMANDS = ("generate", "info", "export", "solve", "sweep", "netgen")
+COMMANDS = ("generate", "info", "export", "solve", "sweep", "netgen", "gridgen", "goto", "mnetgen")
 
 
 def _version() -> str:
