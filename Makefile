@@ -68,7 +68,7 @@ lint: install $(VENV)/.lint
 	$(VENV)/bin/mypy --strict bench
 	$(VENV)/bin/mypy --strict python/pelmora_tools
 
-# NETGEN_C_SOURCE=DIR (the classic C NETGEN's source) lets bench_netgen.py compile it for comparison.
+# NETGEN_C_PROGRAM=EXE (the classic C NETGEN's source) lets bench_netgen.py compile it for comparison.
 bench: install
 	$(VPY) -m pip install --quiet numpy pynetgen
 	$(VPY) bench/run_all.py $(if $(QUICK),--quick,)

@@ -2,9 +2,9 @@
 """GRIDGEN, GOTO and MNETGEN built in: the whole `pelmora gridgen`, `pelmora goto` and `pelmora mnetgen`
 commands on problems of about 1,000,000 arcs against the classic C programs' whole runs, in the same run.
 
-    GRIDGEN_C_SOURCE=DIR GOTO_C_SOURCE=DIR MNETGEN_C_SOURCE=DIR python bench/bench_families.py [--arcs N] [--quick] [--json FILE]
+    GRIDGEN_C_PROGRAM=EXE GOTO_C_PROGRAM=EXE MNETGEN_C_PROGRAM=EXE python bench/bench_families.py [--arcs N] [--quick] [--json FILE]
 
-Each C program is compiled here (-O2) when its variable names a directory holding its source
+Each C program is run when its variable names its executable, built by the user
 (bench/families_c.py); otherwise its figures are reported as not at hand. Both sides write files:
 GRIDGEN's and GOTO's standard output redirected to one, MNETGEN's four files. The library call
 alone is timed too. Targets (printed, never asserted): the command takes at most the C program's

@@ -1,47 +1,27 @@
-"""The classic C programs of GRIDGEN, GOTO and MNETGEN, built from their public sources when
-directories holding them are named by GRIDGEN_C_SOURCE (gridgen.c), GOTO_C_SOURCE (goto.c, and
-values.h where the C library has none) and MNETGEN_C_SOURCE (mnetgen.C, the C++ form with drand48
-and four files). Their code never enters this tree: it is copied into a scratch directory and
-compiled there. Only what they write is used."""
+"""The classic C programs of GRIDGEN, GOTO and MNETGEN, as the user built them from their public
+sources: executables named by GRIDGEN_C_PROGRAM, GOTO_C_PROGRAM and MNETGEN_C_PROGRAM (MNETGEN's
+C++ form with drand48 and four files). Neither their code nor a recipe to build it is part of this
+tree; only what they write is compared. GRIDGEN's stream wraps a 32-bit product: build it without
+optimisation or with -fwrapv, as its own build does."""
 
 from __future__ import annotations
 
 import hashlib
 import os
-import shutil
 import subprocess
 from pathlib import Path
 
-# family: (environment variable, files, compiler, extra arguments)
-PROGRAMS: dict[str, tuple[str, tuple[str, ...], str, tuple[str, ...]]] = {
-    # Its stream's 32-bit product overflows: -fwrapv keeps the wrapping that its own build (without
-    # optimisation) gives, where -O2 alone may widen the product instead.
-    "gridgen": ("GRIDGEN_C_SOURCE", ("gridgen.c",), "cc", ("-fwrapv", "-lm")),
-    "goto": ("GOTO_C_SOURCE", ("goto.c",), "cc", ("-I.", "-lm")),
-    "mnetgen": ("MNETGEN_C_SOURCE", ("mnetgen.C",), "c++", ()),
-}
+VARIABLES = {"gridgen": "GRIDGEN_C_PROGRAM", "goto": "GOTO_C_PROGRAM", "mnetgen": "MNETGEN_C_PROGRAM"}
 
 
 def not_at_hand(family: str) -> str:
-    variable, files, _, _ = PROGRAMS[family]
-    return f"C program not at hand (set {variable} to a directory holding {', '.join(files)})"
+    return f"C program not at hand (set {VARIABLES[family]} to the executable)"
 
 
 def build(family: str, work: Path) -> Path | None:
-    """The program compiled (-O2) into `work`, or None when its source is not at hand or does not
-    compile."""
-    variable, files, compiler, extra = PROGRAMS[family]
-    named = os.environ.get(variable)
-    if not named or not all((Path(named) / f).is_file() for f in files) or shutil.which(compiler) is None:
-        return None
-    work.mkdir(parents=True, exist_ok=True)
-    for path in Path(named).iterdir():
-        if path.suffix in (".c", ".C", ".h") and path.is_file():
-            shutil.copy(path, work / path.name)
-    binary = work / family
-    argv = [compiler, "-O2", "-w", "-o", str(binary), *(str(work / f) for f in files), *extra]
-    done = subprocess.run(argv, capture_output=True, text=True, cwd=work)
-    return binary if done.returncode == 0 else None
+    """The program the environment names, or None when none is named or it is not executable."""
+    named = os.environ.get(VARIABLES[family])
+    return Path(named) if named and os.access(named, os.X_OK) else None
 
 
 def problem_lines(text: bytes) -> bytes:

@@ -4,7 +4,7 @@ parameter sets, kept in tests/data/families_digests.json; tests/test_families.py
 pelmora_tools.gridgen, goto and mnetgen_files against them. For GRIDGEN and GOTO the digest is
 sha256 of the problem, node and arc lines; for MNETGEN, of the four files (.nod .arc .sup .mut).
 
-    GRIDGEN_C_SOURCE=DIR GOTO_C_SOURCE=DIR MNETGEN_C_SOURCE=DIR python bench/families_digests.py [--write]
+    GRIDGEN_C_PROGRAM=EXE GOTO_C_PROGRAM=EXE MNETGEN_C_PROGRAM=EXE python bench/families_digests.py [--write]
 
 Compiles the programs at hand (bench/families_c.py), prints each set's digest and whether the
 stored one agrees; --write stores the table. --random N also compares N random parameter sets

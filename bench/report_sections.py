@@ -255,7 +255,7 @@ def section_netgen(f: Figures, targets: Targets) -> str:
         targets.within(workload, ours, f["c_s"], "the C program", 1)
         targets.note(f"the same problem, node and arc lines as the C program's: {'yes' if f.get('same_as_c') else 'NO'}")
     else:
-        targets.add(workload, "C program not at hand (NETGEN_C_SOURCE unset)", "≤ 1× the C program", None)
+        targets.add(workload, "C program not at hand (NETGEN_C_PROGRAM unset)", "≤ 1× the C program", None)
     py = ""
     if f.get("pynetgen_s"):
         py_arcs = f["pynetgen_arcs"]
@@ -282,7 +282,7 @@ def section_families(f: Figures, targets: Targets) -> str:
         if c:
             targets.within(workload, g["command_s"], c, "the C program's whole run", 1)
         else:
-            targets.add(workload, "C program not at hand (its *_C_SOURCE unset)", "≤ 1× the C program", None)
+            targets.add(workload, "C program not at hand (its *_C_PROGRAM unset)", "≤ 1× the C program", None)
     return (f"## GRIDGEN, GOTO and MNETGEN built in\n\n`bench/bench_families.py`: each family at about "
             f"{f['arcs']:,} arcs, best of {f['repeat']}; the command includes the interpreter's start and the "
             "package's imports, the C programs (`-O2`) write to files as well.\n\n"
