@@ -30,24 +30,29 @@ def write_mnetgen(
     /,
 ) -> None: ...
 
+# The feasible mode's options, checked when they are made (a capsule at run time).
+@final
+class _FeasibleOptions: ...
+
+def feasible_options(
+    num_commodities: int,
+    method: int,
+    *,
+    seed: int = ...,
+    concentration: float = ...,
+    randomize_caps: bool = ...,
+    cap_a: float = ...,
+    cap_b: float = ...,
+    randomize_costs: bool = ...,
+    cost_a: float = ...,
+    cost_b: float = ...,
+    close: float = ...,
+    tightness: float = ...,
+) -> _FeasibleOptions: ...
 # The feasible mode: the result record (kept for saving), its arrays, certificate (m x K), cost,
 # pairs closed and pairs asked for.
 def feasible(
-    instance: pelmora.NetworkInstance,
-    flow: Buffer,
-    num_commodities: int,
-    method: int,
-    seed: int,
-    concentration: float,
-    randomize_caps: bool,
-    cap_a: float,
-    cap_b: float,
-    randomize_costs: bool,
-    cost_a: float,
-    cost_b: float,
-    close: float,
-    tightness: float,
-    /,
+    instance: pelmora.NetworkInstance, flow: Buffer, options: _FeasibleOptions, /
 ) -> tuple[object, _Columns, Column, int, int, int]: ...
 def save_feasible(result: object, path: str, costs: Buffer, capacities: Buffer, /) -> None: ...
 def verify(

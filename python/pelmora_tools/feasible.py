@@ -3,7 +3,6 @@ single-commodity instance, and that flow, split among them, is the certificate."
 
 from __future__ import annotations
 
-import math
 import os
 from dataclasses import dataclass
 
@@ -43,19 +42,6 @@ class FeasibleDataSet:
     def save_certificate(self, path: str | os.PathLike[str]) -> None:
         """Writes the certificate as a NumPy ``.npy`` file (int64, arcs x commodities)."""
         np.save(os.fspath(path), self.certificate, allow_pickle=False)
-
-
-def _check(num_commodities: int, method: str, close: float | None, concentration: float, tightness: float) -> None:
-    if num_commodities < 1:
-        raise ValueError(f"the number of commodities must be at least 1, got {num_commodities}")
-    if method not in METHODS:
-        raise ValueError(f"unknown method {method!r}: one of {', '.join(METHODS)}")
-    if not (math.isfinite(concentration) and concentration > 0):
-        raise ValueError(f"the concentration must be a finite number above zero, got {concentration}")
-    if close is not None and not 0 <= close < 1:
-        raise ValueError(f"the closing fraction must lie in [0, 1), got {close}")
-    if not 0 <= tightness <= 1:
-        raise ValueError(f"the tightness must lie in [0, 1], got {tightness}")
 
 
 def generate_feasible(
@@ -113,30 +99,31 @@ def generate_feasible(
     NoFeasibleFlow
         The instance itself has no feasible flow.
     """
-    _check(num_commodities, method, close, concentration, tightness)
+    if method not in METHODS:
+        raise ValueError(f"unknown method {method!r}: one of {', '.join(METHODS)}")
+    cap_a, cap_b = caps if caps is not None else (0.8, 1.0)
+    cost_a, cost_b = costs if costs is not None else (0.8, 1.2)
+    # Checked here, before the flow is solved.
+    options = _native.feasible_options(
+        num_commodities,
+        METHODS[method],
+        seed=seed,
+        concentration=concentration,
+        randomize_caps=caps is not None,
+        cap_a=cap_a,
+        cap_b=cap_b,
+        randomize_costs=costs is not None,
+        cost_a=cost_a,
+        cost_b=cost_b,
+        close=close or 0.0,
+        tightness=tightness,
+    )
     single = arrays_from_min(instance)
     problem = _min_cost_flow.flow_problem(
         single.node_ids, single.tails, single.heads, single.low, single.up, single.costs[:, 0], single.supplies[:, 0]
     )
     flow = _min_cost_flow.feasible_flow(problem, solver)
-    cap_a, cap_b = caps if caps is not None else (0.8, 1.0)
-    cost_a, cost_b = costs if costs is not None else (0.8, 1.2)
-    result, columns, certificate, cost, closed, requested = _native.feasible(
-        instance,
-        flow,
-        num_commodities,
-        METHODS[method],
-        seed,
-        concentration,
-        caps is not None,
-        cap_a,
-        cap_b,
-        costs is not None,
-        cost_a,
-        cost_b,
-        close or 0.0,
-        tightness,
-    )
+    result, columns, certificate, cost, closed, requested = _native.feasible(instance, flow, options)
     arrays = _wrap(columns)
     flow_cost = int(np.dot(single.costs[:, 0].astype(object), flow.astype(object))) if costs is None else None
     return FeasibleDataSet(

@@ -55,15 +55,14 @@ struct FeasibleResult {
     std::string cost;  // the certificate's cost, in decimal
 };
 
-// The data set and its certificate from a flow of `instance`.
+// Refuses options out of range, each with one line naming it. generate_feasible checks them
+// first; the binding checks them when it builds the options, before any work.
+Outcome<void> check_feasible_options(const FeasibleOptions& options);
+
+// The data set and its certificate from a flow of `instance`: the module's cost and capacity
+// draws and its split's cut for the options' seed.
 Outcome<FeasibleResult> generate_feasible(const models::NetworkInstance& instance, std::span<const int64_t> flow,
                                           const FeasibleOptions& options);
-
-// Shares of each supply node's supply among the K commodities by the options' method: the
-// module's uniform, spread or beta-binomial cut, without the balancing (each commodity is
-// balanced by its routes). Rows follow the ascending supply nodes of `sources`.
-Outcome<models::SupplyPartition> source_shares(const models::SupplyMap& sources,
-                                               const logic::generator::GenerationOptions& options);
 
 // A single-commodity flow over node positions 0..n-1 with 0 <= flow <= capacity.
 struct FlowColumns {
@@ -84,11 +83,11 @@ Outcome<Peeled> peel_forest(uint64_t n, std::span<const int64_t> tails, std::spa
                             std::span<const int64_t> supplies);
 
 // A certificate checked against a data set in one pass: empty when it is a feasible flow, else
-// what fails first, and where. Columns as in DataArrays.
+// what fails first, and where; Error::interrupted() when stopped. Columns as in DataArrays.
 struct CertificateColumns {
     uint64_t num_commodities = 0;
     std::span<const int64_t> node_ids, tails, heads, low, up, capacities, supplies, certificate;
 };
-std::string verify_certificate(const CertificateColumns& c);
+Outcome<std::string> verify_certificate(const CertificateColumns& c);
 
 }  // namespace pelmora::tools

@@ -127,9 +127,12 @@ PyMethodDef functions[] = {
     {"write_mnetgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mnetgen)), METH_FASTCALL,
      "write_mnetgen(prefix, K, node_ids, tails, heads, up, costs, capacities, supplies, write_map)."},
     {"netgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(netgen_function)), METH_FASTCALL, kNetgenDoc},
+    {"feasible_options", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(feasible_options)),
+     METH_VARARGS | METH_KEYWORDS,
+     "feasible_options(num_commodities, method, *, seed, concentration, randomize_caps, cap_a, cap_b, "
+     "randomize_costs, cost_a, cost_b, close, tightness): the feasible mode's options, checked."},
     {"feasible", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(feasible)), METH_FASTCALL,
-     "feasible(instance, flow, K, method, seed, concentration, randomize_caps, cap_a, cap_b, randomize_costs, "
-     "cost_a, cost_b, close, tightness): (result, columns, certificate, cost, closed, requested)."},
+     "feasible(instance, flow, options): (result, columns, certificate, cost, closed, requested)."},
     {"save_feasible", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(save_feasible)), METH_FASTCALL,
      "save_feasible(result, path, costs, capacities): the feasible data set as a multicommodity file."},
     {"potentials", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(potentials)), METH_FASTCALL,
