@@ -89,8 +89,10 @@ def generate_feasible(
     -------
     FeasibleDataSet
         The arrays, the certificate, its cost, the pairs closed, and ``optimal``: true when the
-        costs were not randomised and no cycle of the flow was cancelled, so the certificate
-        costs the single-commodity optimum, which bounds every multicommodity flow from below.
+        costs were not randomised and the certificate costs what the single-commodity optimum
+        costs (the flow is proven optimal, and its negative-cost cycles are kept in the
+        certificate), which bounds every multicommodity flow from below. It is never said
+        without that proof: with randomised costs it is false.
 
     Raises
     ------

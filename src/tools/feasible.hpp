@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@ struct NodeIndex {
 NodeIndex index_nodes(const models::NetworkInstance& instance);
 
 // Flows along arc lists: route r carries amount[r] over arcs[offsets[r] .. offsets[r + 1]), from
-// node position source[r] (a supply node) to sink[r]; a cycle kept for a lower bound has both -1.
+// node position source[r] (a supply node) to sink[r]; a cycle kept (see decompose) has both -1.
 struct Routes {
     std::vector<uint64_t> offsets{0};
     std::vector<uint32_t> arcs;
@@ -36,8 +37,9 @@ struct Routes {
 
 // Decomposes `flow` (one value per arc, low <= flow <= up, conserving the supplies) into paths,
 // the supply nodes taken in ascending id order, each starting paths only for its own supply.
-// Cycles met on the way are cancelled, except as far as they carry an arc's lower bound: those
-// become cycle routes. Value error when the flow breaks a bound or does not conserve.
+// Cycles met on the way are cancelled, except as far as they carry an arc's lower bound, and
+// except those of negative cost: those become cycle routes, so an optimal flow's routes cost what
+// the flow costs. Value error when the flow breaks a bound or does not conserve.
 Outcome<Routes> decompose(const models::NetworkInstance& instance, const NodeIndex& nodes,
                           std::span<const int64_t> flow);
 
@@ -69,8 +71,8 @@ struct FlowColumns {
     std::span<const int64_t> tails, heads, capacity, costs, flow;
 };
 // Potentials d with costs[a] + d[tail] - d[head] >= 0 where flow < capacity and <= 0 where
-// flow > 0; value error when `flow` is not optimal (a negative residual cycle).
-Outcome<std::vector<int64_t>> residual_potentials(uint64_t n, const FlowColumns& flow);
+// flow > 0; nullopt when `flow` is not optimal (its residual graph has a negative cycle).
+Outcome<std::optional<std::vector<int64_t>>> residual_potentials(uint64_t n, const FlowColumns& flow);
 
 // Flows forced by conservation alone: an arc that is a leaf's only open arc carries what the leaf
 // must send or receive, and peeling leaves repeats until only cycles (the 2-core) are left.

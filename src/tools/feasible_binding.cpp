@@ -114,7 +114,8 @@ PyObject* save_feasible(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
-// potentials(n, tails, heads, capacity, costs, flow): a Column of n potentials.
+// potentials(n, tails, heads, capacity, costs, flow): a Column of n potentials, or None when the
+// flow is not optimal.
 PyObject* potentials(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     return guarded([&]() -> PyObject* {
         if (!arity("potentials", nargs, 6, 6)) return nullptr;
@@ -131,9 +132,11 @@ PyObject* potentials(PyObject* module, PyObject* const* args, Py_ssize_t nargs) 
         const std::size_t m = f.tails.size();
         if (f.heads.size() != m || f.capacity.size() != m || f.costs.size() != m || f.flow.size() != m)
             return PyErr_Format(PyExc_ValueError, "the flow's columns do not agree in size");
-        Outcome<std::vector<int64_t>> made = without_gil([&] { return residual_potentials(n, f); });
+        Outcome<std::optional<std::vector<int64_t>>> made = without_gil([&] { return residual_potentials(n, f); });
         if (!made) return raise(made.error(), PyExc_RuntimeError);
-        return column(state_of(module).column_type, Column(made.value().begin(), made.value().end()));
+        if (!made.value()) Py_RETURN_NONE;
+        const std::vector<int64_t>& d = *made.value();
+        return column(state_of(module).column_type, Column(d.begin(), d.end()));
     });
 }
 

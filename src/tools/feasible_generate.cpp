@@ -57,7 +57,7 @@ Outcome<void> split_routes(const Routes& routes, const NodeIndex& nodes, const m
         const std::span<const uint32_t> arcs(routes.arcs.data() + routes.offsets[r],
                                              routes.offsets[r + 1] - routes.offsets[r]);
         if (poll.stop_after(arcs.size() + 1)) return Error::interrupted();
-        if (routes.source[r] < 0) {  // a cycle kept for a lower bound: one commodity carries it, in turn
+        if (routes.source[r] < 0) {  // a cycle kept whole: one commodity carries it, in turn
             const uint64_t c = cycles++ % K;
             for (uint32_t a : arcs) certificate[a * K + c] += routes.amount[r];
             continue;

@@ -136,7 +136,7 @@ PyMethodDef functions[] = {
     {"save_feasible", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(save_feasible)), METH_FASTCALL,
      "save_feasible(result, path, costs, capacities): the feasible data set as a multicommodity file."},
     {"potentials", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(potentials)), METH_FASTCALL,
-     "potentials(n, tails, heads, capacity, costs, flow): node potentials proving the flow optimal."},
+     "potentials(n, tails, heads, capacity, costs, flow): node potentials proving the flow optimal, or None."},
     {"peel", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(peel)), METH_FASTCALL,
      "peel(n, tails, heads, supplies): (flow, supplies), the flows forced outside the cycles."},
     {"verify", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(verify)), METH_FASTCALL,

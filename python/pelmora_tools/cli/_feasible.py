@@ -85,8 +85,8 @@ def report(made: FeasibleDataSet) -> str:
         lines.append(f"closed pairs      {made.closed} of {made.requested} asked for"
                      + (" (only so many carry no certified flow)" if short else ""))
     if made.optimal:
-        lines.append("solved by construction: costs are not randomised and no cycle was cancelled, so the "
-                     "certificate is an optimum")
+        lines.append("solved by construction: costs are not randomised and the certificate costs the "
+                     "single-commodity optimum, so it is an optimum")
     return "\n".join(lines)
 
 
