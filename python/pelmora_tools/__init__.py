@@ -5,10 +5,12 @@ Public modules (everything listed in ``__all__`` is re-exported here):
 - ``arrays``: a data set as NumPy arrays (``DataSetArrays``), from generated data, a multicommodity
   file or a ".min" file;
 - ``mnetgen``: the four mnetgen files;
-- ``lp``: the multicommodity min-cost flow LP for HiGHS, solved or written as MPS or CPLEX LP;
+- ``lp``: the multicommodity min-cost flow LP for HiGHS, solved; ``model_files``: the LP written as
+  MPS or CPLEX LP;
 - ``check``: why a data set cannot be solved (each commodity alone, the bundle, the cut);
 - ``feasible``: data sets that can be solved by construction, with a certificate flow;
 - ``netgen``: the classic NETGEN networks from their 15 parameters;
+- ``sources``: the generators that can stand for an input file (``netgen:...``);
 - ``generation``, ``summary`` and ``sweep``: one generation, the numbers a study reports, and
   many data sets on a dask.distributed cluster;
 - ``cli``: the ``pelmora`` command, one module per subcommand.
@@ -22,8 +24,9 @@ OR-Tools); the sweep needs ``pelmora[sweep]``.
 from .arrays import DataSetArrays, arrays_from_data, arrays_from_file, arrays_from_min, load_arrays
 from .check import CommodityCheck, FeasibilityReport, check_feasibility
 from .feasible import FeasibleDataSet, NoFeasibleFlow, generate_feasible, verify_certificate
-from .lp import SolveResult, build_model, solve, write_model
+from .lp import SolveResult, build_model, solve
 from .mnetgen import export_mnetgen
+from .model_files import write_model
 from .netgen import NetgenParams, NetgenSummary, netgen, parse_netgen_file, parse_netgen_params
 
 __all__ = [

@@ -52,7 +52,7 @@ def _quiet_highs_on_workers(client: Any) -> None:
 
     class QuietHighs(WorkerPlugin):
         def setup(self, worker: Any) -> None:
-            from .lp import absorb_banner
+            from ._highs import absorb_banner
 
             with contextlib.suppress(ModuleNotFoundError):
                 absorb_banner()

@@ -7,35 +7,33 @@ equals the node's amount); with bundling, row ``K*n + a`` holds low[a] <= sum ov
 
 from __future__ import annotations
 
-import contextlib
 import math
-import os
-import secrets
-import sys
-import tempfile
-import threading
 import time
-from collections.abc import Iterator
 from dataclasses import dataclass, field
-from pathlib import Path
 from typing import TYPE_CHECKING, Any, cast
 
 import numpy as np
 import numpy.typing as npt
 
+from ._highs import (
+    absorb_banner,
+    highs_process,
+    highspy_module,
+    quiet_highs,
+    run_interruptible,
+    skip_dependent_equations,
+    status_name,
+)
 from .arrays import DataSetArrays
+
+# highs_process and absorb_banner are documented here, beside the solve they prepare a program for.
+__all__ = ["SolveResult", "absorb_banner", "build_model", "highs_process", "run", "solve"]
 
 if TYPE_CHECKING:
     import highspy
 
 # HiGHS indexes its matrix with 32-bit integers.
 _MAX_INDEX = 2**31 - 1
-# What each format's last line is: a file that does not end with it was cut short.
-_LAST_LINE = {".mps": b"ENDATA", ".lp": b"End"}
-# presolve_rule_off's bit for "Dependent equations" (HiGHS 1.16's numbering of presolve rules).
-_DEPENDENT_EQUATIONS_BIT = 1 << 10
-# How long the waiting thread sleeps between looks at a running solve: Ctrl-C is obeyed within it.
-_POLL_SECONDS = 0.1
 
 
 @dataclass
@@ -50,65 +48,6 @@ class SolveResult:
 
     def to_dict(self) -> dict[str, Any]:
         return {"status": self.status, "objective": self.objective, "seconds": self.seconds}
-
-
-def _highspy() -> Any:
-    try:
-        import highspy
-    except ModuleNotFoundError as error:
-        raise ModuleNotFoundError("solving needs highspy: pip install 'pelmora[solve]'") from error
-    return highspy
-
-
-def _quiet_highs(hs: Any) -> Any:
-    """A HiGHS instance that prints nothing from here on (its banner is ``highs_process``'s concern)."""
-    highs = hs.Highs()
-    highs.setOptionValue("output_flag", False)
-    return highs
-
-
-def absorb_banner() -> None:
-    """Creates the process's first ``Highs()`` with file descriptor 1 pointed at /dev/null, so that
-    the banner HiGHS prints then, before any option can be set, goes nowhere. Process-wide (it
-    redirects a file descriptor for a moment): for a program's start, or a worker process's setup,
-    before any thread writes to standard output. Needs highspy."""
-    hs = _highspy()
-    sys.stdout.flush()
-    saved = os.dup(1)
-    null = os.open(os.devnull, os.O_WRONLY)
-    try:
-        os.dup2(null, 1)
-        hs.Highs()
-    finally:
-        os.dup2(saved, 1)
-        os.close(saved)
-        os.close(null)
-
-
-@contextlib.contextmanager
-def highs_process() -> Iterator[None]:
-    """Sets up, once for a whole program, the two effects HiGHS has on its process.
-
-    On entering, ``absorb_banner``: HiGHS's banner would spoil output meant for machines (JSON on
-    standard output). On leaving, HiGHS's pool of worker threads is stopped, so that the process
-    ends (or forks) without idle solver threads. Both are process-wide, which is why the library
-    never does them itself: a program's main function (the ``pelmora`` command) enters this once,
-    around all its solves. Without highspy it does nothing.
-
-    Yields
-    ------
-    None
-    """
-    try:
-        hs = _highspy()
-    except ModuleNotFoundError:
-        yield
-        return
-    absorb_banner()
-    try:
-        yield
-    finally:
-        hs.Highs.resetGlobalScheduler(True)
 
 
 def _matrix(arrays: DataSetArrays, bundle: bool) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.int32], npt.NDArray[np.float64]]:
@@ -146,21 +85,6 @@ def _flat_float(values: npt.NDArray[np.int64]) -> npt.NDArray[np.float64]:
     return np.asarray(values, dtype=np.float64, order="C").reshape(-1)
 
 
-def _skip_dependent_equations(highs: Any) -> None:
-    """Switches off presolve's search for dependent equations. The balance rows of each commodity
-    are dependent by construction (they sum to zero over each connected part of the network), the
-    simplex copes with that by itself, and the search is the one step HiGHS neither interrupts
-    nor, without a time limit, cuts short: on 20,000 arcs with K = 10 it took 75 s of a 79 s solve,
-    which ends in 3.8 s without it, at the same optimum. The rule's bit in ``presolve_rule_off``
-    is HiGHS's numbering since 1.16 (tests check the name HiGHS logs for it); earlier versions
-    keep the search."""
-    from importlib.metadata import version
-
-    major, minor = (int(part) for part in version("highspy").split(".")[:2])
-    if (major, minor) >= (1, 16):
-        highs.setOptionValue("presolve_rule_off", _DEPENDENT_EQUATIONS_BIT)
-
-
 def build_model(arrays: DataSetArrays, *, bundle: bool = True) -> highspy.Highs:
     """A HiGHS instance holding the LP (quiet; options such as a time limit are the caller's).
 
@@ -185,7 +109,7 @@ def build_model(arrays: DataSetArrays, *, bundle: bool = True) -> highspy.Highs:
         Without highspy.
     """
     arrays.validate()
-    hs = _highspy()
+    hs = highspy_module()
     n, m, k = arrays.num_nodes, arrays.num_arcs, arrays.num_commodities
     num_col = m * k
     num_row = n * k + (m if bundle else 0)
@@ -202,8 +126,8 @@ def build_model(arrays: DataSetArrays, *, bundle: bool = True) -> highspy.Highs:
         row_upper[n * k :] = arrays.up
     else:
         row_upper = row_lower
-    highs = _quiet_highs(hs)
-    _skip_dependent_equations(highs)
+    highs = quiet_highs(hs)
+    skip_dependent_equations(highs)
     status = highs.passModel(
         num_col,
         num_row,
@@ -226,144 +150,6 @@ def build_model(arrays: DataSetArrays, *, bundle: bool = True) -> highspy.Highs:
     return cast("highspy.Highs", highs)
 
 
-def write_model(arrays: DataSetArrays, path: str | os.PathLike[str], *, bundle: bool = True) -> None:
-    """Writes the LP as MPS or CPLEX LP, chosen by the file name's suffix.
-
-    Parameters
-    ----------
-    arrays : DataSetArrays
-        The data set.
-    path : str or os.PathLike
-        The file to write; its suffix, ".mps" or ".lp" in any case, chooses the format.
-    bundle : bool
-        Whether the bundle rows are written.
-
-    Raises
-    ------
-    ValueError
-        For a suffix that names neither format, or a model HiGHS refuses.
-    OSError
-        When the file cannot be written whole. HiGHS does not report its own write errors, so it
-        writes a temporary file beside the target, which is then checked to end as its format
-        ends and flushed to disk; only then is it renamed over the target. On failure nothing is
-        left but what was there before. A target that exists and is not a regular file (a
-        device, a FIFO) is written through Python's checked writes instead.
-    """
-    name = os.fspath(path)
-    suffix = Path(name).suffix.lower()
-    if suffix not in _LAST_LINE:
-        raise ValueError(f"cannot tell the model format from {name!r}: use a .mps or .lp file name")
-    hs = _highspy()
-    highs = build_model(arrays, bundle=bundle)
-    if suffix == ".lp":
-        # With an integrality list, even an all-continuous one, HiGHS writes empty "bin", "gen" and
-        # "semi" sections, which GLPK's reader takes for variable names.
-        model = highs.getLp()
-        model.integrality_ = []
-        highs.passModel(model)
-    target = Path(name)
-    regular = not target.exists() or target.is_file()
-    folder = str(target.parent) if regular else None
-    temporary = _new_file(Path(folder or tempfile.gettempdir()) / f".{target.name}", suffix)
-    try:
-        if highs.writeModel(temporary) == hs.HighsStatus.kError:
-            raise OSError(f"HiGHS could not write {name!r}")
-        _check_whole(temporary, _LAST_LINE[suffix], name)
-        if regular:
-            os.replace(temporary, name)
-        else:
-            _copy_checked(temporary, name)
-    finally:
-        with contextlib.suppress(FileNotFoundError):
-            os.unlink(temporary)
-
-
-def _new_file(stem: Path, suffix: str) -> str:
-    """A new empty file named after ``stem``, with the permissions the umask gives (mkstemp's are 0600)."""
-    while True:
-        name = f"{stem}.{secrets.token_hex(4)}{suffix}"
-        try:
-            os.close(os.open(name, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666))
-            return name
-        except FileExistsError:
-            continue
-
-
-def _check_whole(written: str, last_line: bytes, name: str) -> None:
-    """Flushes a file HiGHS wrote to disk and checks that it ends with its format's last line."""
-    with open(written, "rb+") as file:
-        os.fsync(file.fileno())
-        size = file.seek(0, os.SEEK_END)
-        file.seek(max(size - len(last_line) - 2, 0))
-        if not file.read().rstrip().lower().endswith(last_line.lower()):
-            raise OSError(f"{name}: the model was not written whole (the disk may be full)")
-
-
-def _copy_checked(source: str, name: str) -> None:
-    try:
-        with open(source, "rb") as src, open(name, "wb") as out:
-            while chunk := src.read(1 << 20):
-                out.write(chunk)
-    except OSError as error:
-        raise OSError(error.errno, error.strerror, name) from None
-
-
-def _status_name(hs: Any, status: Any) -> str:
-    names = {
-        hs.HighsModelStatus.kOptimal: "optimal",
-        hs.HighsModelStatus.kInfeasible: "infeasible",
-        # Every column has finite bounds, so no ray exists: presolve's "unbounded or infeasible"
-        # can only mean infeasible here.
-        hs.HighsModelStatus.kUnboundedOrInfeasible: "infeasible",
-        hs.HighsModelStatus.kUnbounded: "unbounded",
-        hs.HighsModelStatus.kTimeLimit: "time-limit",
-        hs.HighsModelStatus.kIterationLimit: "iteration-limit",
-        hs.HighsModelStatus.kMemoryLimit: "memory-limit",
-        hs.HighsModelStatus.kInterrupt: "interrupted",
-    }
-    return names.get(status, "error")
-
-
-def _run_interruptible(highs: Any) -> None:
-    """Runs HiGHS so that Ctrl-C stops it within ``_POLL_SECONDS``: the solve runs on a helper
-    thread (HiGHS releases the interpreter lock while it works) while this thread waits in short
-    steps; a KeyboardInterrupt sets a flag that HiGHS's interrupt callbacks read, and HiGHS ends
-    with its "interrupt" status. Only the main thread receives signals, so elsewhere (a worker
-    thread) the solve simply runs where it was called."""
-    if threading.current_thread() is not threading.main_thread():
-        highs.run()
-        return
-    stop = threading.Event()
-
-    def poll(event: Any) -> None:
-        if stop.is_set():
-            event.interrupt()
-
-    highs.cbSimplexInterrupt += poll
-    highs.cbIpmInterrupt += poll
-    highs.cbMipInterrupt += poll
-    failure: list[BaseException] = []
-
-    def work() -> None:
-        try:
-            highs.run()
-        except BaseException as error:  # handed to the waiting thread
-            failure.append(error)
-
-    solver = threading.Thread(target=work, name="highs-solve", daemon=True)
-    solver.start()
-    while solver.is_alive():
-        try:
-            solver.join(_POLL_SECONDS)
-        except KeyboardInterrupt:
-            stop.set()
-    highs.cbSimplexInterrupt -= poll
-    highs.cbIpmInterrupt -= poll
-    highs.cbMipInterrupt -= poll
-    if failure:
-        raise failure[0]
-
-
 def run(highs: Any, time_limit: float | None, flows: bool, shape: tuple[int, int]) -> SolveResult:
     """Solves a model built by ``build_model``.
 
@@ -384,15 +170,15 @@ def run(highs: Any, time_limit: float | None, flows: bool, shape: tuple[int, int
         Ctrl-C during the solve stops HiGHS and gives the status "interrupted" (the
         KeyboardInterrupt is not raised further: the status says it).
     """
-    hs = _highspy()
+    hs = highspy_module()
     if time_limit is not None:
         if not time_limit > 0 or math.isnan(time_limit):
             raise ValueError(f"time limit must be positive, not {time_limit}")
         highs.setOptionValue("time_limit", float(time_limit))
     begin = time.perf_counter()
-    _run_interruptible(highs)
+    run_interruptible(highs)
     seconds = time.perf_counter() - begin
-    status = _status_name(hs, highs.getModelStatus())
+    status = status_name(hs, highs.getModelStatus())
     if status != "optimal":
         return SolveResult(status, None, seconds)
     objective = float(highs.getInfo().objective_function_value)

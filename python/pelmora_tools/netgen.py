@@ -12,10 +12,7 @@ from typing import Literal, overload
 
 import pelmora
 
-from . import _native
-
-# How the command line and the sweep name a network by its parameters: "netgen:" and the line.
-NETGEN_SPEC = "netgen:"
+from . import _native, sources
 
 _INTEGER = re.compile(r"[+-]?[0-9]+")
 _INT64 = range(-(2**63), 2**63)
@@ -190,3 +187,20 @@ def netgen(
         return pelmora.load_min_instance(path)
     finally:
         os.close(fd)
+
+
+def _stem(line: str) -> str:
+    # The seed and problem number, and a digest of the whole line, which they alone do not tell apart.
+    params = parse_netgen_params(line)
+    return f"netgen-{params.seed}-{params.problem}-{sources.digest(line)}"
+
+
+sources.register(sources.Family(
+    name="netgen",
+    kind="network",
+    title="NETGEN",
+    normal=lambda line: parse_netgen_params(line).line(),
+    lines=lambda text: [p.line() for p in parse_netgen_file(text)],
+    build=netgen,
+    stem=_stem,
+))

@@ -83,7 +83,6 @@ def typed(function: Callable[[str], Any], what: str) -> Callable[[str], Any]:
 
 POSITIVE_INT = typed(_positive_int, "an integer of at least 1")
 FRACTION = typed(_fraction, "a fraction between 0 and 1 (exclusive)")
-FINITE = typed(_finite, "a finite number")
 POSITIVE = typed(_positive, "a finite number above 0")
 SEED = typed(_seed, "an integer from 0 to 2^64 - 1")
 INT_LIST = typed(_int_list, "distinct comma-separated integers of at least 1, such as 2,5,10")

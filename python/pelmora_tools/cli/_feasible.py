@@ -12,10 +12,12 @@ import numpy as np
 
 import pelmora
 
+from .._mcf_file import Problem
 from .._min_cost_flow import flow_problem
 from ..arrays import DataSetArrays, Int64Array, arrays_from_min
 from ..feasible import FeasibleDataSet, NoFeasibleFlow, verify_certificate
 from . import _args
+from ._inputs import read_data_set
 from ._status import Failure, Status, about
 
 
@@ -107,6 +109,17 @@ def read_certificate(path: str, arrays: DataSetArrays) -> Int64Array:
             raise Failure(f"{path}: cut short")
         values = np.fromfile(handle, dtype=np.int64, count=math.prod(expected))
     return values.reshape(expected, order="F" if fortran else "C")
+
+
+def certificate_json(certified: tuple[int, str]) -> dict[str, Any]:
+    """The ``certificate`` object of ``--json``: feasible (a failing one is refused) and its cost."""
+    return {"feasible": True, "cost": certified[0]}
+
+
+def read_with_certificate(path: str, certificate: str | None) -> tuple[Problem, DataSetArrays, tuple[int, str] | None]:
+    """The data set a command reads (``info``, ``solve``), and its certificate verified if one is given."""
+    problem, arrays = read_data_set(path)
+    return problem, arrays, verify(certificate, arrays) if certificate else None
 
 
 def verify(path: str, arrays: DataSetArrays) -> tuple[int, str]:

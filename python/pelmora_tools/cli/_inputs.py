@@ -1,7 +1,8 @@
 """What the commands read and write, checked the way the user meant it: a ".min" instance where one is
 expected, a multicommodity file where one is expected, whole files only, and no output that would
-overwrite an input. Where a command starts from a ".min" instance, ``netgen:`` followed by NETGEN's 15
-parameters (or by the path of a parameter file) names the network NETGEN generates for them.
+overwrite an input. Where a command starts from a ".min" instance, a generator's prefix (``netgen:``)
+followed by its parameters, or by the path of a parameter file, names the network it generates for
+them (pelmora_tools.sources).
 
 The module's readers are lenient on purpose (a file cut short or without a problem line reads as an
 empty network); the command line knows what the user asked for and refuses such files in one line.
@@ -11,7 +12,6 @@ from __future__ import annotations
 
 import contextlib
 import os
-import re
 import shutil
 import stat
 import tempfile
@@ -21,12 +21,10 @@ import pelmora
 
 from .._mcf_file import Problem, locate, problem_line
 from ..arrays import DataSetArrays, arrays_from_file, arrays_from_min
-from ..netgen import NETGEN_SPEC, netgen, parse_netgen_file, parse_netgen_params
+from ..sources import Source, parse, read_parameter_file
 from ._status import Failure, about, os_text, step
 
 _CHUNK = 1 << 16
-# A parameter file holds lines of 15 integers: anything larger is not one.
-_PARAMETER_FILE_BYTES = 1 << 20
 
 
 @contextlib.contextmanager
@@ -76,44 +74,44 @@ def _whole(shown: str, problem: Problem, arcs: int) -> None:
         raise Failure(f"{shown}: the problem line declares {declared} arcs, the file holds {arcs}: cut short?")
 
 
-def netgen_lines(spec: str) -> list[str] | None:
-    """The NETGEN parameter lines a ``netgen:`` spec stands for: its own line of integers, or every
-    problem of the parameter file it names; None for any other spec."""
-    if not spec.startswith(NETGEN_SPEC):
-        return None
-    body = spec[len(NETGEN_SPEC) :]
-    if re.fullmatch(r"[\s0-9+-]*", body):
-        with about(spec):
-            return [parse_netgen_params(body).line()]
-    with readable(body) as path, about(body), open(path, "rb") as f:
-        data = f.read(_PARAMETER_FILE_BYTES + 1)
-        if len(data) > _PARAMETER_FILE_BYTES:
-            raise Failure(f"{body}: larger than a NETGEN parameter file ({_PARAMETER_FILE_BYTES} bytes at most)")
-        return [p.line() for p in parse_netgen_file(data.decode())]
+def source_of(text: str) -> Source:
+    """The network an argument names: a ".min" path, or a generator's parameters."""
+    with about(text):
+        return parse(text, "network")
 
 
-def instance_specs(spec: str) -> list[str]:
-    """The networks a spec names: itself, or one ``netgen:LINE`` per problem of a parameter file."""
-    lines = netgen_lines(spec)
-    return [spec] if lines is None else [NETGEN_SPEC + line for line in lines]
+def _parameter_text(path: str) -> str:
+    with readable(path) as readable_path:
+        return read_parameter_file(readable_path)
 
 
-def read_instance(spec: str) -> pelmora.NetworkInstance:
-    """The single-commodity network a command starts from: a ".min" file, or the network NETGEN
-    generates for a ``netgen:`` spec of one problem."""
-    lines = netgen_lines(spec)
-    if lines is not None:
-        if len(lines) > 1:
-            raise Failure(f"{spec}: {len(lines)} NETGEN problems, where one network is expected")
-        with about(spec), step(f"generate the NETGEN network {lines[0]!r}"):
-            return netgen(lines[0])
-    with readable(spec) as path:
-        problem = _problem_or_refuse(path, spec)
+def problems(text: str) -> list[Source]:
+    """The networks an argument names: itself, or one source per problem of a parameter file."""
+    source = source_of(text)
+    with about(source.parameter_file or text):
+        return source.problems(_parameter_text)
+
+
+def read_instance(text: str) -> pelmora.NetworkInstance:
+    """The single-commodity network a command starts from: a ".min" file, or the network a
+    generator makes for the one problem an argument names."""
+    source = source_of(text)
+    if source.family is not None:
+        networks = problems(text)
+        title = source.family.title
+        if len(networks) > 1:
+            raise Failure(f"{text}: {len(networks)} {title} problems, where one network is expected")
+        line = networks[0].body
+        with about(text), step(f"generate the {title} network {line!r}"):
+            network: pelmora.NetworkInstance = source.family.build(line)
+        return network
+    with readable(text) as path:
+        problem = _problem_or_refuse(path, text)
         if problem.multicommodity:
-            raise Failure(f"{spec}: a multicommodity file, where a .min instance is expected")
-        with reading(spec, path, problem):
+            raise Failure(f"{text}: a multicommodity file, where a .min instance is expected")
+        with reading(text, path, problem):
             instance = pelmora.load_min_instance(path)
-        _whole(spec, problem, arrays_from_min(instance).num_arcs)
+        _whole(text, problem, arrays_from_min(instance).num_arcs)
     return instance
 
 

@@ -58,7 +58,8 @@ def run(args: argparse.Namespace) -> int:
     from ._setup import require
 
     require("highspy")
-    from ..lp import highs_process, write_model
+    from .._highs import highs_process
+    from ..model_files import write_model
 
     _, arrays = read_data_set(args.file)
     with about(args.target), highs_process():

@@ -8,7 +8,6 @@ from typing import Any
 
 from ..summary import describe
 from . import _args, _feasible
-from ._inputs import read_data_set
 from ._output import write_json
 from ._setup import require
 from ._status import Status
@@ -72,20 +71,19 @@ def run(args: argparse.Namespace) -> int:
         require("scipy", "highspy", "ortools")
     elif args.time_limit is not None:
         args.parser.error("--time-limit applies with --check only")
-    problem, arrays = read_data_set(args.file)
-    described = describe(args.file, problem, arrays)
-    report = None
     if args.certificate and not args.check:
         args.parser.error("--certificate applies with --check only")
-    certified = _feasible.verify(args.certificate, arrays) if args.certificate else None
+    problem, arrays, certified = _feasible.read_with_certificate(args.file, args.certificate)
+    described = describe(args.file, problem, arrays)
+    report = None
     if args.check:
+        from .._highs import highs_process
         from ..check import check_feasibility
-        from ..lp import highs_process
 
         with highs_process():
             report = check_feasibility(arrays, time_limit=args.time_limit)
     if args.json:
-        extra = {"certificate": {"feasible": True, "cost": certified[0]}} if certified else {}
+        extra = {"certificate": _feasible.certificate_json(certified)} if certified else {}
         write_json(sys.stdout, described | ({"check": report.to_dict()} if report else {}) | extra)
     else:
         print(render(described))

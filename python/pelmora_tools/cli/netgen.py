@@ -7,7 +7,7 @@ from typing import Any
 
 from ..netgen import NetgenParams, netgen, parse_netgen_params
 from . import _args
-from ._inputs import netgen_lines, os_failure
+from ._inputs import os_failure, problems
 from ._status import Failure, Status, about
 
 # (flag, parameter names, metavar); the order of NETGEN's parameter line.
@@ -63,7 +63,7 @@ def params_of(args: argparse.Namespace) -> NetgenParams:
     if args.params is not None:
         if given:
             args.parser.error(f"--params or the flags, not both (also given: {' '.join(given)})")
-        lines = netgen_lines(args.params) if args.params.startswith("netgen:") else None
+        lines = [p.body for p in problems(args.params)] if args.params.startswith("netgen:") else None
         if lines is not None and len(lines) != 1:
             raise Failure(f"{args.params}: {len(lines)} NETGEN problems, where one is expected")
         with about("--params"):

@@ -7,7 +7,6 @@ import sys
 from typing import TYPE_CHECKING, Any
 
 from . import _args, _feasible
-from ._inputs import read_data_set
 from ._output import json_line
 from ._setup import require
 from ._status import Status
@@ -56,10 +55,10 @@ def _explained(arrays: DataSetArrays, status: str, bundle: bool) -> tuple[Feasib
 
 def run(args: argparse.Namespace) -> int:
     require("scipy", "highspy", "ortools")
-    from ..lp import highs_process, solve
+    from .._highs import highs_process
+    from ..lp import solve
 
-    _, arrays = read_data_set(args.file)
-    certified = _feasible.verify(args.certificate, arrays) if args.certificate else None
+    _, arrays, certified = _feasible.read_with_certificate(args.file, args.certificate)
     bundle = not args.no_bundle
     with highs_process():
         result = solve(arrays, bundle=bundle, time_limit=args.time_limit)
@@ -72,8 +71,8 @@ def run(args: argparse.Namespace) -> int:
         if report is not None:
             out["check"] = report.to_dict()
         if certified is not None:
-            out["certificate"] = {"feasible": True, "cost": certified[0],
-                                  "gap": None if result.objective is None else certified[0] - result.objective}
+            out["certificate"] = _feasible.certificate_json(certified) | {
+                "gap": None if result.objective is None else certified[0] - result.objective}
         if unexplained is not None:
             out["check_error"] = unexplained
         print(json_line(out))

@@ -14,7 +14,7 @@ import pelmora
 from ..generation import Generation
 from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path, run_sweep
 from . import _args, _feasible
-from ._inputs import distinct_output, instance_specs, netgen_lines, read_instance
+from ._inputs import distinct_output, problems, read_instance, source_of
 from ._setup import require
 from ._status import Failure, Status, about
 
@@ -97,20 +97,20 @@ def _plans(args: argparse.Namespace) -> list[Plan]:
     plan = Plan(args.instance, args.methods, args.commodities, args.seeds, caps, costs, args.concentration,
                 args.close, check=args.check, solve=args.solve, bundle=not args.no_bundle, time_limit=args.time_limit,
                 feasible=args.feasible, tightness=args.tightness or (0.0,))
-    specs = instance_specs(args.instance)
-    if plan.size * len(specs) > MAX_DATA_SETS:
-        networks = f" x {len(specs)} networks" if len(specs) > 1 else ""
-        args.parser.error(f"{plan.size * len(specs)} data sets ({len(plan.methods)} methods x {len(plan.commodities)} K "
-                          f"x {len(plan.seeds)} seeds{networks}): a sweep makes at most {MAX_DATA_SETS}; split it "
+    networks = [source.text for source in problems(args.instance)]
+    if plan.size * len(networks) > MAX_DATA_SETS:
+        count = f" x {len(networks)} networks" if len(networks) > 1 else ""
+        args.parser.error(f"{plan.size * len(networks)} data sets ({len(plan.methods)} methods x {len(plan.commodities)} K "
+                          f"x {len(plan.seeds)} seeds{count}): a sweep makes at most {MAX_DATA_SETS}; split it "
                           "into several")
-    return [dataclasses.replace(plan, instance=spec) for spec in specs]
+    return [dataclasses.replace(plan, instance=network) for network in networks]
 
 
 def _instance(path: str) -> pelmora.NetworkInstance:
     """The instance, read here to refuse a bad file in one line rather than on every worker. The
     workers read it again, so a pipe, whose bytes come only once, is refused (a NETGEN network is
     generated from its parameter line instead)."""
-    if netgen_lines(path) is not None:
+    if source_of(path).generated:
         return read_instance(path)
     with about(path):
         pipe = stat.S_ISFIFO(os.stat(path).st_mode)

@@ -1,0 +1,63 @@
+"""The sweep's CSV: its columns and a file that grows one whole row at a time."""
+
+from __future__ import annotations
+
+import csv
+import io
+import os
+from pathlib import Path
+
+from .plan import Plan, Row
+
+
+def columns(plan: Plan) -> list[str]:
+    """The CSV's columns, in order. A failed row leaves empty what its data set did not reach."""
+    names = ["instance", "method", "commodities", "seed", "caps", "costs", "concentration", "close", "file",
+             "heterogeneity", "min_commodity_supply", "max_commodity_supply", "closed_pairs", "generate_s"]
+    if plan.check or plan.solve:
+        names += ["alone_feasible", "blocked_commodities", "unserved_nodes", "shortfall"]
+    if plan.solve:
+        names += ["objective", "solve_s"]
+    if plan.feasible:
+        names[names.index("close") + 1 : names.index("close") + 1] = ["tightness"]
+        names += ["certificate_cost", *(["certificate_gap"] if plan.solve else [])]
+    return [*names, "status", "error", "worker_pid"]
+
+
+def csv_path(out_dir: str | os.PathLike[str], name: str) -> Path:
+    """Where the CSV goes: ``name`` inside ``out_dir``, or an absolute path given on purpose. A
+    relative name that leads out of ``out_dir`` ("../x.csv", a symbolic link) is refused."""
+    given = Path(name)
+    if given.is_absolute():
+        return given
+    out = Path(out_dir).resolve()
+    path = (out / given).resolve()
+    if not path.is_relative_to(out) or path == out:
+        raise ValueError(f"the CSV {name!r} would be outside {out}; give an absolute path to write it elsewhere")
+    return path
+
+
+class CsvRows:
+    """A CSV that grows one whole row at a time: each row goes to the system in one write, so a
+    sweep stopped at any point leaves complete lines. An existing file is replaced only if asked."""
+
+    def __init__(self, path: Path, fields: list[str], *, overwrite: bool = False) -> None:
+        self.fields = fields
+        flags = os.O_WRONLY | os.O_CREAT | os.O_APPEND | (os.O_TRUNC if overwrite else os.O_EXCL)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        self._fd = os.open(path, flags | os.O_CLOEXEC, 0o666)
+        self.append(dict(zip(fields, fields)))
+
+    def append(self, row: Row) -> None:
+        text = io.StringIO()
+        csv.DictWriter(text, fieldnames=self.fields, lineterminator="\n").writerow(row)
+        line = memoryview(text.getvalue().encode())
+        while line:
+            line = line[os.write(self._fd, line):]
+
+    def close(self) -> None:
+        if self._fd >= 0:
+            os.close(self._fd)
+            self._fd = -1
+
+
