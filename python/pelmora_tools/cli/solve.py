@@ -31,7 +31,8 @@ def register(commands: Any) -> None:
                              "Ctrl-C stops the solve within a second, status interrupted (exit 130)")
     parser.add_argument("--json", action="store_true", help="one JSON object on standard output")
     parser.add_argument("--certificate", metavar="FILE.npy",
-                        help="verify this certificate and report the gap between its cost and the optimum")
+                        help="verify this certificate and report the gap between its cost and the optimum; a solve "
+                             "stopped early still reports the certificate's cost as an upper bound")
     parser.set_defaults(run=run, parser=parser)
 
 
@@ -73,6 +74,8 @@ def run(args: argparse.Namespace) -> int:
         if certified is not None:
             out["certificate"] = _feasible.certificate_json(certified) | {
                 "gap": None if result.objective is None else certified[0] - result.objective}
+            if result.objective is None:
+                out["upper_bound"] = certified[0]
         if unexplained is not None:
             out["check_error"] = unexplained
         print(json_line(out))
@@ -86,6 +89,9 @@ def run(args: argparse.Namespace) -> int:
             print(certified[1])
             if result.objective is not None:
                 print(f"gap        {certified[0] - result.objective!r} (certificate cost - optimum)")
+            else:
+                print(f"bound      {certified[0]} (the certificate is a feasible solution: the optimum is at most "
+                      "its cost)")
         if unexplained is not None:
             print(unexplained)
     status = STATUS_OF.get(result.status, Status.FAILURE)
