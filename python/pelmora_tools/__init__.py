@@ -8,6 +8,7 @@ Public modules (everything listed in ``__all__`` is re-exported here):
 - ``lp``: the multicommodity min-cost flow LP for HiGHS, solved; ``model_files``: the LP written as
   MPS or CPLEX LP;
 - ``check``: why a data set cannot be solved (each commodity alone, the bundle, the cut);
+- ``coupling``: how strongly the commodities are coupled (the LP with and without the bundle rows);
 - ``feasible``: data sets that can be solved by construction, with a certificate flow;
 - ``netgen``: the classic NETGEN networks from their 15 parameters;
 - ``sources``: the generators that can stand for an input file (``netgen:...``);
@@ -23,6 +24,7 @@ OR-Tools); the sweep needs ``pelmora[sweep]``.
 
 from .arrays import DataSetArrays, arrays_from_data, arrays_from_file, arrays_from_min, load_arrays
 from .check import CommodityCheck, FeasibilityReport, check_feasibility
+from .coupling import CouplingReport, coupling
 from .feasible import FeasibleDataSet, NoFeasibleFlow, generate_feasible, verify_certificate
 from .lp import SolveResult, build_model, solve
 from .mnetgen import export_mnetgen
@@ -43,6 +45,8 @@ __all__ = [
     "CommodityCheck",
     "FeasibilityReport",
     "check_feasibility",
+    "CouplingReport",
+    "coupling",
     "FeasibleDataSet",
     "NoFeasibleFlow",
     "generate_feasible",

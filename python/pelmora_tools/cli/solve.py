@@ -33,6 +33,10 @@ def register(commands: Any) -> None:
     parser.add_argument("--certificate", metavar="FILE.npy",
                         help="verify this certificate and report the gap between its cost and the optimum; a solve "
                              "stopped early still reports the certificate's cost as an upper bound")
+    parser.add_argument("--coupling", action="store_true",
+                        help="also solve without the bundle rows and report the coupling: both optima, the gap "
+                             "(with - without) / |without|, the bundle rows binding and those with a non-zero dual, "
+                             "HiGHS's iterations for both")
     parser.set_defaults(run=run, parser=parser)
 
 
@@ -59,10 +63,19 @@ def run(args: argparse.Namespace) -> int:
     from .._highs import highs_process
     from ..lp import solve
 
+    if args.coupling and args.no_bundle:
+        args.parser.error("--coupling solves with and without the bundle rows; --no-bundle does not apply")
     _, arrays, certified = _feasible.read_with_certificate(args.file, args.certificate)
     bundle = not args.no_bundle
+    coupled = None
     with highs_process():
-        result = solve(arrays, bundle=bundle, time_limit=args.time_limit)
+        if args.coupling:
+            from ..coupling import coupling
+
+            coupled = coupling(arrays, time_limit=args.time_limit)
+            result = coupled.bundled
+        else:
+            result = solve(arrays, bundle=bundle, time_limit=args.time_limit)
     report, unexplained = (
         _explained(arrays, result.status, bundle) if result.status in ("infeasible", "unbounded") else (None, None)
     )
@@ -78,6 +91,8 @@ def run(args: argparse.Namespace) -> int:
                 out["upper_bound"] = certified[0]
         if unexplained is not None:
             out["check_error"] = unexplained
+        if coupled is not None:
+            out["coupling"] = coupled.to_dict()
         print(json_line(out))
     else:
         print(f"status     {result.status}")
@@ -94,6 +109,8 @@ def run(args: argparse.Namespace) -> int:
                       "its cost)")
         if unexplained is not None:
             print(unexplained)
+        if coupled is not None:
+            print(coupled.summary())
     status = STATUS_OF.get(result.status, Status.FAILURE)
     if status == Status.FAILURE:
         print(f"pelmora solve: error: the solver stopped without an answer ({result.status})", file=sys.stderr)

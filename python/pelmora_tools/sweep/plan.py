@@ -22,6 +22,7 @@ class Work:
     solve: bool = False
     bundle: bool = True
     time_limit: float | None = None
+    coupling: bool = False
 
 
 @dataclass(frozen=True)
@@ -52,6 +53,7 @@ class Plan:
     time_limit: float | None = None
     feasible: bool = False
     tightness: tuple[float, ...] = (0.0,)
+    coupling: bool = False
 
     @property
     def size(self) -> int:
@@ -62,7 +64,7 @@ class Plan:
         return self.tightness if self.feasible else (0.0,)
 
     def points(self) -> list[Point]:
-        work = Work(self.check, self.solve, self.bundle, self.time_limit)
+        work = Work(self.check, self.solve, self.bundle, self.time_limit, self.coupling)
         return [
             Point(self.instance, Generation(k, method, seed, self.caps, self.costs, self.concentration, self.close,
                                             self.feasible, t), work)
