@@ -34,7 +34,7 @@ def point_of(args: argparse.Namespace) -> Generation:
     """The generation the flags ask for, its multiplier pairs checked."""
     return Generation(
         args.commodities, args.method, args.seed, _args.pair(args.parser, "--caps", args.caps),
-        _args.pair(args.parser, "--costs", args.costs), args.concentration, args.close,
+        _feasible.costs_of(args, _args.pair(args.parser, "--costs", args.costs)), args.concentration, args.close,
         args.feasible, args.tightness or 0.0,
     )
 
@@ -56,7 +56,7 @@ def run(args: argparse.Namespace) -> int:
         if args.certificate:
             with about(args.certificate):
                 made.save_certificate(args.certificate)
-        print(_feasible.report(made))
+        print(_feasible.report(made, point.costs))
         return Status.OK
     with step(f"generate {args.commodities} commodities over {instance.num_arcs} arcs"):
         data = point.run(instance)

@@ -97,7 +97,7 @@ def _plans(args: argparse.Namespace) -> list[Plan]:
     """The sweep the flags ask for, one plan per network (a parameter file names several), refused in
     one line where the module would fail on every data set."""
     caps = _args.pair(args.parser, "--caps", args.caps)
-    costs = _args.pair(args.parser, "--costs", args.costs)
+    costs = _feasible.costs_of(args, _args.pair(args.parser, "--costs", args.costs))
     plan = Plan(args.instance, args.methods, args.commodities, args.seeds, caps, costs, args.concentration,
                 args.close, check=args.check, solve=args.solve, bundle=not args.no_bundle, time_limit=args.time_limit,
                 feasible=args.feasible, tightness=args.tightness or (0.0,), coupling=args.coupling)
