@@ -26,7 +26,7 @@ from collections.abc import Callable
 from datetime import UTC, datetime
 from pathlib import Path
 
-from report_feasible import plot_tightness, section_feasible
+from report_feasible import plot_congestion, plot_tightness, section_congestion, section_feasible
 from report_format import Figures, Targets, table
 from report_scaling import plot_scaling, section_scaling
 from report_sections import (
@@ -59,6 +59,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("hostile", "bench_hostile.py", []),
     ("tools", "bench_tools.py", []),
     ("feasible", "bench_feasible.py", []),
+    ("congestion", "bench_congestion.py", []),
     ("netgen", "bench_netgen.py", []),
     ("scaling", "bench_scaling.py", []),
     ("threads", "bench_threads.py", []),
@@ -190,6 +191,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("hostile", lambda f: section_hostile(f, targets)),
         ("tools", lambda f: section_tools(f, targets)),
         ("feasible", lambda f: section_feasible(f, targets)),
+        ("congestion", lambda f: section_congestion(f, targets)),
         ("netgen", lambda f: section_netgen(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),
@@ -203,6 +205,8 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
             sections.append(f"## {name}\n\nThe bench failed in this run; its output is below.\n")
     if figures.get("feasible") is not None and not quick:
         plot_tightness(figures["feasible"], ROOT / "docs" / "feasible-tightness.png")
+    if figures.get("congestion") is not None and not quick:
+        plot_congestion(figures["congestion"], ROOT / "docs" / "feasible-congestion.png")
     if figures.get("scaling") is not None:
         png_name = None
         if plot_scaling(figures["scaling"], png):

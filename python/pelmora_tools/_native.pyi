@@ -48,6 +48,7 @@ def feasible_options(
     cost_b: float = ...,
     close: float = ...,
     tightness: float = ...,
+    congestion: float = ...,
 ) -> _FeasibleOptions: ...
 # The feasible mode: the result record (kept for saving), its arrays, certificate (m x K), cost,
 # pairs closed and pairs asked for.

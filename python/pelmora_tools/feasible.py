@@ -55,6 +55,7 @@ def generate_feasible(
     close: float | None = None,
     concentration: float = 3.0,
     tightness: float = 0.0,
+    congestion: float = 0.0,
     solver: str = "ortools",
 ) -> FeasibleDataSet:
     """A data set whose commodities follow a feasible flow of ``instance``.
@@ -81,6 +82,14 @@ def generate_feasible(
     tightness
         In [0, 1]: lowers the mutual capacity of every arc the certificate uses toward its
         certified total (1: exactly that total).
+    congestion
+        In [0, 1]: makes a seeded share C/2 of the arcs the certificate uses hot, for every
+        commodity cheaper by the fraction C of its cost, with the mutual capacity at the certified
+        total and each commodity's capacity at least the arc's own ``up`` (unless ``close``
+        closes the pair): routed alone, every
+        commodity would crowd them, together they cannot, so the bundle rows bind (see
+        ``coupling``). 0 leaves the data set as it is without the knob. The certificate stays
+        feasible; ``optimal`` stays true only while no arc is hot.
     solver
         ``"ortools"`` (needs ``pelmora[feasible]``) or ``"networkx"`` (slow; a second solver to
         check that the result does not depend on the solver).
@@ -119,6 +128,7 @@ def generate_feasible(
         cost_b=cost_b,
         close=close or 0.0,
         tightness=tightness,
+        congestion=congestion,
     )
     single = arrays_from_min(instance)
     problem = _min_cost_flow.flow_problem(
@@ -127,7 +137,7 @@ def generate_feasible(
     flow = _min_cost_flow.feasible_flow(problem, solver)
     result, columns, certificate, cost, closed, requested = _native.feasible(instance, flow, options)
     arrays = _wrap(columns)
-    flow_cost = int(np.dot(single.costs[:, 0].astype(object), flow.astype(object))) if costs is None else None
+    flow_cost = int(np.dot(single.costs[:, 0].astype(object), flow.astype(object))) if costs is None and congestion == 0 else None
     return FeasibleDataSet(
         arrays,
         np.frombuffer(certificate, dtype=np.int64).reshape(arrays.num_arcs, num_commodities),

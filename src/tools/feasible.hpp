@@ -47,6 +47,7 @@ struct FeasibleOptions {
     logic::generator::GenerationOptions generation;  // cap_zero and cap_zero_param are ignored
     double close = 0.0;                              // fraction of (arc, commodity) pairs to close
     double tightness = 0.0;
+    double congestion = 0.0;  // in [0, 1]: the share of used arcs made hot (see generate_feasible)
 };
 
 struct FeasibleResult {
@@ -62,7 +63,10 @@ struct FeasibleResult {
 Outcome<void> check_feasible_options(const FeasibleOptions& options);
 
 // The data set and its certificate from a flow of `instance`: the module's cost and capacity
-// draws and its split's cut for the options' seed.
+// draws and its split's cut for the options' seed. Congestion C makes a seeded share C/2 of the
+// arcs the certificate uses hot: cheaper for every commodity by the fraction C of their cost, their
+// mutual capacity at the certified total and each commodity's capacity at least the arc's own, so
+// every commodity routed alone would crowd them while together they cannot. C = 0 draws nothing.
 Outcome<FeasibleResult> generate_feasible(const models::NetworkInstance& instance, std::span<const int64_t> flow,
                                           const FeasibleOptions& options);
 

@@ -34,16 +34,16 @@ int unsigned_arg(PyObject* obj, void* out) {
 PyObject* feasible_options(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         static const char* kNames[] = {
-            "num_commodities", "method", "seed",   "concentration", "randomize_caps", "cap_a", "cap_b",
-            "randomize_costs", "cost_a", "cost_b", "close",         "tightness",      nullptr};
+            "num_commodities", "method", "seed",   "concentration", "randomize_caps", "cap_a",      "cap_b",
+            "randomize_costs", "cost_a", "cost_b", "close",         "tightness",      "congestion", nullptr};
         auto o = std::make_unique<FeasibleOptions>();
         logic::generator::GenerationOptions& g = o->generation;
         long long commodities = 0, method = 0;
         int randomize_caps = 0, randomize_costs = 0;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "LL|$O&dpddpdddd:feasible_options", const_cast<char**>(kNames),
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "LL|$O&dpddpddddd:feasible_options", const_cast<char**>(kNames),
                                          &commodities, &method, unsigned_arg, &g.seed, &g.concentration_param,
                                          &randomize_caps, &g.cap_a, &g.cap_b, &randomize_costs, &g.cost_a, &g.cost_b,
-                                         &o->close, &o->tightness))
+                                         &o->close, &o->tightness, &o->congestion))
             return nullptr;
         g.num_commodities = uint64_t(commodities);
         g.method = method;

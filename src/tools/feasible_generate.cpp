@@ -25,6 +25,14 @@ std::string text(double x) {
     return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
 }
 
+// `cost` lowered by the fraction `by` of its magnitude (a negative cost grows more negative),
+// rounded toward the original and saturating at the int64 range.
+int64_t cheaper(int64_t cost, double by) {
+    const auto cut = static_cast<__int128>(std::floor(by * std::fabs(static_cast<long double>(cost))));
+    const __int128 lowered = __int128(cost) - cut;
+    return lowered < std::numeric_limits<int64_t>::min() ? std::numeric_limits<int64_t>::min() : int64_t(lowered);
+}
+
 // The record the module's writer needs around the drawn costs and capacities; the arcs follow
 // with the mutual capacities once they are tightened.
 models::MultiCommodityData data_record(const models::NetworkInstance& instance, const gen::GenerationOptions& g,
@@ -114,6 +122,8 @@ Outcome<void> check_feasible_options(const FeasibleOptions& o) {
         return Error::value("the closing fraction must lie in [0, 1), got " + text(o.close));
     if (!(o.tightness >= 0.0 && o.tightness <= 1.0))
         return Error::value("the tightness must lie in [0, 1], got " + text(o.tightness));
+    if (!(o.congestion >= 0.0 && o.congestion <= 1.0))
+        return Error::value("the congestion must lie in [0, 1], got " + text(o.congestion));
     return {};
 }
 
@@ -168,26 +178,39 @@ Outcome<FeasibleResult> generate_feasible(const models::NetworkInstance& instanc
     }
     out.data.supply_partition = std::move(partition);
 
-    // Tightness lowers the mutual capacity of each used arc toward its certified total; capacities
-    // never fall below the certified flow, so the certificate stays feasible.
+    // Tightness lowers the mutual capacity of each used arc toward its certified total, congestion
+    // makes hot arcs (see generate_feasible); capacities never fall below the certified flow, so
+    // the certificate stays feasible.
     out.network = instance;
+    rnd::StdRng hot_rng = rnd::StdRng::seed_from_u64(g.seed);
+    hot_rng.discard_u32(uint64_t(1) << 49);  // far from the shares' and the closing's words
+    // A used arc is hot when its draw falls below C/2 of 2^64: the hot arcs of a smaller C are
+    // among those of a larger one.
+    const auto hot_below = static_cast<uint64_t>(std::ldexp(options.congestion / 2, 64));
     out.data.arcs.reserve(m);
     __int128 cost = 0;
     for (std::size_t a = 0; a < m; ++a) {
         const int64_t* x = out.certificate.data() + a * K;
         int64_t total = 0;
-        for (uint64_t k = 0; k < K; ++k) {
-            total += x[k];
-            cost += __int128(out.data.costs[a * K + k]) * x[k];
-        }
+        for (uint64_t k = 0; k < K; ++k) total += x[k];
         models::Edge& e = out.network.edges[a];
         if (total > 0 && options.tightness > 0.0) {
             const uint64_t room = uint64_t(e.up) - uint64_t(total);
             e.up -= int64_t(std::floor(static_cast<long double>(options.tightness) * room));
         }
+        const bool hot = total > 0 && hot_below != 0 && hot_rng.next_u64() < hot_below;
+        if (hot) {
+            e.up = total;
+            int64_t* c = out.data.costs.data() + a * K;
+            for (uint64_t k = 0; k < K; ++k) c[k] = cheaper(c[k], options.congestion);
+        }
+        for (uint64_t k = 0; k < K; ++k) cost += __int128(out.data.costs[a * K + k]) * x[k];
         out.data.arcs.push_back(models::ArcKey{e.tail, e.head, e.index, e.up});
         int64_t* caps = out.data.arc_capacities.data() + a * K;
-        for (uint64_t k = 0; k < K; ++k) caps[k] = g.randomize_caps ? std::max(caps[k], x[k]) : e.up;
+        for (uint64_t k = 0; k < K; ++k) {
+            caps[k] = g.randomize_caps ? std::max(caps[k], x[k]) : e.up;
+            if (hot) caps[k] = std::max(caps[k], instance.edges[a].up);
+        }
         if ((a & 0xffff) == 0 && interrupted()) return Error::interrupted();
     }
     const bool negative = cost < 0;

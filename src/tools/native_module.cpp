@@ -130,7 +130,7 @@ PyMethodDef functions[] = {
     {"feasible_options", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(feasible_options)),
      METH_VARARGS | METH_KEYWORDS,
      "feasible_options(num_commodities, method, *, seed, concentration, randomize_caps, cap_a, cap_b, "
-     "randomize_costs, cost_a, cost_b, close, tightness): the feasible mode's options, checked."},
+     "randomize_costs, cost_a, cost_b, close, tightness, congestion): the feasible mode's options, checked."},
     {"feasible", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(feasible)), METH_FASTCALL,
      "feasible(instance, flow, options): (result, columns, certificate, cost, closed, requested)."},
     {"save_feasible", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(save_feasible)), METH_FASTCALL,

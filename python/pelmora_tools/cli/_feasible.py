@@ -55,13 +55,17 @@ def add_flags(parser: argparse.ArgumentParser, *, sweep: bool = False) -> None:
     parser.add_argument("--tightness", type=TIGHTNESS, metavar="T",
                         help="with --feasible: lower each used arc's capacity toward its certified flow (0 to 1, "
                              "default 0)")
+    parser.add_argument("--congestion", type=TIGHTNESS, metavar="C",
+                        help="with --feasible: make a seeded share C/2 of the used arcs hot (cheaper by C for every "
+                             "commodity, mutual capacity at the certified flow) so the commodities compete for them "
+                             "(0 to 1, default 0: no change)")
     parser.add_argument("--certificate", metavar="FILE.npy", help="with --feasible: write the certificate there")
 
 
 def check_flags(args: argparse.Namespace) -> None:
     """Refuses the feasible mode's flags without it."""
     if not args.feasible:
-        for flag in ("tightness", "certificate"):
+        for flag in ("tightness", "certificate", "congestion"):
             if getattr(args, flag, None) is not None:
                 args.parser.error(f"--{flag} applies with --feasible only")
         if args.keep_costs:

@@ -35,7 +35,7 @@ def point_of(args: argparse.Namespace) -> Generation:
     return Generation(
         args.commodities, args.method, args.seed, _args.pair(args.parser, "--caps", args.caps),
         _feasible.costs_of(args, _args.pair(args.parser, "--costs", args.costs)), args.concentration, args.close,
-        args.feasible, args.tightness or 0.0,
+        args.feasible, args.tightness or 0.0, args.congestion or 0.0,
     )
 
 
