@@ -31,9 +31,10 @@ from common import OUT, best_of, network_args, network_file, rss_bytes  # noqa: 
 import pelmora  # noqa: E402
 import pelmora_tools as pt  # noqa: E402
 from pelmora_tools import _min_cost_flow, _native  # noqa: E402
+from pelmora_tools import methods as split_methods  # noqa: E402
 
 TIGHTNESS = (0.0, 0.5, 0.9, 1.0)
-METHODS = {"spread": 0, "uniform": 1, "beta-binomial": 2}
+METHODS = {method.name: method.number for method in split_methods.METHODS}
 
 
 def arrays_bytes(arrays: pt.DataSetArrays) -> int:

@@ -252,3 +252,18 @@ def section_netgen(f: Figures, targets: Targets) -> str:
         py = " pynetgen was not installed."
     return (f"## NETGEN built in\n\n`bench/bench_netgen.py`: `{f['params']}` ({m:,} arcs, {f['nodes']:,} nodes, "
             f"{f['file_bytes'] / 1e6:.1f} MB), best of {f['repeat']}.{py}\n\n" + table(["generator", "time", "ratio"], rows))
+
+
+def section_sweep(f: Figures, targets: Targets) -> str:
+    """The sweep's cost per extra tiny data set against a plain loop, and its fixed start-up."""
+    small, large = f["small"], f["large"]
+    targets.within(f"`sweep`, each extra data set of 1,000 arcs ({small} against {large}, 2 workers)", f["extra_s"],
+                   f["loop_s"], "a plain loop over `run_point`", 2)
+    fixed = f["fixed_s"]
+    targets.add("`sweep`, fixed start-up (cluster, imports)", sec(fixed), "< 1.5 s", fixed < 1.5)
+    rows = [["plain loop, per data set", sec(f["loop_s"])], [f"sweep of {small}", sec(f["small_s"])],
+            [f"sweep of {large}", sec(f["large_s"])], ["each extra data set", sec(f["extra_s"])],
+            ["fixed", sec(fixed)]]
+    return ("## Sweep\n\n`bench/bench_sweep.py`: a NETGEN network of 1,000 arcs, K = 4, uniform and spread splits, "
+            "2 local worker processes; data sets of known small size run several to a task.\n\n"
+            + table(["what", "time"], rows))

@@ -38,6 +38,7 @@ from report_sections import (
     section_netgen,
     section_rng,
     section_splits,
+    section_sweep,
     section_threads,
     section_tools,
     section_views,
@@ -61,6 +62,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("feasible", "bench_feasible.py", []),
     ("congestion", "bench_congestion.py", []),
     ("netgen", "bench_netgen.py", []),
+    ("sweep", "bench_sweep.py", []),
     ("scaling", "bench_scaling.py", []),
     ("threads", "bench_threads.py", []),
 ]
@@ -193,6 +195,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("feasible", lambda f: section_feasible(f, targets)),
         ("congestion", lambda f: section_congestion(f, targets)),
         ("netgen", lambda f: section_netgen(f, targets)),
+        ("sweep", lambda f: section_sweep(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),
         ("rng", lambda f: section_rng(f, targets)),

@@ -31,9 +31,10 @@ import matplotlib.pyplot as plt  # noqa: E402  (the backend is chosen first)
 from matplotlib.figure import Figure  # noqa: E402
 
 import pelmora  # noqa: E402
+from pelmora_tools import methods as split_methods  # noqa: E402
 
 DEFAULT_INSTANCE = Path(__file__).resolve().parent.parent / "tests" / "data" / "own-net-5000n-12500a.min"
-METHODS = {0: "spread", 1: "uniform", 2: "beta-binomial"}
+METHODS = {method.number: method.name for method in split_methods.METHODS}
 DEFAULT_CONCENTRATION = 3.0
 
 Split = Callable[[dict[int, int], int, int], dict[int, list[int]]]

@@ -17,7 +17,7 @@ from collections import defaultdict
 from collections.abc import Sequence
 from pathlib import Path
 
-from pelmora_tools.generation import METHODS
+from pelmora_tools.methods import NAMES
 from pelmora_tools.sweep import FAILED, Plan, run_sweep
 
 DEFAULT_INSTANCE = Path(__file__).resolve().parent.parent / "tests" / "data" / "own-net-5000n-12500a.min"
@@ -39,7 +39,7 @@ def main(argv: Sequence[str] | None = None) -> int:
 
     plan = Plan(
         args.instance,
-        methods=tuple(METHODS),
+        methods=NAMES,
         commodities=tuple(args.k),
         seeds=tuple(range(args.first_seed, args.first_seed + args.seeds)),
         caps=(0.8, 1.0),

@@ -8,8 +8,9 @@ import tempfile
 from pathlib import Path
 
 import pelmora
+from pelmora_tools import methods as split_methods
 
-METHODS = {0: "spread", 1: "uniform", 2: "beta-binomial"}
+METHODS = {method.number: method.name for method in split_methods.METHODS}
 
 
 def main(argv: list[str]) -> None:

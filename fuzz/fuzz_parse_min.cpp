@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "common.hpp"
-#include "utils/files.hpp"
+#include "io/files.hpp"
 
 namespace {
 
@@ -34,7 +34,7 @@ void compare(const pelmora::models::NetworkInstance& got, const fuzz::RefFile& w
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     static fuzz::MemFile file("parse_min");
     file.write(data, size);
-    auto got = pelmora::utils::parse_min(file.path());
+    auto got = pelmora::io::parse_min(file.path());
     const fuzz::RefFile want = fuzz::reference_read({reinterpret_cast<const char*>(data), size}, false);
     fuzz::check_outcome(got, want, compare);
     return 0;

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "common.hpp"
-#include "utils/files.hpp"
+#include "io/files.hpp"
 
 namespace {
 
@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     // memory, which is more than a fuzzing process may use.
     if (want.huge_k) return 0;
     file.write(data, size);
-    auto got = pelmora::utils::parse_multi_min(file.path());
+    auto got = pelmora::io::parse_multi_min(file.path());
     if (got.ok()) check_invariants(got.value());
     fuzz::check_outcome(got, want, compare);
     return 0;

@@ -11,7 +11,7 @@
 
 #include "common.hpp"
 #include "logic/generator/generator.hpp"
-#include "utils/files.hpp"
+#include "io/files.hpp"
 
 namespace {
 
@@ -138,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     static fuzz::MemFile in("roundtrip_min"), out("roundtrip_mcf");
     if (size < 8) return 0;
     in.write(data + 8, size - 8);
-    auto read = pelmora::utils::parse_min(in.path());
+    auto read = pelmora::io::parse_min(in.path());
     if (!read.ok() || !small_enough(read.value())) return 0;
     const NetworkInstance& net = read.value();
 
@@ -169,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const MultiCommodityData& d = generated.value();
     check_data(net, d, o);
 
-    auto saved = pelmora::utils::export_to_dimacs(out.path(), net, d);
+    auto saved = pelmora::io::export_to_dimacs(out.path(), net, d);
     if (!saved.ok()) {
         // A data set without commodities has no value to write in a compressed group.
         FUZZ_CHECK(d.num_commodities == 0 && !net.edges.empty() && saved.error().kind == Error::Kind::Value,
@@ -179,12 +179,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string text = out.read_all();
     check_text(text, net, d);
 
-    auto back = pelmora::utils::parse_multi_min(out.path());
+    auto back = pelmora::io::parse_multi_min(out.path());
     FUZZ_CHECK(back.ok(), "written file does not read back: " + back.error().message);
     check_round_trip(net, d, back.value());
 
     // Writing the same records again gives the same bytes.
-    auto again = pelmora::utils::export_to_dimacs(out.path(), net, d);
+    auto again = pelmora::io::export_to_dimacs(out.path(), net, d);
     FUZZ_CHECK(again.ok() && out.read_all() == text, "second write differs");
     return 0;
 }

@@ -20,7 +20,7 @@
 #include "common.hpp"
 #include "tools/data_arrays.hpp"
 #include "tools/mnetgen_writer.hpp"
-#include "utils/files.hpp"
+#include "io/files.hpp"
 
 namespace {
 
@@ -187,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (fuzz::reference_read({reinterpret_cast<const char*>(data), size}, true).huge_k) return 0;
     file.write(data, size);
     pelmora::models::CommodityValues lows;
-    auto parsed = pelmora::utils::parse_multi_min(file.path(), &lows);
+    auto parsed = pelmora::io::parse_multi_min(file.path(), &lows);
     if (!parsed) {
         FUZZ_CHECK(!parsed.error().message.empty());
         return 0;

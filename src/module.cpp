@@ -8,11 +8,12 @@
 // can change or free what the routine reads.
 #include "binding/capi.hpp"
 #include "binding/function.hpp"
+#include "binding/module_def.hpp"
+#include "binding/types.hpp"
 #include "binding/unlocked.hpp"
 #include "docstrings.hpp"
+#include "io/files.hpp"
 #include "logic/generator/generator.hpp"
-#include "models/types.hpp"
-#include "utils/files.hpp"
 #include "utils/mappings.hpp"
 
 #include <array>
@@ -67,7 +68,7 @@ PELMORA_SIGNATURE(get_incidence_mapping, 2, "nodes", "edges")
 
 template <class Record>
 PyObject* wrap_outcome(const ModuleState& state, Outcome<Record>&& outcome, PyObject* io_class) {
-    return finish(state, std::move(outcome), io_class, [&](Record&& r) { return models::wrap(state, std::move(r)); });
+    return finish(state, std::move(outcome), io_class, [&](Record&& r) { return binding::wrap(state, std::move(r)); });
 }
 
 PyObject* partition_result(const ModuleState& state, Outcome<models::SupplyPartition>&& outcome) {
@@ -80,7 +81,7 @@ PyObject* load_min_instance(PyObject* module, PyObject* const* args, Py_ssize_t 
     return guarded(state, [&]() -> PyObject* {
         Text path;
         PELMORA_BIND(load_min_instance, path)
-        return wrap_outcome(state, without_gil([&] { return utils::parse_min(path.utf8); }), PyExc_OSError);
+        return wrap_outcome(state, without_gil([&] { return io::parse_min(path.utf8); }), PyExc_OSError);
     });
 }
 
@@ -156,7 +157,7 @@ PyObject* save_multi_commodity_instance(PyObject* module, PyObject* const* args,
         ReadAccess<MultiCommodityData> multi_data{&state};
         PELMORA_BIND(save_multi_commodity_instance, path, instance, multi_data)
         Outcome<void> done =
-            without_gil([&] { return utils::export_to_dimacs(path.utf8, *instance.record, *multi_data.record); });
+            without_gil([&] { return io::export_to_dimacs(path.utf8, *instance.record, *multi_data.record); });
         if (!done.ok()) return binding::raise_error(state, done.error(), PyExc_OSError);
         Py_RETURN_NONE;
     });
@@ -167,7 +168,7 @@ PyObject* load_multi_commodity_instance(PyObject* module, PyObject* const* args,
     return guarded(state, [&]() -> PyObject* {
         Text path;
         PELMORA_BIND(load_multi_commodity_instance, path)
-        return wrap_outcome(state, without_gil([&] { return utils::parse_multi_min(path.utf8); }), PyExc_RuntimeError);
+        return wrap_outcome(state, without_gil([&] { return io::parse_multi_min(path.utf8); }), PyExc_RuntimeError);
     });
 }
 
@@ -204,11 +205,8 @@ PyObject* get_incidence_mapping(PyObject* module, PyObject* const* args, Py_ssiz
 
 #undef PELMORA_BIND
 
-#define PELMORA_FUNCTION(fn)                                                                                    \
-    {                                                                                                           \
-#fn, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)()>(fn)), METH_FASTCALL | METH_KEYWORDS, \
-            docs::doc_##fn                                                                                      \
-    }
+#define PELMORA_FUNCTION(fn) \
+    { #fn, binding::method_pointer(fn), METH_FASTCALL | METH_KEYWORDS, docs::doc_##fn }
 
 // Registration order, which is also the order of __all__.
 PyMethodDef functions[] = {
@@ -249,7 +247,7 @@ int add_name(PyObject* module, const char* name, PyObject* value) {
 template <class Record>
 int add_type(PyObject* module, ModuleState& state, const char* name) {
     PyTypeObject*& cls = state.classes[binding::class_index<Record>];
-    cls = models::new_class<Record>(module);
+    cls = binding::new_class<Record>(module);
     if (!cls) return -1;
     return add_name(module, name, Py_NewRef(reinterpret_cast<PyObject*>(cls)));
 }
@@ -276,26 +274,9 @@ int exec_module(PyObject* module) {
     return binding::add_record_api(module, state);
 }
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "pelmora",
-    "",
-    sizeof(binding::ModuleState),
-    nullptr,
-    slots,
-    binding::traverse_state,
-    binding::clear_state,
-    binding::free_state,
-};
-
 }  // namespace
 }  // namespace pelmora
 
-PyMODINIT_FUNC PyInit_pelmora(void) { return PyModuleDef_Init(&pelmora::module_def); }
+PyMODINIT_FUNC PyInit_pelmora(void) {
+    return pelmora::binding::init_module<pelmora::binding::ModuleState, pelmora::exec_module>("pelmora", nullptr);
+}

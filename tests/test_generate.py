@@ -299,3 +299,23 @@ def test_view_invariants(network, net, k, method, flags, p, seed):
     first.append("x")
     assert data.weight is not first and data.weight == first[:-1]
     assert data.capacities_by_arc is not data.capacities_by_arc
+
+
+# ---- the companion's table of split methods -------------------------------------------------
+def test_method_table_names_the_module_splits(network):
+    """Each row's number makes generate split as the module function of the row's name does."""
+    from pelmora_tools import methods
+
+    instance = network([(1, 2, 0, 9, 1), (2, 3, 0, 9, 1)], [(1, 17), (2, -5), (3, -12)])
+    split = {"spread": lambda s, k, seed: pelmora.split_supplies_spread(s, k, seed),
+             "uniform": lambda s, k, seed: pelmora.split_supplies_uniform(s, k),
+             "beta-binomial": lambda s, k, seed: pelmora.split_supplies_beta_binomial(s, k, seed=seed)}
+    assert methods.NAMES == tuple(split) and len({m.number for m in methods.METHODS}) == len(methods.METHODS)
+    for method in methods.METHODS:
+        for seed in (0, 7, 2**64 - 1):
+            data = pelmora.generate_multi_commodity_data(instance, 3, method.number, seed=seed)
+            assert data.method == method.number and methods.by_name(method.name) is method
+            assert data.supply_partition == split[method.name](instance.supplies, 3, seed)
+    assert methods.name_of(9) == "9"
+    with pytest.raises(ValueError, match="unknown method 'even': one of spread, uniform, beta-binomial"):
+        methods.by_name("even")

@@ -5,6 +5,7 @@ import contextlib
 import csv
 import math
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -21,7 +22,7 @@ import pelmora
 from pelmora_tools.cli import main
 from pelmora_tools.cli import sweep as sweep_command
 from pelmora_tools.generation import Generation
-from pelmora_tools.sweep import Plan, run_point, run_sweep
+from pelmora_tools.sweep import Plan, Point, Work, batches, run_point, run_sweep
 
 PARALLEL = DATA / "own-net-parallel-300n-9000a.min"
 # K = 2^63 cells per node overflow the module's checked size at once: a MemoryError, nothing allocated.
@@ -76,8 +77,9 @@ def test_cli_failed_rows_exit_2_and_an_existing_csv_is_kept(tmp_path):
     path = out / "sweep.csv"
     rows = table(path)
     assert done.returncode == 2
-    assert done.stdout == f"4 data sets, 2 failed, on {len({r['worker_pid'] for r in rows})} worker process" \
-        f"{'es' * (len({r['worker_pid'] for r in rows}) != 1)}; wrote {path}\n"
+    workers = len({r['worker_pid'] for r in rows})
+    assert re.fullmatch(f"4 data sets, 2 failed, on {workers} worker process{'es' * (workers != 1)} in [0-9.]+ s; "
+                        f"wrote {re.escape(str(path))}\n", done.stdout)
     assert done.stderr == f"pelmora sweep: error: 2 of 4 data sets failed: see the status and error columns of " \
         f"{path}\n"
     assert sorted((r["commodities"], r["status"], r["alone_feasible"]) for r in rows) == [
@@ -86,7 +88,7 @@ def test_cli_failed_rows_exit_2_and_an_existing_csv_is_kept(tmp_path):
     before = path.read_bytes()
     again = pelmora_run(*argv, "-k", "1")
     assert again.returncode == 2 and again.stderr == f"pelmora sweep: error: {path}: the CSV exists; --overwrite " \
-        "replaces it\n" and path.read_bytes() == before
+        "replaces it, --resume continues it\n" and path.read_bytes() == before
     elsewhere = tmp_path / "elsewhere.csv"  # an absolute --csv is where the user asked
     for extra in (["--overwrite"], ["--csv", elsewhere]):
         replaced = pelmora_run(*argv, "-k", "1", *extra)
@@ -94,7 +96,15 @@ def test_cli_failed_rows_exit_2_and_an_existing_csv_is_kept(tmp_path):
     assert len(table(path)) == len(table(elsewhere)) == 2
 
 
-def test_ctrl_c_keeps_every_finished_row(tmp_path):
+# What differs between two runs of the same data set: timings and the worker.
+RUN_COLUMNS = ("generate_s", "solve_s", "worker_pid")
+
+
+def same_rows(path: Path) -> list[tuple[tuple[str, str], ...]]:
+    return sorted(tuple((k, v) for k, v in row.items() if k not in RUN_COLUMNS) for row in table(path))
+
+
+def test_ctrl_c_keeps_every_finished_row_and_resume_finishes_the_sweep(tmp_path):
     # One worker: the two K = 1 solves finish in a blink, each K = 16 solve takes seconds.
     out = tmp_path / "out"
     path = out / "sweep.csv"
@@ -114,6 +124,52 @@ def test_ctrl_c_keeps_every_finished_row(tmp_path):
     assert stdout.startswith(f"{len(rows)} of 4 data sets, 0 failed")
     assert 2 <= len(rows) < 4 and {r["status"] for r in rows} == {"optimal"}
     assert all((out / r["file"]).exists() for r in rows)
+    resumed = pelmora_run(*args[1:], "--resume")
+    assert resumed.returncode == 0, resumed.stderr
+    assert f"({len(rows)} already in the CSV)" in resumed.stdout
+    whole = pelmora_run(*args[1:], "--csv", tmp_path / "whole.csv")
+    assert whole.returncode == 0, whole.stderr
+    assert same_rows(path) == same_rows(tmp_path / "whole.csv")
+
+
+def test_resume_redoes_a_cut_line_and_refuses_other_columns(tmp_path):
+    out = tmp_path / "out"
+    argv = ["sweep", GLPK, "--methods", "uniform,spread", "-k", "2", "--seeds", "1-3", "--out", out]
+    assert pelmora_run(*argv).returncode == 0
+    path = out / "sweep.csv"
+    whole = same_rows(path)
+    text = path.read_text()
+    path.write_text(text[: text.index("\n", len(text) // 2) + 9])  # whole rows, then a line cut short
+    again = pelmora_run(*argv, "--resume")
+    assert again.returncode == 0, again.stderr
+    assert same_rows(path) == whole
+    before = path.read_bytes()
+    other = pelmora_run(*argv, "--resume", "--check")
+    assert other.returncode == 2 and other.stderr.startswith("pelmora sweep: error: --resume: ")
+    assert "other columns" in other.stderr and path.read_bytes() == before
+
+
+def test_a_batch_reports_each_failing_data_set_alone(tmp_path):
+    def task(point, out):
+        if point.generation.seed == 7:
+            raise RuntimeError("seed 7 fails")
+        return run_point(point, out)
+
+    plan = Plan(str(GLPK), ("uniform",), (1,), tuple(range(1, 41)))
+    outcome = run_sweep(plan, tmp_path, task=task, arcs={str(GLPK): 14})
+    rows = table(tmp_path / "sweep.csv")
+    assert len(rows) == 40 and outcome.failed == 1
+    assert {r["seed"]: r["error"] for r in rows if r["status"] != "written"} == {"7": "RuntimeError: seed 7 fails"}
+
+
+@given(st.lists(st.tuples(st.integers(1, 10**6), st.booleans()), max_size=60), st.integers(1, 8))
+def test_batches_keep_the_plan_order_and_their_share(sizes, workers):
+    points = [(i, Point(f"n{i}", Generation(k, "uniform"), Work(solve=solve))) for i, (k, solve) in enumerate(sizes)]
+    groups = batches(points, {f"n{i}": 1000 for i in range(len(points))}, workers)
+    assert [item for group in groups for item in group] == points
+    for group in groups:
+        cells = sum(1000 * p.generation.commodities * (100 if p.work.solve else 1) for _, p in group)
+        assert len(group) == 1 or (cells <= 2_000_000 and len(group) <= max(1, len(points) // (4 * workers)))
 
 
 @contextlib.contextmanager

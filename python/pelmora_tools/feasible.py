@@ -13,8 +13,7 @@ import pelmora
 from . import _min_cost_flow, _native
 from ._min_cost_flow import NoFeasibleFlow
 from .arrays import DataSetArrays, Int64Array, _wrap, arrays_from_min
-
-METHODS = {"spread": 0, "uniform": 1, "beta-binomial": 2}
+from .methods import by_name
 
 __all__ = ["FeasibleDataSet", "NoFeasibleFlow", "generate_feasible", "verify_certificate"]
 
@@ -110,14 +109,12 @@ def generate_feasible(
     NoFeasibleFlow
         The instance itself has no feasible flow.
     """
-    if method not in METHODS:
-        raise ValueError(f"unknown method {method!r}: one of {', '.join(METHODS)}")
     cap_a, cap_b = caps if caps is not None else (0.8, 1.0)
     cost_a, cost_b = costs if costs is not None else (0.8, 1.2)
     # Checked here, before the flow is solved.
     options = _native.feasible_options(
         num_commodities,
-        METHODS[method],
+        by_name(method).number,
         seed=seed,
         concentration=concentration,
         randomize_caps=caps is not None,

@@ -8,10 +8,11 @@ from typing import TYPE_CHECKING
 
 import pelmora
 
+from .methods import BETA_BINOMIAL, by_name
+
 if TYPE_CHECKING:
     from .feasible import FeasibleDataSet
 
-METHODS: dict[str, int] = {"spread": 0, "uniform": 1, "beta-binomial": 2}
 
 @dataclass(frozen=True)
 class Generation:
@@ -46,7 +47,7 @@ class Generation:
         Smaller C and K draw finite values throughout, and a network without supply draws nothing.
         """
         c, k = self.concentration, self.commodities
-        if self.method != "beta-binomial" or k < 2 or math.isfinite(c + float(k - 1) * c):
+        if self.method != BETA_BINOMIAL.name or k < 2 or math.isfinite(c + float(k - 1) * c):
             return None
         if not any(instance.supplies.values()):
             return None
@@ -59,7 +60,7 @@ class Generation:
         return pelmora.generate_multi_commodity_data(
             instance,
             self.commodities,
-            METHODS[self.method],
+            by_name(self.method).number,
             randomize_caps=self.caps is not None,
             cap_a=cap_a,
             cap_b=cap_b,

@@ -13,9 +13,8 @@ import pelmora
 
 from ._mcf_file import Problem
 from .arrays import DataSetArrays
-from .generation import METHODS
+from .methods import name_of
 
-METHOD_NAMES = {number: name for name, number in METHODS.items()}
 # The module's score takes a Python list of K amounts per node: above this many amounts in all,
 # ``describe`` leaves the score out rather than build them (about 30 bytes each).
 SCORE_LIMIT = 10_000_000
@@ -59,7 +58,7 @@ def describe(name: str, problem: Problem, arrays: DataSetArrays) -> dict[str, An
     if problem.multicommodity:
         method = int(fields[7])
         header |= {
-            "method": METHOD_NAMES.get(method, str(method)), "seed": int(fields[10]),
+            "method": name_of(method), "seed": int(fields[10]),
             "randomized_capacities": fields[5] != "0", "randomized_costs": fields[6] != "0",
             "closing": fields[8] != "0", "closed_fraction": _fraction(fields[9]),
         }

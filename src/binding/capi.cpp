@@ -1,7 +1,7 @@
 #include "binding/capi.hpp"
 
 #include "binding/pyref.hpp"
-#include "models/object.hpp"
+#include "binding/object.hpp"
 
 #include <algorithm>
 #include <iterator>
@@ -10,10 +10,8 @@ namespace pelmora::binding {
 
 namespace {
 
-using models::RecordClass;
-
 template <class Record>
-constexpr bool same_numbering = class_index<Record> == std::size_t(models::record_class_of<Record>);
+constexpr bool same_numbering = class_index<Record> == std::size_t(record_class_of<Record>);
 static_assert(same_numbering<models::Edge> && same_numbering<models::NetworkInstance> &&
               same_numbering<models::MultiCommoditySupplies> && same_numbering<models::MultiCommodityData> &&
               same_numbering<models::ParsedMulticommodityInstance>);
@@ -21,10 +19,10 @@ static_assert(same_numbering<models::Edge> && same_numbering<models::NetworkInst
 template <class Record>
 const void* record_if(const ModuleState& state, PyObject* obj) noexcept {
     PyTypeObject* cls = state.classes[class_index<Record>];
-    return cls && Py_TYPE(obj) == cls ? &models::record_in<Record>(obj) : nullptr;
+    return cls && Py_TYPE(obj) == cls ? &record_in<Record>(obj) : nullptr;
 }
 
-const void* record_of(const models::RecordApi* api, PyObject* obj, RecordClass which) noexcept {
+const void* record_of(const RecordApi* api, PyObject* obj, RecordClass which) noexcept {
     const auto& state = *static_cast<const ModuleState*>(api->context);
     switch (which) {
         case RecordClass::Edge: return record_if<models::Edge>(state, obj);
@@ -39,17 +37,17 @@ const void* record_of(const models::RecordApi* api, PyObject* obj, RecordClass w
 }  // namespace
 
 int add_record_api(PyObject* module, ModuleState& state) {
-    models::RecordApi& api = state.record_api;
-    api.version = models::kCapiVersion;
-    api.record_layout = models::kRecordLayoutVersion;
-    std::copy(std::begin(models::kRecordSizes), std::end(models::kRecordSizes), api.sizes);
+    RecordApi& api = state.record_api;
+    api.version = kCapiVersion;
+    api.record_layout = kRecordLayoutVersion;
+    std::copy(std::begin(kRecordSizes), std::end(kRecordSizes), api.sizes);
     api.record_of = &record_of;
     api.context = &state;
     // The capsule points into the module's state, which lives as long as the module object: a
     // holder of the pointer keeps the module object alive, as the companion does.
-    PyRef capsule = PyRef::steal(PyCapsule_New(&api, models::kCapiName, nullptr));
+    PyRef capsule = PyRef::steal(PyCapsule_New(&api, kCapiName, nullptr));
     if (!capsule) return -1;
-    return PyObject_SetAttrString(module, models::kCapiAttribute, capsule.get());
+    return PyObject_SetAttrString(module, kCapiAttribute, capsule.get());
 }
 
 }  // namespace pelmora::binding

@@ -12,7 +12,7 @@
 #include "binding/to_python.hpp"
 #include "core/keep_last.hpp"
 #include "models/records.hpp"
-#include "models/types.hpp"
+#include "binding/types.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -362,7 +362,7 @@ struct FromPython<ReadAccess<Record>> {
             set_type_reason_bare(obj, type);
             return false;
         }
-        out.record = &models::record_of<Record>(obj);
+        out.record = &record_of<Record>(obj);
         return true;
     }
 };

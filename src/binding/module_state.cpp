@@ -7,22 +7,15 @@ std::nullptr_t cleared_module_error() {
     return nullptr;
 }
 
-// The classes refer back to the module (their defining module), so module and classes form a
-// cycle that only the collector can break: both directions must be visible to it.
-int traverse_state(PyObject* module, visitproc visit, void* arg) {
-    ModuleState& state = module_state(module);
-    for (PyTypeObject* cls : state.classes) Py_VISIT(cls);
-    Py_VISIT(state.panic_exception);
+int ModuleState::traverse(visitproc visit, void* arg) {
+    for (PyTypeObject* cls : classes) Py_VISIT(cls);
+    Py_VISIT(panic_exception);
     return 0;
 }
 
-int clear_state(PyObject* module) {
-    ModuleState& state = module_state(module);
-    for (PyTypeObject*& cls : state.classes) Py_CLEAR(cls);
-    Py_CLEAR(state.panic_exception);
-    return 0;
+void ModuleState::clear() {
+    for (PyTypeObject*& cls : classes) Py_CLEAR(cls);
+    Py_CLEAR(panic_exception);
 }
-
-void free_state(void* module) { clear_state(static_cast<PyObject*>(module)); }
 
 }  // namespace pelmora::binding

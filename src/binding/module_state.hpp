@@ -7,7 +7,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "models/capi.hpp"
+#include "binding/record_api.hpp"
 #include "models/records.hpp"
 
 #include <array>
@@ -18,7 +18,11 @@ namespace pelmora::binding {
 struct ModuleState {
     std::array<PyTypeObject*, 5> classes{};  // indexed by class_index<Record>
     PyObject* panic_exception = nullptr;
-    models::RecordApi record_api{};  // the companion's way in (binding/capi.hpp)
+    RecordApi record_api{};  // the companion's way in (binding/capi.hpp)
+    // The classes refer back to the module (their defining module), so module and classes form a
+    // cycle that only the collector can break: both directions must be visible to it.
+    int traverse(visitproc visit, void* arg);
+    void clear();
 };
 
 template <class Record>
@@ -57,10 +61,5 @@ inline ModuleState& module_state(PyObject* module) noexcept {
 inline const ModuleState& state_of_instance(PyObject* obj) noexcept {
     return *static_cast<const ModuleState*>(PyType_GetModuleState(Py_TYPE(obj)));
 }
-
-// The m_traverse, m_clear and m_free of the module definition.
-int traverse_state(PyObject* module, visitproc visit, void* arg);
-int clear_state(PyObject* module);
-void free_state(void* module);
 
 }  // namespace pelmora::binding

@@ -1,5 +1,5 @@
 // The records of the module: plain structs that own their data and are never changed after they
-// have been built. Each number is stored once; the Python views (src/models/types.cpp) derive the
+// have been built. Each number is stored once; the Python views (src/binding/types.cpp) derive the
 // other shapes of the same numbers when an attribute is read.
 #pragma once
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tools/shape.hpp"
-#include "utils/arc_index.hpp"
+#include "io/arc_index.hpp"
 #include "utils/headroom.hpp"
 
 namespace pelmora::tools {
@@ -13,7 +13,7 @@ namespace pelmora::tools {
 std::optional<ZeroedValues> ZeroedValues::make(std::size_t count) noexcept {
     uint64_t bytes;
     if (__builtin_mul_overflow(uint64_t(count), sizeof(int64_t), &bytes) ||
-        (bytes > utils::kReserveBudget && bytes > utils::allocatable_bytes()))
+        (bytes > io::kReserveBudget && bytes > utils::allocatable_bytes()))
         return std::nullopt;
     ZeroedValues out;
     out.data_.reset(static_cast<int64_t*>(std::calloc(std::max<std::size_t>(count, 1), sizeof(int64_t))));

@@ -3,7 +3,7 @@
 #include "binding/unlocked.hpp"
 #include "tools/feasible.hpp"
 #include "tools/native_support.hpp"
-#include "utils/files.hpp"
+#include "io/files.hpp"
 
 #include <memory>
 
@@ -104,7 +104,7 @@ PyObject* save_feasible(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
             models::MultiCommodityData& data = result->data;
             data.costs.assign(costs.values().begin(), costs.values().end());
             data.arc_capacities.assign(capacities.values().begin(), capacities.values().end());
-            Outcome<void> written = utils::export_to_dimacs(path, result->network, data);
+            Outcome<void> written = io::export_to_dimacs(path, result->network, data);
             data.costs = Column();
             data.arc_capacities = Column();
             return written;

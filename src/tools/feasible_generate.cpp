@@ -115,7 +115,8 @@ Outcome<void> check_feasible_options(const FeasibleOptions& o) {
     if (g.num_commodities < 1 || g.num_commodities > uint64_t(std::numeric_limits<int64_t>::max()))
         return Error::value("the number of commodities must be at least 1, got " +
                             std::to_string(int64_t(g.num_commodities)));
-    if (g.method < 0 || g.method > 2) return Error::value("method must be 0, 1 or 2, got " + std::to_string(g.method));
+    if (!gen::split_method_from(g.method))
+        return Error::value("method must be 0, 1 or 2, got " + std::to_string(g.method));
     if (!(g.concentration_param > 0.0) || !std::isfinite(g.concentration_param))
         return Error::value("the concentration must be a finite number above zero, got " + text(g.concentration_param));
     if (!(o.close >= 0.0 && o.close < 1.0))

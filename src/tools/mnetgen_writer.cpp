@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tools/shape.hpp"
-#include "utils/buffered_file.hpp"
+#include "io/buffered_file.hpp"
 #include "utils/decimal_text.hpp"
 #include "utils/os_error.hpp"
 
@@ -17,7 +17,7 @@ namespace pelmora::tools {
 
 namespace {
 
-using utils::BufferedFile;
+using io::BufferedFile;
 using utils::write_decimal_wide;
 
 // One number and the tab or line feed after it.
@@ -116,7 +116,7 @@ void write_arcs(BufferedFile& out, const MnetgenColumns& c, std::span<const int6
 // Creates `path` and writes it through body(file).
 template <class Body>
 Outcome<void> write_file(const std::string& path, OpenFailure& failure, Body&& body) {
-    const int fd = utils::open_for_writing(path);
+    const int fd = io::open_for_writing(path);
     if (fd < 0) {
         if (errno == EINTR) return Error::interrupted();
         failure = {errno, path};

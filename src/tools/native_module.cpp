@@ -1,17 +1,18 @@
 // pelmora_tools._native: the companion package's arrays and mnetgen files at native speed. The
 // arrays are the records' own numbers laid out as int64 columns, each column a buffer object that
 // NumPy wraps without a copy. The records are reached through the record interface
-// (models/capi.hpp) of the pelmora module this interpreter imported when this module was, never
+// (binding/record_api.hpp) of the pelmora module this interpreter imported when this module was, never
 // through the pelmora module's attributes, which any code may rebind.
+#include "binding/module_def.hpp"
 #include "binding/pyref.hpp"
 #include "binding/unlocked.hpp"
-#include "models/capi.hpp"
+#include "binding/record_api.hpp"
 #include "tools/data_arrays.hpp"
 #include "tools/mnetgen_writer.hpp"
 #include "tools/native_args.hpp"
 #include "tools/native_support.hpp"
 #include "tools/netgen_binding.hpp"
-#include "utils/files.hpp"
+#include "io/files.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -80,7 +81,7 @@ PyObject* read_arrays(PyObject* module, PyObject* const* args, Py_ssize_t nargs)
         if (!arity("read_arrays", nargs, 1, 1) || !text_arg(args[0], "path", path)) return nullptr;
         Outcome<DataArrays> made = without_gil([&]() -> Outcome<DataArrays> {
             Column lows;
-            Outcome<models::ParsedMulticommodityInstance> parsed = utils::parse_multi_min(path, &lows);
+            Outcome<models::ParsedMulticommodityInstance> parsed = io::parse_multi_min(path, &lows);
             if (!parsed) return parsed.error();
             return arrays_of(std::move(parsed).value(), std::move(lows));
         });
@@ -120,26 +121,25 @@ PyObject* write_mnetgen(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 PyMethodDef functions[] = {
-    {"arrays", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(arrays)), METH_FASTCALL,
+    {"arrays", binding::method_pointer(arrays), METH_FASTCALL,
      "arrays(instance, data=None): (K, node_ids, tails, heads, low, up, costs, capacities, supplies)."},
-    {"read_arrays", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_arrays)), METH_FASTCALL,
+    {"read_arrays", binding::method_pointer(read_arrays), METH_FASTCALL,
      "read_arrays(path): the same columns from a multicommodity file, LOW included."},
-    {"write_mnetgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mnetgen)), METH_FASTCALL,
+    {"write_mnetgen", binding::method_pointer(write_mnetgen), METH_FASTCALL,
      "write_mnetgen(prefix, K, node_ids, tails, heads, up, costs, capacities, supplies, write_map)."},
-    {"netgen", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(netgen_function)), METH_FASTCALL, kNetgenDoc},
-    {"feasible_options", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(feasible_options)),
-     METH_VARARGS | METH_KEYWORDS,
+    {"netgen", binding::method_pointer(netgen_function), METH_FASTCALL, kNetgenDoc},
+    {"feasible_options", binding::method_pointer(feasible_options), METH_VARARGS | METH_KEYWORDS,
      "feasible_options(num_commodities, method, *, seed, concentration, randomize_caps, cap_a, cap_b, "
      "randomize_costs, cost_a, cost_b, close, tightness, congestion): the feasible mode's options, checked."},
-    {"feasible", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(feasible)), METH_FASTCALL,
+    {"feasible", binding::method_pointer(feasible), METH_FASTCALL,
      "feasible(instance, flow, options): (result, columns, certificate, cost, closed, requested)."},
-    {"save_feasible", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(save_feasible)), METH_FASTCALL,
+    {"save_feasible", binding::method_pointer(save_feasible), METH_FASTCALL,
      "save_feasible(result, path, costs, capacities): the feasible data set as a multicommodity file."},
-    {"potentials", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(potentials)), METH_FASTCALL,
+    {"potentials", binding::method_pointer(potentials), METH_FASTCALL,
      "potentials(n, tails, heads, capacity, costs, flow): node potentials proving the flow optimal, or None."},
-    {"peel", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(peel)), METH_FASTCALL,
+    {"peel", binding::method_pointer(peel), METH_FASTCALL,
      "peel(n, tails, heads, supplies): (flow, supplies), the flows forced outside the cycles."},
-    {"verify", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(verify)), METH_FASTCALL,
+    {"verify", binding::method_pointer(verify), METH_FASTCALL,
      "verify(K, node_ids, tails, heads, low, up, capacities, supplies, certificate): '' or what fails."},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -151,21 +151,21 @@ int bind_records(State& state) {
     if (!pelmora) return -1;
     constexpr const char* kRebuild = "install pelmora and pelmora_tools from one build";
     PyObject* found = nullptr;
-    if (PyObject_GetOptionalAttrString(pelmora.get(), models::kCapiAttribute, &found) < 0) return -1;
+    if (PyObject_GetOptionalAttrString(pelmora.get(), binding::kCapiAttribute, &found) < 0) return -1;
     PyRef capsule = PyRef::steal(found);
-    if (!capsule || !PyCapsule_IsValid(capsule.get(), models::kCapiName)) {
+    if (!capsule || !PyCapsule_IsValid(capsule.get(), binding::kCapiName)) {
         PyErr_Format(PyExc_ImportError, "pelmora_tools._native: the pelmora module has no record interface %s; %s",
-                     models::kCapiName, kRebuild);
+                     binding::kCapiName, kRebuild);
         return -1;
     }
-    const auto* api = static_cast<const models::RecordApi*>(PyCapsule_GetPointer(capsule.get(), models::kCapiName));
+    const auto* api = static_cast<const binding::RecordApi*>(PyCapsule_GetPointer(capsule.get(), binding::kCapiName));
     if (!api) return -1;
-    const bool same_sizes = std::equal(std::begin(models::kRecordSizes), std::end(models::kRecordSizes), api->sizes);
-    if (api->version != models::kCapiVersion || api->record_layout != models::kRecordLayoutVersion || !same_sizes) {
+    const bool same_sizes = std::equal(std::begin(binding::kRecordSizes), std::end(binding::kRecordSizes), api->sizes);
+    if (api->version != binding::kCapiVersion || api->record_layout != binding::kRecordLayoutVersion || !same_sizes) {
         PyErr_Format(PyExc_ImportError,
                      "pelmora_tools._native was built for record interface %u, record layout %u of pelmora; the "
                      "pelmora module has interface %u, layout %u%s; %s",
-                     unsigned(models::kCapiVersion), unsigned(models::kRecordLayoutVersion), unsigned(api->version),
+                     unsigned(binding::kCapiVersion), unsigned(binding::kRecordLayoutVersion), unsigned(api->version),
                      unsigned(api->record_layout), same_sizes ? "" : " (record sizes differ)", kRebuild);
         return -1;
     }
@@ -182,32 +182,10 @@ int exec_module(PyObject* module) {
     return PyModule_AddObjectRef(module, "Column", reinterpret_cast<PyObject*>(state.column_type));
 }
 
-int traverse(PyObject* module, visitproc visit, void* arg) {
-    Py_VISIT(state_of(module).column_type);
-    Py_VISIT(state_of(module).pelmora);
-    return 0;
-}
-int clear(PyObject* module) {
-    State& state = state_of(module);
-    Py_CLEAR(state.column_type);
-    state.records = nullptr;
-    Py_CLEAR(state.pelmora);
-    return 0;
-}
-void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
-
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "pelmora_tools._native", "", sizeof(State), functions, slots, traverse, clear, free_module,
-};
-
 }  // namespace
 }  // namespace pelmora::tools
 
-PyMODINIT_FUNC PyInit__native(void) { return PyModuleDef_Init(&pelmora::tools::module_def); }
+PyMODINIT_FUNC PyInit__native(void) {
+    using namespace pelmora;
+    return binding::init_module<tools::native::State, tools::exec_module>("pelmora_tools._native", tools::functions);
+}

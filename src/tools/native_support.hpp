@@ -5,7 +5,7 @@
 
 #include "binding/pyref.hpp"
 #include "binding/unlocked.hpp"
-#include "models/capi.hpp"
+#include "binding/record_api.hpp"
 #include "tools/data_arrays.hpp"
 #include "tools/native_args.hpp"
 
@@ -25,8 +25,20 @@ using binding::without_gil;
 
 struct State {
     PyTypeObject* column_type = nullptr;
-    PyObject* pelmora = nullptr;                 // the module whose state `records` points into
-    const models::RecordApi* records = nullptr;  // valid while `pelmora` is held
+    PyObject* pelmora = nullptr;                  // the module whose state `records` points into
+    const binding::RecordApi* records = nullptr;  // valid while `pelmora` is held
+
+    // The module's m_traverse and m_clear (binding/module_def.hpp).
+    int traverse(visitproc visit, void* arg) {
+        Py_VISIT(column_type);
+        Py_VISIT(pelmora);
+        return 0;
+    }
+    void clear() {
+        Py_CLEAR(column_type);
+        records = nullptr;
+        Py_CLEAR(pelmora);
+    }
 };
 
 inline State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
@@ -85,7 +97,7 @@ const Record* record_arg(const State& state, PyObject* obj, const char* class_na
         PyErr_SetString(PyExc_SystemError, "pelmora_tools._native has already been cleared");
         return nullptr;
     }
-    if (const Record* record = models::record_through<Record>(*state.records, obj)) return record;
+    if (const Record* record = binding::record_through<Record>(*state.records, obj)) return record;
     const char* type_name = Py_TYPE(obj)->tp_name;  // heap types may carry a module prefix
     if (const char* dot = std::strrchr(type_name, '.')) type_name = dot + 1;
     PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object is not an instance of '%s'", param, type_name,

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tools/netgen.hpp"
-#include "utils/buffered_file.hpp"
+#include "io/buffered_file.hpp"
 #include "utils/decimal_text.hpp"
 #include "utils/os_error.hpp"
 
@@ -14,7 +14,7 @@ namespace pelmora::tools {
 
 namespace {
 
-using utils::BufferedFile;
+using io::BufferedFile;
 using utils::write_decimal_wide;
 
 constexpr std::size_t kNumberRoom = utils::kMaxIntText + 1;
@@ -99,7 +99,7 @@ Outcome<NetgenSummary> write_netgen(std::string_view path, const NetgenParams& p
     if (form == NetgenForm::MinCost && net.form == NetgenForm::Assignment)
         for (NetgenArc& arc : net.arcs) arc.capacity = 1;
 
-    const int fd = utils::open_for_writing(std::string(path));
+    const int fd = io::open_for_writing(std::string(path));
     if (fd < 0) {
         if (errno == EINTR) return Error::interrupted();
         return Error::io(utils::os_error_text(errno));

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "utils/files.hpp"
+#include "io/files.hpp"
 
 using namespace pelmora;
 
@@ -29,11 +29,11 @@ int main(int argc, char** argv) {
     std::string mode = argv[1];
     std::string path = argv[2];
     if (mode == "time-min" && argc > 3) {
-        for (int i = 1; i < std::atoi(argv[3]); ++i) (void)utils::parse_min(path);
+        for (int i = 1; i < std::atoi(argv[3]); ++i) (void)io::parse_min(path);
     }
     if (mode == "min" || mode == "time-min") {
         auto t0 = std::chrono::steady_clock::now();
-        auto r = utils::parse_min(path);
+        auto r = io::parse_min(path);
         auto t1 = std::chrono::steady_clock::now();
         if (!r) return fail(r.error());
         auto& x = r.value();
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     }
     if (mode == "mcf" || mode == "time-mcf") {
         auto t0 = std::chrono::steady_clock::now();
-        auto r = utils::parse_multi_min(path);
+        auto r = io::parse_multi_min(path);
         auto t1 = std::chrono::steady_clock::now();
         if (!r) return fail(r.error());
         auto& x = r.value();

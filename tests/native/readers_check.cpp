@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/interrupt.hpp"
-#include "utils/arc_index.hpp"
-#include "utils/files.hpp"
+#include "io/arc_index.hpp"
+#include "io/files.hpp"
 
 using namespace pelmora;
 
@@ -33,7 +33,7 @@ std::vector<int64_t> colliding(std::size_t n, Unmix unmix) {
 
 // Registers every identifier (through arcs id[i] -> id[i + 1], so ends are looked up too) and
 // checks the dense numbering and the probe count.
-bool linear(utils::NodeIndex& index, const std::vector<int64_t>& ids, const char* what) {
+bool linear(io::NodeIndex& index, const std::vector<int64_t>& ids, const char* what) {
     for (std::size_t i = 0; i + 1 < ids.size(); ++i) index.add_arc(ids[i], ids[i + 1]);
     if (!index.finish()) return std::printf("%s: exhausted\n", what), false;
     if (index.nodes() != ids) return std::printf("%s: nodes not in order of first appearance\n", what), false;
@@ -52,7 +52,7 @@ bool linear(utils::NodeIndex& index, const std::vector<int64_t>& ids, const char
 int probes(std::size_t n) {
     // Colliding under the multiplicative hash with the golden-ratio constant.
     const uint64_t fib = inverse(0x9E3779B97F4A7C15ull);
-    utils::NodeIndex keyed;
+    io::NodeIndex keyed;
     if (!linear(keyed, colliding(n, [&](uint64_t y) { return y * fib; }), "multiplicative")) return 1;
 
     // Colliding under the table's own hash with a key the attacker knows.
@@ -66,8 +66,8 @@ int probes(std::size_t n) {
     };
     std::vector<int64_t> ids = colliding(n, unmix);
     for (int64_t id : ids)
-        if (utils::NodeIndex::home_slot(id, key, 64 - 20) != 0) return std::printf("unmix is wrong\n"), 1;
-    utils::NodeIndex known(key);
+        if (io::NodeIndex::home_slot(id, key, 64 - 20) != 0) return std::printf("unmix is wrong\n"), 1;
+    io::NodeIndex known(key);
     if (!linear(known, ids, "known key")) return 1;
     std::printf("ok\n");
     return 0;
@@ -94,8 +94,8 @@ bool stops(Read read, const char* what) {
 }
 
 int interrupt(const char* min_path, const char* mcf_path) {
-    if (!stops([&] { return utils::parse_min(min_path); }, "parse_min")) return 1;
-    if (!stops([&] { return utils::parse_multi_min(mcf_path); }, "parse_multi_min")) return 1;
+    if (!stops([&] { return io::parse_min(min_path); }, "parse_min")) return 1;
+    if (!stops([&] { return io::parse_multi_min(mcf_path); }, "parse_multi_min")) return 1;
     std::printf("ok\n");
     return 0;
 }

@@ -8,7 +8,7 @@ import math
 from collections.abc import Callable
 from typing import Any, NoReturn
 
-from ..generation import METHODS as METHODS
+from .. import methods
 from ._status import Status
 
 
@@ -63,7 +63,7 @@ def _int_list(text: str) -> tuple[int, ...]:
 
 def _method_list(text: str) -> tuple[str, ...]:
     names = tuple(text.split(","))
-    if not set(names) <= set(METHODS) or len(set(names)) != len(names):
+    if not set(names) <= set(methods.NAMES) or len(set(names)) != len(names):
         raise ValueError
     return names
 
@@ -86,7 +86,12 @@ FRACTION = typed(_fraction, "a fraction between 0 and 1 (exclusive)")
 POSITIVE = typed(_positive, "a finite number above 0")
 SEED = typed(_seed, "an integer from 0 to 2^64 - 1")
 INT_LIST = typed(_int_list, "distinct comma-separated integers of at least 1, such as 2,5,10")
-METHOD_LIST = typed(_method_list, f"distinct comma-separated methods among {','.join(METHODS)}")
+METHOD_LIST = typed(_method_list, f"distinct comma-separated methods among {','.join(methods.NAMES)}")
+
+
+def methods_help() -> str:
+    """What each split method does, for a --method or --methods help."""
+    return "; ".join(f"{method.name}: {method.doc}" for method in methods.METHODS)
 
 
 def generation_flags(parser: argparse.ArgumentParser) -> None:

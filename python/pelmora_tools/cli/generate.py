@@ -7,6 +7,7 @@ from typing import Any
 
 import pelmora
 
+from .. import methods
 from ..generation import Generation
 from . import _args, _feasible
 from ._inputs import distinct_output, read_instance
@@ -23,7 +24,7 @@ def register(commands: Any) -> None:
                         help='a .min file, or netgen:"15 integers" (or netgen:FILE) for the network NETGEN makes')
     parser.add_argument("out", metavar="OUT", help="the multicommodity file to write")
     parser.add_argument("--commodities", "-k", type=_args.POSITIVE_INT, required=True, metavar="K")
-    parser.add_argument("--method", choices=list(_args.METHODS), required=True)
+    parser.add_argument("--method", choices=methods.NAMES, required=True, help=_args.methods_help())
     parser.add_argument("--seed", type=_args.SEED, default=42, help="default 42")
     _args.generation_flags(parser)
     _feasible.add_flags(parser)

@@ -7,10 +7,12 @@ import dataclasses
 import logging
 import os
 import stat
+import time
 from typing import Any
 
 import pelmora
 
+from .. import methods
 from ..generation import Generation
 from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path, run_sweep
 from . import _args, _feasible
@@ -49,8 +51,9 @@ COLUMNS = (
     "(demand nodes short in every maximum flow), shortfall (units short at demand nodes); with --solve: objective, "
     "solve_s; with --coupling: independent_objective (the optimum without the bundle rows), coupling_gap "
     "((objective - independent_objective) / |independent_objective|), binding_rows, priced_rows (bundle rows with a "
-    "non-zero dual), iterations, independent_iterations; with --feasible: tightness (after close), certificate_cost and, with --solve, certificate_gap "
-    "(certificate cost - optimum); then status (the solver's status "
+    "non-zero dual), iterations, independent_iterations; with --feasible: tightness (after close), certificate_cost, "
+    "with --certificates certificate_file, and, with --solve, certificate_gap (certificate cost - optimum); then "
+    "status (the solver's status "
     "with --solve, else 'written'; 'failed' or 'worker-died' for a data set that did not finish), error (one line, "
     "for those) and worker_pid. Exit status 2 if any data set failed; Ctrl-C keeps the finished rows (130)."
 )
@@ -68,12 +71,16 @@ def register(commands: Any) -> None:
                              "parameter file)")
     parser.add_argument("--commodities", "-k", type=_args.INT_LIST, required=True, metavar="K,K,...")
     parser.add_argument("--methods", type=_args.METHOD_LIST, required=True, metavar="M,M,...",
-                        help=f"among {', '.join(_args.METHODS)}")
+                        help=f"among {', '.join(methods.NAMES)} ({_args.methods_help()})")
     parser.add_argument("--seeds", type=SEED_LIST, required=True, metavar="SEEDS", help="such as 1-50 or 1,4,7-9")
     parser.add_argument("--out", required=True, metavar="DIR")
     parser.add_argument("--csv", default="sweep.csv", metavar="NAME",
                         help="the CSV's name in DIR (default sweep.csv), or an absolute path")
-    parser.add_argument("--overwrite", action="store_true", help="replace an existing CSV (refused otherwise)")
+    again = parser.add_mutually_exclusive_group()
+    again.add_argument("--overwrite", action="store_true", help="replace an existing CSV (refused otherwise)")
+    again.add_argument("--resume", action="store_true",
+                       help="continue an existing CSV: make only the data sets without a row in it (a last line cut "
+                            "short is made again); refused when its columns differ from this sweep's")
     parser.add_argument("--check", action="store_true",
                         help="route each commodity alone, record what it cannot serve")
     parser.add_argument("--solve", action="store_true", help="also solve each LP (implies --check)")
@@ -90,6 +97,8 @@ def register(commands: Any) -> None:
                              "connected for S seconds while data sets wait (default 60)")
     _args.generation_flags(parser)
     _feasible.add_flags(parser, sweep=True)
+    parser.add_argument("--certificates", action="store_true",
+                        help="with --feasible: keep each data set's certificate beside its file (NAME.npy)")
     parser.set_defaults(run=run, parser=parser)
 
 
@@ -100,7 +109,8 @@ def _plans(args: argparse.Namespace) -> list[Plan]:
     costs = _feasible.costs_of(args, _args.pair(args.parser, "--costs", args.costs))
     plan = Plan(args.instance, args.methods, args.commodities, args.seeds, caps, costs, args.concentration,
                 args.close, check=args.check, solve=args.solve, bundle=not args.no_bundle, time_limit=args.time_limit,
-                feasible=args.feasible, tightness=args.tightness or (0.0,), coupling=args.coupling)
+                feasible=args.feasible, tightness=args.tightness or (0.0,), certificates=args.certificates,
+                coupling=args.coupling)
     networks = [source.text for source in problems(args.instance)]
     if plan.size * len(networks) > MAX_DATA_SETS:
         count = f" x {len(networks)} networks" if len(networks) > 1 else ""
@@ -162,31 +172,41 @@ def run(args: argparse.Namespace) -> int:
         path = csv_path(args.out, args.csv)
     except ValueError as error:
         raise Failure(f"--csv: {error}") from None
-    if path.exists() and not args.overwrite:
-        raise Failure(f"{path}: the CSV exists; --overwrite replaces it")
+    if path.exists() and not (args.overwrite or args.resume):
+        raise Failure(f"{path}: the CSV exists; --overwrite replaces it, --resume continues it")
+    if args.certificates and not args.feasible:
+        args.parser.error("--certificates applies with --feasible only")
     distinct_output(str(path), args.instance)
+    arcs = {}
     for plan in plans:
-        _refuse_what_fails(plan, _instance(plan.instance))
+        instance = _instance(plan.instance)
+        _refuse_what_fails(plan, instance)
+        arcs[plan.instance] = instance.num_arcs
+    started = time.monotonic()
     try:
-        outcome = run_sweep(plans, args.out, csv_name=args.csv, overwrite=args.overwrite, workers=args.workers or 2,
-                            scheduler=args.scheduler, timeout=args.timeout)
+        outcome = run_sweep(plans, args.out, csv_name=args.csv, overwrite=args.overwrite, resume=args.resume,
+                            workers=args.workers or 2, scheduler=args.scheduler, timeout=args.timeout, arcs=arcs)
+    except ValueError as error:  # a CSV to resume whose columns differ
+        raise Failure(f"--resume: {error}") from None
     except Interrupted as stop:
-        print(_summary(stop.outcome), flush=True)
+        print(_summary(stop.outcome, time.monotonic() - started), flush=True)
         raise Failure(f"interrupted; the {len(stop.outcome.written)} finished rows are in {path}",
                       Status.INTERRUPTED) from None
     except Stopped as stop:
-        print(_summary(stop.outcome), flush=True)
+        print(_summary(stop.outcome, time.monotonic() - started), flush=True)
         raise Failure(str(stop)) from None
-    print(_summary(outcome), flush=True)
+    print(_summary(outcome, time.monotonic() - started), flush=True)
     if outcome.failed:
         raise Failure(f"{outcome.failed} of {outcome.planned} data sets failed: see the status and error columns "
                       f"of {outcome.path}")
     return Status.OK
 
 
-def _summary(outcome: Outcome) -> str:
+def _summary(outcome: Outcome, seconds: float) -> str:
     rows = outcome.written.values()
     workers = len({row["worker_pid"] for row in rows if row.get("worker_pid")})
-    done = f"{len(rows)} of {outcome.planned}" if len(rows) != outcome.planned else f"{len(rows)}"
-    return (f"{done} data set{'s' * (outcome.planned != 1)}, {outcome.failed} failed, on {workers} worker "
-            f"process{'es' * (workers != 1)}; wrote {outcome.path}")
+    planned = outcome.planned - outcome.resumed
+    done = f"{len(rows)} of {planned}" if len(rows) != planned else f"{len(rows)}"
+    resumed = f" ({outcome.resumed} already in the CSV)" if outcome.resumed else ""
+    return (f"{done} data set{'s' * (planned != 1)}{resumed}, {outcome.failed} failed, on {workers} worker "
+            f"process{'es' * (workers != 1)} in {seconds:.1f} s; wrote {outcome.path}")

@@ -15,7 +15,7 @@ one-line error.
 """
 
 from .plan import MAX_DATA_SETS, Plan, Point, Row, Work, file_name, parameters
-from .run import Interrupted, Outcome, Stopped, Task, progress, run_sweep
+from .run import Interrupted, Outcome, Stopped, Task, batches, progress, run_batch, run_sweep
 from .table import CsvRows, columns, csv_path
 from .worker import FAILED, failure, network, run_point
 
@@ -31,6 +31,7 @@ __all__ = [
     "Stopped",
     "Task",
     "Work",
+    "batches",
     "columns",
     "csv_path",
     "failure",
@@ -38,6 +39,7 @@ __all__ = [
     "network",
     "parameters",
     "progress",
+    "run_batch",
     "run_point",
     "run_sweep",
 ]

@@ -22,6 +22,7 @@ class Work:
     solve: bool = False
     bundle: bool = True
     time_limit: float | None = None
+    certificates: bool = False
     coupling: bool = False
 
 
@@ -53,6 +54,7 @@ class Plan:
     time_limit: float | None = None
     feasible: bool = False
     tightness: tuple[float, ...] = (0.0,)
+    certificates: bool = False
     coupling: bool = False
 
     @property
@@ -64,7 +66,8 @@ class Plan:
         return self.tightness if self.feasible else (0.0,)
 
     def points(self) -> list[Point]:
-        work = Work(self.check, self.solve, self.bundle, self.time_limit, self.coupling)
+        work = Work(self.check, self.solve, self.bundle, self.time_limit, self.feasible and self.certificates,
+                    self.coupling)
         return [
             Point(self.instance, Generation(k, method, seed, self.caps, self.costs, self.concentration, self.close,
                                             self.feasible, t), work)

@@ -13,18 +13,19 @@ from typing import IO, Any
 from .._cluster import Lost, connect, finished
 from ..sources import parse
 from .plan import MAX_DATA_SETS, Plan, Point, Row, parameters
-from .table import CsvRows, columns, csv_path
+from .table import CsvRows, columns, csv_path, done_keys, row_key
 from .worker import FAILED, failure, run_point
 
 
 @dataclass
 class Outcome:
-    """What a sweep wrote: the CSV's path, how many data sets were planned and the rows written,
-    by their index in the plan."""
+    """What a sweep wrote: the CSV's path, how many data sets were planned, the rows written, by
+    their index in the plan, and how many data sets a resumed sweep found done already."""
 
     path: Path
     planned: int
     written: dict[int, Row] = dataclasses.field(default_factory=dict)
+    resumed: int = 0
 
     @property
     def rows(self) -> list[Row]:
@@ -71,6 +72,46 @@ def progress[T](items: Iterable[T], total: int, stream: IO[str]) -> Iterator[T]:
 
 Task = Callable[[Point, str], Row]
 
+# A task's share of work, in (arc, commodity) cells weighted by what is done with them: tasks of
+# small data sets are batched up to it so that the cluster's cost per task (milliseconds) is spread
+# over many data sets. A solve or a check costs far more per cell than generating and writing.
+_TASK_CELLS = 2_000_000
+_WEIGHT = {"generate": 1, "check": 10, "solve": 100}
+# Batches are kept small enough that every worker gets several, so the work still spreads.
+_BATCHES_PER_WORKER = 4
+
+
+def run_batch(points: Sequence[Point], out_dir: str, task: Task = run_point) -> list[Row]:
+    """Several data sets in one task, one row each, in order; what one of them raises is its own
+    row's failure, as it would be in a task of its own."""
+    rows = []
+    for point in points:
+        try:
+            rows.append(task(point, out_dir))
+        except Exception as error:
+            rows.append(parameters(point) | failure(error))
+    return rows
+
+
+def batches(points: Sequence[tuple[int, Point]], arcs: dict[str, int], workers: int) -> list[list[tuple[int, Point]]]:
+    """The points grouped into tasks in plan order: consecutive small data sets together, each
+    group at most ``_TASK_CELLS`` of weighted work; a point of unknown size travels alone."""
+    cap = max(1, len(points) // max(1, workers * _BATCHES_PER_WORKER))
+    groups: list[list[tuple[int, Point]]] = []
+    weight = 0
+    for item in points:
+        point = item[1]
+        size = arcs.get(point.instance)
+        work = "solve" if point.work.solve else "check" if point.work.check else "generate"
+        cells = _TASK_CELLS if size is None else max(1, size) * point.generation.commodities * _WEIGHT[work]
+        if groups and len(groups[-1]) < cap and weight + cells <= _TASK_CELLS:
+            groups[-1].append(item)
+            weight += cells
+        else:
+            groups.append([item])
+            weight = cells
+    return groups
+
 
 def run_sweep(
     plan: Plan | Sequence[Plan],
@@ -78,11 +119,13 @@ def run_sweep(
     *,
     csv_name: str = "sweep.csv",
     overwrite: bool = False,
+    resume: bool = False,
     workers: int = 2,
     scheduler: str | None = None,
     timeout: float = 60.0,
     bar: IO[str] | None = None,
     task: Task = run_point,
+    arcs: dict[str, int] | None = None,
 ) -> Outcome:
     """Runs the plan on a cluster: writes the data sets into out_dir and, as each finishes, its row
     to the CSV (``csv_path(out_dir, csv_name)``, in the order they finish).
@@ -98,7 +141,12 @@ def run_sweep(
     csv_name : str
         The CSV's name in out_dir, or an absolute path.
     overwrite : bool
-        Replace an existing CSV; without it an existing CSV raises FileExistsError before any work.
+        Replace an existing CSV; without it (or `resume`) an existing CSV raises FileExistsError
+        before any work.
+    resume : bool
+        Continue an existing CSV: only the data sets without a row in it are made, and their rows
+        appended. A last line cut short is dropped (its data set is made again); a CSV with other
+        columns raises ValueError and is left as it is.
     workers, scheduler
         A LocalCluster of `workers` processes, or the address of a running scheduler.
     timeout : float
@@ -108,11 +156,15 @@ def run_sweep(
         Where a progress bar is drawn if it is a terminal (default standard error).
     task : callable
         Makes one row from a point and out_dir on a worker (default `run_point`).
+    arcs : dict, optional
+        The number of arcs of each plan's network, by its ``instance`` text: data sets known to be
+        small are then run several to a task. Without it every data set is a task of its own.
 
     Returns
     -------
     Outcome
-        The CSV's path and its rows in plan order; ``failed`` counts rows of data sets that failed.
+        The CSV's path and its rows in plan order; ``failed`` counts rows of data sets that failed;
+        ``resumed`` the data sets that already had a row.
 
     Raises
     ------
@@ -124,24 +176,29 @@ def run_sweep(
     plans = [plan] if isinstance(plan, Plan) else list(plan)
     if not plans:
         raise ValueError("a sweep needs at least one plan")
+    if overwrite and resume:
+        raise ValueError("overwrite and resume exclude each other")
     size = sum(p.size for p in plans)
     if size > MAX_DATA_SETS:
         raise ValueError(f"{size} data sets: a sweep makes at most {MAX_DATA_SETS}; split it into several")
     out = Path(out_dir).resolve()
     path = csv_path(out, csv_name)
-    if path.exists() and not overwrite:
-        raise FileExistsError(f"{path} exists; pass overwrite=True to replace it")
+    if path.exists() and not (overwrite or resume):
+        raise FileExistsError(f"{path} exists; pass overwrite=True to replace it or resume=True to continue it")
+    fields = columns(plans[0])
+    existing = resume and path.exists()
+    done = done_keys(path, fields) if existing else set()
+    sizes = {parse(p.instance).shared(): n for p in plans if (n := (arcs or {}).get(p.instance)) is not None}
     points = [dataclasses.replace(p, instance=parse(p.instance).shared()) for each in plans for p in each.points()]
-    outcome = Outcome(path, len(points))
+    todo = [(index, point) for index, point in enumerate(points) if row_key(parameters(point)) not in done]
+    outcome = Outcome(path, len(points), resumed=len(points) - len(todo))
     with connect(scheduler, workers, timeout) as client:
         out.mkdir(parents=True, exist_ok=True)
-        table = CsvRows(path, columns(plans[0]), overwrite=overwrite)
+        table = CsvRows(path, fields, overwrite=overwrite, append=existing)
         try:
-            futures = client.map(task, points, [str(out)] * len(points), pure=False)
-            order = {future.key: index for index, future in enumerate(futures)}
-            for future, result in progress(finished(client, futures, timeout), len(futures), bar or sys.stderr):
-                index = order[future.key]
-                row = _row_of(future, result, points[index])
+            rounds = [batches(todo, sizes, workers)]
+            shown = progress(_rows(client, rounds, str(out), task, timeout), len(todo), bar or sys.stderr)
+            for index, row in shown:
                 table.append(row)
                 outcome.written[index] = row
         except KeyboardInterrupt:
@@ -153,13 +210,37 @@ def run_sweep(
     return outcome
 
 
-def _row_of(future: Any, result: Any, point: Point) -> Row:
-    """The row a finished task returned, or a failed row for a task the cluster could not run."""
+def _rows(client: Any, rounds: list[list[list[tuple[int, Point]]]], out: str, task: Task,
+          timeout: float) -> Iterator[tuple[int, Row]]:
+    """(plan index, row) for every point, as their tasks finish. A batch whose worker died is run
+    again one data set a task, so that only the data set that kills its worker is reported so."""
+    while rounds:
+        groups = rounds.pop()
+        futures = client.map(run_batch, [[p for _, p in g] for g in groups], [out] * len(groups),
+                             [task] * len(groups), pure=False)
+        by_key = {future.key: group for future, group in zip(futures, groups)}
+        alone: list[list[tuple[int, Point]]] = []
+        for future, result in finished(client, futures, timeout):
+            group = by_key[future.key]
+            if future.status == "finished":
+                yield from zip((index for index, _ in group), result)
+            elif len(group) > 1 and _worker_died(future, result):
+                alone += [[item] for item in group]
+            else:
+                for index, point in group:
+                    yield index, _failed_row(future, result, point)
+        if alone:
+            rounds.append(alone)
+
+
+def _worker_died(future: Any, result: Any) -> bool:
     from distributed.scheduler import KilledWorker
 
-    if future.status == "finished":
-        row: Row = result
-        return row
+    return future.status == "error" and isinstance(result[1], KilledWorker)
+
+
+def _failed_row(future: Any, result: Any, point: Point) -> Row:
+    """The row of a data set whose task the cluster could not run."""
     error = result[1] if future.status == "error" else RuntimeError(f"the task was {future.status} (a lost scheduler?)")
-    status = "worker-died" if isinstance(error, KilledWorker) else "failed"
+    status = "worker-died" if _worker_died(future, result) else "failed"
     return parameters(point) | failure(error, status)

@@ -84,6 +84,9 @@ def _measure(point: Point, out_dir: str, row: Row) -> None:
         arrays = arrays_from_data(instance, data)
     else:
         row["certificate_cost"] = made.cost
+        if point.work.certificates:
+            row["certificate_file"] = certificate = str(Path(name).with_suffix(".npy"))
+            made.save_certificate(Path(out_dir) / certificate)
     supply, closed = commodity_volumes(arrays)
     row |= {
         "heterogeneity": heterogeneity(arrays),

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -219,6 +220,17 @@ void exclude_arcs(const std::vector<models::Edge>& edges, std::size_t K, double 
 
 }  // namespace
 
+Outcome<SupplyPartition> split_supply_and_demand(SplitMethod method, const SupplyMap& data, uint64_t num_commodities,
+                                                 uint64_t seed, double concentration_param) {
+    switch (method) {
+        case SplitMethod::spread: return split_supply_and_demand_spread(data, num_commodities, seed);
+        case SplitMethod::uniform: return split_supply_and_demand_uniform(data, num_commodities);
+        case SplitMethod::beta_binomial:
+            return split_supply_and_demand_beta_binomial(data, num_commodities, seed, concentration_param);
+    }
+    return Error::panic("Unknown partitioning method: " + std::to_string(models::number_of(method)));
+}
+
 Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance& instance,
                                                           const GenerationOptions& options) {
     const GenerationOptions& o = options;
@@ -226,14 +238,12 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
     const std::vector<models::Edge>& edges = instance.edges;
     const std::size_t m = edges.size();
 
-    if (o.method < 0 || o.method > 2) return Error::panic("Unknown partitioning method: " + std::to_string(o.method));
+    const std::optional<SplitMethod> method = split_method_from(o.method);
+    if (!method) return Error::panic("Unknown partitioning method: " + std::to_string(o.method));
     if (Outcome<void> checked = check_draws(edges, o); !checked) return checked.error();
 
     Outcome<SupplyPartition> split =
-        o.method == 0   ? split_supply_and_demand_spread(instance.supplies, o.num_commodities, o.seed)
-        : o.method == 1 ? split_supply_and_demand_uniform(instance.supplies, o.num_commodities)
-                        : split_supply_and_demand_beta_binomial(instance.supplies, o.num_commodities, o.seed,
-                                                                o.concentration_param);
+        split_supply_and_demand(*method, instance.supplies, o.num_commodities, o.seed, o.concentration_param);
     if (!split) return split.error();
 
     MultiCommodityData out;

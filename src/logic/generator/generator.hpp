@@ -5,6 +5,7 @@
 
 #include "core/outcome.hpp"
 #include "models/records.hpp"
+#include "models/split_method.hpp"
 #include "random/random.hpp"
 
 namespace pelmora::logic::generator {
@@ -12,6 +13,8 @@ namespace pelmora::logic::generator {
 using models::ListMap;
 using models::MultiCommodityData;
 using models::NetworkInstance;
+using models::split_method_from;
+using models::SplitMethod;
 using models::SupplyMap;
 using models::SupplyPartition;
 
@@ -22,11 +25,16 @@ Outcome<SupplyPartition> split_supply_and_demand_spread(const SupplyMap& data, u
 Outcome<SupplyPartition> split_supply_and_demand_beta_binomial(const SupplyMap& data, uint64_t num_commodities,
                                                                uint64_t seed, double concentration_param);
 
+// The split of `method` (the concentration serves the beta-binomial split only, the seed all but
+// the uniform one).
+Outcome<SupplyPartition> split_supply_and_demand(SplitMethod method, const SupplyMap& data, uint64_t num_commodities,
+                                                 uint64_t seed, double concentration_param);
+
 double compute_commodity_demand_heterogeneity(const ListMap& partition, const SupplyMap& original);
 
 struct GenerationOptions {
     uint64_t num_commodities = 0;
-    int64_t method = 0;
+    int64_t method = 0;  // the caller's number, a SplitMethod's if generation is to succeed
     bool randomize_caps = false;
     bool randomize_costs = false;
     double cap_a = 0.8;
@@ -39,7 +47,7 @@ struct GenerationOptions {
     uint64_t seed = 42;
 };
 
-// Unknown method: Error::Kind::Panic "Unknown partitioning method: <n>".
+// A method number no SplitMethod has: Error::Kind::Panic "Unknown partitioning method: <n>".
 Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance& instance,
                                                           const GenerationOptions& options);
 

@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "logic/generator/draws.hpp"
@@ -9,12 +10,15 @@ namespace pelmora::logic::generator {
 Outcome<SupplyPartition> cut_supplies(const SupplyMap& data, const GenerationOptions& o) {
     const uint64_t K = o.num_commodities;
     rnd::StdRng rng = rnd::StdRng::seed_from_u64(o.seed);
-    switch (o.method) {
-        case 0: return detail::spread_before_balancing(data, K, rng);
-        case 1: return detail::uniform_before_balancing(data, K);
-        case 2: return detail::beta_binomial_before_balancing(data, K, rng, o.concentration_param);
-        default: return Error::panic("Unknown partitioning method: " + std::to_string(o.method));
+    const std::optional<SplitMethod> method = split_method_from(o.method);
+    if (!method) return Error::panic("Unknown partitioning method: " + std::to_string(o.method));
+    switch (*method) {
+        case SplitMethod::spread: return detail::spread_before_balancing(data, K, rng);
+        case SplitMethod::uniform: return detail::uniform_before_balancing(data, K);
+        case SplitMethod::beta_binomial:
+            return detail::beta_binomial_before_balancing(data, K, rng, o.concentration_param);
     }
+    return Error::panic("Unknown partitioning method: " + std::to_string(o.method));
 }
 
 }  // namespace pelmora::logic::generator

@@ -7,7 +7,7 @@
 #include "binding/module_state.hpp"
 #include "models/records.hpp"
 
-namespace pelmora::models {
+namespace pelmora::binding {
 
 // A new class of the record, defined by `module` (a new reference, or null with an exception set).
 // Specialised for Edge, NetworkInstance, MultiCommoditySupplies, MultiCommodityData and
@@ -17,10 +17,10 @@ PyTypeObject* new_class(PyObject* module);
 
 // A new object of the record's class in `state` that owns the record.
 template <class Record>
-PyObject* wrap(const binding::ModuleState& state, Record&& record);
+PyObject* wrap(const ModuleState& state, Record&& record);
 
 // The record inside an object whose exact type is the record's class.
 template <class Record>
 const Record& record_of(PyObject* obj) noexcept;
 
-}  // namespace pelmora::models
+}  // namespace pelmora::binding

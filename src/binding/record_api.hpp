@@ -16,7 +16,7 @@
 
 #include "models/records.hpp"
 
-namespace pelmora::models {
+namespace pelmora::binding {
 
 inline constexpr const char kCapiAttribute[] = "__pelmora_capi__";
 // Double-underscored like Cython's __pyx_capi__: the module's own names stay exactly its public ones.
@@ -35,21 +35,21 @@ inline constexpr uint32_t kRecordClasses = 5;
 template <class Record>
 inline constexpr RecordClass record_class_of = RecordClass(kRecordClasses);  // no class holds it
 template <>
-inline constexpr RecordClass record_class_of<Edge> = RecordClass::Edge;
+inline constexpr RecordClass record_class_of<models::Edge> = RecordClass::Edge;
 template <>
-inline constexpr RecordClass record_class_of<NetworkInstance> = RecordClass::NetworkInstance;
+inline constexpr RecordClass record_class_of<models::NetworkInstance> = RecordClass::NetworkInstance;
 template <>
-inline constexpr RecordClass record_class_of<MultiCommoditySupplies> = RecordClass::MultiCommoditySupplies;
+inline constexpr RecordClass record_class_of<models::MultiCommoditySupplies> = RecordClass::MultiCommoditySupplies;
 template <>
-inline constexpr RecordClass record_class_of<MultiCommodityData> = RecordClass::MultiCommodityData;
+inline constexpr RecordClass record_class_of<models::MultiCommodityData> = RecordClass::MultiCommodityData;
 template <>
-inline constexpr RecordClass record_class_of<ParsedMulticommodityInstance> = RecordClass::Parsed;
+inline constexpr RecordClass record_class_of<models::ParsedMulticommodityInstance> = RecordClass::Parsed;
 
 // The sizes of the records as this build lays them out: a second check beside the layout version,
 // for a change that forgot to raise it.
-inline constexpr uint32_t kRecordSizes[kRecordClasses] = {sizeof(Edge), sizeof(NetworkInstance),
-                                                          sizeof(MultiCommoditySupplies), sizeof(MultiCommodityData),
-                                                          sizeof(ParsedMulticommodityInstance)};
+inline constexpr uint32_t kRecordSizes[kRecordClasses] = {
+    sizeof(models::Edge), sizeof(models::NetworkInstance), sizeof(models::MultiCommoditySupplies),
+    sizeof(models::MultiCommodityData), sizeof(models::ParsedMulticommodityInstance)};
 
 struct RecordApi {
     uint32_t version;        // kCapiVersion of the module's build
@@ -68,4 +68,4 @@ const Record* record_through(const RecordApi& api, PyObject* obj) noexcept {
     return static_cast<const Record*>(api.record_of(&api, obj, record_class_of<Record>));
 }
 
-}  // namespace pelmora::models
+}  // namespace pelmora::binding

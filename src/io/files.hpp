@@ -9,7 +9,7 @@
 #include "core/outcome.hpp"
 #include "models/records.hpp"
 
-namespace pelmora::utils {
+namespace pelmora::io {
 
 // `path` is the UTF-8 text of the Python str (it may hold NUL characters, which are refused).
 Outcome<models::NetworkInstance> parse_min(std::string_view path);
@@ -19,4 +19,4 @@ Outcome<void> export_to_dimacs(std::string_view path, const models::NetworkInsta
 Outcome<models::ParsedMulticommodityInstance> parse_multi_min(std::string_view path,
                                                               models::CommodityValues* lows = nullptr);
 
-}  // namespace pelmora::utils
+}  // namespace pelmora::io

@@ -10,11 +10,11 @@
 #include <string_view>
 
 #include "core/outcome.hpp"
-#include "utils/line_reader.hpp"
+#include "io/line_reader.hpp"
 #include "utils/numbers.hpp"
-#include "utils/tokens.hpp"
+#include "io/tokens.hpp"
 
-namespace pelmora::utils {
+namespace pelmora::io {
 
 // "line N: <text>".
 Error line_error(uint64_t line_number, std::string_view text);
@@ -22,7 +22,7 @@ Error line_error(uint64_t line_number, std::string_view text);
 // The error for a token that failed with `status`: the integer message, or, for a line that ends
 // before the token, e.g. "line 7: arc line is missing the cost (token 5)" (tokens count from 0 at
 // the line's letter).
-Error token_error(ParseStatus status, uint64_t line_number, std::string_view line_kind, std::string_view what,
+Error token_error(utils::ParseStatus status, uint64_t line_number, std::string_view line_kind, std::string_view what,
                   std::size_t token);
 
 inline constexpr std::string_view kLineOutOfMemory = "not enough memory left to read this line";
@@ -55,4 +55,4 @@ Outcome<void> read_records(LineReader& reader, std::string_view path, OnRecord&&
     }
 }
 
-}  // namespace pelmora::utils
+}  // namespace pelmora::io

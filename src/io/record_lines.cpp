@@ -1,6 +1,6 @@
-#include "utils/record_lines.hpp"
+#include "io/record_lines.hpp"
 
-namespace pelmora::utils {
+namespace pelmora::io {
 
 Error line_error(uint64_t line_number, std::string_view text) {
     std::string out = "line " + std::to_string(line_number) + ": ";
@@ -8,9 +8,9 @@ Error line_error(uint64_t line_number, std::string_view text) {
     return Error::io(std::move(out));
 }
 
-Error token_error(ParseStatus status, uint64_t line_number, std::string_view line_kind, std::string_view what,
+Error token_error(utils::ParseStatus status, uint64_t line_number, std::string_view line_kind, std::string_view what,
                   std::size_t token) {
-    if (status != ParseStatus::missing) return Error::io(std::string(parse_message(status)));
+    if (status != utils::ParseStatus::missing) return Error::io(std::string(utils::parse_message(status)));
     std::string text(line_kind);
     text += " line is missing the ";
     text += what;
@@ -18,4 +18,4 @@ Error token_error(ParseStatus status, uint64_t line_number, std::string_view lin
     return line_error(line_number, text);
 }
 
-}  // namespace pelmora::utils
+}  // namespace pelmora::io

@@ -3,12 +3,12 @@
 #include <vector>
 
 #include "core/keep_last.hpp"
-#include "utils/arc_index.hpp"
-#include "utils/files.hpp"
+#include "io/arc_index.hpp"
+#include "io/files.hpp"
+#include "io/record_lines.hpp"
 #include "utils/headroom.hpp"
-#include "utils/record_lines.hpp"
 
-namespace pelmora::utils {
+namespace pelmora::io {
 
 namespace {
 
@@ -84,27 +84,28 @@ Outcome<void> MultiReader::problem_line(Tokens& tokens) {
                                                     "seed"};
     auto need = [&](std::size_t i) { return i < count; };
     auto missing = [&](std::size_t i) {
-        return token_error(ParseStatus::missing, reader_.line_number(), "problem", kNames[i], i);
+        return token_error(utils::ParseStatus::missing, reader_.line_number(), "problem", kNames[i], i);
     };
-    auto failed = [](ParseStatus s) { return Error::io(std::string(parse_message(s))); };
+    auto failed = [](utils::ParseStatus s) { return Error::io(std::string(utils::parse_message(s))); };
 
     if (!need(1)) return missing(1);
     int64_t nodes, arcs, flags[4];
     uint64_t k, seed;
-    ParseStatus s;
+    utils::ParseStatus s;
     if (!need(2)) return missing(2);
-    if ((s = parse_i64(t[2], nodes)) != ParseStatus::ok) return failed(s);
+    if ((s = utils::parse_i64(t[2], nodes)) != utils::ParseStatus::ok) return failed(s);
     if (!need(3)) return missing(3);
-    if ((s = parse_i64(t[3], arcs)) != ParseStatus::ok) return failed(s);
+    if ((s = utils::parse_i64(t[3], arcs)) != utils::ParseStatus::ok) return failed(s);
     if (!need(4)) return missing(4);
-    if ((s = parse_u64(t[4], k)) != ParseStatus::ok) return failed(s);
+    if ((s = utils::parse_u64(t[4], k)) != utils::ParseStatus::ok) return failed(s);
     // The seed is parsed before the flags, so a line that ends early misses it first.
     if (!need(10)) return missing(10);
-    if ((s = parse_u64(t[10], seed)) != ParseStatus::ok) return failed(s);
+    if ((s = utils::parse_u64(t[10], seed)) != utils::ParseStatus::ok) return failed(s);
     for (std::size_t i = 5; i <= 8; ++i)
-        if ((s = parse_i64(t[i], flags[i - 5])) != ParseStatus::ok) return failed(s);
+        if ((s = utils::parse_i64(t[i], flags[i - 5])) != utils::ParseStatus::ok) return failed(s);
     double fraction;
-    if ((s = parse_f64(t[9], fraction)) != ParseStatus::ok) return Error::io(std::string(float_parse_message(s)));
+    if ((s = utils::parse_f64(t[9], fraction)) != utils::ParseStatus::ok)
+        return Error::io(std::string(utils::float_parse_message(s)));
 
     const bool randomized_capacities = flags[0] != 0, randomized_weights = flags[1] != 0, cap_zero = flags[3] != 0;
     if (!r_.arcs.empty()) {
@@ -147,16 +148,16 @@ Outcome<void> MultiReader::node_line(Tokens& tokens) {
     static constexpr std::string_view kNames[3] = {"", "node identifier", "total"};
     int64_t v[2];
     for (int i = 0; i < 2; ++i) {
-        ParseStatus s = tokens.next_i64(v[i]);
-        if (s != ParseStatus::ok)
+        utils::ParseStatus s = tokens.next_i64(v[i]);
+        if (s != utils::ParseStatus::ok)
             return token_error(s, reader_.line_number(), "node", kNames[i + 1], std::size_t(i + 1));
     }
     NodeLine line{v[0], v[1], node_values_.size(), 0};
     for (;;) {
         int64_t value;
-        ParseStatus s = tokens.next_i64(value);
-        if (s == ParseStatus::missing) break;
-        if (s != ParseStatus::ok) return Error::io(std::string(parse_message(s)));
+        utils::ParseStatus s = tokens.next_i64(value);
+        if (s == utils::ParseStatus::missing) break;
+        if (s != utils::ParseStatus::ok) return Error::io(std::string(utils::parse_message(s)));
         node_values_.push_back(value);
     }
     line.count = node_values_.size() - line.first;
@@ -172,18 +173,18 @@ Outcome<void> MultiReader::group(Tokens& tokens, models::CommodityValues& into, 
         // Grows with the tokens actually there, so a short line cannot make it allocate K values.
         for (uint64_t i = 0; i < k; ++i) {
             int64_t value;
-            ParseStatus s = tokens.next_i64(value);
-            if (s != ParseStatus::ok) [[unlikely]]
+            utils::ParseStatus s = tokens.next_i64(value);
+            if (s != utils::ParseStatus::ok) [[unlikely]]
                 return token_error(s, reader_.line_number(), "arc", commodity_field(what, true, i), first_token + i);
-            if (into.size() == into.capacity() && !make_room(into, 1, expected_values_)) [[unlikely]]
+            if (into.size() == into.capacity() && !utils::make_room(into, 1, expected_values_)) [[unlikely]]
                 return out_of_memory();
             into.push_back(value);
         }
     } else {
         int64_t value;
-        ParseStatus s = tokens.next_i64(value);
-        if (s != ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", what, first_token);
-        if (!make_room(into, k, expected_values_)) return out_of_memory();
+        utils::ParseStatus s = tokens.next_i64(value);
+        if (s != utils::ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", what, first_token);
+        if (!utils::make_room(into, k, expected_values_)) return out_of_memory();
         into.insert(into.end(), k, value);
     }
     return {};
@@ -193,24 +194,26 @@ Outcome<void> MultiReader::arc_line(Tokens& tokens) {
     if (!have_problem_) return at_line("arc line before the problem line");
     static constexpr std::string_view kNames[5] = {"", "tail", "head", "lower bound", "capacity"};
     int64_t tail, head, low = 0, up;
-    ParseStatus s;
-    if ((s = tokens.next_i64(tail)) != ParseStatus::ok)
+    utils::ParseStatus s;
+    if ((s = tokens.next_i64(tail)) != utils::ParseStatus::ok)
         return token_error(s, reader_.line_number(), "arc", kNames[1], 1);
-    if ((s = tokens.next_i64(head)) != ParseStatus::ok)
+    if ((s = tokens.next_i64(head)) != utils::ParseStatus::ok)
         return token_error(s, reader_.line_number(), "arc", kNames[2], 2);
     if (lows_) {
-        if ((s = tokens.next_i64(low)) != ParseStatus::ok)
+        if ((s = tokens.next_i64(low)) != utils::ParseStatus::ok)
             return token_error(s, reader_.line_number(), "arc", kNames[3], 3);
     } else if (std::string_view text; !tokens.next(text)) {  // present but unparsed: any text is accepted
-        return token_error(ParseStatus::missing, reader_.line_number(), "arc", kNames[3], 3);
+        return token_error(utils::ParseStatus::missing, reader_.line_number(), "arc", kNames[3], 3);
     }
-    if ((s = tokens.next_i64(up)) != ParseStatus::ok) return token_error(s, reader_.line_number(), "arc", kNames[4], 4);
+    if ((s = tokens.next_i64(up)) != utils::ParseStatus::ok)
+        return token_error(s, reader_.line_number(), "arc", kNames[4], 4);
 
     // Refused before anything is allocated: a K whose values for this one line cannot be had, even
     // when the line itself is short. Lines of fewer values are left to the growth of the lists.
     const uint64_t k = r_.num_commodities;
     uint64_t bytes;
-    if (!line_value_bytes(k, bytes) || (bytes > kReserveBudget && bytes > allocatable_bytes())) return out_of_memory();
+    if (!line_value_bytes(k, bytes) || (bytes > kReserveBudget && bytes > utils::allocatable_bytes()))
+        return out_of_memory();
 
     if (auto g = group(tokens, r_.arc_capacities, caps_expanded_, 5, "capacity"); !g) return g;
     const std::size_t cost_token = caps_expanded_ ? 5 + k : 6;
@@ -270,4 +273,4 @@ Outcome<ParsedMulticommodityInstance> parse_multi_min(std::string_view path, mod
     return reader->read(path);
 }
 
-}  // namespace pelmora::utils
+}  // namespace pelmora::io

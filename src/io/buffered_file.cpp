@@ -1,4 +1,4 @@
-#include "utils/buffered_file.hpp"
+#include "io/buffered_file.hpp"
 
 #include <cerrno>
 #include <utility>
@@ -12,7 +12,7 @@
 #include "core/interrupt.hpp"
 #include "utils/os_error.hpp"
 
-namespace pelmora::utils {
+namespace pelmora::io {
 
 // A pipe or FIFO blocks a write for as long as its reader pauses. Written without blocking, the
 // writes wait in poll() a poll interval at a time, so a stop is seen meanwhile.
@@ -119,7 +119,7 @@ void BufferedFile::write_all(const iovec* parts, int count) {
             // On the caller's thread a signal's handler may ask to stop; a helper thread has no
             // poller and retries.
             if (errno == EINTR && !interrupted_now()) continue;
-            fail(os_error_text(errno));
+            fail(utils::os_error_text(errno));
         } else if (done == 0) {
             fail("failed to write whole buffer");
         } else {
@@ -157,4 +157,4 @@ int open_for_writing(const std::string& path) noexcept {
     return fd;
 }
 
-}  // namespace pelmora::utils
+}  // namespace pelmora::io

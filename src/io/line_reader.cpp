@@ -1,4 +1,4 @@
-#include "utils/line_reader.hpp"
+#include "io/line_reader.hpp"
 
 #include "core/interrupt.hpp"
 #include "utils/os_error.hpp"
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace pelmora::utils {
+namespace pelmora::io {
 
 LineReader& LineReader::operator=(LineReader&& other) noexcept {
     if (this != &other) {
@@ -39,7 +39,7 @@ LineReader::~LineReader() {
 
 bool LineReader::open(std::string_view path) {
     if (path.find('\0') != std::string_view::npos) {
-        error_ = kNulInPath;
+        error_ = utils::kNulInPath;
         return false;
     }
     std::string c_path(path);
@@ -48,7 +48,7 @@ bool LineReader::open(std::string_view path) {
         fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR && !interrupted_now());  // a FIFO's open waits for a writer
     if (fd < 0) {
-        error_ = os_error_text(errno);
+        error_ = utils::os_error_text(errno);
         return false;
     }
     fd_ = fd;
@@ -87,13 +87,13 @@ bool LineReader::refill() {
         }
     }
     if (got < 0) {
-        error_ = os_error_text(errno);
+        error_ = utils::os_error_text(errno);
         return false;
     }
     if (got == 0) at_eof_ = true;
     end_ += std::size_t(got);
 
-    buffer_ascii_ = all_ascii(reinterpret_cast<const unsigned char*>(buffer_.get()), end_);
+    buffer_ascii_ = utils::all_ascii(reinterpret_cast<const unsigned char*>(buffer_.get()), end_);
     return true;
 }
 
@@ -116,10 +116,10 @@ LineReader::Next LineReader::finish_long(const char* p, std::size_t len, Line& l
     long_active_ = true;
     ++line_number_;
     const auto* bytes = reinterpret_cast<const unsigned char*>(long_.data());
-    const bool ascii = all_ascii(bytes, long_.size());
+    const bool ascii = utils::all_ascii(bytes, long_.size());
     line = {long_.data(), long_.size(), ascii};
-    if (!ascii && !valid_utf8(bytes, long_.size())) return fail_utf8();
+    if (!ascii && !utils::valid_utf8(bytes, long_.size())) return fail_utf8();
     return Next::line;
 }
 
-}  // namespace pelmora::utils
+}  // namespace pelmora::io

@@ -1,12 +1,12 @@
 // The memory layout of an object of the record classes: the record lies right after the object
 // header. Only this module reads it; the companion extension is handed records through the record
-// interface (models/capi.hpp), which checks the object's exact class first.
+// interface (binding/record_api.hpp), which checks the object's exact class first.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-namespace pelmora::models {
+namespace pelmora::binding {
 
 template <class Record>
 struct Object {
@@ -20,4 +20,4 @@ const Record& record_in(PyObject* self) noexcept {
     return reinterpret_cast<Object<Record>*>(self)->record;
 }
 
-}  // namespace pelmora::models
+}  // namespace pelmora::binding

@@ -13,7 +13,7 @@
 #include "utils/numbers.hpp"
 #include "utils/utf8.hpp"
 
-namespace pelmora::utils {
+namespace pelmora::io {
 
 // One line of text without its line ending. `ascii` is a promise that every byte is below 0x80,
 // which lets the tokenizer skip the multi-byte white-space checks. At least kLinePadding bytes
@@ -86,15 +86,15 @@ public:
     }
 
     // The next token as an integer; ParseStatus::missing when the line has no more tokens.
-    PELMORA_HOT ParseStatus next_i64(int64_t& out) noexcept {
+    PELMORA_HOT utils::ParseStatus next_i64(int64_t& out) noexcept {
         std::string_view token;
-        if (!next(token)) return ParseStatus::missing;
-        return ascii_ ? parse_i64_padded(token, out) : parse_i64(token, out);
+        if (!next(token)) return utils::ParseStatus::missing;
+        return ascii_ ? utils::parse_i64_padded(token, out) : utils::parse_i64(token, out);
     }
-    ParseStatus next_u64(uint64_t& out) noexcept {
+    utils::ParseStatus next_u64(uint64_t& out) noexcept {
         std::string_view token;
-        if (!next(token)) return ParseStatus::missing;
-        return parse_u64(token, out);
+        if (!next(token)) return utils::ParseStatus::missing;
+        return utils::parse_u64(token, out);
     }
 
 private:
@@ -111,10 +111,10 @@ private:
 
     bool next_unicode(std::string_view& token) noexcept {
         std::size_t w;
-        while (p_ != end_ && (w = space_length(p_, end_)) != 0) p_ += w;
+        while (p_ != end_ && (w = utils::space_length(p_, end_)) != 0) p_ += w;
         if (p_ == end_) return false;
         const unsigned char* start = p_;
-        while (p_ != end_ && space_length(p_, end_) == 0) ++p_;
+        while (p_ != end_ && utils::space_length(p_, end_) == 0) ++p_;
         token = {reinterpret_cast<const char*>(start), std::size_t(p_ - start)};
         return true;
     }
@@ -127,4 +127,4 @@ private:
     uint64_t starts_ = 0;  // token starts in the window not handed out yet
 };
 
-}  // namespace pelmora::utils
+}  // namespace pelmora::io

@@ -14,7 +14,7 @@
 
 struct iovec;
 
-namespace pelmora::utils {
+namespace pelmora::io {
 
 // The first failure sticks: later writes are dropped and the caller reports it (failed(), error()).
 //
@@ -127,4 +127,4 @@ private:
 // for a reader).
 int open_for_writing(const std::string& path) noexcept;
 
-}  // namespace pelmora::utils
+}  // namespace pelmora::io

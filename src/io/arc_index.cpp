@@ -1,4 +1,4 @@
-#include "utils/arc_index.hpp"
+#include "io/arc_index.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -7,9 +7,9 @@
 
 #include <sys/random.h>
 
-#include "utils/line_reader.hpp"
+#include "io/line_reader.hpp"
 
-namespace pelmora::utils {
+namespace pelmora::io {
 
 namespace {
 constexpr std::size_t kInitialSlots = 1024;
@@ -195,4 +195,4 @@ uint64_t bounded_hint(int64_t declared, uint64_t file_size, uint64_t min_line_by
     return std::min({uint64_t(declared), bound, kReserveBudget / item_bytes});
 }
 
-}  // namespace pelmora::utils
+}  // namespace pelmora::io

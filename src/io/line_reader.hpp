@@ -11,10 +11,10 @@
 #include <string_view>
 
 #include "utils/os_error.hpp"  // the texts error() holds
-#include "utils/tokens.hpp"
+#include "io/tokens.hpp"
 #include "utils/utf8.hpp"
 
-namespace pelmora::utils {
+namespace pelmora::io {
 
 class LineReader {
 public:
@@ -55,7 +55,8 @@ public:
                 if (carrying_long_) return finish_long(p, len, line);
                 line = {p, len, buffer_ascii_};
                 ++line_number_;
-                if (!line.ascii && !valid_utf8(reinterpret_cast<const unsigned char*>(p), len)) return fail_utf8();
+                if (!line.ascii && !utils::valid_utf8(reinterpret_cast<const unsigned char*>(p), len))
+                    return fail_utf8();
                 return Next::line;
             }
             if (at_eof_) {
@@ -64,7 +65,7 @@ public:
                 if (carrying_long_) return finish_long(p, n, line);
                 line = {p, n, buffer_ascii_};
                 ++line_number_;
-                if (!line.ascii && !valid_utf8(reinterpret_cast<const unsigned char*>(p), n)) return fail_utf8();
+                if (!line.ascii && !utils::valid_utf8(reinterpret_cast<const unsigned char*>(p), n)) return fail_utf8();
                 return Next::line;
             }
             if (!refill()) return stopped_ ? Next::interrupted : Next::failed;
@@ -80,7 +81,7 @@ private:
     bool fail_too_long();
     Next finish_long(const char* p, std::size_t len, Line& line);
     Next fail_utf8() {
-        error_ = kInvalidUtf8;
+        error_ = utils::kInvalidUtf8;
         return Next::failed;
     }
 
@@ -99,4 +100,4 @@ private:
     std::string error_;
 };
 
-}  // namespace pelmora::utils
+}  // namespace pelmora::io

@@ -15,7 +15,7 @@
 #include "core/memory.hpp"
 #include "models/records.hpp"
 
-namespace pelmora::utils {
+namespace pelmora::io {
 
 // Node identifier -> dense number (0, 1, 2, ... in order of first appearance), and the dense
 // numbers of every arc's two ends. Identifiers in [0, direct_limit) go through a flat array,
@@ -180,4 +180,4 @@ inline constexpr uint64_t kReserveBudget = uint64_t(64) << 20;
 // by the budget, at `item_bytes` bytes an item.
 uint64_t bounded_hint(int64_t declared, uint64_t file_size, uint64_t min_line_bytes, uint64_t item_bytes) noexcept;
 
-}  // namespace pelmora::utils
+}  // namespace pelmora::io

@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "core/keep_last.hpp"
-#include "utils/arc_index.hpp"
-#include "utils/files.hpp"
-#include "utils/record_lines.hpp"
+#include "io/arc_index.hpp"
+#include "io/files.hpp"
+#include "io/record_lines.hpp"
 
-namespace pelmora::utils {
+namespace pelmora::io {
 
 namespace {
 
@@ -55,8 +55,8 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
         if (kind == 'a') {
             int64_t v[5];
             for (int k = 0; k < 5; ++k) {
-                ParseStatus status = tokens.next_i64(v[k]);
-                if (status != ParseStatus::ok) [[unlikely]]
+                utils::ParseStatus status = tokens.next_i64(v[k]);
+                if (status != utils::ParseStatus::ok) [[unlikely]]
                     return token_error(status, reader.line_number(), "arc", kArcFields[k], k + 1);
             }
             node_index.add_arc(v[0], v[1]);
@@ -65,8 +65,8 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
         } else if (kind == 'n') {
             int64_t v[2];
             for (int k = 0; k < 2; ++k) {
-                ParseStatus status = tokens.next_i64(v[k]);
-                if (status != ParseStatus::ok)
+                utils::ParseStatus status = tokens.next_i64(v[k]);
+                if (status != utils::ParseStatus::ok)
                     return token_error(status, reader.line_number(), "node", kNodeFields[k], k + 1);
             }
             supply_lines.push_back({v[0], v[1]});
@@ -75,10 +75,10 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
             int64_t v[4] = {0, 0, 0, 0};
             std::string_view type;  // not examined, only required
             if (!tokens.next(type))
-                return token_error(ParseStatus::missing, reader.line_number(), "problem", kProblemFields[1], 1);
+                return token_error(utils::ParseStatus::missing, reader.line_number(), "problem", kProblemFields[1], 1);
             for (int k = 2; k < 4; ++k) {
-                ParseStatus status = tokens.next_i64(v[k]);
-                if (status != ParseStatus::ok)
+                utils::ParseStatus status = tokens.next_i64(v[k]);
+                if (status != utils::ParseStatus::ok)
                     return token_error(status, reader.line_number(), "problem", kProblemFields[k], k);
             }
             result.num_nodes = v[2];
@@ -107,4 +107,4 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
     return result;
 }
 
-}  // namespace pelmora::utils
+}  // namespace pelmora::io

@@ -1,19 +1,21 @@
 // The five Python classes: read-only views of the records. Each attribute read builds its whole
 // value anew from the record (nothing is cached), so every read returns new objects.
 #include "binding/function.hpp"
-#include "models/object.hpp"
-#include "models/types.hpp"
+#include "binding/object.hpp"
+#include "binding/types.hpp"
 
 #include <new>
 
-namespace pelmora::models {
+namespace pelmora::binding {
 
-using binding::build_dict;
-using binding::build_list;
-using binding::build_tuple;
-using binding::guarded;
-using binding::ModuleState;
-using binding::to_python;
+using models::ArcKey;
+using models::CommodityValues;
+using models::Edge;
+using models::MultiCommodityData;
+using models::MultiCommoditySupplies;
+using models::NetworkInstance;
+using models::PairOrder;
+using models::ParsedMulticommodityInstance;
 
 namespace {
 
@@ -41,7 +43,7 @@ using StateView = PyObject* (*)(const ModuleState&, const Record&);
 
 template <class Record, StateView<Record> view>
 PyObject* getter(PyObject* self, void*) {
-    const ModuleState& state = binding::state_of_instance(self);
+    const ModuleState& state = state_of_instance(self);
     return guarded(state, [&] { return view(state, record_in<Record>(self)); });
 }
 
@@ -129,7 +131,7 @@ PyGetSetDef edge_getset[] = {
 using Net = NetworkInstance;
 
 PyObject* net_edges(const ModuleState& state, const Net& r) {
-    PyTypeObject* edge_class = binding::class_of<Edge>(state);
+    PyTypeObject* edge_class = class_of<Edge>(state);
     if (!edge_class) return nullptr;
     return build_list(r.edges.size(), [&](std::size_t i) { return wrap_as(edge_class, Edge(r.edges[i])); });
 }
@@ -166,7 +168,7 @@ PyGetSetDef network_getset[] = {
 };
 
 PyObject* network_topology(PyObject* self, PyObject*) {
-    return guarded(binding::state_of_instance(self), [&] { return topology_list(record_in<Net>(self).edges); });
+    return guarded(state_of_instance(self), [&] { return topology_list(record_in<Net>(self).edges); });
 }
 
 PyMethodDef network_methods[] = {
@@ -295,7 +297,7 @@ PyGetSetDef parsed_getset[] = {
 };
 
 PyObject* parsed_topology(PyObject* self, PyObject*) {
-    return guarded(binding::state_of_instance(self), [&] { return topology_list(record_in<Pmi>(self).arcs); });
+    return guarded(state_of_instance(self), [&] { return topology_list(record_in<Pmi>(self).arcs); });
 }
 
 PyMethodDef parsed_methods[] = {
@@ -349,7 +351,7 @@ PyTypeObject* new_class<ParsedMulticommodityInstance>(PyObject* module) {
 
 template <class Record>
 PyObject* wrap(const ModuleState& state, Record&& record) {
-    PyTypeObject* type = binding::class_of<Record>(state);
+    PyTypeObject* type = class_of<Record>(state);
     if (!type) return nullptr;
     return wrap_as(type, std::move(record));
 }
@@ -365,4 +367,4 @@ template PyObject* wrap<ParsedMulticommodityInstance>(const ModuleState&, Parsed
 template const NetworkInstance& record_of<NetworkInstance>(PyObject*) noexcept;
 template const MultiCommodityData& record_of<MultiCommodityData>(PyObject*) noexcept;
 
-}  // namespace pelmora::models
+}  // namespace pelmora::binding

@@ -1,0 +1,79 @@
+#!/usr/bin/env python3
+"""The sweep's cost per data set against a plain Python loop over the same function, and its fixed
+start-up: tiny data sets (1,000 arcs) swept on 2 local worker processes, a small and a large sweep.
+
+    python bench/bench_sweep.py [--small N] [--large N] [--quick] [--json FILE]
+
+The loop calls ``run_point`` (generate, write, measure) once per data set in this process; the
+sweep runs the same points on the cluster, batched. The sweep's cost of each extra data set is
+(large - small) / (large - small data sets); its fixed cost is what remains of the small sweep.
+Targets (printed, never asserted): each extra data set at most 2x the loop's, fixed cost under 1.5 s.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import shutil
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+from common import OUT  # noqa: E402
+
+import pelmora_tools as pt  # noqa: E402
+from pelmora_tools.sweep import Plan, run_point, run_sweep  # noqa: E402
+
+# A NETGEN network of 1,000 arcs and 250 nodes.
+NETWORK = "7 1 250 10 10 1000 1 100 1000 0 0 50 50 1 100"
+
+
+def plan_of(instance: str, count: int) -> Plan:
+    return Plan(instance, ("uniform", "spread"), (4,), tuple(range(1, count // 2 + 1)))
+
+
+def sweep_seconds(instance: str, count: int, arcs: int) -> float:
+    with tempfile.TemporaryDirectory(dir=OUT) as out:
+        started = time.perf_counter()
+        run_sweep(plan_of(instance, count), out, arcs={instance: arcs}, workers=2)
+        return time.perf_counter() - started
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--small", type=int, default=40)
+    parser.add_argument("--large", type=int, default=1000)
+    parser.add_argument("--quick", action="store_true", help="20 and 200 data sets")
+    parser.add_argument("--json", metavar="PATH", help="also write the figures as JSON")
+    args = parser.parse_args()
+    if args.quick:
+        args.small, args.large = 20, 200
+    OUT.mkdir(exist_ok=True)
+    instance = str(OUT / "sweep-1000a.min")
+    pt.netgen(NETWORK, out=instance, min_form=True)
+    arcs = 1000
+    with tempfile.TemporaryDirectory(dir=OUT) as out:
+        points = plan_of(instance, args.small).points()
+        run_point(points[0], out)  # the network is loaded once per process, as on a worker
+        started = time.perf_counter()
+        for point in points:
+            run_point(point, out)
+        loop = (time.perf_counter() - started) / len(points)
+    small = sweep_seconds(instance, args.small, arcs)
+    large = sweep_seconds(instance, args.large, arcs)
+    extra = (large - small) / (args.large - args.small)
+    figures = {"small": args.small, "large": args.large, "loop_s": loop, "small_s": small, "large_s": large,
+               "extra_s": extra, "fixed_s": small - args.small * extra}
+    print(f"plain loop over run_point: {loop * 1e3:.2f} ms per data set")
+    print(f"sweep of {args.small}: {small:.2f} s; of {args.large}: {large:.2f} s; each extra data set "
+          f"{extra * 1e3:.2f} ms = {extra / loop:.2f}x the loop's; fixed {figures['fixed_s']:.2f} s")
+    shutil.rmtree(OUT / "sweep-1000a.min", ignore_errors=True)
+    if args.json:
+        Path(args.json).write_text(json.dumps(figures, indent=1))
+
+
+if __name__ == "__main__":
+    main()
