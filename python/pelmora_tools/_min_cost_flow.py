@@ -3,6 +3,7 @@ same one (see feasible_flow)."""
 
 from __future__ import annotations
 
+import contextlib
 import os
 import signal
 import subprocess
@@ -163,7 +164,9 @@ def _ortools() -> Iterator[Solve]:
     try:
         yield solve
         writer.close()
-        process.wait(timeout=1.0)
+        # The answers are in: a child slow to leave (a loaded machine) is killed below, not waited on.
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            process.wait(timeout=1.0)
     finally:  # stopped (Ctrl-C) or failed: the child may be mid-solve, so it is killed at once
         writer.close()
         reader.close()
