@@ -25,8 +25,7 @@ from typing import Any
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import numpy as np  # noqa: E402
-from bench_tools import peak_rss, peak_rss_reset  # noqa: E402
-from common import OUT, best_of, network_args, network_file, rss_bytes  # noqa: E402
+from common import OUT, best_of, network_args, network_file, peak_rss, peak_rss_reset, rss_bytes  # noqa: E402
 
 import pelmora  # noqa: E402
 import pelmora_tools as pt  # noqa: E402

@@ -28,6 +28,7 @@ from pathlib import Path
 
 from report_feasible import plot_congestion, plot_tightness, section_congestion, section_feasible
 from report_format import Figures, Targets, table
+from report_scale import section_model_files
 from report_scaling import plot_scaling, section_scaling
 from report_sections import (
     section_balance,
@@ -59,6 +60,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("mcf", "bench_mcf.py", []),
     ("hostile", "bench_hostile.py", []),
     ("tools", "bench_tools.py", []),
+    ("model_files", "bench_model_files.py", ["--k", "4"]),
     ("feasible", "bench_feasible.py", []),
     ("congestion", "bench_congestion.py", []),
     ("netgen", "bench_netgen.py", []),
@@ -192,6 +194,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("mcf", lambda f: section_mcf(f, targets)),
         ("hostile", lambda f: section_hostile(f, targets)),
         ("tools", lambda f: section_tools(f, targets)),
+        ("model_files", lambda f: section_model_files(f, targets)),
         ("feasible", lambda f: section_feasible(f, targets)),
         ("congestion", lambda f: section_congestion(f, targets)),
         ("netgen", lambda f: section_netgen(f, targets)),

@@ -29,6 +29,21 @@ def write_mnetgen(
     write_map: bool,
     /,
 ) -> None: ...
+def write_model(
+    path: str,
+    format: Literal["mps", "lp"],
+    bundle: bool,
+    num_commodities: int,
+    node_ids: Buffer,
+    tails: Buffer,
+    heads: Buffer,
+    up: Buffer,
+    costs: Buffer,
+    capacities: Buffer,
+    supplies: Buffer,
+    low: Buffer,
+    /,
+) -> None: ...
 
 # The feasible mode's options, checked when they are made (a capsule at run time).
 @final

@@ -5,11 +5,14 @@ from __future__ import annotations
 
 import argparse
 import math
-from collections.abc import Callable
-from typing import Any, NoReturn
 
 from .. import methods
 from ._status import Status
+
+TYPE_CHECKING = False  # typing's, without importing typing before a command needs it
+if TYPE_CHECKING:
+    from collections.abc import Callable
+    from typing import Any, NoReturn
 
 
 class Parser(argparse.ArgumentParser):

@@ -55,13 +55,9 @@ def run(args: argparse.Namespace) -> int:
     if Path(args.target).suffix.lower() != f".{args.to}":
         raise Failure(f"TARGET must end in .{args.to} for --to {args.to}, got {args.target!r}")
     distinct_output(args.target, args.file)
-    from ._setup import require
-
-    require("highspy")
-    from .._highs import highs_process
     from ..model_files import write_model
 
     _, arrays = read_data_set(args.file)
-    with about(args.target), highs_process():
+    with about(args.target):
         write_model(arrays, args.target, bundle=not args.no_bundle)
     return Status.OK

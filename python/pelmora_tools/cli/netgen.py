@@ -3,12 +3,15 @@
 from __future__ import annotations
 
 import argparse
-from typing import Any
 
-from ..netgen import NetgenParams, netgen, parse_netgen_params
 from . import _args
-from ._inputs import os_failure, problems
 from ._status import Failure, Status, about
+
+TYPE_CHECKING = False  # typing's, without importing typing before a command needs it
+if TYPE_CHECKING:
+    from typing import Any
+
+    from ..netgen import NetgenParams
 
 # (flag, parameter names, metavar); the order of NETGEN's parameter line.
 _FLAGS: tuple[tuple[str, tuple[str, ...], str | tuple[str, str]], ...] = (
@@ -59,10 +62,14 @@ def register(commands: Any) -> None:
 def params_of(args: argparse.Namespace) -> NetgenParams:
     """The parameters from --params or the flags; the parser's one-line refusal when both or
     neither are given, or a flag is missing."""
+    from ..netgen import NetgenParams, parse_netgen_params  # loaded for a run, not for the parser
+
     given = [flag for flag, _, _ in _FLAGS if getattr(args, flag[2:]) is not None]
     if args.params is not None:
         if given:
             args.parser.error(f"--params or the flags, not both (also given: {' '.join(given)})")
+        from ._inputs import problems  # NumPy's readers come with it: imported for the run alone
+
         lines = [p.body for p in problems(args.params)] if args.params.startswith("netgen:") else None
         if lines is not None and len(lines) != 1:
             raise Failure(f"{args.params}: {len(lines)} NETGEN problems, where one is expected")
@@ -83,11 +90,15 @@ def params_of(args: argparse.Namespace) -> NetgenParams:
 
 
 def run(args: argparse.Namespace) -> int:
+    from ..netgen import netgen
+
     params = params_of(args)
     try:
         netgen(params, out=args.out, min_form=args.min_form)
     except ValueError as error:  # a bad parameter, refused before the file is touched
         raise Failure(str(error)) from error
     except OSError as error:
+        from ._inputs import os_failure
+
         raise os_failure(args.out, error) from error
     return Status.OK
