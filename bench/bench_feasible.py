@@ -139,7 +139,7 @@ def main() -> None:
     unique = _min_cost_flow.feasible_flow(problem)
     t_flow = time.perf_counter() - started
     started = time.perf_counter()
-    _native.feasible(instance, unique, args.k, 0, 7, 3.0, False, 0.8, 1.0, False, 0.8, 1.2, 0.1, 0.5)
+    _native.feasible(instance, unique, _native.feasible_options(args.k, 0, seed=7, close=0.1, tightness=0.5))
     t_native = time.perf_counter() - started
     del unique, flow
 

@@ -26,7 +26,7 @@ from collections.abc import Callable
 from datetime import UTC, datetime
 from pathlib import Path
 
-from report_feasible import plot_tightness, section_check, section_feasible
+from report_feasible import plot_congestion, plot_tightness, section_check, section_congestion, section_feasible
 from report_format import Figures, Targets, table
 from report_scale import section_model_files, section_startup
 from report_scaling import plot_scaling, section_scaling
@@ -67,6 +67,7 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("startup", "bench_startup.py", []),
     ("feasible", "bench_feasible.py", []),
     ("check", "bench_check.py", []),
+    ("congestion", "bench_congestion.py", []),
     ("netgen", "bench_netgen.py", []),
     ("families", "bench_families.py", []),
     ("sweep", "bench_sweep.py", []),
@@ -204,6 +205,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("startup", lambda f: section_startup(f, targets)),
         ("feasible", lambda f: section_feasible(f, targets)),
         ("check", lambda f: section_check(f, targets)),
+        ("congestion", lambda f: section_congestion(f, targets)),
         ("netgen", lambda f: section_netgen(f, targets)),
         ("families", lambda f: section_families(f, targets)),
         ("sweep", lambda f: section_sweep(f, targets)),
@@ -219,6 +221,8 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
             sections.append(f"## {name}\n\nThe bench failed in this run; its output is below.\n")
     if figures.get("feasible") is not None and not quick:
         plot_tightness(figures["feasible"], ROOT / "docs" / "feasible-tightness.png")
+    if figures.get("congestion") is not None and not quick:
+        plot_congestion(figures["congestion"], ROOT / "docs" / "feasible-congestion.png")
     if figures.get("scaling") is not None:
         png_name = None
         if plot_scaling(figures["scaling"], png):

@@ -19,7 +19,7 @@ PARALLEL = DATA / "own-net-parallel-300n-9000a.min"
 
 
 def test_generate_writes_what_the_library_writes_and_solve_meets_the_certificate(tmp_path: Path) -> None:
-    flags = ["-k", 3, "--method", "beta-binomial", "--seed", 4, "--close", 0.2, "--tightness", 0.5]
+    flags = ["-k", 3, "--method", "beta-binomial", "--seed", 4, "--close", 0.2, "--tightness", 0.5, "--keep-costs"]
     done = pelmora_run(
         "generate", PARALLEL, tmp_path / "f.mcf", *flags, "--feasible", "--certificate", tmp_path / "f.npy"
     )
@@ -46,6 +46,7 @@ def test_the_certificate_of_the_glpk_sample_is_lemons_optimum(tmp_path: Path) ->
         "--method",
         "spread",
         "--feasible",
+        "--keep-costs",
         "--certificate",
         tmp_path / "g.npy",
     )
@@ -184,3 +185,21 @@ def test_the_certificate_cost_is_exact_block_by_block(values: np.ndarray, seed: 
     exact = sum(int(x) * int(c) for x, c in zip(values.ravel().tolist(), costs.ravel().tolist(), strict=True))
     with mock.patch("pelmora_tools.cli._feasible._BLOCK_VALUES", 4):
         assert _feasible._cost(values, costs) == exact
+
+
+def test_costs_are_randomised_by_default_and_keep_costs_keeps_them_negative(min_file, tmp_path: Path) -> None:
+    source = min_file(["p min 2 3", "n 1 2", "n 2 -2", "a 1 2 0 5 1", "a 1 2 0 4 -3", "a 2 1 0 4 1"])
+    plain = pelmora_run("generate", source, tmp_path / "d.mcf", "-k", 2, "--method", "spread", "--feasible")
+    assert plain.returncode == 0 and "randomised per commodity in [0.5, 1.5)" in plain.stdout, plain.stderr
+    assert "solved by construction" not in plain.stdout
+    made = pt.generate_feasible(pelmora.load_min_instance(source), 2, "spread", costs=(0.5, 1.5))
+    made.save(tmp_path / "lib.mcf")
+    assert (tmp_path / "d.mcf").read_bytes() == (tmp_path / "lib.mcf").read_bytes()
+    kept = pelmora_run("generate", source, tmp_path / "k.mcf", "-k", 2, "--method", "spread", "--feasible",
+                       "--keep-costs")
+    assert kept.returncode == 0 and "solved by construction" in kept.stdout, kept.stderr
+    costs = pt.load_arrays(tmp_path / "k.mcf").costs
+    np.testing.assert_array_equal(costs, np.array([[1, 1], [-3, -3], [1, 1]]))
+    for extra in (["--keep-costs"], ["--feasible", "--keep-costs", "--costs", "1", "1"]):
+        refused = pelmora_run("generate", source, tmp_path / "r.mcf", "-k", 2, "--method", "spread", *extra)
+        assert refused.returncode == 2 and "--keep-costs" in refused.stderr and len(refused.stderr.splitlines()) == 1

@@ -8,6 +8,7 @@ Public modules (everything listed in ``__all__`` is re-exported here):
 - ``lp``: the multicommodity min-cost flow LP for HiGHS, solved; ``model_files``: the LP written as
   MPS or CPLEX LP;
 - ``check``: why a data set cannot be solved (each commodity alone, the bundle, the cut);
+- ``coupling``: how strongly the commodities are coupled (the LP with and without the bundle rows);
 - ``feasible``: data sets that can be solved by construction, with a certificate flow;
 - ``netgen``: the classic NETGEN networks from their 15 parameters;
 - ``families``: the classic GRIDGEN and GOTO networks and MNETGEN's four files;
@@ -36,6 +37,7 @@ if TYPE_CHECKING:
 
     from .arrays import DataSetArrays, arrays_from_data, arrays_from_file, arrays_from_min, load_arrays
     from .check import CommodityCheck, FeasibilityReport, check_feasibility
+    from .coupling import CouplingReport, coupling
     from .families import (
         FamilySummary,
         GotoParams,
@@ -69,6 +71,8 @@ __all__ = [
     "CommodityCheck",
     "FeasibilityReport",
     "check_feasibility",
+    "CouplingReport",
+    "coupling",
     "FeasibleDataSet",
     "NoFeasibleFlow",
     "generate_feasible",
@@ -97,6 +101,7 @@ _HOMES = {
     **dict.fromkeys(("SolveResult", "build_model", "solve"), "lp"),
     "write_model": "model_files",
     **dict.fromkeys(("CommodityCheck", "FeasibilityReport", "check_feasibility"), "check"),
+    **dict.fromkeys(("CouplingReport", "coupling"), "coupling"),
     **dict.fromkeys(("FeasibleDataSet", "NoFeasibleFlow", "generate_feasible", "verify_certificate"), "feasible"),
     **dict.fromkeys(("NetgenParams", "NetgenSummary", "netgen", "parse_netgen_params", "parse_netgen_file"), "netgen"),
     **dict.fromkeys(("FamilySummary", "GridgenParams", "GotoParams", "MnetgenParams", "gridgen", "goto", "mnetgen_files",
@@ -118,12 +123,12 @@ def __dir__() -> list[str]:
 
 
 class _Package(types.ModuleType):
-    """The package's own module type: the function ``netgen`` keeps its name when its module, of
-    the same name, is first imported (the import system binds a submodule to the package's
-    attribute of its name)."""
+    """The package's own module type: the functions ``netgen`` and ``coupling`` keep their names
+    when their modules, of the same names, are first imported (the import system binds a submodule
+    to the package's attribute of its name)."""
 
     def __setattr__(self, name: str, value: object) -> None:
-        if not (name == "netgen" and isinstance(value, types.ModuleType)):
+        if not (name in ("netgen", "coupling") and isinstance(value, types.ModuleType)):
             super().__setattr__(name, value)
 
 

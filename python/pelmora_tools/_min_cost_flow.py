@@ -3,6 +3,7 @@ same one (see feasible_flow)."""
 
 from __future__ import annotations
 
+import contextlib
 import os
 import signal
 import subprocess
@@ -40,6 +41,7 @@ class FlowProblem:
     costs: Int64Array
     supplies: Int64Array
     low: Int64Array
+    room: Int64Array  # up - low: capacity is room clamped to the total supply
 
 
 def flow_problem(
@@ -70,10 +72,10 @@ def flow_problem(
     np.subtract.at(shifted, t, lo)
     np.add.at(shifted, h, lo)
     # No arc of a min-cost flow needs more than all supply together, except around a negative
-    # cycle, which the decomposition cancels anyway; solvers refuse capacities near 2^63.
+    # cycle (feasible_flow widens the clamp then); solvers refuse capacities near 2^63.
     bound = max(int(shifted[shifted > 0].sum()), 1)
-    capacity = np.clip(up - lo, 0, bound)
-    return FlowProblem(t.astype(np.int64), h.astype(np.int64), capacity, costs, shifted, lo)
+    room = np.maximum(up - lo, 0)
+    return FlowProblem(t.astype(np.int64), h.astype(np.int64), np.minimum(room, bound), costs, shifted, lo, room)
 
 
 def _splitmix(positions: Int64Array) -> npt.NDArray[np.uint64]:
@@ -162,7 +164,9 @@ def _ortools() -> Iterator[Solve]:
     try:
         yield solve
         writer.close()
-        process.wait(timeout=1.0)
+        # The answers are in: a child slow to leave (a loaded machine) is killed below, not waited on.
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            process.wait(timeout=1.0)
     finally:  # stopped (Ctrl-C) or failed: the child may be mid-solve, so it is killed at once
         writer.close()
         reader.close()
@@ -207,21 +211,34 @@ def feasible_flow(problem: FlowProblem, solver: str = "ortools") -> Int64Array:
     reduced costs fix every arc whose flow is the same in all optima (positive: empty, negative:
     full), and whatever flow the free arcs carry, the whole is an optimum. Conservation fixes the
     free arcs outside cycles; a second solve over the cycles left breaks the ties among them with
-    small costs fixed per arc position."""
+    small costs fixed per arc position. The potentials are taken against the arcs' own capacities,
+    so a clamp (FlowProblem.capacity) that hides a negative cycle is found and widened."""
     p = problem
     n = p.supplies.shape[0]
+    capacity = p.capacity
     with SOLVERS[solver]() as solve:
-        first = solve(p.tails, p.heads, p.capacity, p.costs, p.supplies)
-        if first is None:
-            raise NoFeasibleFlow("the instance has no feasible flow")
-        potential = np.frombuffer(_native.potentials(n, p.tails, p.heads, p.capacity, p.costs, first), dtype=np.int64)
+        while True:
+            first = solve(p.tails, p.heads, capacity, p.costs, p.supplies)
+            if first is None:
+                raise NoFeasibleFlow("the instance has no feasible flow")
+            # Optimal against the arcs' own capacities, not only the clamped ones?
+            column = _native.potentials(n, p.tails, p.heads, p.room, p.costs, first)
+            if column is not None:
+                break
+            # The clamp hid a negative cycle: every clamp doubled (the same whichever optimum the
+            # solver returned, as its cost tells whether the clamps hide one), and solved again.
+            clamped = capacity < p.room
+            if not clamped.any():
+                raise RuntimeError("the min-cost flow solver returned a flow that is not optimal")
+            capacity = capacity + np.minimum(capacity, p.room - capacity)
+        potential = np.frombuffer(column, dtype=np.int64)
         reduced = p.costs + potential[p.tails] - potential[p.heads]
         full = reduced < 0
         free = np.flatnonzero(reduced == 0)
         supplies = p.supplies.copy()
-        np.subtract.at(supplies, p.tails[full], p.capacity[full])
-        np.add.at(supplies, p.heads[full], p.capacity[full])
-        flow = np.where(full, p.capacity, 0)
+        np.subtract.at(supplies, p.tails[full], capacity[full])
+        np.add.at(supplies, p.heads[full], capacity[full])
+        flow = np.where(full, capacity, 0)
         # Conservation alone fixes the free arcs outside cycles; only the cycles need the second solve.
         forced, rest = (
             np.frombuffer(c, dtype=np.int64) for c in _native.peel(n, p.tails[free], p.heads[free], supplies)
@@ -230,9 +247,8 @@ def feasible_flow(problem: FlowProblem, solver: str = "ortools") -> Int64Array:
         arcs = free[forced < 0]
         if arcs.size:
             nodes, ends = np.unique(np.concatenate([p.tails[arcs], p.heads[arcs]]), return_inverse=True)
-            capacity = p.capacity[arcs]
-            ties = tie_break_costs(arcs, sum(int(c) for c in capacity), nodes.shape[0])
-            second = solve(ends[: arcs.size], ends[arcs.size :], capacity, ties, rest[nodes])
+            ties = tie_break_costs(arcs, sum(int(c) for c in capacity[arcs]), nodes.shape[0])
+            second = solve(ends[: arcs.size], ends[arcs.size :], capacity[arcs], ties, rest[nodes])
             if second is None:
                 raise RuntimeError("the min-cost flow solver found no flow on the optimal arcs")
             flow[arcs] = second

@@ -48,24 +48,30 @@ def write_model(
     /,
 ) -> None: ...
 
+# The feasible mode's options, checked when they are made (a capsule at run time).
+@final
+class _FeasibleOptions: ...
+
+def feasible_options(
+    num_commodities: int,
+    method: int,
+    *,
+    seed: int = ...,
+    concentration: float = ...,
+    randomize_caps: bool = ...,
+    cap_a: float = ...,
+    cap_b: float = ...,
+    randomize_costs: bool = ...,
+    cost_a: float = ...,
+    cost_b: float = ...,
+    close: float = ...,
+    tightness: float = ...,
+    congestion: float = ...,
+) -> _FeasibleOptions: ...
 # The feasible mode: the result record (kept for saving), its arrays, certificate (m x K), cost,
 # pairs closed and pairs asked for.
 def feasible(
-    instance: pelmora.NetworkInstance,
-    flow: Buffer,
-    num_commodities: int,
-    method: int,
-    seed: int,
-    concentration: float,
-    randomize_caps: bool,
-    cap_a: float,
-    cap_b: float,
-    randomize_costs: bool,
-    cost_a: float,
-    cost_b: float,
-    close: float,
-    tightness: float,
-    /,
+    instance: pelmora.NetworkInstance, flow: Buffer, options: _FeasibleOptions, /
 ) -> tuple[object, _Columns, Column, int, int, int]: ...
 def save_feasible(result: object, path: str, costs: Buffer, capacities: Buffer, /) -> None: ...
 def verify(
@@ -80,7 +86,9 @@ def verify(
     certificate: Buffer,
     /,
 ) -> str: ...
-def potentials(n: int, tails: Buffer, heads: Buffer, capacity: Buffer, costs: Buffer, flow: Buffer, /) -> Column: ...
+def potentials(
+    n: int, tails: Buffer, heads: Buffer, capacity: Buffer, costs: Buffer, flow: Buffer, /
+) -> Column | None: ...
 def peel(n: int, tails: Buffer, heads: Buffer, supplies: Buffer, /) -> tuple[Column, Column]: ...
 def netgen(params: tuple[int, ...], path: str, min_form: bool, /) -> tuple[Literal["min", "asn", "max"], int, int]: ...
 def gridgen(ints: tuple[int, ...], floats: tuple[float, ...], path: str, /) -> tuple[int, int]: ...

@@ -3,7 +3,6 @@ single-commodity instance, and that flow, split among them, is the certificate."
 
 from __future__ import annotations
 
-import math
 import os
 from dataclasses import dataclass
 
@@ -46,18 +45,6 @@ class FeasibleDataSet:
             np.save(handle, self.certificate, allow_pickle=False)
 
 
-def _check(num_commodities: int, method: str, close: float | None, concentration: float, tightness: float) -> None:
-    if num_commodities < 1:
-        raise ValueError(f"the number of commodities must be at least 1, got {num_commodities}")
-    by_name(method)
-    if not (math.isfinite(concentration) and concentration > 0):
-        raise ValueError(f"the concentration must be a finite number above zero, got {concentration}")
-    if close is not None and not 0 <= close < 1:
-        raise ValueError(f"the closing fraction must lie in [0, 1), got {close}")
-    if not 0 <= tightness <= 1:
-        raise ValueError(f"the tightness must lie in [0, 1], got {tightness}")
-
-
 def generate_feasible(
     instance: pelmora.NetworkInstance,
     num_commodities: int,
@@ -69,6 +56,7 @@ def generate_feasible(
     close: float | None = None,
     concentration: float = 3.0,
     tightness: float = 0.0,
+    congestion: float = 0.0,
     solver: str = "ortools",
 ) -> FeasibleDataSet:
     """A data set whose commodities follow a feasible flow of ``instance``.
@@ -95,6 +83,14 @@ def generate_feasible(
     tightness
         In [0, 1]: lowers the mutual capacity of every arc the certificate uses toward its
         certified total (1: exactly that total).
+    congestion
+        In [0, 1]: makes a seeded share C/2 of the arcs the certificate uses hot, for every
+        commodity cheaper by the fraction C of its cost, with the mutual capacity at the certified
+        total and each commodity's capacity at least the arc's own ``up`` (unless ``close``
+        closes the pair): routed alone, every
+        commodity would crowd them, together they cannot, so the bundle rows bind (see
+        ``coupling``). 0 leaves the data set as it is without the knob. The certificate stays
+        feasible; ``optimal`` stays true only while no arc is hot.
     solver
         ``"ortools"`` (needs ``pelmora[feasible]``) or ``"networkx"`` (slow; a second solver to
         check that the result does not depend on the solver).
@@ -103,8 +99,10 @@ def generate_feasible(
     -------
     FeasibleDataSet
         The arrays, the certificate, its cost, the pairs closed, and ``optimal``: true when the
-        costs were not randomised and no cycle of the flow was cancelled, so the certificate
-        costs the single-commodity optimum, which bounds every multicommodity flow from below.
+        costs were not randomised and the certificate costs what the single-commodity optimum
+        costs (the flow is proven optimal, and its negative-cost cycles are kept in the
+        certificate), which bounds every multicommodity flow from below. It is never said
+        without that proof: with randomised costs it is false.
 
     Raises
     ------
@@ -113,33 +111,33 @@ def generate_feasible(
     NoFeasibleFlow
         The instance itself has no feasible flow.
     """
-    _check(num_commodities, method, close, concentration, tightness)
+    cap_a, cap_b = caps if caps is not None else (0.8, 1.0)
+    cost_a, cost_b = costs if costs is not None else (0.8, 1.2)
+    # Checked here, before the flow is solved.
+    options = _native.feasible_options(
+        num_commodities,
+        by_name(method).number,
+        seed=seed,
+        concentration=concentration,
+        randomize_caps=caps is not None,
+        cap_a=cap_a,
+        cap_b=cap_b,
+        randomize_costs=costs is not None,
+        cost_a=cost_a,
+        cost_b=cost_b,
+        close=close or 0.0,
+        tightness=tightness,
+        congestion=congestion,
+    )
     single = arrays_from_min(instance)
     problem = _min_cost_flow.flow_problem(
         single.node_ids, single.tails, single.heads, single.low, as_int64(single.up), as_int64(single.costs[:, 0]),
         as_int64(single.supplies[:, 0]),
     )
     flow = _min_cost_flow.feasible_flow(problem, solver)
-    cap_a, cap_b = caps if caps is not None else (0.8, 1.0)
-    cost_a, cost_b = costs if costs is not None else (0.8, 1.2)
-    result, columns, certificate, cost, closed, requested = _native.feasible(
-        instance,
-        flow,
-        num_commodities,
-        by_name(method).number,
-        seed,
-        concentration,
-        caps is not None,
-        cap_a,
-        cap_b,
-        costs is not None,
-        cost_a,
-        cost_b,
-        close or 0.0,
-        tightness,
-    )
+    result, columns, certificate, cost, closed, requested = _native.feasible(instance, flow, options)
     arrays = _wrap(columns)
-    flow_cost = int(np.dot(single.costs[:, 0].astype(object), flow.astype(object))) if costs is None else None
+    flow_cost = int(np.dot(single.costs[:, 0].astype(object), flow.astype(object))) if costs is None and congestion == 0 else None
     return FeasibleDataSet(
         arrays,
         np.frombuffer(certificate, dtype=np.int64).reshape(arrays.num_arcs, num_commodities),

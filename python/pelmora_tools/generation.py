@@ -28,6 +28,7 @@ class Generation:
     close: float | None = None
     feasible: bool = False
     tightness: float = 0.0
+    congestion: float = 0.0
 
     def run_feasible(self, instance: pelmora.NetworkInstance) -> FeasibleDataSet:
         """The feasible mode with these arguments (see generate_feasible)."""
@@ -35,7 +36,7 @@ class Generation:
 
         return generate_feasible(instance, self.commodities, self.method, seed=self.seed, caps=self.caps,
                                  costs=self.costs, close=self.close, concentration=self.concentration,
-                                 tightness=self.tightness)
+                                 tightness=self.tightness, congestion=self.congestion)
 
     def refusal(self, instance: pelmora.NetworkInstance) -> str | None:
         """Why the module would fail on this generation over ``instance``, or None.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 
 namespace pelmora {
 
@@ -62,6 +63,22 @@ public:
 
 private:
     InterruptPoller* previous_;
+};
+
+// Asks interrupted() once per so many cells of work rather than once per row: rows may hold a
+// single cell, and the question costs a clock read.
+class CellPoll {
+public:
+    bool stop_after(uint64_t cells) {
+        done_ += cells;
+        if (done_ < kCellsPerPoll) return false;
+        done_ = 0;
+        return interrupted();
+    }
+
+private:
+    static constexpr uint64_t kCellsPerPoll = 1 << 16;
+    uint64_t done_ = 0;
 };
 
 }  // namespace pelmora

@@ -4,11 +4,22 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <new>
 #include <vector>
 
 #include <sys/mman.h>
 
 namespace pelmora {
+
+// rows * per_row cells of int64, or std::bad_alloc when that cannot be allocated at all: a
+// std::length_error from the vector would otherwise escape, and the boundary maps only bad_alloc
+// (to MemoryError).
+inline std::size_t checked_cells(std::size_t rows, uint64_t per_row) {
+    constexpr uint64_t limit = std::numeric_limits<std::ptrdiff_t>::max() / sizeof(int64_t);
+    if (per_row != 0 && rows > limit / per_row) throw std::bad_alloc();
+    return rows * static_cast<std::size_t>(per_row);
+}
 
 // Asks the kernel for huge pages behind a large buffer that is about to be filled: filling it
 // then costs one page fault per 2 MiB instead of one per 4 KiB. Only a hint; failures are ignored.

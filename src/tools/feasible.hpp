@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@ struct NodeIndex {
 NodeIndex index_nodes(const models::NetworkInstance& instance);
 
 // Flows along arc lists: route r carries amount[r] over arcs[offsets[r] .. offsets[r + 1]), from
-// node position source[r] (a supply node) to sink[r]; a cycle kept for a lower bound has both -1.
+// node position source[r] (a supply node) to sink[r]; a cycle kept (see decompose) has both -1.
 struct Routes {
     std::vector<uint64_t> offsets{0};
     std::vector<uint32_t> arcs;
@@ -36,8 +37,9 @@ struct Routes {
 
 // Decomposes `flow` (one value per arc, low <= flow <= up, conserving the supplies) into paths,
 // the supply nodes taken in ascending id order, each starting paths only for its own supply.
-// Cycles met on the way are cancelled, except as far as they carry an arc's lower bound: those
-// become cycle routes. Value error when the flow breaks a bound or does not conserve.
+// Cycles met on the way are cancelled, except as far as they carry an arc's lower bound, and
+// except those of negative cost: those become cycle routes, so an optimal flow's routes cost what
+// the flow costs. Value error when the flow breaks a bound or does not conserve.
 Outcome<Routes> decompose(const models::NetworkInstance& instance, const NodeIndex& nodes,
                           std::span<const int64_t> flow);
 
@@ -45,6 +47,7 @@ struct FeasibleOptions {
     logic::generator::GenerationOptions generation;  // cap_zero and cap_zero_param are ignored
     double close = 0.0;                              // fraction of (arc, commodity) pairs to close
     double tightness = 0.0;
+    double congestion = 0.0;  // in [0, 1]: the share of used arcs made hot (see generate_feasible)
 };
 
 struct FeasibleResult {
@@ -55,23 +58,25 @@ struct FeasibleResult {
     std::string cost;  // the certificate's cost, in decimal
 };
 
-// The data set and its certificate from a flow of `instance`.
+// Refuses options out of range, each with one line naming it. generate_feasible checks them
+// first; the binding checks them when it builds the options, before any work.
+Outcome<void> check_feasible_options(const FeasibleOptions& options);
+
+// The data set and its certificate from a flow of `instance`: the module's cost and capacity
+// draws and its split's cut for the options' seed. Congestion C makes a seeded share C/2 of the
+// arcs the certificate uses hot: cheaper for every commodity by the fraction C of their cost, their
+// mutual capacity at the certified total and each commodity's capacity at least the arc's own, so
+// every commodity routed alone would crowd them while together they cannot. C = 0 draws nothing.
 Outcome<FeasibleResult> generate_feasible(const models::NetworkInstance& instance, std::span<const int64_t> flow,
                                           const FeasibleOptions& options);
-
-// Shares of each supply node's supply among the K commodities by the options' method: the
-// module's uniform, spread or beta-binomial cut, without the balancing (each commodity is
-// balanced by its routes). Rows follow the ascending supply nodes of `sources`.
-Outcome<models::SupplyPartition> source_shares(const models::SupplyMap& sources,
-                                               const logic::generator::GenerationOptions& options);
 
 // A single-commodity flow over node positions 0..n-1 with 0 <= flow <= capacity.
 struct FlowColumns {
     std::span<const int64_t> tails, heads, capacity, costs, flow;
 };
 // Potentials d with costs[a] + d[tail] - d[head] >= 0 where flow < capacity and <= 0 where
-// flow > 0; value error when `flow` is not optimal (a negative residual cycle).
-Outcome<std::vector<int64_t>> residual_potentials(uint64_t n, const FlowColumns& flow);
+// flow > 0; nullopt when `flow` is not optimal (its residual graph has a negative cycle).
+Outcome<std::optional<std::vector<int64_t>>> residual_potentials(uint64_t n, const FlowColumns& flow);
 
 // Flows forced by conservation alone: an arc that is a leaf's only open arc carries what the leaf
 // must send or receive, and peeling leaves repeats until only cycles (the 2-core) are left.
@@ -84,7 +89,8 @@ Outcome<Peeled> peel_forest(uint64_t n, std::span<const int64_t> tails, std::spa
                             std::span<const int64_t> supplies);
 
 // A certificate checked against a data set in one pass: empty when it is a feasible flow, else
-// what fails first, and where. Columns as in DataArrays, of the sizes check_columns asks for.
+// what fails first, and where; Error::interrupted() when stopped. Columns as in DataArrays, of the
+// sizes check_columns asks for.
 struct CertificateColumns {
     uint64_t num_commodities = 0;
     std::span<const int64_t> node_ids, tails, heads, low, up, capacities, supplies, certificate;
@@ -92,6 +98,6 @@ struct CertificateColumns {
 // Value error naming the first column whose size does not fit the data set's shape (checked_shape),
 // or node ids that do not ascend; verify_certificate reads the columns only once this passed.
 Outcome<void> check_columns(const CertificateColumns& c);
-std::string verify_certificate(const CertificateColumns& c);
+Outcome<std::string> verify_certificate(const CertificateColumns& c);
 
 }  // namespace pelmora::tools

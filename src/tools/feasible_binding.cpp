@@ -13,27 +13,55 @@ namespace pelmora::tools::native {
 namespace {
 
 constexpr const char* kCapsule = "pelmora_tools._native.FeasibleResult";
+constexpr const char* kOptionsCapsule = "pelmora_tools._native.FeasibleOptions";
 
 void free_result(PyObject* capsule) { delete static_cast<FeasibleResult*>(PyCapsule_GetPointer(capsule, kCapsule)); }
-
-bool flag_arg(PyObject* obj, bool& out) {
-    const int v = PyObject_IsTrue(obj);
-    out = v == 1;
-    return v >= 0;
+void free_options(PyObject* capsule) {
+    delete static_cast<FeasibleOptions*>(PyCapsule_GetPointer(capsule, kOptionsCapsule));
 }
 
-bool double_arg(PyObject* obj, double& out) {
-    out = PyFloat_AsDouble(obj);
-    return !(out == -1.0 && PyErr_Occurred());
+// "O&" converter: a Python int in [0, 2^64), OverflowError otherwise.
+int unsigned_arg(PyObject* obj, void* out) {
+    const unsigned long long v = PyLong_AsUnsignedLongLong(obj);
+    if (v == (unsigned long long)-1 && PyErr_Occurred()) return 0;
+    *static_cast<uint64_t*>(out) = v;
+    return 1;
 }
 
 }  // namespace
 
-// feasible(instance, flow, K, method, seed, concentration, randomize_caps, cap_a, cap_b,
-// randomize_costs, cost_a, cost_b, close, tightness)
+// feasible_options(num_commodities, method, *, seed, concentration, randomize_caps, cap_a, cap_b,
+// randomize_costs, cost_a, cost_b, close, tightness): the options record, checked once here.
+PyObject* feasible_options(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        static const char* kNames[] = {
+            "num_commodities", "method", "seed",   "concentration", "randomize_caps", "cap_a",      "cap_b",
+            "randomize_costs", "cost_a", "cost_b", "close",         "tightness",      "congestion", nullptr};
+        auto o = std::make_unique<FeasibleOptions>();
+        logic::generator::GenerationOptions& g = o->generation;
+        long long commodities = 0, method = 0;
+        int randomize_caps = 0, randomize_costs = 0;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "LL|$O&dpddpddddd:feasible_options", const_cast<char**>(kNames),
+                                         &commodities, &method, unsigned_arg, &g.seed, &g.concentration_param,
+                                         &randomize_caps, &g.cap_a, &g.cap_b, &randomize_costs, &g.cost_a, &g.cost_b,
+                                         &o->close, &o->tightness, &o->congestion))
+            return nullptr;
+        g.num_commodities = uint64_t(commodities);
+        g.method = method;
+        g.randomize_caps = randomize_caps != 0;
+        g.randomize_costs = randomize_costs != 0;
+        if (Outcome<void> ok = check_feasible_options(*o); !ok) return raise(ok.error(), PyExc_RuntimeError);
+        PyObject* capsule = PyCapsule_New(o.get(), kOptionsCapsule, free_options);
+        if (capsule) o.release();
+        return capsule;
+    });
+}
+
+// feasible(instance, flow, options): the result record (kept for saving), its arrays,
+// certificate, cost, pairs closed and pairs asked for.
 PyObject* feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     return guarded([&]() -> PyObject* {
-        if (!arity("feasible", nargs, 14, 14)) return nullptr;
+        if (!arity("feasible", nargs, 3, 3)) return nullptr;
         const auto* instance =
             record_arg<models::NetworkInstance>(state_of(module), args[0], "NetworkInstance", "instance");
         if (!instance) return nullptr;
@@ -42,18 +70,9 @@ PyObject* feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
         const Outcome<DataShape> shape =
             checked_shape(0, instance->edges.size(), 1, {{"flow", flow.values().size(), Per::Arc}});
         if (!shape) return raise(shape.error(), PyExc_ValueError);
-        FeasibleOptions o;
-        logic::generator::GenerationOptions& g = o.generation;
-        g.num_commodities = PyLong_AsUnsignedLongLong(args[2]);
-        g.method = PyLong_AsLongLong(args[3]);
-        g.seed = PyLong_AsUnsignedLongLong(args[4]);
-        if (PyErr_Occurred()) return nullptr;
-        if (!double_arg(args[5], g.concentration_param) || !flag_arg(args[6], g.randomize_caps) ||
-            !double_arg(args[7], g.cap_a) || !double_arg(args[8], g.cap_b) || !flag_arg(args[9], g.randomize_costs) ||
-            !double_arg(args[10], g.cost_a) || !double_arg(args[11], g.cost_b) || !double_arg(args[12], o.close) ||
-            !double_arg(args[13], o.tightness))
-            return nullptr;
-        Outcome<FeasibleResult> made = without_gil([&] { return generate_feasible(*instance, flow.values(), o); });
+        const auto* o = static_cast<const FeasibleOptions*>(PyCapsule_GetPointer(args[2], kOptionsCapsule));
+        if (!o) return nullptr;
+        Outcome<FeasibleResult> made = without_gil([&] { return generate_feasible(*instance, flow.values(), *o); });
         if (!made) return raise(made.error(), PyExc_RuntimeError);
         auto result = std::make_unique<FeasibleResult>(std::move(made).value());
         // The arrays take over the costs and capacities; saving lends them back (save_feasible).
@@ -103,7 +122,8 @@ PyObject* save_feasible(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
-// potentials(n, tails, heads, capacity, costs, flow): a Column of n potentials.
+// potentials(n, tails, heads, capacity, costs, flow): a Column of n potentials, or None when the
+// flow is not optimal.
 PyObject* potentials(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     return guarded([&]() -> PyObject* {
         if (!arity("potentials", nargs, 6, 6)) return nullptr;
@@ -123,9 +143,11 @@ PyObject* potentials(PyObject* module, PyObject* const* args, Py_ssize_t nargs) 
                                                         {"costs", f.costs.size(), Per::Arc},
                                                         {"flow", f.flow.size(), Per::Arc}});
         if (!shape) return raise(shape.error(), PyExc_ValueError);
-        Outcome<std::vector<int64_t>> made = without_gil([&] { return residual_potentials(n, f); });
+        Outcome<std::optional<std::vector<int64_t>>> made = without_gil([&] { return residual_potentials(n, f); });
         if (!made) return raise(made.error(), PyExc_RuntimeError);
-        return column(state_of(module).column_type, Column(made.value().begin(), made.value().end()));
+        if (!made.value()) Py_RETURN_NONE;
+        const std::vector<int64_t>& d = *made.value();
+        return column(state_of(module).column_type, Column(d.begin(), d.end()));
     });
 }
 
@@ -171,14 +193,9 @@ PyObject* verify(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
             *targets[i] = views[i].values();
         }
         if (Outcome<void> fits = check_columns(c); !fits) return raise(fits.error(), PyExc_ValueError);
-        std::string failure;
-        Outcome<void> done = without_gil([&]() -> Outcome<void> {
-            failure = verify_certificate(c);
-            if (failure == "interrupted") return Error::interrupted();
-            return {};
-        });
-        if (!done) return raise(done.error(), PyExc_RuntimeError);
-        return PyUnicode_FromStringAndSize(failure.data(), Py_ssize_t(failure.size()));
+        Outcome<std::string> failure = without_gil([&] { return verify_certificate(c); });
+        if (!failure) return raise(failure.error(), PyExc_RuntimeError);
+        return PyUnicode_FromStringAndSize(failure.value().data(), Py_ssize_t(failure.value().size()));
     });
 }
 

@@ -2,61 +2,52 @@
 // commodities, capacities raised to the certified flow, closing among unused (arc, commodity)
 // pairs, and the mutual capacities tightened toward the certified total.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
-#include <optional>
 #include <string>
 
 #include "core/interrupt.hpp"
-#include "logic/generator/internal.hpp"
+#include "core/memory.hpp"
+#include "logic/generator/draws.hpp"
+#include "random/random.hpp"
 #include "tools/feasible.hpp"
 
 namespace pelmora::tools {
 
 namespace gen = logic::generator;
 
-Outcome<models::SupplyPartition> source_shares(const models::SupplyMap& sources, const gen::GenerationOptions& o) {
-    const uint64_t K = o.num_commodities;
-    rnd::StdRng rng = rnd::StdRng::seed_from_u64(o.seed);
-    const std::optional<gen::SplitMethod> method = gen::split_method_from(o.method);
-    if (method == gen::SplitMethod::spread) return gen::detail::spread_before_balancing(sources, K, rng);
-    if (method == gen::SplitMethod::beta_binomial)
-        return gen::detail::beta_binomial_before_balancing(sources, K, rng, o.concentration_param);
-    // Uniform: equal quotients, the remainders handed out by one cursor that carries on from node to
-    // node, as the module's uniform split hands them out.
-    models::SupplyPartition shares;
-    shares.values.reserve(gen::detail::checked_cells(sources.size(), K));
-    uint64_t cursor = 0;
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-        const int64_t total = sources.totals[i];
-        const std::size_t base = shares.values.size();
-        shares.values.resize(base + K, total / int64_t(K));
-        for (int64_t left = total % int64_t(K); left > 0; --left) {
-            ++shares.values[base + cursor];
-            if (++cursor == K) cursor = 0;
-        }
-        shares.keys.push_back(sources.nodes[i]);
-        shares.offsets.push_back(shares.values.size());
-    }
-    return shares;
-}
-
 namespace {
 
-std::string text(double x) { return gen::detail::format_double(x); }
+// Shortest text that reads back as the same double.
+std::string text(double x) {
+    char buf[32];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
+}
 
-Outcome<void> check_options(const FeasibleOptions& o) {
-    const gen::GenerationOptions& g = o.generation;
-    if (g.num_commodities < 1)
-        return Error::value("num_commodities must be at least 1, got " + std::to_string(g.num_commodities));
-    if (!gen::split_method_from(g.method))
-        return Error::value("method must be 0, 1 or 2, got " + std::to_string(g.method));
-    if (!(g.concentration_param > 0.0) || !std::isfinite(g.concentration_param))
-        return Error::value("concentration must be a finite number above zero, got " + text(g.concentration_param));
-    if (!(o.close >= 0.0 && o.close < 1.0)) return Error::value("close must lie in [0, 1), got " + text(o.close));
-    if (!(o.tightness >= 0.0 && o.tightness <= 1.0))
-        return Error::value("tightness must lie in [0, 1], got " + text(o.tightness));
-    return {};
+// `cost` lowered by the fraction `by` of its magnitude (a negative cost grows more negative),
+// rounded toward the original and saturating at the int64 range.
+int64_t cheaper(int64_t cost, double by) {
+    const auto cut = static_cast<__int128>(std::floor(by * std::fabs(static_cast<long double>(cost))));
+    const __int128 lowered = __int128(cost) - cut;
+    return lowered < std::numeric_limits<int64_t>::min() ? std::numeric_limits<int64_t>::min() : int64_t(lowered);
+}
+
+// The record the module's writer needs around the drawn costs and capacities; the arcs follow
+// with the mutual capacities once they are tightened.
+models::MultiCommodityData data_record(const models::NetworkInstance& instance, const gen::GenerationOptions& g,
+                                       gen::ArcDraws&& drawn) {
+    models::MultiCommodityData data;
+    data.method = g.method;
+    data.num_commodities = g.num_commodities;
+    data.costs = std::move(drawn.costs);
+    data.arc_capacities = std::move(drawn.capacities);
+    data.pair_order = instance.pair_order;
+    data.randomized_capacities = g.randomize_caps;
+    data.randomized_weights = g.randomize_costs;
+    data.seed = g.seed;
+    data.parallel = instance.parallel();
+    return data;
 }
 
 // Splits the routes among the commodities into the certificate (m x K) and the demand each
@@ -69,12 +60,12 @@ Outcome<void> split_routes(const Routes& routes, const NodeIndex& nodes, const m
     int64_t source = -1;
     uint64_t k = 0, cycles = 0;
     int64_t share_left = 0;
-    gen::detail::RowPoll poll;
+    CellPoll poll;
     for (std::size_t r = 0; r < routes.size(); ++r) {
         const std::span<const uint32_t> arcs(routes.arcs.data() + routes.offsets[r],
                                              routes.offsets[r + 1] - routes.offsets[r]);
         if (poll.stop_after(arcs.size() + 1)) return Error::interrupted();
-        if (routes.source[r] < 0) {  // a cycle kept for a lower bound: one commodity carries it, in turn
+        if (routes.source[r] < 0) {  // a cycle kept whole: one commodity carries it, in turn
             const uint64_t c = cycles++ % K;
             for (uint32_t a : arcs) certificate[a * K + c] += routes.amount[r];
             continue;
@@ -119,9 +110,27 @@ uint64_t close_unused(const Column& certificate, uint64_t requested, rnd::StdRng
 
 }  // namespace
 
+Outcome<void> check_feasible_options(const FeasibleOptions& o) {
+    const gen::GenerationOptions& g = o.generation;
+    if (g.num_commodities < 1 || g.num_commodities > uint64_t(std::numeric_limits<int64_t>::max()))
+        return Error::value("the number of commodities must be at least 1, got " +
+                            std::to_string(int64_t(g.num_commodities)));
+    if (!gen::split_method_from(g.method))
+        return Error::value("method must be 0, 1 or 2, got " + std::to_string(g.method));
+    if (!(g.concentration_param > 0.0) || !std::isfinite(g.concentration_param))
+        return Error::value("the concentration must be a finite number above zero, got " + text(g.concentration_param));
+    if (!(o.close >= 0.0 && o.close < 1.0))
+        return Error::value("the closing fraction must lie in [0, 1), got " + text(o.close));
+    if (!(o.tightness >= 0.0 && o.tightness <= 1.0))
+        return Error::value("the tightness must lie in [0, 1], got " + text(o.tightness));
+    if (!(o.congestion >= 0.0 && o.congestion <= 1.0))
+        return Error::value("the congestion must lie in [0, 1], got " + text(o.congestion));
+    return {};
+}
+
 Outcome<FeasibleResult> generate_feasible(const models::NetworkInstance& instance, std::span<const int64_t> flow,
                                           const FeasibleOptions& options) {
-    if (Outcome<void> ok = check_options(options); !ok) return ok.error();
+    if (Outcome<void> ok = check_feasible_options(options); !ok) return ok.error();
     gen::GenerationOptions g = options.generation;
     const uint64_t K = g.num_commodities;
     const std::size_t m = instance.edges.size();
@@ -130,13 +139,10 @@ Outcome<FeasibleResult> generate_feasible(const models::NetworkInstance& instanc
     Outcome<Routes> routes = decompose(instance, nodes, flow);
     if (!routes) return routes.error();
 
-    // Costs and capacities exactly as the module draws them for this seed; its split is not used.
-    g.method = models::number_of(gen::SplitMethod::uniform);
-    g.cap_zero = false;
-    Outcome<models::MultiCommodityData> drawn = gen::generate_multi_commodity_data(instance, g);
+    Outcome<gen::ArcDraws> drawn = gen::draw_arc_values(instance, g);
     if (!drawn) return drawn.error();
     FeasibleResult out;
-    out.data = std::move(drawn).value();
+    out.data = data_record(instance, g, std::move(drawn).value());
 
     models::SupplyMap sources;
     for (std::size_t i = 0; i < instance.supplies.size(); ++i)
@@ -144,11 +150,13 @@ Outcome<FeasibleResult> generate_feasible(const models::NetworkInstance& instanc
             sources.nodes.push_back(instance.supplies.nodes[i]);
             sources.totals.push_back(instance.supplies.totals[i]);
         }
-    Outcome<models::SupplyPartition> shares = source_shares(sources, options.generation);
+    // Each supply node's supply cut as the module's split cuts it; each commodity is then balanced
+    // by its routes rather than by the split's balancing.
+    Outcome<models::SupplyPartition> shares = gen::cut_supplies(sources, g);
     if (!shares) return shares.error();
 
-    out.certificate.assign(gen::detail::checked_cells(m, K), 0);
-    std::vector<int64_t> demand(gen::detail::checked_cells(nodes.ids.size(), K), 0);
+    out.certificate.assign(checked_cells(m, K), 0);
+    std::vector<int64_t> demand(checked_cells(nodes.ids.size(), K), 0);
     if (Outcome<void> split = split_routes(routes.value(), nodes, shares.value(), K, out.certificate, demand); !split)
         return split.error();
     routes.value() = Routes{};  // spent: freed before the data set grows
@@ -171,25 +179,39 @@ Outcome<FeasibleResult> generate_feasible(const models::NetworkInstance& instanc
     }
     out.data.supply_partition = std::move(partition);
 
-    // Tightness lowers the mutual capacity of each used arc toward its certified total; capacities
-    // never fall below the certified flow, so the certificate stays feasible.
+    // Tightness lowers the mutual capacity of each used arc toward its certified total, congestion
+    // makes hot arcs (see generate_feasible); capacities never fall below the certified flow, so
+    // the certificate stays feasible.
     out.network = instance;
+    rnd::StdRng hot_rng = rnd::StdRng::seed_from_u64(g.seed);
+    hot_rng.discard_u32(uint64_t(1) << 49);  // far from the shares' and the closing's words
+    // A used arc is hot when its draw falls below C/2 of 2^64: the hot arcs of a smaller C are
+    // among those of a larger one.
+    const auto hot_below = static_cast<uint64_t>(std::ldexp(options.congestion / 2, 64));
+    out.data.arcs.reserve(m);
     __int128 cost = 0;
     for (std::size_t a = 0; a < m; ++a) {
         const int64_t* x = out.certificate.data() + a * K;
         int64_t total = 0;
-        for (uint64_t k = 0; k < K; ++k) {
-            total += x[k];
-            cost += __int128(out.data.costs[a * K + k]) * x[k];
-        }
+        for (uint64_t k = 0; k < K; ++k) total += x[k];
         models::Edge& e = out.network.edges[a];
         if (total > 0 && options.tightness > 0.0) {
             const uint64_t room = uint64_t(e.up) - uint64_t(total);
             e.up -= int64_t(std::floor(static_cast<long double>(options.tightness) * room));
         }
-        out.data.arcs[a].up = e.up;
+        const bool hot = total > 0 && hot_below != 0 && hot_rng.next_u64() < hot_below;
+        if (hot) {
+            e.up = total;
+            int64_t* c = out.data.costs.data() + a * K;
+            for (uint64_t k = 0; k < K; ++k) c[k] = cheaper(c[k], options.congestion);
+        }
+        for (uint64_t k = 0; k < K; ++k) cost += __int128(out.data.costs[a * K + k]) * x[k];
+        out.data.arcs.push_back(models::ArcKey{e.tail, e.head, e.index, e.up});
         int64_t* caps = out.data.arc_capacities.data() + a * K;
-        for (uint64_t k = 0; k < K; ++k) caps[k] = g.randomize_caps ? std::max(caps[k], x[k]) : e.up;
+        for (uint64_t k = 0; k < K; ++k) {
+            caps[k] = g.randomize_caps ? std::max(caps[k], x[k]) : e.up;
+            if (hot) caps[k] = std::max(caps[k], instance.edges[a].up);
+        }
         if ((a & 0xffff) == 0 && interrupted()) return Error::interrupted();
     }
     const bool negative = cost < 0;
@@ -208,7 +230,6 @@ Outcome<FeasibleResult> generate_feasible(const models::NetworkInstance& instanc
         out.data.cap_zero = true;
         out.data.cap_zero_param = options.close;
     }
-    out.data.method = options.generation.method;
     return out;
 }
 

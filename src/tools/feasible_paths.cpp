@@ -40,6 +40,7 @@ constexpr uint32_t kOffPath = std::numeric_limits<uint32_t>::max();
 
 struct Walk {
     const NodeIndex& nodes;
+    std::span<const models::Edge> edges;
     std::vector<int64_t> left;    // flow of each arc not yet taken into a route or cancelled
     std::vector<int64_t> slack;   // how much of it may still be cancelled: flow - low, less what was
     std::vector<uint64_t> first;  // out-arcs of node i with flow: out[first[i] .. first[i + 1])
@@ -82,17 +83,21 @@ struct Walk {
     }
 
     // The walk closed a cycle with `arc` back to the stacked node `to`: cancel it as far as no arc
-    // falls below its lower bound, keep the rest as a route, and pop back to `to`.
+    // falls below its lower bound, keep the rest as a route, and pop back to `to`. A cycle of
+    // negative cost is kept whole: cancelling it would raise the cost (an optimal flow has no
+    // cycle of positive cost, so only cycles of cost zero are cancelled there).
     void close_cycle(uint32_t arc, uint32_t to) {
         const std::size_t from = depth[to];
         stack_arcs.push_back(arc);
         std::span<const uint32_t> cycle(stack_arcs.data() + from, stack_arcs.size() - from);
         int64_t cancel = std::numeric_limits<int64_t>::max(), keep = cancel;
+        __int128 cost = 0;
         for (uint32_t a : cycle) {
             cancel = std::min({cancel, left[a], slack[a]});
             keep = std::min(keep, left[a]);
+            cost += edges[a].cost;
         }
-        if (cancel > 0) {
+        if (cancel > 0 && cost >= 0) {
             for (uint32_t a : cycle) {
                 left[a] -= cancel;
                 slack[a] -= cancel;
@@ -115,7 +120,18 @@ Outcome<Routes> decompose(const models::NetworkInstance& instance, const NodeInd
     if (flow.size() != m)
         return Error::value("the flow holds " + std::to_string(flow.size()) + " values for " + std::to_string(m) +
                             " arcs");
-    Walk w{nodes, {}, {}, std::vector<uint64_t>(n + 1, 0), {}, {}, std::vector<uint32_t>(n, kOffPath), {}, {}, {}, 0};
+    Walk w{nodes,
+           instance.edges,
+           {},
+           {},
+           std::vector<uint64_t>(n + 1, 0),
+           {},
+           {},
+           std::vector<uint32_t>(n, kOffPath),
+           {},
+           {},
+           {},
+           0};
     w.left.assign(flow.begin(), flow.end());
     w.slack.resize(m);
     // Remaining supply (positive) and demand (negative) of each node.

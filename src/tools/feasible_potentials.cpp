@@ -1,9 +1,9 @@
 // Node potentials proving a flow optimal: shortest distances in its residual graph from a virtual
 // source joined to every node at distance 0. An optimal flow's residual graph has no negative
-// cycle, so the queue-based Bellman-Ford below ends; on the networks this serves it settles in a
-// few passes. The reduced costs they give fix, by complementary slackness, every arc whose flow is
-// the same in all optima, which leaves only the ties to break.
-#include <deque>
+// cycle, so the Bellman-Ford below ends; on the networks this serves it settles in a few passes. The reduced costs they
+// give fix, by complementary slackness, every arc whose flow is the same in all optima, which leaves only the ties to
+// break.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,7 +12,7 @@
 
 namespace pelmora::tools {
 
-Outcome<std::vector<int64_t>> residual_potentials(uint64_t n, const FlowColumns& f) {
+Outcome<std::optional<std::vector<int64_t>>> residual_potentials(uint64_t n, const FlowColumns& f) {
     const std::size_t m = f.tails.size();
     // Residual arcs as a CSR by tail: a forward arc while flow < capacity, a backward one while
     // flow > 0, each with its reduced cost so far.
@@ -36,33 +36,38 @@ Outcome<std::vector<int64_t>> residual_potentials(uint64_t n, const FlowColumns&
             cost[fill[f.heads[a]]++] = -f.costs[a];
         }
     }
+    // Bellman-Ford in passes: pass p relaxes the arcs out of the nodes whose distance fell in pass
+    // p - 1. Distances after pass p are at most the shortest walks of p residual arcs, and without a
+    // negative cycle every shortest walk has at most n - 1 arcs, so only a negative cycle lets
+    // distances still fall in pass n. (Counting relaxations per node instead would refuse optimal
+    // flows: parallel arcs relax their head several times in one pass.)
     std::vector<int64_t> distance(n, 0);
     std::vector<uint8_t> queued(n, 1);
-    std::vector<uint64_t> relaxed(n, 0);
-    std::deque<uint32_t> queue;
-    for (uint64_t v = 0; v < n; ++v) queue.push_back(uint32_t(v));
+    std::vector<uint32_t> now, next;
+    now.reserve(n);
+    for (uint64_t v = 0; v < n; ++v) now.push_back(uint32_t(v));
     uint64_t steps = 0;
-    while (!queue.empty()) {
-        const uint32_t v = queue.front();
-        queue.pop_front();
-        queued[v] = 0;
-        if ((++steps & 0xfff) == 0 && interrupted()) return Error::interrupted();
-        for (uint64_t e = first[v]; e < first[v + 1]; ++e) {
-            int64_t d;
-            if (__builtin_add_overflow(distance[v], cost[e], &d)) return Error::value("distances pass 64 bits");
-            const uint32_t w = to[e];
-            if (d >= distance[w]) continue;
-            distance[w] = d;
-            // A node relaxed n times lies on a negative cycle: the flow was not optimal.
-            if (++relaxed[w] > n)
-                return Error::value("the flow is not optimal: its residual graph has a negative cycle");
-            if (!queued[w]) {
-                queued[w] = 1;
-                queue.push_back(w);
+    for (uint64_t pass = 1; !now.empty(); ++pass) {
+        if (pass > n) return std::optional<std::vector<int64_t>>();  // a negative cycle: not optimal
+        for (const uint32_t v : now) {
+            queued[v] = 0;
+            if ((++steps & 0xfff) == 0 && interrupted()) return Error::interrupted();
+            for (uint64_t e = first[v]; e < first[v + 1]; ++e) {
+                int64_t d;
+                if (__builtin_add_overflow(distance[v], cost[e], &d)) return Error::value("distances pass 64 bits");
+                const uint32_t w = to[e];
+                if (d >= distance[w]) continue;
+                distance[w] = d;
+                if (!queued[w]) {
+                    queued[w] = 1;
+                    next.push_back(w);
+                }
             }
         }
+        now.swap(next);
+        next.clear();
     }
-    return distance;
+    return std::optional<std::vector<int64_t>>(std::move(distance));
 }
 
 }  // namespace pelmora::tools

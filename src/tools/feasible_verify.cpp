@@ -30,7 +30,7 @@ Outcome<void> check_columns(const CertificateColumns& c) {
     return check_ascending(c.node_ids);
 }
 
-std::string verify_certificate(const CertificateColumns& c) {
+Outcome<std::string> verify_certificate(const CertificateColumns& c) {
     const uint64_t K = c.num_commodities;
     const std::size_t m = c.tails.size(), n = c.node_ids.size();
     std::vector<__int128> balance(n * K, 0);
@@ -39,7 +39,7 @@ std::string verify_certificate(const CertificateColumns& c) {
         return (at == c.node_ids.end() || *at != id) ? n : std::size_t(at - c.node_ids.begin());
     };
     for (std::size_t a = 0; a < m; ++a) {
-        if ((a & 0xffff) == 0 && interrupted()) return "interrupted";
+        if ((a & 0xffff) == 0 && interrupted()) return Error::interrupted();
         const std::size_t t = position(c.tails[a]), h = position(c.heads[a]);
         if (t == n || h == n) return "nodes: " + arc_text(c, a) + " names a node the data set does not hold";
         const int64_t* x = c.certificate.data() + a * K;
@@ -63,7 +63,7 @@ std::string verify_certificate(const CertificateColumns& c) {
                 return "conservation: commodity " + std::to_string(k) + " at node " + std::to_string(c.node_ids[v]) +
                        " sends " + std::to_string(int64_t(balance[v * K + k])) + " net, its supply is " +
                        std::to_string(c.supplies[v * K + k]);
-    return {};
+    return std::string();
 }
 
 }  // namespace pelmora::tools

@@ -127,13 +127,15 @@ PyMethodDef functions[] = {
     {"goto", binding::method_pointer(goto_function), METH_FASTCALL, kGotoDoc},
     {"mnetgen", binding::method_pointer(mnetgen_function), METH_FASTCALL, kMnetgenDoc},
     {"netgen_network", binding::method_pointer(netgen_network_function), METH_FASTCALL, kNetgenNetworkDoc},
+    {"feasible_options", binding::method_pointer(feasible_options), METH_VARARGS | METH_KEYWORDS,
+     "feasible_options(num_commodities, method, *, seed, concentration, randomize_caps, cap_a, cap_b, "
+     "randomize_costs, cost_a, cost_b, close, tightness, congestion): the feasible mode's options, checked."},
     {"feasible", binding::method_pointer(feasible), METH_FASTCALL,
-     "feasible(instance, flow, K, method, seed, concentration, randomize_caps, cap_a, cap_b, randomize_costs, "
-     "cost_a, cost_b, close, tightness): (result, columns, certificate, cost, closed, requested)."},
+     "feasible(instance, flow, options): (result, columns, certificate, cost, closed, requested)."},
     {"save_feasible", binding::method_pointer(save_feasible), METH_FASTCALL,
      "save_feasible(result, path, costs, capacities): the feasible data set as a multicommodity file."},
     {"potentials", binding::method_pointer(potentials), METH_FASTCALL,
-     "potentials(n, tails, heads, capacity, costs, flow): node potentials proving the flow optimal."},
+     "potentials(n, tails, heads, capacity, costs, flow): node potentials proving the flow optimal, or None."},
     {"peel", binding::method_pointer(peel), METH_FASTCALL,
      "peel(n, tails, heads, supplies): (flow, supplies), the flows forced outside the cycles."},
     {"verify", binding::method_pointer(verify), METH_FASTCALL,

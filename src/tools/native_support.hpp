@@ -58,6 +58,7 @@ struct ColumnObject {
 };
 
 // The feasible mode's functions (feasible_binding.cpp), listed in the module's function table.
+PyObject* feasible_options(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* save_feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* potentials(PyObject* module, PyObject* const* args, Py_ssize_t nargs);

@@ -36,8 +36,8 @@ def point_of(args: argparse.Namespace) -> Generation:
     """The generation the flags ask for, its multiplier pairs checked."""
     return Generation(
         args.commodities, args.method, args.seed, _args.pair(args.parser, "--caps", args.caps),
-        _args.pair(args.parser, "--costs", args.costs), args.concentration, args.close,
-        args.feasible, args.tightness or 0.0,
+        _feasible.costs_of(args, _args.pair(args.parser, "--costs", args.costs)), args.concentration, args.close,
+        args.feasible, args.tightness or 0.0, args.congestion or 0.0,
     )
 
 
@@ -58,7 +58,7 @@ def run(args: argparse.Namespace) -> int:
         if args.certificate:
             with about(args.certificate):
                 made.save_certificate(args.certificate)
-        print(_feasible.report(made))
+        print(_feasible.report(made, point.costs))
         _progress.done(args, f"wrote {_progress.sizes(*filter(None, (args.out, args.certificate)))}: "
                              f"{args.commodities} feasible commodities over {instance.num_arcs:,} arcs")
         return Status.OK

@@ -27,7 +27,9 @@ def register(commands: Any) -> None:
     parser.add_argument("--time-limit", type=_args.POSITIVE, metavar="S",
                         help="with --check: seconds for the whole check; what it has not decided by then is "
                              "undecided (exit 3)")
-    parser.add_argument("--certificate", metavar="FILE.npy", help="with --check: verify this certificate too")
+    parser.add_argument("--certificate", metavar="FILE.npy",
+                        help="with --check: verify this certificate; one that verifies settles the check (feasible, "
+                             "exit 0) without routing or solving")
     parser.set_defaults(run=run, parser=parser)
 
 
@@ -77,7 +79,11 @@ def run(args: argparse.Namespace) -> int:
     problem, arrays, certified = _feasible.read_with_certificate(args.file, args.certificate)
     described = describe(args.file, problem, arrays)
     report = None
-    if args.check:
+    if args.check and certified:
+        from ..check import certified as certified_report
+
+        report = certified_report(arrays)  # a feasible flow settles it: no LP
+    elif args.check:
         from .._highs import highs_process
         from ..check import check_feasibility
 
@@ -93,7 +99,7 @@ def run(args: argparse.Namespace) -> int:
 
         try:
             with highs_process():
-                report = check_feasibility(arrays, time_limit=args.time_limit, certified=certified is not None,
+                report = check_feasibility(arrays, time_limit=args.time_limit,
                                            stage=stage if progress is not None else None)
         finally:
             if progress is not None:

@@ -32,7 +32,12 @@ def register(commands: Any) -> None:
                              "Ctrl-C stops the solve within a second, status interrupted (exit 130)")
     parser.add_argument("--json", action="store_true", help="one JSON object on standard output")
     parser.add_argument("--certificate", metavar="FILE.npy",
-                        help="verify this certificate and report the gap between its cost and the optimum")
+                        help="verify this certificate and report the gap between its cost and the optimum; a solve "
+                             "stopped early still reports the certificate's cost as an upper bound")
+    parser.add_argument("--coupling", action="store_true",
+                        help="also solve without the bundle rows and report the coupling: both optima, the gap "
+                             "(with - without) / |without|, the bundle rows binding and those with a non-zero dual, "
+                             "HiGHS's iterations for both")
     parser.set_defaults(run=run, parser=parser)
 
 
@@ -59,6 +64,8 @@ def run(args: argparse.Namespace) -> int:
     from .._highs import highs_process
     from ..lp import solve
 
+    if args.coupling and args.no_bundle:
+        args.parser.error("--coupling solves with and without the bundle rows; --no-bundle does not apply")
     _, arrays, certified = _feasible.read_with_certificate(args.file, args.certificate)
     bundle = not args.no_bundle
     progress = _progress.bar(args, unit=" iterations", bar_format="{desc} {n_fmt}{unit} [{elapsed}]{postfix}",
@@ -72,9 +79,17 @@ def run(args: argparse.Namespace) -> int:
             progress.set_postfix_str(f"objective {reached[1]:.10g}", refresh=False)
         progress.refresh()
 
+    coupled = None
     try:
         with highs_process():
-            result = solve(arrays, bundle=bundle, time_limit=args.time_limit, watch=watch if progress is not None else None)
+            if args.coupling:
+                from ..coupling import coupling
+
+                coupled = coupling(arrays, time_limit=args.time_limit)
+                result = coupled.bundled
+            else:
+                result = solve(arrays, bundle=bundle, time_limit=args.time_limit,
+                               watch=watch if progress is not None else None)
     finally:
         if progress is not None:
             progress.close()
@@ -89,8 +104,12 @@ def run(args: argparse.Namespace) -> int:
         if certified is not None:
             out["certificate"] = _feasible.certificate_json(certified) | {
                 "gap": None if result.objective is None else certified[0] - result.objective}
+            if result.objective is None:
+                out["upper_bound"] = certified[0]
         if unexplained is not None:
             out["check_error"] = unexplained
+        if coupled is not None:
+            out["coupling"] = coupled.to_dict()
         print(json_line(out))
     else:
         print(f"status     {result.status}")
@@ -102,8 +121,13 @@ def run(args: argparse.Namespace) -> int:
             print(certified[1])
             if result.objective is not None:
                 print(f"gap        {certified[0] - result.objective!r} (certificate cost - optimum)")
+            else:
+                print(f"bound      {certified[0]} (the certificate is a feasible solution: the optimum is at most "
+                      "its cost)")
         if unexplained is not None:
             print(unexplained)
+        if coupled is not None:
+            print(coupled.summary())
     status = STATUS_OF.get(result.status, Status.FAILURE)
     if status == Status.FAILURE:
         print(f"pelmora solve: error: the solver stopped without an answer ({result.status})", file=sys.stderr)

@@ -52,8 +52,11 @@ COLUMNS = (
     "min_commodity_supply, max_commodity_supply, closed_pairs (arc-commodity pairs closed), generate_s; with "
     "--check or --solve: alone_feasible, blocked_commodities (those that cannot be routed alone), unserved_nodes "
     "(demand nodes short in every maximum flow), shortfall (units short at demand nodes); with --solve: objective, "
-    "solve_s; with --feasible: tightness (after close), certificate_cost, with --certificates certificate_file, and, "
-    "with --solve, certificate_gap (certificate cost - optimum); then status (the solver's status "
+    "solve_s; with --coupling: independent_objective (the optimum without the bundle rows), coupling_gap "
+    "((objective - independent_objective) / |independent_objective|), binding_rows, priced_rows (bundle rows with a "
+    "non-zero dual), iterations, independent_iterations; with --feasible: tightness (after close), certificate_cost, "
+    "with --certificates certificate_file, and, with --solve, certificate_gap (certificate cost - optimum); then "
+    "status (the solver's status "
     "with --solve, else 'written'; 'failed' or 'worker-died' for a data set that did not finish), error (one line, "
     "for those) and worker_pid. Exit status 2 if any data set failed; Ctrl-C keeps the finished rows (130)."
 )
@@ -86,6 +89,8 @@ def register(commands: Any) -> None:
                         help="route each commodity alone, record what it cannot serve")
     parser.add_argument("--solve", action="store_true", help="also solve each LP (implies --check)")
     parser.add_argument("--no-bundle", action="store_true", help="solve without the bundle rows")
+    parser.add_argument("--coupling", action="store_true",
+                        help="with --solve: also solve without the bundle rows and add the coupling columns")
     parser.add_argument("--time-limit", type=_args.POSITIVE, metavar="S", help="seconds per solve")
     where = parser.add_mutually_exclusive_group()
     where.add_argument("--workers", type=_args.POSITIVE_INT, metavar="N",
@@ -105,10 +110,11 @@ def _plans(args: argparse.Namespace) -> list[Plan]:
     """The sweep the flags ask for, one plan per network (a parameter file names several), refused in
     one line where the module would fail on every data set."""
     caps = _args.pair(args.parser, "--caps", args.caps)
-    costs = _args.pair(args.parser, "--costs", args.costs)
+    costs = _feasible.costs_of(args, _args.pair(args.parser, "--costs", args.costs))
     plan = Plan(args.instance, args.methods, args.commodities, args.seeds, caps, costs, args.concentration,
                 args.close, check=args.check, solve=args.solve, bundle=not args.no_bundle, time_limit=args.time_limit,
-                feasible=args.feasible, tightness=args.tightness or (0.0,), certificates=args.certificates)
+                feasible=args.feasible, tightness=args.tightness or (0.0,), certificates=args.certificates,
+                coupling=args.coupling)
     networks = [source.text for source in problems(args.instance)]
     if plan.size * len(networks) > MAX_DATA_SETS:
         count = f" x {len(networks)} networks" if len(networks) > 1 else ""
@@ -163,6 +169,8 @@ def run(args: argparse.Namespace) -> int:
         require("highspy")
     if args.no_bundle and not args.solve:
         args.parser.error("--no-bundle applies with --solve only")
+    if args.coupling and (not args.solve or args.no_bundle):
+        args.parser.error("--coupling applies with --solve and the bundle rows only")
     plans = _plans(args)
     try:
         path = csv_path(args.out, args.csv)

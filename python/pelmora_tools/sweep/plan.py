@@ -23,6 +23,7 @@ class Work:
     bundle: bool = True
     time_limit: float | None = None
     certificates: bool = False
+    coupling: bool = False
 
 
 @dataclass(frozen=True)
@@ -54,6 +55,7 @@ class Plan:
     feasible: bool = False
     tightness: tuple[float, ...] = (0.0,)
     certificates: bool = False
+    coupling: bool = False
 
     @property
     def size(self) -> int:
@@ -64,7 +66,8 @@ class Plan:
         return self.tightness if self.feasible else (0.0,)
 
     def points(self) -> list[Point]:
-        work = Work(self.check, self.solve, self.bundle, self.time_limit, self.feasible and self.certificates)
+        work = Work(self.check, self.solve, self.bundle, self.time_limit, self.feasible and self.certificates,
+                    self.coupling)
         return [
             Point(self.instance, Generation(k, method, seed, self.caps, self.costs, self.concentration, self.close,
                                             self.feasible, t), work)

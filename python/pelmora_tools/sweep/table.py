@@ -9,6 +9,10 @@ from pathlib import Path
 
 from .plan import Plan, Row
 
+# With --coupling: the LP solved again without the bundle rows (pelmora_tools.coupling).
+COUPLING_COLUMNS = ["independent_objective", "coupling_gap", "binding_rows", "priced_rows", "iterations",
+                    "independent_iterations"]
+
 
 def columns(plan: Plan) -> list[str]:
     """The CSV's columns, in order. A failed row leaves empty what its data set did not reach."""
@@ -18,6 +22,8 @@ def columns(plan: Plan) -> list[str]:
         names += ["alone_feasible", "blocked_commodities", "unserved_nodes", "shortfall"]
     if plan.solve:
         names += ["objective", "solve_s"]
+    if plan.coupling:
+        names += COUPLING_COLUMNS
     if plan.feasible:
         names[names.index("close") + 1 : names.index("close") + 1] = ["tightness"]
         names += ["certificate_cost", *(["certificate_file"] if plan.certificates else []),

@@ -118,9 +118,21 @@ def _check_columns(arrays: DataSetArrays) -> Row:
 
 
 def _solve_columns(arrays: DataSetArrays, work: Work) -> Row:
-    from ..lp import solve
+    if work.coupling:
+        from ..coupling import coupling
 
-    result = solve(arrays, bundle=work.bundle, time_limit=work.time_limit)
-    return {"status": result.status, "objective": result.objective, "solve_s": result.seconds}
+        coupled = coupling(arrays, time_limit=work.time_limit)
+        result = coupled.bundled
+        row: Row = {
+            "independent_objective": coupled.independent.objective, "coupling_gap": coupled.gap,
+            "binding_rows": coupled.binding, "priced_rows": coupled.priced, "iterations": coupled.iterations_bundled,
+            "independent_iterations": coupled.iterations_independent,
+        }  # fmt: skip
+    else:
+        from ..lp import solve
+
+        result = solve(arrays, bundle=work.bundle, time_limit=work.time_limit)
+        row = {}
+    return row | {"status": result.status, "objective": result.objective, "solve_s": result.seconds}
 
 

@@ -10,6 +10,7 @@
 
 #include "core/interrupt.hpp"
 #include "core/memory.hpp"
+#include "logic/generator/draws.hpp"
 #include "logic/generator/generator.hpp"
 #include "logic/generator/internal.hpp"
 #include "random/distributions.hpp"  // the range draw inlined into the fill loop
@@ -149,6 +150,39 @@ bool fill_all_arcs(std::span<const models::Edge> edges, std::size_t K, const Gen
     return fill_arcs_polled<RandomCosts, RandomCaps>(edges, K, o, rng, costs, caps);
 }
 
+// The multipliers of both randomisations, refused before any work.
+Outcome<void> check_draws(const std::vector<models::Edge>& edges, const GenerationOptions& o) {
+    const std::size_t K = static_cast<std::size_t>(o.num_commodities);
+    if (o.randomize_costs)
+        if (auto r = check_multipliers(edges, K, true, o.cost_a, o.cost_b, "cost_a", "cost_b"); !r) return r.error();
+    if (o.randomize_caps)
+        if (auto r = check_multipliers(edges, K, false, o.cap_a, o.cap_b, "cap_a", "cap_b"); !r) return r.error();
+    return {};
+}
+
+// Sizes `costs` and `caps` to m x K and fills them from the draws' own generator, seeded here (the
+// split seeds its own), running alongside() meanwhile; false when stopped.
+template <class Alongside>
+bool draw_into(const std::vector<models::Edge>& edges, const GenerationOptions& o, models::CommodityValues& costs,
+               models::CommodityValues& caps, Alongside&& alongside) {
+    const std::size_t K = static_cast<std::size_t>(o.num_commodities);
+    rnd::StdRng rng = rnd::StdRng::seed_from_u64(o.seed);
+    const std::size_t cells = detail::checked_cells(edges.size(), K);
+    // Large enough to be worth huge pages: a fault per 2 MiB instead of per 4 KiB.
+    reserve_filled(costs, cells);
+    reserve_filled(caps, cells);
+    costs.resize(cells);
+    caps.resize(cells);
+    int64_t* c = costs.data();
+    int64_t* u = caps.data();
+    if (o.randomize_costs) {
+        if (o.randomize_caps) return fill_all_arcs<true, true>(edges, K, o, rng, c, u, alongside);
+        return fill_all_arcs<true, false>(edges, K, o, rng, c, u, alongside);
+    }
+    if (o.randomize_caps) return fill_all_arcs<false, true>(edges, K, o, rng, c, u, alongside);
+    return fill_all_arcs<false, false>(edges, K, o, rng, c, u, alongside);
+}
+
 // Closes a strided set of arcs for every commodity, then gives an arc that lost every commodity
 // back to commodity (a mod K) with its own capacity.
 //
@@ -206,13 +240,7 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
 
     const std::optional<SplitMethod> method = split_method_from(o.method);
     if (!method) return Error::panic("Unknown partitioning method: " + std::to_string(o.method));
-    if (o.randomize_costs)
-        if (auto r = check_multipliers(edges, K, true, o.cost_a, o.cost_b, "cost_a", "cost_b"); !r) return r.error();
-    if (o.randomize_caps)
-        if (auto r = check_multipliers(edges, K, false, o.cap_a, o.cap_b, "cap_a", "cap_b"); !r) return r.error();
-
-    // The split seeds its own generator; this one serves only the cost and capacity draws.
-    rnd::StdRng rng = rnd::StdRng::seed_from_u64(o.seed);
+    if (Outcome<void> checked = check_draws(edges, o); !checked) return checked.error();
 
     Outcome<SupplyPartition> split =
         split_supply_and_demand(*method, instance.supplies, o.num_commodities, o.seed, o.concentration_param);
@@ -223,12 +251,6 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
     out.method = o.method;
     out.num_commodities = o.num_commodities;
 
-    const std::size_t cells = detail::checked_cells(m, K);
-    // Large enough to be worth huge pages: a fault per 2 MiB instead of per 4 KiB.
-    reserve_filled(out.costs, cells);
-    reserve_filled(out.arc_capacities, cells);
-    out.costs.resize(cells);
-    out.arc_capacities.resize(cells);
     reserve_filled(out.arcs, m);
     auto copy_network = [&] {
         out.arcs.resize(m);
@@ -238,16 +260,7 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
         }
         out.pair_order = instance.pair_order;
     };
-    int64_t* costs = out.costs.data();
-    int64_t* caps = out.arc_capacities.data();
-    bool filled;
-    if (o.randomize_costs) {
-        if (o.randomize_caps) filled = fill_all_arcs<true, true>(edges, K, o, rng, costs, caps, copy_network);
-        else filled = fill_all_arcs<true, false>(edges, K, o, rng, costs, caps, copy_network);
-    } else {
-        if (o.randomize_caps) filled = fill_all_arcs<false, true>(edges, K, o, rng, costs, caps, copy_network);
-        else filled = fill_all_arcs<false, false>(edges, K, o, rng, costs, caps, copy_network);
-    }
+    const bool filled = draw_into(edges, o, out.costs, out.arc_capacities, copy_network);
     if (!filled) return Error::interrupted();
 
     // Without arcs or commodities there is nothing to close; a NaN fraction closes nothing, and
@@ -261,6 +274,13 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
     out.cap_zero_param = o.cap_zero_param;
     out.seed = o.seed;
     out.parallel = instance.parallel();
+    return out;
+}
+
+Outcome<ArcDraws> draw_arc_values(const NetworkInstance& instance, const GenerationOptions& options) {
+    if (Outcome<void> checked = check_draws(instance.edges, options); !checked) return checked.error();
+    ArcDraws out;
+    if (!draw_into(instance.edges, options, out.costs, out.capacities, [] {})) return Error::interrupted();
     return out;
 }
 

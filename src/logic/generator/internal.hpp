@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/interrupt.hpp"
+#include "core/memory.hpp"
 #include "core/outcome.hpp"
 #include "models/records.hpp"
 #include "random/random.hpp"
@@ -25,14 +26,7 @@ Outcome<void> balance_commodities(models::SupplyPartition& partition, const mode
 
 namespace pelmora::logic::generator::detail {
 
-// rows * per_row cells of int64, or std::bad_alloc when that cannot be allocated at all: a
-// std::length_error from the vector would otherwise escape, and the boundary maps only bad_alloc
-// (to MemoryError).
-inline std::size_t checked_cells(std::size_t rows, uint64_t per_row) {
-    constexpr uint64_t limit = std::numeric_limits<std::ptrdiff_t>::max() / sizeof(int64_t);
-    if (per_row != 0 && rows > limit / per_row) throw std::bad_alloc();
-    return rows * static_cast<std::size_t>(per_row);
-}
+using ::pelmora::checked_cells;
 
 inline std::size_t count_nonzero(const models::SupplyMap& data) {
     std::size_t n = 0;
@@ -60,21 +54,7 @@ inline std::string format_double(double x) {
     return std::string(buf, res.ptr);
 }
 
-// Asks interrupted() once per so many cells of split rows rather than once per row: rows may hold
-// a single cell, and the question costs a clock read.
-class RowPoll {
-public:
-    bool stop_after(uint64_t cells) {
-        done_ += cells;
-        if (done_ < kCellsPerPoll) return false;
-        done_ = 0;
-        return interrupted();
-    }
-
-private:
-    static constexpr uint64_t kCellsPerPoll = 1 << 16;
-    uint64_t done_ = 0;
-};
+using RowPoll = ::pelmora::CellPoll;
 
 inline constexpr const char* kNoCommodityMessage =
     "num_commodities must be at least 1 when data holds a non-zero total";
@@ -123,7 +103,8 @@ Outcome<models::SupplyPartition> split_by_cuts(const models::SupplyMap& data, ui
     return partition;
 }
 
-// The two random splits up to (not including) the balancing, which continues with `rng`.
+// The three splits up to (not including) the balancing, which continues with `rng`.
+Outcome<models::SupplyPartition> uniform_before_balancing(const models::SupplyMap& data, uint64_t K);
 Outcome<models::SupplyPartition> spread_before_balancing(const models::SupplyMap& data, uint64_t K, rnd::StdRng& rng);
 Outcome<models::SupplyPartition> beta_binomial_before_balancing(const models::SupplyMap& data, uint64_t K,
                                                                 rnd::StdRng& rng, double concentration_param);

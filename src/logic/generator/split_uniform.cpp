@@ -5,8 +5,7 @@
 
 namespace pelmora::logic::generator {
 
-Outcome<SupplyPartition> split_supply_and_demand_uniform(const SupplyMap& data, uint64_t num_commodities) {
-    const uint64_t K = num_commodities;
+Outcome<SupplyPartition> detail::uniform_before_balancing(const SupplyMap& data, uint64_t K) {
     if (K == 0) {
         // The uniform split gives even a zero total a row, so any entry needs a commodity.
         if (!data.empty()) return Error::value("num_commodities must be at least 1 when data is not empty");
@@ -38,8 +37,14 @@ Outcome<SupplyPartition> split_supply_and_demand_uniform(const SupplyMap& data, 
         partition.keys.push_back(data.nodes[i]);
         partition.offsets.push_back(partition.values.size());
     }
+    return partition;
+}
 
-    if (Outcome<void> balanced = balance_commodities(partition, data, K, nullptr); !balanced) return balanced.error();
+Outcome<SupplyPartition> split_supply_and_demand_uniform(const SupplyMap& data, uint64_t num_commodities) {
+    Outcome<SupplyPartition> partition = detail::uniform_before_balancing(data, num_commodities);
+    if (!partition) return partition;
+    if (Outcome<void> balanced = balance_commodities(partition.value(), data, num_commodities, nullptr); !balanced)
+        return balanced.error();
     return partition;
 }
 
