@@ -19,7 +19,7 @@ $(VENV)/.created:
 	@if [ -z "$(PYTHON)" ]; then echo "no CPython 3.13 or later found; run make PYTHON=/path/to/python3.13" >&2; exit 1; fi
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install --quiet --upgrade pip
-	$(VPY) -m pip install --quiet scikit-build-core cmake ninja pytest hypothesis numpy highspy scipy ortools networkx
+	$(VPY) -m pip install --quiet scikit-build-core cmake ninja pytest hypothesis numpy highspy scipy ortools networkx tqdm
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.created $(SOURCES)
@@ -57,7 +57,7 @@ test-portable: install
 CLANG_FORMAT ?= clang-format
 FORMAT_SOURCES = $(shell find src tests/native fuzz bench -name '*.cpp' -o -name '*.hpp')
 $(VENV)/.lint: $(VENV)/.created
-	$(VPY) -m pip install --quiet ruff mypy pandas-stubs
+	$(VPY) -m pip install --quiet ruff mypy pandas-stubs types-tqdm
 	touch $@
 lint: install $(VENV)/.lint
 	@command -v $(CLANG_FORMAT) >/dev/null || { apt-get update -qq && \
@@ -68,7 +68,7 @@ lint: install $(VENV)/.lint
 	$(VENV)/bin/mypy --strict bench
 	$(VENV)/bin/mypy --strict python/pelmora_tools
 
-# NETGEN_C_SOURCE=DIR (the classic C NETGEN's source) lets bench_netgen.py compile it for comparison.
+# NETGEN_C_PROGRAM=EXE (the classic C NETGEN's source) lets bench_netgen.py compile it for comparison.
 bench: install
 	$(VPY) -m pip install --quiet numpy pynetgen
 	$(VPY) bench/run_all.py $(if $(QUICK),--quick,)

@@ -25,13 +25,13 @@ from typing import Any
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import numpy as np  # noqa: E402
-from bench_tools import peak_rss, peak_rss_reset  # noqa: E402
-from common import OUT, best_of, network_args, network_file, rss_bytes  # noqa: E402
+from common import OUT, best_of, network_args, network_file, peak_rss, peak_rss_reset, rss_bytes  # noqa: E402
 
 import pelmora  # noqa: E402
 import pelmora_tools as pt  # noqa: E402
 from pelmora_tools import _min_cost_flow, _native  # noqa: E402
 from pelmora_tools import methods as split_methods  # noqa: E402
+from pelmora_tools.arrays import as_int64  # noqa: E402
 
 TIGHTNESS = (0.0, 0.5, 0.9, 1.0)
 METHODS = {method.name: method.number for method in split_methods.METHODS}
@@ -122,8 +122,8 @@ def main() -> None:
 
     t_generate = best_of(lambda: pelmora.generate_multi_commodity_data(instance, args.k, 0, seed=7), repeat)
     single = pt.arrays_from_min(instance)
-    problem = _min_cost_flow.flow_problem(single.node_ids, single.tails, single.heads, single.low, single.up,
-                                 single.costs[:, 0], single.supplies[:, 0])
+    problem = _min_cost_flow.flow_problem(single.node_ids, single.tails, single.heads, single.low, as_int64(single.up),
+                                          as_int64(single.costs[:, 0]), as_int64(single.supplies[:, 0]))
     args_of = (problem.tails, problem.heads, problem.capacity, problem.costs, problem.supplies)
     started = time.perf_counter()
     status, flow = _min_cost_flow._ortools_solve(args_of)

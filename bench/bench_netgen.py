@@ -2,9 +2,9 @@
 """NETGEN built in: pelmora_tools.netgen on a NETGEN-8 problem of 1,000,000 arcs against the classic C
 program in the same run, and against pynetgen at a size it finishes.
 
-    NETGEN_C_SOURCE=DIR python bench/bench_netgen.py [--arcs N] [--pynetgen-arcs N] [--quick] [--json FILE]
+    NETGEN_C_PROGRAM=EXE python bench/bench_netgen.py [--arcs N] [--pynetgen-arcs N] [--quick] [--json FILE]
 
-The C program is compiled here when NETGEN_C_SOURCE names a directory holding its source
+The C program is run when NETGEN_C_PROGRAM names its executable, built by the user from its source
 (bench/netgen_c.py); otherwise its figures are reported as not at hand. Both write the network to
 a file (the C program through its standard output). Targets (printed, never asserted): writing
 the file takes at most the C program's time; the same lines as the C program's.

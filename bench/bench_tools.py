@@ -25,22 +25,10 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import ortools.graph.python.max_flow  # type: ignore[import-untyped]  # noqa: E402, F401  (imported here, not inside the first timed check)
 import scipy.sparse.csgraph  # type: ignore[import-untyped]  # noqa: E402, F401
-from common import OUT, best_of, network_args, network_file, rss_bytes  # noqa: E402
+from common import OUT, best_of, network_args, network_file, peak_rss, peak_rss_reset, rss_bytes  # noqa: E402
 
 import pelmora  # noqa: E402
 import pelmora_tools as pt  # noqa: E402
-
-
-def peak_rss_reset() -> None:
-    """Starts a new peak: the kernel's high-water mark of this process drops to its current size."""
-    Path("/proc/self/clear_refs").write_text("5")
-
-
-def peak_rss() -> int:
-    for line in Path("/proc/self/status").read_text().splitlines():
-        if line.startswith("VmHWM:"):
-            return int(line.split()[1]) * 1024
-    return 0
 
 
 def handed_bytes(arrays: pt.DataSetArrays) -> int:

@@ -33,6 +33,18 @@ def rss_bytes() -> int:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+def peak_rss_reset() -> None:
+    """Starts a new peak: the kernel's high-water mark of this process drops to its current size."""
+    Path("/proc/self/clear_refs").write_text("5")
+
+
+def peak_rss() -> int:
+    for line in Path("/proc/self/status").read_text().splitlines():
+        if line.startswith("VmHWM:"):
+            return int(line.split()[1]) * 1024
+    return 0
+
+
 def held_by[T](make: Callable[[], T]) -> tuple[T, int]:
     """Resident bytes held by the object make() returns (measured after a collection)."""
     gc.collect()

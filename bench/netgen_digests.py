@@ -3,7 +3,7 @@
 for a table of parameter sets, kept in tests/data/netgen_digests.json; tests/test_netgen.py
 checks pelmora_tools.netgen against them.
 
-    NETGEN_C_SOURCE=DIR python bench/netgen_digests.py [--write]
+    NETGEN_C_PROGRAM=EXE python bench/netgen_digests.py [--write]
 
 Compiles the C program (bench/netgen_c.py), prints each set's digest and whether the stored one
 agrees; --write stores the table and the C program's digests. --random N compares

@@ -62,3 +62,18 @@ def section_feasible(f: Figures, targets: Targets) -> str:
             + "\nHeterogeneity (mean over seeds) of the node split and of the feasible mode, "
               "own-net-5000n-12500a:\n\n"
             + table(["method", "concentration", "K", "node split", "feasible mode"], het))
+
+
+def section_check(f: Figures, targets: Targets) -> str:
+    """``info --check --certificate`` at many commodities (bench/bench_check.py)."""
+    size = f"K = {f['k']}, {f['file_bytes'] / 1e6:.0f} MB file"
+    arrays = f["arrays_bytes"]
+    targets.add(f"`info --check --certificate` peak memory, {size}",
+                f"{mib(f['check_peak'])} = {f['check_peak'] / arrays:.2f}× the data set's arrays ({mib(arrays)})",
+                "≤ 2× those arrays", f["check_peak"] <= 2 * arrays)
+    rows = [["`pelmora info` (peer: read and describe)", sec(f["read_s"]), mib(f["read_peak"])],
+            ["`pelmora info --check --certificate`", sec(f["check_s"]), mib(f["check_peak"])]]
+    return (f"## Checking a data set of many commodities\n\n`bench/bench_check.py`: "
+            f"own-net-parallel-300n-9000a.min, {size}, half the pairs closed, feasible mode; arrays "
+            f"{mib(arrays)}, with the certificate {mib(f['held_bytes'])}. The check takes "
+            f"{f['check_s'] / f['read_s']:.2f}× the peer's time.\n\n" + table(["command", "time", "peak memory"], rows))

@@ -229,6 +229,21 @@ def section_tools(f: Figures, targets: Targets) -> str:
             + table(["step", "time"], rows))
 
 
+def section_mnetgen_load(f: Figures, targets: Targets) -> str:
+    """The four mnetgen files read back, per byte, against the multicommodity file of the same data set."""
+    size = f"{f['arcs']:,} arcs, K = {f['k']}"
+    ratio = f["per_byte_ratio"]
+    rate = f"{f['four_bytes'] / f['four_s'] / 1e6:.0f} MB/s against {f['mcf_bytes'] / f['mcf_s'] / 1e6:.0f} MB/s"
+    targets.add(f"`load_mnetgen`, {size}, per byte", f"{ratio:.2f}× `load_multi_commodity_instance`'s rate ({rate})",
+                "≥ 1× per byte", ratio >= 1)
+    rows = [["`load_multi_commodity_instance` (multicommodity file)", sec(f["mcf_s"]), f"{f['mcf_bytes'] / 1e6:.1f} MB"],
+            ["`arrays_from_file` (the same file)", sec(f["arrays_s"]), f"{f['mcf_bytes'] / 1e6:.1f} MB"],
+            ["`load_mnetgen` (the four files)", sec(f["four_s"]), f"{f['four_bytes'] / 1e6:.1f} MB"]]
+    return (f"## The four mnetgen files read back\n\n`bench/bench_mnetgen_load.py`: the data set of the tools "
+            f"bench ({size}) as a multicommodity file and as mnetgen's four files, read back.\n\n"
+            + table(["reader", "time", "bytes"], rows))
+
+
 def section_netgen(f: Figures, targets: Targets) -> str:
     """NETGEN built in against the classic C program and against pynetgen."""
     m, ours = f["arcs"], f["file_s"]
@@ -240,7 +255,7 @@ def section_netgen(f: Figures, targets: Targets) -> str:
         targets.within(workload, ours, f["c_s"], "the C program", 1)
         targets.note(f"the same problem, node and arc lines as the C program's: {'yes' if f.get('same_as_c') else 'NO'}")
     else:
-        targets.add(workload, "C program not at hand (NETGEN_C_SOURCE unset)", "≤ 1× the C program", None)
+        targets.add(workload, "C program not at hand (NETGEN_C_PROGRAM unset)", "≤ 1× the C program", None)
     py = ""
     if f.get("pynetgen_s"):
         py_arcs = f["pynetgen_arcs"]
@@ -252,6 +267,26 @@ def section_netgen(f: Figures, targets: Targets) -> str:
         py = " pynetgen was not installed."
     return (f"## NETGEN built in\n\n`bench/bench_netgen.py`: `{f['params']}` ({m:,} arcs, {f['nodes']:,} nodes, "
             f"{f['file_bytes'] / 1e6:.1f} MB), best of {f['repeat']}.{py}\n\n" + table(["generator", "time", "ratio"], rows))
+
+
+def section_families(f: Figures, targets: Targets) -> str:
+    """GRIDGEN, GOTO and MNETGEN built in against their classic C programs."""
+    rows = []
+    for family in ("gridgen", "goto", "mnetgen"):
+        g = f[family]
+        workload = f"`pelmora {family}` (the whole command), {g['arcs']:,} arc records"
+        c = g.get("c_s")
+        rows.append([f"`{family}` `{g['params']}`", sec(g["command_s"]), sec(g["library_s"]),
+                     sec(c) if c else "not at hand", relation(g["command_s"], c) if c else "—",
+                     ("yes" if g.get("same_as_c") else "NO") if c else "—"])
+        if c:
+            targets.within(workload, g["command_s"], c, "the C program's whole run", 1)
+        else:
+            targets.add(workload, "C program not at hand (its *_C_PROGRAM unset)", "≤ 1× the C program", None)
+    return (f"## GRIDGEN, GOTO and MNETGEN built in\n\n`bench/bench_families.py`: each family at about "
+            f"{f['arcs']:,} arcs, best of {f['repeat']}; the command includes the interpreter's start and the "
+            "package's imports, the C programs (`-O2`) write to files as well.\n\n"
+            + table(["problem", "command", "library call", "C program", "ratio", "same output"], rows))
 
 
 def section_sweep(f: Figures, targets: Targets) -> str:

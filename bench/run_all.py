@@ -26,15 +26,18 @@ from collections.abc import Callable
 from datetime import UTC, datetime
 from pathlib import Path
 
-from report_feasible import plot_tightness, section_feasible
+from report_feasible import plot_tightness, section_check, section_feasible
 from report_format import Figures, Targets, table
+from report_scale import section_model_files, section_startup
 from report_scaling import plot_scaling, section_scaling
 from report_sections import (
     section_balance,
+    section_families,
     section_generate,
     section_hostile,
     section_load,
     section_mcf,
+    section_mnetgen_load,
     section_netgen,
     section_rng,
     section_splits,
@@ -59,8 +62,13 @@ BENCHES: list[tuple[str, str, list[str]]] = [
     ("mcf", "bench_mcf.py", []),
     ("hostile", "bench_hostile.py", []),
     ("tools", "bench_tools.py", []),
+    ("mnetgen_load", "bench_mnetgen_load.py", []),
+    ("model_files", "bench_model_files.py", ["--k", "4"]),
+    ("startup", "bench_startup.py", []),
     ("feasible", "bench_feasible.py", []),
+    ("check", "bench_check.py", []),
     ("netgen", "bench_netgen.py", []),
+    ("families", "bench_families.py", []),
     ("sweep", "bench_sweep.py", []),
     ("scaling", "bench_scaling.py", []),
     ("threads", "bench_threads.py", []),
@@ -191,8 +199,13 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
         ("mcf", lambda f: section_mcf(f, targets)),
         ("hostile", lambda f: section_hostile(f, targets)),
         ("tools", lambda f: section_tools(f, targets)),
+        ("mnetgen_load", lambda f: section_mnetgen_load(f, targets)),
+        ("model_files", lambda f: section_model_files(f, targets)),
+        ("startup", lambda f: section_startup(f, targets)),
         ("feasible", lambda f: section_feasible(f, targets)),
+        ("check", lambda f: section_check(f, targets)),
         ("netgen", lambda f: section_netgen(f, targets)),
+        ("families", lambda f: section_families(f, targets)),
         ("sweep", lambda f: section_sweep(f, targets)),
         ("splits", lambda f: section_splits(f, targets)),
         ("balance", lambda f: section_balance(f, targets)),

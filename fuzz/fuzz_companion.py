@@ -14,6 +14,10 @@ arrays; the description gives K and one supply and closed-arc count per commodit
 and is strict JSON; the mnetgen files, read back by the reader below (written from
 docs/format.md), hold the arrays; HiGHS reads the MPS file back with one column per arc and
 commodity. Files declaring more than 1024 commodities are skipped, as by the native targets.
+
+The arrays also go to ``verify_certificate`` with two certificates (all zeros, and each capacity
+clamped at 0): its verdict must be the one a plain check by hand gives; and with one column a row
+short, or its native ``verify`` with one column a value short, it must refuse in one line.
 """
 
 from __future__ import annotations
@@ -34,6 +38,7 @@ with atheris.instrument_imports():
 
     import pelmora
     import pelmora_tools as pt
+    from pelmora_tools import _native
     from pelmora_tools.cli._inputs import read_data_set
     from pelmora_tools.cli._output import write_json
     from pelmora_tools.cli._status import Failure
@@ -122,6 +127,42 @@ def check_mps(arrays: pt.DataSetArrays, path: Path) -> None:
     assert highs.getLp().num_col_ == arrays.num_arcs * arrays.num_commodities
 
 
+def feasible_by_hand(arrays: pt.DataSetArrays, certificate: Any) -> bool:
+    """Whether the certificate meets every bound and conserves every supply, in Python integers."""
+    row = {node: i for i, node in enumerate(arrays.node_ids.tolist())}
+    balance = [[0] * arrays.num_commodities for _ in row]
+    ends = zip(arrays.tails.tolist(), arrays.heads.tolist(), arrays.low.tolist(), arrays.up.tolist(), strict=True)
+    for a, (tail, head, low, up) in enumerate(ends):
+        flows = certificate[a].tolist()
+        if any(not 0 <= f <= c for f, c in zip(flows, arrays.capacities[a].tolist(), strict=True)):
+            return False
+        if not low <= sum(flows) <= up:
+            return False
+        for j, f in enumerate(flows):
+            balance[row[tail]][j] += f
+            balance[row[head]][j] -= f
+    return balance == arrays.supplies.tolist()
+
+
+COLUMNS = ("node_ids", "tails", "heads", "low", "up", "costs", "capacities", "supplies")
+
+
+def check_certificates(arrays: pt.DataSetArrays) -> None:
+    for certificate in (np.zeros_like(arrays.capacities), np.maximum(arrays.capacities, 0)):
+        failed, verdict = refused(lambda c=certificate: pt.verify_certificate(arrays, c))
+        assert not failed and (verdict is None) == feasible_by_hand(arrays, certificate), verdict
+        fields = {name: getattr(arrays, name) for name in COLUMNS}
+        for name in ("heads", "low", "up", "capacities", "supplies"):
+            if fields[name].shape[0]:
+                short = pt.DataSetArrays(**{**fields, name: fields[name][:-1]})
+                assert refused(lambda s=short, c=certificate: pt.verify_certificate(s, c))[0], name
+        columns = [np.ascontiguousarray(fields[name]).ravel() for name in COLUMNS if name != "costs"]
+        for i in range(2, len(columns)):
+            if columns[i].size:
+                cut = [*columns[:i], columns[i][:-1], *columns[i + 1 :]]
+                assert refused(lambda c=cut, x=certificate: _native.verify(arrays.num_commodities, *c, x))[0], i
+
+
 def test_one_input(data: bytes) -> None:
     if declares_huge_k(data):
         return
@@ -147,6 +188,8 @@ def test_one_input(data: bytes) -> None:
         json.loads(text.getvalue())  # raises on anything but one strict JSON value
     if arrays is None:
         return
+    if arrays.num_arcs * arrays.num_commodities <= LP_LIMIT:
+        check_certificates(arrays)
     prefix = WORK / "out"
     failed, mapping = refused(lambda: pt.export_mnetgen(arrays, prefix))
     if failed:

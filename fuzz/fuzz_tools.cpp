@@ -8,6 +8,13 @@
 // and m x K wrap back to the lengths given, node ids out of order, an arc end that is no node). A
 // refused change must leave no file behind. Files with K above 1024 are skipped, as in
 // fuzz_parse_multi_min: a compressed arc line legitimately stands for K values.
+//
+// The same arrays, with a certificate (all zeros, or each capacity clamped at 0), go to the
+// certificate check as pelmora_tools._native.verify runs it: check_columns, then
+// verify_certificate. The first byte's next bits pick a change to those columns (one too long or
+// too short among heads, low, up, supplies and the certificate, K raised by 2^62, node ids out of
+// order) that check_columns must refuse; an unchanged set's verdict must be that of the reference
+// check below (a map of balances per node id, no search).
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -19,6 +26,7 @@
 
 #include "common.hpp"
 #include "tools/data_arrays.hpp"
+#include "tools/feasible.hpp"
 #include "tools/mnetgen_writer.hpp"
 #include "io/files.hpp"
 
@@ -177,12 +185,80 @@ int64_t absent_id(std::span<const int64_t> ids) {
     fuzz::fail("no gap among the node ids");
 }
 
+// Whether the certificate is a feasible flow, checked the plain way. Columns of the right sizes.
+bool reference_feasible(const pelmora::tools::CertificateColumns& c) {
+    const uint64_t k = c.num_commodities;
+    std::map<int64_t, std::vector<__int128>> balance;
+    for (int64_t id : c.node_ids) balance[id].assign(k, 0);
+    for (std::size_t a = 0; a < c.tails.size(); ++a) {
+        if (!balance.count(c.tails[a]) || !balance.count(c.heads[a])) return false;
+        __int128 total = 0;
+        for (uint64_t j = 0; j < k; ++j) {
+            const int64_t x = c.certificate[a * k + j];
+            if (x < 0 || x > c.capacities[a * k + j]) return false;
+            total += x;
+            balance[c.tails[a]][j] += x;
+            balance[c.heads[a]][j] -= x;
+        }
+        if (total < c.low[a] || total > c.up[a]) return false;
+    }
+    for (std::size_t i = 0; i < c.node_ids.size(); ++i)
+        for (uint64_t j = 0; j < k; ++j)
+            if (balance[c.node_ids[i]][j] != c.supplies[i * k + j]) return false;
+    return true;
+}
+
+// The certificate check on the arrays, one column changed as `change` says.
+void check_verify(const DataArrays& d, uint8_t change, bool clamped) {
+    pelmora::tools::CertificateColumns c{d.num_commodities, d.node_ids,          d.tails, d.heads, d.low, d.up,
+                                         d.capacities,      d.supplies.values(), {}};
+    std::vector<int64_t> certificate(d.capacities.size(), 0), changed;
+    if (clamped)
+        for (std::size_t i = 0; i < certificate.size(); ++i) certificate[i] = std::max<int64_t>(d.capacities[i], 0);
+    c.certificate = certificate;
+    auto grown = [&](std::span<const int64_t>& column, bool longer) {
+        changed.assign(column.begin(), column.end());
+        longer || changed.empty() ? changed.push_back(0) : changed.pop_back();
+        column = changed;
+    };
+    const std::size_t n = c.node_ids.size(), m = c.tails.size();
+    bool refused = true;
+    switch (change) {
+        case 1: grown(c.heads, true); break;
+        case 2: grown(c.low, false); break;
+        case 3: grown(c.up, true); break;
+        case 4: grown(c.supplies, false); break;
+        case 5: grown(c.certificate, false); break;
+        case 6:
+            c.num_commodities += uint64_t(1) << 62;
+            refused = n + m > 0;
+            break;
+        case 7:
+            refused = n >= 2;
+            if (refused) {
+                changed.assign(c.node_ids.begin(), c.node_ids.end());
+                std::swap(changed[0], changed[1]);
+                c.node_ids = changed;
+            }
+            break;
+        default: refused = false;
+    }
+    auto fits = pelmora::tools::check_columns(c);
+    if (refused) {
+        FUZZ_CHECK(!fits.ok() && fits.error().kind == pelmora::Error::Kind::Value, "bad certificate columns taken");
+        return;
+    }
+    FUZZ_CHECK(fits.ok(), fits.error().message);
+    const std::string failure = pelmora::tools::verify_certificate(c);
+    FUZZ_CHECK(failure.empty() == reference_feasible(c), "verdict differs from the reference: " + failure);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     static fuzz::MemFile file("tools");
     if (size == 0) return 0;
-    const uint8_t change = data[0] % 8;
+    const uint8_t first = data[0], change = first % 8;
     ++data, --size;
     if (fuzz::reference_read({reinterpret_cast<const char*>(data), size}, true).huge_k) return 0;
     file.write(data, size);
@@ -197,6 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FUZZ_CHECK(made.ok(), made.error().message);
     const DataArrays& d = made.value();
     check_arrays(d, record, lows);
+    check_verify(d, uint8_t(first / 8 % 8), first >= 128);
 
     MnetgenColumns c{d.num_commodities, d.node_ids, d.tails, d.heads, d.up, d.costs, d.capacities, d.supplies.values()};
     const std::size_t n = c.node_ids.size(), m = c.tails.size();

@@ -13,6 +13,10 @@
   the columns before writing (the eight changes in turn), plus files for the companion's corners
   (lower bounds, a K of 1024 over nodes only, node lines naming nodes no arc uses, ids at the 64-bit
   limits, arcs closed to every commodity).
+- mnetgen_reader: the four files (".nod", ".arc", ".sup", ".mut", joined by NUL bytes) that
+  export_mnetgen writes for a few of the parse_multi_min seeds, and hand-written files in the forms
+  of MNETGEN and the published collections (decimals, -1 capacities and commodities, a three-number
+  ".nod", pointers on some arcs only, exponent spellings, a missing file).
 - companion (fuzz_companion.py): the parse_min and parse_multi_min seeds and the companion's
   corners above, as they are (".min" and multicommodity files both go through load_arrays).
 
@@ -28,6 +32,7 @@ import tempfile
 from pathlib import Path
 
 import pelmora
+import pelmora_tools
 
 ROOT = Path(__file__).resolve().parent.parent
 DATA = ROOT / "tests" / "data"
@@ -142,6 +147,9 @@ def main() -> None:
         write(args.out / "companion", name, content)
     for name, text in min_seeds.items():
         write(args.out / "companion", name, text.encode())
+    with tempfile.TemporaryDirectory() as tmp:
+        for name, content in mnetgen_seeds(multi, Path(tmp)).items():
+            write(args.out / "mnetgen_reader", name, content)
 
     prefixes = [bytes([k, m + 1, flags, frac, 0, 1, 0, seed])
                 for k, m, flags, frac, seed in [(2, 1, 0, 0, 1), (3, 0, 3, 1, 2), (1, 2, 7, 4, 3),
@@ -151,6 +159,33 @@ def main() -> None:
             continue
         for j, prefix in enumerate(prefixes):
             write(args.out / "roundtrip", f"{name}-{j}", prefix + text.encode())
+
+
+# Four files joined by NUL bytes, as fuzz_mnetgen_reader.cpp cuts its input.
+HAND_MNETGEN = {
+    "mnetgen-form": ["2\n4\n3\n1\n", "1\t1\t2\t1\t12.5\t-1\t1\n1\t1\t2\t2\t3.25\t40\t1\n2\t2\t4\t1\t1e+04\t-1\t0\n"
+                     "3\t1\t3\t2\t7\t-1\t0\n", "1\t1\t9\n4\t1\t-9\n1\t2\t0\n3\t2\t0\n", "1\t30\n"],
+    "collection-form": ["3\n4\n2\n", "1\t1\t4\t-1\t9981.000000\t48.000000\t1\n2\t4\t1\t-1\t1.5\t-1\t2\n",
+                        "1\t1\t4.000000\n4\t1\t-4.000000\n4\t3\t2\n1\t3\t-2\n", "1\t-1\n2\t7.5\n"],
+    "missing-mut": ["1\n2\n1\n", "1\t1\t2\t1\t1\t-1\t0\n", "1\t1\t1\n2\t1\t-1\n"],
+    "claims": ["1\n1000000000000\n1000000000000\n0\n", "999999999999\t1\t999999999999\t1\t5\t-1\t0\n",
+               "1\t1\t2\n999999999999\t1\t-2\n", ""],
+}
+
+
+def mnetgen_seeds(multi: dict[str, bytes], tmp: Path) -> dict[str, bytes]:
+    """The four files export_mnetgen writes for every fifth multicommodity seed, and the hand-written ones."""
+    out = {name: "\0".join(parts).encode() for name, parts in HAND_MNETGEN.items()}
+    for name in sorted(multi)[::5]:
+        path = tmp / "seed.mcf"
+        path.write_bytes(multi[name])
+        try:
+            arrays = pelmora_tools.arrays_from_file(path)
+            pelmora_tools.export_mnetgen(arrays, tmp / "seed")
+        except (ValueError, RuntimeError, OSError):  # lower bounds, or a file the reader refuses
+            continue
+        out[f"export-{name}"] = b"\0".join((tmp / f"seed{suffix}").read_bytes() for suffix in (".nod", ".arc", ".sup", ".mut"))
+    return out
 
 
 if __name__ == "__main__":

@@ -17,7 +17,7 @@ import sys
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-TARGETS = ["parse_min", "parse_multi_min", "roundtrip", "tools", "companion"]
+TARGETS = ["parse_min", "parse_multi_min", "roundtrip", "tools", "mnetgen_reader", "companion"]
 # Targets run by this interpreter (the companion package as installed in it) instead of a binary.
 PYTHON_TARGETS = {"companion": ROOT / "fuzz" / "fuzz_companion.py"}
 # Lines longer than the reader's 8192-byte buffer must be reachable.

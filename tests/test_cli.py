@@ -194,7 +194,9 @@ def test_export_writes_what_the_library_writes(datasets, tmp_path, name, to, fla
     path = datasets.get(name, DATA / name)
     target = tmp_path / ("out" if to == "mnetgen" else f"out.{to}")
     done = pelmora_run("export", path, "--to", to, target, *flags)
-    assert done.returncode == 0 and done.stdout == "" and done.stderr == "", done.stderr
+    assert done.returncode == 0 and done.stdout == "" and done.stderr.startswith(f"wrote {target}"), done.stderr
+    assert len(done.stderr.splitlines()) == 1
+    assert pelmora_run("export", path, "--to", to, target, *flags, "--quiet").stderr == ""
     arrays = load_arrays(path)
     if to == "mnetgen":
         mapping = export_mnetgen(arrays, tmp_path / "lib", write_map="--map" in flags)

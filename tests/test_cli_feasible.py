@@ -2,13 +2,18 @@
 
 import csv
 from pathlib import Path
+from unittest import mock
 
 import numpy as np
 import pytest
 from cli_support import DATA, GLPK, LEMON_OPTIMUM, pelmora_run
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from hypothesis.extra import numpy as hnp
 
 import pelmora
 import pelmora_tools as pt
+from pelmora_tools.cli import _feasible
 
 PARALLEL = DATA / "own-net-parallel-300n-9000a.min"
 
@@ -50,6 +55,7 @@ def test_the_certificate_of_the_glpk_sample_is_lemons_optimum(tmp_path: Path) ->
     assert (
         checked.returncode == 0
         and "feasible (conservation, per-commodity and mutual bounds), cost 213" in checked.stdout
+        and "bundled model: feasible (a certificate verified feasible" in checked.stdout
     )
 
 
@@ -97,9 +103,27 @@ def test_certificate_flags_need_their_mode_and_a_bad_certificate_is_named(tmp_pa
     for command in (["info", tmp_path / "a.mcf", "--check"], ["solve", tmp_path / "a.mcf"]):
         done = pelmora_run(*command, "--certificate", tmp_path / "bad.npy")
         assert done.returncode == 1 and "certificate fails (conservation: commodity 0 at node" in done.stderr
-    (tmp_path / "short.npy").write_bytes((tmp_path / "a.npy").read_bytes()[:-8])
-    done = pelmora_run("solve", tmp_path / "a.mcf", "--certificate", tmp_path / "short.npy")
-    assert done.returncode == 2 and "cut short" in done.stderr
+    whole = (tmp_path / "a.npy").read_bytes()
+    for name, text, says in (("short.npy", whole[:-8], "cut short"),
+                             ("long.npy", whole + b"\0", "1 byte(s) after the certificate's array"),
+                             ("twice.npy", whole + whole, f"{len(whole)} byte(s) after the certificate's array")):
+        (tmp_path / name).write_bytes(text)
+        for command in (["info", tmp_path / "a.mcf", "--check"], ["solve", tmp_path / "a.mcf"]):
+            done = pelmora_run(*command, "--certificate", tmp_path / name)
+            assert done.returncode == 2 and says in done.stderr and len(done.stderr.splitlines()) == 1
+
+
+def test_the_certificate_is_written_under_exactly_its_name_or_refused(tmp_path: Path) -> None:
+    args = ["generate", GLPK, tmp_path / "a.mcf", "-k", 2, "--method", "uniform", "--feasible", "--certificate"]
+    done = pelmora_run(*args, tmp_path / "cert1")
+    assert done.returncode == 2 and "--certificate" in done.stderr and "must end in .npy" in done.stderr
+    assert len(done.stderr.splitlines()) == 1 and not list(tmp_path.iterdir())
+    done = pelmora_run(*args, tmp_path / "cert1.npy")
+    assert done.returncode == 0 and sorted(p.name for p in tmp_path.iterdir()) == ["a.mcf", "cert1.npy"]
+    made = pt.generate_feasible(pelmora.load_min_instance(str(GLPK)), 2, "uniform")
+    made.save_certificate(tmp_path / "plain")  # the library writes the name it is given, whatever it is
+    np.testing.assert_array_equal(np.load(tmp_path / "plain"), np.load(tmp_path / "cert1.npy"))
+    assert not (tmp_path / "plain.npy").exists()
 
 
 def test_sweep_adds_the_tightness_and_the_certificate_columns(tmp_path: Path) -> None:
@@ -120,6 +144,7 @@ def test_sweep_adds_the_tightness_and_the_certificate_columns(tmp_path: Path) ->
         "--tightness",
         "0,1",
         "--solve",
+        "--certificates",
     )
     assert done.returncode == 0, done.stderr
     rows = list(csv.DictReader((tmp_path / "sweep.csv").open()))
@@ -127,6 +152,19 @@ def test_sweep_adds_the_tightness_and_the_certificate_columns(tmp_path: Path) ->
     for row in rows:
         assert row["status"] == "optimal" and float(row["certificate_gap"]) >= -1e-9
         assert int(row["certificate_cost"]) >= float(row["objective"]) - 1e-9
+        # Each certificate kept beside its data set is a flow of it, at the cost its row says.
+        arrays = pt.load_arrays(tmp_path / row["file"])
+        flows = np.load(tmp_path / row["certificate_file"])
+        assert row["certificate_file"] == row["file"].removesuffix(".mcf") + ".npy"
+        assert ((flows >= 0) & (flows <= arrays.capacities)).all()
+        assert ((flows.sum(axis=1) >= arrays.low) & (flows.sum(axis=1) <= arrays.up)).all()
+        net = np.zeros(arrays.supplies.shape, dtype=np.int64)
+        np.add.at(net, arrays.node_index(arrays.tails), flows)
+        np.subtract.at(net, arrays.node_index(arrays.heads), flows)
+        assert (net == arrays.supplies).all() and int((flows * arrays.costs).sum()) == int(row["certificate_cost"])
+    refused = pelmora_run("sweep", GLPK, "-k", "2", "--methods", "spread", "--seeds", "1", "--out", tmp_path / "x",
+                          "--certificates")
+    assert refused.returncode == 2 and "--certificates applies with --feasible only" in refused.stderr
 
 
 def test_sweep_refuses_an_unbalanced_instance_before_it_starts(min_file, tmp_path: Path) -> None:
@@ -135,3 +173,14 @@ def test_sweep_refuses_an_unbalanced_instance_before_it_starts(min_file, tmp_pat
                        "--workers", 1, "--feasible")
     assert done.returncode == 2 and "do not balance: they add up to 1" in done.stderr
     assert not (tmp_path / "runs" / "sweep.csv").exists()
+
+
+@settings(max_examples=60, deadline=None)
+@given(values=hnp.arrays(np.int64, hnp.array_shapes(min_dims=2, max_dims=2, min_side=0, max_side=6),
+                         elements=st.sampled_from([0, 1, 7, -3, 2**31, 2**62, 2**63 - 1, -(2**63)])),
+       seed=st.integers(0, 2**32 - 1))
+def test_the_certificate_cost_is_exact_block_by_block(values: np.ndarray, seed: int) -> None:
+    costs = np.random.default_rng(seed).permutation(values.ravel()).reshape(values.shape)
+    exact = sum(int(x) * int(c) for x, c in zip(values.ravel().tolist(), costs.ravel().tolist(), strict=True))
+    with mock.patch("pelmora_tools.cli._feasible._BLOCK_VALUES", 4):
+        assert _feasible._cost(values, costs) == exact

@@ -96,23 +96,52 @@ def test_a_pipe_is_read_once(tmp_path):
     assert json.loads(done.stdout)["objective"] == LEMON_OPTIMUM[GLPK]
 
 
+NETGEN_LINE = "13502460 8 256 16 16 2048 1 10000 16000 0 0 100 100 1 1000"
+SPREAD = ["-k", "2", "--method", "spread"]
+SWEEP = ["-k", "2,3", "--methods", "spread", "--seeds", "1-2", "--out", "{d}/sw", "--workers", "1"]
+
+
+# Each command given an output that is one of its inputs, or another of its outputs, under another
+# name or the same: refused before anything is written.
 @pytest.mark.parametrize(
-    "argv",
+    "argv, says",
     [
-        ["generate", "{x}", "{x}", "-k", "2", "--method", "spread"],
-        ["export", "{x}", "--to", "lp", "{x}"],
-        ["export", "{y}", "--to", "mnetgen", "{stem}"],
+        (["generate", "{x}", "{x}", *SPREAD], "{x}: the output is the input file {x}"),
+        (["generate", "{x}", "{d}/./link", *SPREAD], "{d}/./link: the output is the input file {x}"),
+        (["generate", "{x}", "{d}/hard.min", *SPREAD], "{d}/hard.min: the output is the input file {x}"),
+        (["generate", "netgen:{p}", "{p}", *SPREAD], "{p}: the output is the input file {p}"),
+        (["generate", "{x}", "{d}/same.npy", *SPREAD, "--feasible", "--certificate", "{d}/same.npy"],
+         "{d}/same.npy: the output is also the output {d}/same.npy"),
+        (["generate", "{x}", "{d}/dangling", *SPREAD, "--feasible", "--certificate", "{d}/nowhere.npy"],
+         "{d}/nowhere.npy: the output is also the output {d}/dangling"),
+        (["netgen", "{p}", "--params", "netgen:{p}"], "{p}: the output is the input file {p}"),
+        (["export", "{x}", "--to", "lp", "{d}/hard.lp"], "{d}/hard.lp: the output is the input file {x}"),
+        (["export", "{y}", "--to", "mnetgen", "{d}/y"], "{y}: the output is the input file {y}"),
+        (["sweep", "{x}", *SWEEP, "--csv", "x-spread-k2-s1.mcf"],
+         "x-spread-k2-s1.mcf: the output is also the output"),
+        (["sweep", "{x}", *SWEEP, "--feasible", "--tightness", "0,1", "--csv", "x-spread-k3-s2-feasible-t1.0.mcf"],
+         "x-spread-k3-s2-feasible-t1.0.mcf: the output is also the output"),
+        (["sweep", "{x}", *SWEEP, "--feasible", "--certificates", "--csv", "x-spread-k2-s2-feasible-t0.0.npy"],
+         "x-spread-k2-s2-feasible-t0.0.npy: the output is also the output"),
+        (["sweep", "{x}", *SWEEP, "--csv", "{x}", "--overwrite"], "{x}: the output is the input file {x}"),
     ],
 )
-def test_an_output_that_is_an_input_is_refused(tmp_path, argv):
-    x = tmp_path / "x.lp"
+def test_an_output_that_is_an_input_or_another_output_is_refused(tmp_path, argv, says):
+    x, y, p = tmp_path / "x.min", tmp_path / "y.arc", tmp_path / "p.par"
     x.write_text(MIN_TEXT)
-    y = tmp_path / "y.arc"
     y.write_text(MIN_TEXT)
-    argv = [a.format(x=x, y=y, stem=tmp_path / "y") for a in argv]
-    done = pelmora_run(*argv)
-    assert done.returncode == 2 and "the output is the input file" in done.stderr, done.stderr
-    assert x.read_text() == y.read_text() == MIN_TEXT
+    p.write_text(NETGEN_LINE + "\n")
+    for hard in ("hard.min", "hard.lp"):
+        os.link(x, tmp_path / hard)
+    (tmp_path / "link").symlink_to(x)
+    (tmp_path / "dangling").symlink_to(tmp_path / "nowhere.npy")
+    before = {f: f.read_bytes() for f in (x, y, p)}
+    files = sorted(tmp_path.iterdir())
+    names = {"x": x, "y": y, "p": p, "d": tmp_path}
+    done = pelmora_run(*(a.format(**names) for a in argv))
+    assert done.returncode == 2 and says.format(**names) in done.stderr, done.stderr
+    assert len(done.stderr.splitlines()) == 1
+    assert {f: f.read_bytes() for f in (x, y, p)} == before and sorted(tmp_path.iterdir()) == files
 
 
 @pytest.mark.parametrize(

@@ -21,7 +21,7 @@ FLAGS = ["--seed", "13502460", "--problem", "8", "--nodes", "256", "--sources", 
 def test_the_command_writes_the_library_s_file(tmp_path, how):
     (tmp_path / "one.par").write_text(f"# NETGEN-8 08a\n{LINE}\n")
     argv = [arg.replace("{file}", str(tmp_path / "one.par")) for arg in how]
-    done = pelmora_run("netgen", tmp_path / "cli.min", *argv)
+    done = pelmora_run("netgen", tmp_path / "cli.min", *argv, "--quiet")
     assert done.returncode == 0 and done.stderr == "", done.stderr
     pt.netgen(LINE, out=tmp_path / "lib.min")
     assert (tmp_path / "cli.min").read_bytes() == (tmp_path / "lib.min").read_bytes()

@@ -77,9 +77,9 @@ def test_cli_failed_rows_exit_2_and_an_existing_csv_is_kept(tmp_path):
     path = out / "sweep.csv"
     rows = table(path)
     assert done.returncode == 2
-    workers = len({r['worker_pid'] for r in rows})
-    assert re.fullmatch(f"4 data sets, 2 failed, on {workers} worker process{'es' * (workers != 1)} in [0-9.]+ s; "
-                        f"wrote {re.escape(str(path))}\n", done.stdout)
+    workers = len({r["worker_pid"] for r in rows})
+    assert re.fullmatch(rf"4 data sets, 2 failed, on {workers} worker process{'es' * (workers != 1)} in \d+\.\d s; "
+                        rf"wrote {re.escape(str(path))}\n", done.stdout), done.stdout
     assert done.stderr == f"pelmora sweep: error: 2 of 4 data sets failed: see the status and error columns of " \
         f"{path}\n"
     assert sorted((r["commodities"], r["status"], r["alone_feasible"]) for r in rows) == [
@@ -88,20 +88,12 @@ def test_cli_failed_rows_exit_2_and_an_existing_csv_is_kept(tmp_path):
     before = path.read_bytes()
     again = pelmora_run(*argv, "-k", "1")
     assert again.returncode == 2 and again.stderr == f"pelmora sweep: error: {path}: the CSV exists; --overwrite " \
-        "replaces it, --resume continues it\n" and path.read_bytes() == before
+        "replaces it, --resume adds the rows it lacks\n" and path.read_bytes() == before
     elsewhere = tmp_path / "elsewhere.csv"  # an absolute --csv is where the user asked
     for extra in (["--overwrite"], ["--csv", elsewhere]):
         replaced = pelmora_run(*argv, "-k", "1", *extra)
         assert replaced.returncode == 0, replaced.stderr
     assert len(table(path)) == len(table(elsewhere)) == 2
-
-
-# What differs between two runs of the same data set: timings and the worker.
-RUN_COLUMNS = ("generate_s", "solve_s", "worker_pid")
-
-
-def same_rows(path: Path) -> list[tuple[tuple[str, str], ...]]:
-    return sorted(tuple((k, v) for k, v in row.items() if k not in RUN_COLUMNS) for row in table(path))
 
 
 def test_ctrl_c_keeps_every_finished_row_and_resume_finishes_the_sweep(tmp_path):
@@ -129,24 +121,7 @@ def test_ctrl_c_keeps_every_finished_row_and_resume_finishes_the_sweep(tmp_path)
     assert f"({len(rows)} already in the CSV)" in resumed.stdout
     whole = pelmora_run(*args[1:], "--csv", tmp_path / "whole.csv")
     assert whole.returncode == 0, whole.stderr
-    assert same_rows(path) == same_rows(tmp_path / "whole.csv")
-
-
-def test_resume_redoes_a_cut_line_and_refuses_other_columns(tmp_path):
-    out = tmp_path / "out"
-    argv = ["sweep", GLPK, "--methods", "uniform,spread", "-k", "2", "--seeds", "1-3", "--out", out]
-    assert pelmora_run(*argv).returncode == 0
-    path = out / "sweep.csv"
-    whole = same_rows(path)
-    text = path.read_text()
-    path.write_text(text[: text.index("\n", len(text) // 2) + 9])  # whole rows, then a line cut short
-    again = pelmora_run(*argv, "--resume")
-    assert again.returncode == 0, again.stderr
-    assert same_rows(path) == whole
-    before = path.read_bytes()
-    other = pelmora_run(*argv, "--resume", "--check")
-    assert other.returncode == 2 and other.stderr.startswith("pelmora sweep: error: --resume: ")
-    assert "other columns" in other.stderr and path.read_bytes() == before
+    assert comparable(table(path)) == comparable(table(tmp_path / "whole.csv"))
 
 
 def test_a_batch_reports_each_failing_data_set_alone(tmp_path):
@@ -279,3 +254,51 @@ def test_seed_lists_match_their_expansion(spans, cap):
         assert len(expanded) > cap and f"{len(expanded)} seeds" in str(error)
     else:
         assert parsed == expanded and len(expanded) <= cap
+
+
+# What differs between two runs of one point: the time it took and the process that ran it.
+RUN_COLUMNS = ("generate_s", "solve_s", "worker_pid")
+
+
+def comparable(rows: list[dict[str, str]]) -> list[tuple[tuple[str, str], ...]]:
+    return sorted(tuple((k, v) for k, v in row.items() if k not in RUN_COLUMNS) for row in rows)
+
+
+def test_a_resumed_sweep_has_the_rows_of_one_uninterrupted_run(tmp_path):
+    grid = ["sweep", str(GLPK), "-k", "1,2", "--methods", "uniform,spread", "--seeds", "1-3", "--check",
+            "--workers", "1"]
+    whole, resumed = tmp_path / "whole", tmp_path / "resumed"
+    assert main([*grid, "--out", str(whole)]) == 0
+    # Stopped after 5 of its 12 rows, the last of them cut mid-line as a stop while writing leaves it.
+    stop_after = iter(range(4, -1, -1))
+
+    def stop(_: object) -> None:
+        if next(stop_after) == 0:
+            raise KeyboardInterrupt
+
+    plan = Plan(str(GLPK), ("uniform", "spread"), (1, 2), (1, 2, 3), check=True)
+    with pytest.raises(KeyboardInterrupt):
+        run_sweep(plan, resumed, workers=1, on_row=stop)
+    path = resumed / "sweep.csv"
+    text = path.read_text()
+    assert len(text.splitlines()) == 6
+    path.write_text(text[: text.rindex("\n", 0, len(text) - 1) + 10])  # 4 whole rows and a partial one
+    assert main([*grid, "--out", str(resumed), "--resume"]) == 0
+    assert comparable(table(path)) == comparable(table(whole / "sweep.csv"))
+    # Once whole, resuming again adds nothing; growing the grid adds only the new data sets.
+    assert main([*grid, "--out", str(resumed), "--resume"]) == 0
+    assert main([*grid[:3], "1,2,3", *grid[4:], "--out", str(resumed), "--resume"]) == 0
+    rows = table(path)
+    assert len(rows) == 18 and len(comparable(rows)) == len(set(comparable(rows)))
+
+
+def test_resuming_a_csv_of_another_sweep_is_refused_and_leaves_it(tmp_path, capsys):
+    out = tmp_path / "out"
+    base = ["sweep", str(GLPK), "-k", "2", "--methods", "uniform", "--seeds", "1", "--workers", "1", "--out", str(out)]
+    assert main(base) == 0
+    before = (out / "sweep.csv").read_bytes()
+    capsys.readouterr()
+    assert main([*base, "--check", "--resume"]) == 2  # other columns: the check's
+    _, err = capsys.readouterr()
+    assert len(err.splitlines()) == 1 and "its columns are not this sweep's" in err, err
+    assert (out / "sweep.csv").read_bytes() == before

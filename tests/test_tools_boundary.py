@@ -10,12 +10,15 @@ import importlib.util
 import json
 import subprocess
 import sys
+import tempfile
 import textwrap
 from pathlib import Path
 from typing import Any
 
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import pelmora
 import pelmora_tools as pt
@@ -183,6 +186,7 @@ def bad_arrays(arrays: pt.DataSetArrays, name: str, value: Any) -> pt.DataSetArr
         ("capacities", lambda a: a[:-1], r"^capacities has shape \(13, 3\), expected \(14, 3\) for 9 nodes, 14 arcs and 3 commodities$"),
         ("supplies", lambda a: a[:, :1], r"^supplies has shape \(9, 1\), expected \(9, 3\)"),
         ("low", lambda a: a[:, None], r"^low must have 1 dimension\(s\), got shape \(\d+, 1\)$"),
+        ("low", lambda a: a[:-3], r"^low has shape \(11,\), expected \(14,\)"),
         ("node_ids", lambda a: np.stack([a, a]), r"^node_ids must have 1 dimension"),
         ("costs", lambda a: a[:, 0], r"^costs must have 2 dimension"),
         ("node_ids", lambda a: a[::-1], "^node_ids must ascend strictly$"),
@@ -194,7 +198,8 @@ def test_every_consumer_refuses_arrays_that_are_not_one_data_set(tmp_path: Path,
                                                                  value: Any, message: str) -> None:
     arrays = bad_arrays(pt.arrays_from_data(*records), name, value)
     consumers = [lambda: pt.export_mnetgen(arrays, tmp_path / "x"), lambda: pt.build_model(arrays),
-                 lambda: pt.check_feasibility(arrays, bundled=False)]
+                 lambda: pt.check_feasibility(arrays, bundled=False),
+                 lambda: pt.verify_certificate(arrays, np.zeros((14, 3), I64))]
     for consume in consumers:
         with pytest.raises(ValueError, match=message):
             consume()
@@ -256,3 +261,91 @@ def test_rows_beyond_memory_are_refused_in_one_line(tmp_path: Path, k: int, node
     assert pelmora.load_multi_commodity_instance(str(path)).num_commodities == k  # the module reads it
     with pytest.raises(RuntimeError, match=f"^{message}$"):
         pt.arrays_from_file(path)
+
+
+# --- every native entry sizes every column it reads by the one shape check ---------------------------
+
+# Each native entry's columns in the order the shape check takes them: what each holds per node
+# ("node"), per arc, or K per node or arc. The first two of verify and write_mnetgen (node_ids,
+# tails) set n and m; potentials and peel are given n, and tails sets m.
+NODE, ARC, NODE_K, ARC_K = "node", "arc", "node_k", "arc_k"
+ENTRIES = {
+    "verify": ["heads", ARC, "low", ARC, "up", ARC, "capacities", ARC_K, "supplies", NODE_K, "certificate", ARC_K],
+    "write_mnetgen": ["heads", ARC, "up", ARC, "costs", ARC_K, "capacities", ARC_K, "supplies", NODE_K],
+    "potentials": ["heads", ARC, "capacity", ARC, "costs", ARC, "flow", ARC],
+    "peel": ["heads", ARC, "supplies", NODE],
+    "save_feasible": ["costs", ARC_K, "capacities", ARC_K],
+    "feasible": ["flow", ARC],
+}
+
+
+@pytest.fixture(scope="module")
+def feasible_made() -> pt.FeasibleDataSet:
+    pytest.importorskip("ortools")
+    return pt.generate_feasible(pelmora.load_min_instance(str(DATA / "glpk-sample.min")), 2, "spread", seed=1)
+
+
+def sized(values: np.ndarray, size: int) -> np.ndarray:
+    """`values` cut or repeated to `size` values."""
+    return np.resize(values, size).astype(I64) if values.size else np.zeros(size, I64)
+
+
+def native_call(entry: str, made: pt.FeasibleDataSet, n: int, m: int, k: int, sizes: dict[str, int],
+                folder: Path) -> Any:
+    """The entry called on columns of the given sizes, their values those of a data set that fits."""
+    ids = np.arange(1, n + 1, dtype=I64)
+    ends = sized(ids, m)
+    ones = {name: np.ones(size, I64) for name, size in sizes.items()}
+    if entry == "verify":
+        c = {**ones, "heads": sized(ids[::-1], sizes["heads"]), "low": np.zeros(sizes["low"], I64),
+             "supplies": np.zeros(sizes["supplies"], I64), "certificate": np.zeros(sizes["certificate"], I64)}
+        return _native.verify(k, ids, ends, c["heads"], c["low"], c["up"], c["capacities"], c["supplies"],
+                              c["certificate"])
+    if entry == "write_mnetgen":
+        c = {**ones, "heads": sized(ids[::-1], sizes["heads"]), "supplies": np.zeros(sizes["supplies"], I64)}
+        return _native.write_mnetgen(str(folder / "x"), k, ids, ends, c["heads"], c["up"], c["costs"],
+                                     c["capacities"], c["supplies"], False)
+    if entry == "potentials":
+        c = {**ones, "heads": sized(ids[::-1] - 1, sizes["heads"]), "flow": np.zeros(sizes["flow"], I64)}
+        return _native.potentials(n, ends - 1, c["heads"], c["capacity"], c["costs"], c["flow"])
+    if entry == "peel":
+        return _native.peel(n, ends - 1, sized(ids[::-1] - 1, sizes["heads"]), np.zeros(sizes["supplies"], I64))
+    if entry == "save_feasible":
+        a = made.arrays
+        return _native.save_feasible(made._result, str(folder / "f.mcf"), sized(a.costs.ravel(), sizes["costs"]),
+                                     sized(a.capacities.ravel(), sizes["capacities"]))
+    instance = pelmora.load_min_instance(str(DATA / "glpk-sample.min"))
+    return _native.feasible(instance, sized(made.certificate.sum(axis=1), sizes["flow"]), 2, 0, 1, 3.0, False, 0.8,
+                            1.0, False, 0.8, 1.2, 0.0, 0.0)
+
+
+@settings(max_examples=120, deadline=None)
+@given(entry=st.sampled_from(list(ENTRIES)), n=st.integers(1, 4), m=st.integers(0, 5),
+       k=st.sampled_from([1, 2, 3, 2**62]), data=st.data())
+def test_every_native_entry_refuses_a_column_of_another_size_before_reading_it(
+    feasible_made: pt.FeasibleDataSet, entry: str, n: int, m: int, k: int, data: st.DataObject
+) -> None:
+    spec = ENTRIES[entry]
+    if entry in ("potentials", "peel", "feasible"):
+        k = 1
+    if entry in ("save_feasible", "feasible"):  # the shape of the generated data set
+        n, m, k = feasible_made.arrays.num_nodes, feasible_made.arrays.num_arcs, 1 if entry == "feasible" else 2
+    want = {NODE: n, ARC: m, NODE_K: n * k, ARC_K: m * k}
+    deltas = data.draw(st.lists(st.sampled_from([0, 0, 0, -1, 1, 2]), min_size=len(spec) // 2,
+                                max_size=len(spec) // 2))
+    names, pers = spec[::2], spec[1::2]
+    too_many = k * max(n, m) * 8 > 2**63 - 1
+    sizes = {name: 0 if too_many else max(want[per] + d, 0) for name, per, d in zip(names, pers, deltas, strict=True)}
+    wrong = [(name, sizes[name], want[per]) for name, per in zip(names, pers, strict=True)
+             if sizes[name] != want[per]]
+    with tempfile.TemporaryDirectory() as folder:
+        if too_many:
+            with pytest.raises(ValueError, match=f"^num_commodities {k} with {n} node ids and {m} arcs makes more"):
+                native_call(entry, feasible_made, n, m, k, sizes, Path(folder))
+        elif wrong:
+            name, got, expected = wrong[0]
+            with pytest.raises(ValueError, match=rf"^{name} holds {got} values, expected {expected} \("):
+                native_call(entry, feasible_made, n, m, k, sizes, Path(folder))
+            assert not list(Path(folder).iterdir())
+        else:
+            native_call(entry, feasible_made, n, m, k, sizes, Path(folder))

@@ -5,6 +5,7 @@ the reported cut checked as a certificate from the data set's own numbers."""
 from __future__ import annotations
 
 from pathlib import Path
+from unittest import mock
 
 import networkx as nx
 import numpy as np
@@ -77,6 +78,11 @@ def assert_matches_networkx(arrays: pt.DataSetArrays, check: CommodityCheck, cap
 @settings(max_examples=80, deadline=None)
 @given(arrays=data_sets(lows=True))
 def test_the_check_agrees_with_the_lp_and_networkx(arrays: pt.DataSetArrays) -> None:
+    with mock.patch("pelmora_tools.check._BLOCK_VALUES", 3):  # capacities summed over several blocks of arcs
+        agrees_with_the_lp_and_networkx(arrays)
+
+
+def agrees_with_the_lp_and_networkx(arrays: pt.DataSetArrays) -> None:
     # Without bundle rows the commodities are independent: routing each alone decides the LP.
     alone = pt.check_feasibility(arrays, bundled=False)
     assert alone.verdict == LP_VERDICT[pt.solve(arrays, bundle=False).status] and alone.bundled_status is None
@@ -167,3 +173,13 @@ def test_totals_past_64_bits_are_undecided_and_say_so() -> None:
     report = pt.check_feasibility(arrays, bundled=False)
     assert report.verdict == "undecided" and "2^63" in (report.commodities[0].note or "")
     assert "not routed (its total supply or demand passes 2^63 - 1)" in report.summary()
+
+
+def test_a_verified_certificate_decides_the_bundle_without_a_solve() -> None:
+    instance = pelmora.load_min_instance(str(Path(__file__).parent / "data" / "glpk-sample.min"))
+    made = pt.generate_feasible(instance, 3, "spread", seed=2, tightness=1.0)
+    assert pt.verify_certificate(made.arrays, made.certificate) is None
+    solved, certified = pt.check_feasibility(made.arrays), pt.check_feasibility(made.arrays, certified=True)
+    assert solved.verdict == certified.verdict == "feasible" and solved.bundled_by == "solve"
+    assert (certified.bundled_by, certified.solved) == ("certificate", None)
+    assert [c.feasible for c in certified.commodities] == [c.feasible for c in solved.commodities]

@@ -85,13 +85,16 @@ def glpsol_objective(model: Path, kind: str, tmp_path: Path) -> float | None:
 @pytest.mark.skipif(shutil.which("glpsol") is None, reason="glpsol (Debian glpk-utils) is not installed")
 @pytest.mark.parametrize("suffix, kind", [(".mps", "--freemps"), (".lp", "--lp")])
 @pytest.mark.parametrize("bundle", [True, False])
-def test_glpk_solves_the_written_model_to_the_same_optimum(tmp_path: Path, suffix: str, kind: str, bundle: bool) -> None:
+@pytest.mark.parametrize("writer", ["native", "highs"])
+def test_glpk_solves_the_written_model_to_the_same_optimum(
+    tmp_path: Path, suffix: str, kind: str, bundle: bool, writer: str
+) -> None:
     instance = pelmora.load_min_instance(str(DATA / "own-net-parallel-300n-9000a.min"))
     data = pelmora.generate_multi_commodity_data(instance, 2, 0, randomize_caps=True, randomize_costs=True, seed=3)
     arrays = pt.arrays_from_data(instance, data)
     ours = pt.solve(arrays, bundle=bundle)
     model = tmp_path / f"model{suffix}"
-    pt.write_model(arrays, model, bundle=bundle)
+    pt.write_model(arrays, model, bundle=bundle, writer=writer)
     assert ours.status == "optimal"
     assert glpsol_objective(model, kind, tmp_path) == pytest.approx(ours.objective, rel=1e-9)
 
@@ -142,17 +145,21 @@ def test_solves_in_threads_agree_with_one_alone() -> None:
 
 @pytest.mark.parametrize("suffix", [".mps", ".lp"])
 @pytest.mark.parametrize("fault", ["file size limit", "full device"])
-def test_a_model_not_written_whole_is_an_error_and_leaves_nothing(tmp_path: Path, suffix: str, fault: str) -> None:
+@pytest.mark.parametrize("writer", ["native", "highs"])
+def test_a_model_not_written_whole_is_an_error_and_leaves_nothing(
+    tmp_path: Path, suffix: str, fault: str, writer: str
+) -> None:
     target = tmp_path / f"model{suffix}"
     if fault == "full device":
         target.symlink_to("/dev/full")
         limit = "resource.RLIM_INFINITY"
     else:
         target.write_text("what was there before\n")
-        limit = "100_000"  # bytes a file of this process may reach; HiGHS's model passes it
+        limit = "100_000"  # bytes a file of this process may reach; the model passes it
     script = SCRIPT_HEAD + f"resource.setrlimit(resource.RLIMIT_FSIZE, ({limit}, {limit}))\n" + (
-        "try:\n    pt.write_model(arrays, sys.argv[2])\nexcept OSError as error:\n    print('OSError', error)\n")
-    done = subprocess.run([sys.executable, "-c", script, str(DATA / "own-grid-40x40.min"), str(target)],
+        "try:\n    pt.write_model(arrays, sys.argv[2], writer=sys.argv[3])\nexcept OSError as error:\n"
+        "    print('OSError', error)\n")
+    done = subprocess.run([sys.executable, "-c", script, str(DATA / "own-grid-40x40.min"), str(target), writer],
                           capture_output=True, text=True, timeout=600)
     last = done.stdout.splitlines()[-1]  # after HiGHS's banner
     assert last.startswith("OSError") and str(target) in last, done.stdout + done.stderr

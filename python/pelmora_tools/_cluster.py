@@ -91,9 +91,12 @@ def connect(scheduler: str | None, workers: int, timeout: float) -> Iterator[Any
         return
     # A task whose worker dies is tried again on another (the death may have been a neighbour's
     # doing) until distributed's allowed-failures, then finishes as KilledWorker: a row, not a wait.
+    # The scheduler serves its HTTP routes even without a dashboard, on port 8787 unless told: on a
+    # free port instead, so that a second sweep (or anyone's cluster) warns of no port in use.
     with (
         LocalCluster(  # type: ignore[no-untyped-call]
-            n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+            n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None,
+            scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
         ) as cluster,
         Client(cluster, set_as_default=False) as client,  # type: ignore[no-untyped-call]
     ):

@@ -8,7 +8,7 @@ import contextlib
 import os
 import sys
 import threading
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from typing import Any
 
 # presolve_rule_off's bit for "Dependent equations" (HiGHS 1.16's numbering of presolve rules).
@@ -107,20 +107,30 @@ def status_name(hs: Any, status: Any) -> str:
     return names.get(status, "error")
 
 
-def run_interruptible(highs: Any) -> None:
+# What a solve has reached: simplex and interior-point iterations, objective, seconds.
+Iterate = tuple[int, float, float]
+
+
+def run_interruptible(highs: Any, watch: Callable[[Iterate], object] | None = None) -> None:
     """Runs HiGHS so that Ctrl-C stops it within ``_POLL_SECONDS``: the solve runs on a helper
     thread (HiGHS releases the interpreter lock while it works) while this thread waits in short
     steps; a KeyboardInterrupt sets a flag that HiGHS's interrupt callbacks read, and HiGHS ends
     with its "interrupt" status. Only the main thread receives signals, so elsewhere (a worker
-    thread) the solve simply runs where it was called."""
+    thread) the solve simply runs where it was called. ``watch``, on the main thread, is handed
+    what the solve has reached (from the same callbacks) at each of those steps."""
     if threading.current_thread() is not threading.main_thread():
         highs.run()
         return
     stop = threading.Event()
+    reached: list[Iterate] = []
 
     def poll(event: Any) -> None:
         if stop.is_set():
             event.interrupt()
+        if watch is not None:
+            out = event.data_out
+            iterations = int(out.simplex_iteration_count) + int(out.ipm_iteration_count)
+            reached[:] = [(iterations, float(out.objective_function_value), float(out.running_time))]
 
     highs.cbSimplexInterrupt += poll
     highs.cbIpmInterrupt += poll
@@ -138,6 +148,8 @@ def run_interruptible(highs: Any) -> None:
     while solver.is_alive():
         try:
             solver.join(_POLL_SECONDS)
+            if watch is not None and reached:
+                watch(reached[0])
         except KeyboardInterrupt:
             stop.set()
     highs.cbSimplexInterrupt -= poll

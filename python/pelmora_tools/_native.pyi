@@ -16,6 +16,9 @@ _Columns = tuple[int, Column, Column, Column, Column, Column, Column, Column, Co
 
 def arrays(instance: pelmora.NetworkInstance, data: pelmora.MultiCommodityData | None = None, /) -> _Columns: ...
 def read_arrays(path: str, /) -> _Columns: ...
+def read_mnetgen(
+    prefix: str, /
+) -> tuple[int, Column, Column, Column, Column, Column, Column, Column, bool, bool, bool, bool]: ...
 def write_mnetgen(
     prefix: str,
     num_commodities: int,
@@ -27,6 +30,21 @@ def write_mnetgen(
     capacities: Buffer,
     supplies: Buffer,
     write_map: bool,
+    /,
+) -> None: ...
+def write_model(
+    path: str,
+    format: Literal["mps", "lp"],
+    bundle: bool,
+    num_commodities: int,
+    node_ids: Buffer,
+    tails: Buffer,
+    heads: Buffer,
+    up: Buffer,
+    costs: Buffer,
+    capacities: Buffer,
+    supplies: Buffer,
+    low: Buffer,
     /,
 ) -> None: ...
 
@@ -65,4 +83,7 @@ def verify(
 def potentials(n: int, tails: Buffer, heads: Buffer, capacity: Buffer, costs: Buffer, flow: Buffer, /) -> Column: ...
 def peel(n: int, tails: Buffer, heads: Buffer, supplies: Buffer, /) -> tuple[Column, Column]: ...
 def netgen(params: tuple[int, ...], path: str, min_form: bool, /) -> tuple[Literal["min", "asn", "max"], int, int]: ...
+def gridgen(ints: tuple[int, ...], floats: tuple[float, ...], path: str, /) -> tuple[int, int]: ...
+def goto(ints: tuple[int, ...], path: str, /) -> tuple[int, int]: ...
+def mnetgen(ints: tuple[int, ...], floats: tuple[float, ...], prefix: str, /) -> tuple[int, int]: ...
 def netgen_network(params: tuple[int, ...], /) -> pelmora.NetworkInstance: ...

@@ -13,22 +13,28 @@ import pelmora
 from . import _mcf_file, _native
 
 Int64Array = npt.NDArray[np.int64]
+# Costs, bounds and amounts: int64, or float64 where a file gave decimals or "no bound" (+inf).
+ValueArray = npt.NDArray[np.int64] | npt.NDArray[np.float64]
 
 
 @dataclass(frozen=True)
 class DataSetArrays:
     """A multicommodity data set. Arcs keep the order of the instance or file; node rows follow
     ``node_ids`` (ascending). Supplies are positive, demands negative: a node's outflow minus its
-    inflow equals its supply."""
+    inflow equals its supply.
+
+    Every field is int64, except that ``up``, ``costs``, ``capacities`` and ``supplies`` may be
+    float64 when they come from files that hold decimals (``load_mnetgen``); a float64 ``up`` or
+    ``capacities`` holds +inf for "no bound". ``is_integral`` tells which kind a data set is."""
 
     node_ids: Int64Array  # (n,)
     tails: Int64Array  # (m,) node ids
     heads: Int64Array  # (m,) node ids
     low: Int64Array  # (m,)
-    up: Int64Array  # (m,) mutual capacity of all commodities together
-    costs: Int64Array  # (m, K)
-    capacities: Int64Array  # (m, K), 0 = closed to that commodity
-    supplies: Int64Array  # (n, K)
+    up: ValueArray  # (m,) mutual capacity of all commodities together
+    costs: ValueArray  # (m, K)
+    capacities: ValueArray  # (m, K), 0 = closed to that commodity
+    supplies: ValueArray  # (n, K)
 
     @property
     def num_commodities(self) -> int:
@@ -41,6 +47,11 @@ class DataSetArrays:
     @property
     def num_arcs(self) -> int:
         return int(self.tails.shape[0])
+
+    @property
+    def is_integral(self) -> bool:
+        """Whether every field is int64 (the data set holds no decimal and no unbounded value)."""
+        return all(getattr(self, name).dtype == np.int64 for name in _FIELDS)
 
     def node_index(self, ids: Int64Array) -> npt.NDArray[np.intp]:
         """Row of each node id in ``node_ids``."""
@@ -59,9 +70,11 @@ class DataSetArrays:
         """
         for name, ndim in _FIELDS.items():
             value = getattr(self, name)
-            if not isinstance(value, np.ndarray) or value.dtype != np.int64:
+            kinds = (np.int64, np.float64) if name in _VALUES else (np.int64,)
+            if not isinstance(value, np.ndarray) or value.dtype not in kinds:
                 kind = value.dtype if isinstance(value, np.ndarray) else type(value).__name__
-                raise ValueError(f"{name} must be an int64 NumPy array, got {kind}")
+                wanted = "an int64 or float64" if name in _VALUES else "an int64"
+                raise ValueError(f"{name} must be {wanted} NumPy array, got {kind}")
             if value.ndim != ndim:
                 raise ValueError(f"{name} must have {ndim} dimension(s), got shape {value.shape}")
         n, m, k = self.node_ids.shape[0], self.tails.shape[0], self.costs.shape[1]
@@ -70,6 +83,11 @@ class DataSetArrays:
             if getattr(self, name).shape != shape:
                 raise ValueError(f"{name} has shape {getattr(self, name).shape}, expected {shape} "
                                  f"for {n} nodes, {m} arcs and {k} commodities")
+        for name in _VALUES:
+            value = getattr(self, name)
+            if value.dtype == np.float64 and not (np.isfinite(value) | (name in _BOUNDS) & (value == np.inf)).all():
+                allowed = "finite or +inf" if name in _BOUNDS else "finite"
+                raise ValueError(f"{name} must hold {allowed} values")
         if n > 1 and not (self.node_ids[1:] > self.node_ids[:-1]).all():
             raise ValueError("node_ids must ascend strictly")
         for name in ("tails", "heads"):
@@ -82,6 +100,39 @@ class DataSetArrays:
 
 # Each field and its number of dimensions.
 _FIELDS = {"node_ids": 1, "tails": 1, "heads": 1, "low": 1, "up": 1, "costs": 2, "capacities": 2, "supplies": 2}
+# The fields that may be float64, and those of them where +inf stands for no bound.
+_VALUES = ("up", "costs", "capacities", "supplies")
+_BOUNDS = ("up", "capacities")
+
+
+def as_int64(values: ValueArray) -> Int64Array:
+    """``values``, typed as the int64 array it must be where the data set is known to be integral
+    (made from a network or a multicommodity file, or checked by ``require_integral``).
+
+    Raises
+    ------
+    TypeError
+        For a float64 array.
+    """
+    if values.dtype != np.int64:
+        raise TypeError(f"expected an int64 array, got {values.dtype}")
+    return values.astype(np.int64, copy=False)
+
+
+def require_integral(arrays: DataSetArrays, what: str) -> None:
+    """Refuses, in one line naming ``what`` and the first field, a data set with float64 fields.
+
+    Raises
+    ------
+    ValueError
+        When a field holds decimals or +inf ("no bound").
+    """
+    for name in _VALUES:
+        value = getattr(arrays, name)
+        if value.dtype != np.int64:
+            unbounded = bool(np.isinf(value).any())
+            holds = "values without a bound (+inf)" if unbounded else "decimal values"
+            raise ValueError(f"{what} takes integer data sets; {name} holds {holds}")
 
 
 def _among(values: Int64Array, ascending: Int64Array) -> npt.NDArray[np.bool_]:

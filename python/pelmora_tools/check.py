@@ -11,6 +11,7 @@ the ten commodities in half scipy's time (1.3 s against 2.7 s, flows and cut inc
 from __future__ import annotations
 
 import time
+from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -18,7 +19,7 @@ import numpy as np
 
 from . import lp
 from ._max_flow import INT64_MAX, Flow, IndexArray, Int64Array, Network, exact_sum, max_flow, network, served_elsewhere
-from .arrays import DataSetArrays
+from .arrays import DataSetArrays, ValueArray
 
 _SHOWN = 5
 
@@ -120,6 +121,7 @@ BUNDLE_SOURCES = {
     "summed": "the commodities summed into one cannot be routed within the bundle rows",
     "solve": "the LP solve",
     "given": "a solve done before",
+    "certificate": "a certificate verified feasible: a flow that meets every row",
     "not-solved": "the cheap steps leave the bundle rows open and no solve was asked for",
 }
 
@@ -254,21 +256,56 @@ def _diagnose(
     )  # fmt: skip
 
 
-def _summed_capacity(arrays: DataSetArrays) -> tuple[Int64Array, bool]:
+# Values of an (arcs, K) array taken at a time where a whole copy is not needed: the check's memory
+# stays the data set's arrays and a few columns, whatever K.
+_BLOCK_VALUES = 1 << 20
+
+
+def _summed_capacity(capacities: Int64Array, up: Int64Array) -> tuple[Int64Array, bool]:
     """Per arc, what the commodities together may carry: the sum of min(capacity, up) over the
     commodities, capped at up; and whether every such sum stays within up (the bundle rows
-    then never bind, lower bounds aside)."""
-    each = np.clip(np.minimum(arrays.capacities, arrays.up[:, None]), 0, None)
-    approx = each.astype(np.float64).sum(axis=1)
-    total = each.sum(axis=1) if not (approx >= 2.0**62).any() else np.array(
-        [min(sum(int(v) for v in row), INT64_MAX) for row in each.tolist()], dtype=np.int64)
-    return np.minimum(total, arrays.up), bool((total <= arrays.up).all())
+    then never bind, lower bounds aside). Summed a block of arcs at a time."""
+    total = np.empty(len(up), dtype=np.int64)
+    rows = max(1, _BLOCK_VALUES // max(1, capacities.shape[1] if capacities.ndim == 2 else 1))
+    for start in range(0, len(up), rows):
+        block = slice(start, start + rows)
+        each = np.minimum(capacities[block], up[block, None])
+        np.maximum(each, 0, out=each)
+        if (each.astype(np.float64).sum(axis=1) >= 2.0**62).any():
+            total[block] = [min(sum(int(v) for v in row), INT64_MAX) for row in each.tolist()]
+        else:
+            total[block] = each.sum(axis=1)
+    return np.minimum(total, up), bool((total <= up).all())
 
 
-def _row_sums(arrays: DataSetArrays) -> Int64Array | None:
-    if (np.abs(arrays.supplies.astype(np.float64)).sum(axis=1) >= 2.0**62).any():
+def _row_sums(supplies: Int64Array) -> Int64Array | None:
+    if (np.abs(supplies.astype(np.float64)).sum(axis=1) >= 2.0**62).any():
         return None
-    return arrays.supplies.sum(axis=1)
+    return supplies.sum(axis=1)
+
+
+def _integral_bounds(arrays: DataSetArrays) -> tuple[Int64Array, Int64Array, Int64Array]:
+    """``capacities``, ``up`` and ``supplies`` as the integers the maximum flows route. A float64
+    field (a data set read from files with decimals or "no bound") passes when its values are
+    integers or, for the bounds, +inf, which becomes one more than all supplies together: a
+    feasible flow without cycles never carries that much on an arc, so feasibility is unchanged
+    (the LP solve still takes the data set as it is). Decimal values are refused."""
+
+    def whole(name: str, values: ValueArray, bound: int) -> Int64Array:
+        if values.dtype == np.int64:
+            return values.astype(np.int64, copy=False)
+        finite = np.isfinite(values)
+        if not (np.floor(values[finite]) == values[finite]).all() or (np.abs(values[finite]) >= 2.0**62).any():
+            raise ValueError(f"the feasibility check routes integer flows; {name} holds decimal values")
+        out = np.where(finite, values, 0).astype(np.int64)
+        out[~finite] = bound
+        return out
+
+    supplies = whole("supplies", arrays.supplies, 0)
+    total = exact_sum(np.clip(supplies, 0, None).reshape(-1)) + 1
+    if total > INT64_MAX:
+        raise ValueError("the feasibility check routes 64-bit flows; the supplies together pass 2^63 - 1")
+    return whole("capacities", arrays.capacities, total), whole("up", arrays.up, total), supplies
 
 
 def check_feasibility(
@@ -278,6 +315,8 @@ def check_feasibility(
     solve: bool = True,
     time_limit: float | None = None,
     known: str | None = None,
+    stage: Callable[[str, int, int], object] | None = None,
+    certified: bool = False,
 ) -> FeasibilityReport:
     """Says whether the data set's LP has a solution, and why not.
 
@@ -303,6 +342,12 @@ def check_feasibility(
     known : str or None
         The bundled model's status from a solve already done: it is taken as is (the check then
         only explains).
+    stage : callable, optional
+        Told (what, done, total) as the check goes: each commodity routed, the commodities summed,
+        the solve (progress of one's own).
+    certified : bool
+        The data set has a certificate that ``verify_certificate`` found feasible: the bundled
+        model is feasible without a solve (the check then only explains).
 
     Returns
     -------
@@ -311,28 +356,35 @@ def check_feasibility(
     Raises
     ------
     ValueError
-        For arrays that do not form one data set (``DataSetArrays.validate``), or a time limit not
-        above zero.
+        For arrays that do not form one data set (``DataSetArrays.validate``), a time limit not
+        above zero, or capacities or supplies with decimals (the maximum flows route integers).
     """
     arrays.validate()
     deadline = None if time_limit is None else time.monotonic() + time_limit
     if time_limit is not None and not time_limit > 0:
         raise ValueError(f"time limit must be positive, not {time_limit}")
+    given, up, supplies = _integral_bounds(arrays)
     net = network(arrays)
     k = arrays.num_commodities
     exact = bundled and k == 1
-    capacities = np.minimum(arrays.capacities, arrays.up[:, None]) if bundled else arrays.capacities
     commodities = []
+    tell = stage or (lambda what, done, total: None)
     for c in range(k):
+        tell("each commodity alone", c, k)
         if deadline is not None and time.monotonic() > deadline:
             commodities.append(CommodityCheck(c, None, note="the time limit came first"))
             continue
-        commodities.append(_route(arrays, net, c, capacities[:, c], arrays.supplies[:, c], low=exact))
+        # One column at a time: a copy of every capacity capped at up would double the data set.
+        capacity = np.minimum(given[:, c], up) if bundled else given[:, c]
+        commodities.append(_route(arrays, net, c, capacity, supplies[:, c], low=exact))
     report = FeasibilityReport(commodities, None)
     if not bundled:
         return report
     alone = report.verdict
-    if known is not None:
+    if certified:
+        known = "feasible"
+        report.bundled_status, report.bundled_by = known, "certificate"
+    elif known is not None:
         report.bundled_status, report.bundled_by = known, "given"
     elif exact:
         report.bundled_status, report.bundled_by = alone, "exact"
@@ -342,9 +394,10 @@ def check_feasibility(
         return report
     if known is None and report.bundled_status is not None:
         return report
-    summed, never_bind = _summed_capacity(arrays)
-    totals = _row_sums(arrays)
+    summed, never_bind = _summed_capacity(given, up)
+    totals = _row_sums(supplies)
     if totals is not None:
+        tell("the commodities summed", 0, 1)
         report.together = _route(arrays, net, None, summed, totals, low=True)
     if report.bundled_status is not None:
         return report
@@ -359,6 +412,7 @@ def check_feasibility(
         if left is not None and left <= 0:
             report.bundled_status, report.bundled_by = "time-limit", "solve"
             return report
+        tell("the LP", 0, 1)
         report.solved = lp.solve(arrays, bundle=True, time_limit=left)
         status = report.solved.status
         report.bundled_status, report.bundled_by = ("feasible" if status == "optimal" else status), "solve"

@@ -13,7 +13,7 @@ import pelmora
 
 from . import _min_cost_flow, _native
 from ._min_cost_flow import NoFeasibleFlow
-from .arrays import DataSetArrays, Int64Array, _wrap, arrays_from_min
+from .arrays import DataSetArrays, Int64Array, _wrap, arrays_from_min, as_int64
 from .methods import by_name
 
 __all__ = ["FeasibleDataSet", "NoFeasibleFlow", "generate_feasible", "verify_certificate"]
@@ -40,8 +40,10 @@ class FeasibleDataSet:
         _native.save_feasible(self._result, os.fspath(path), costs, capacities)
 
     def save_certificate(self, path: str | os.PathLike[str]) -> None:
-        """Writes the certificate as a NumPy ``.npy`` file (int64, arcs x commodities)."""
-        np.save(os.fspath(path), self.certificate, allow_pickle=False)
+        """Writes the certificate as a NumPy ``.npy`` file (int64, arcs x commodities) under exactly
+        the name given (``np.save`` would add ``.npy`` to a name without it)."""
+        with open(path, "wb") as handle:
+            np.save(handle, self.certificate, allow_pickle=False)
 
 
 def _check(num_commodities: int, method: str, close: float | None, concentration: float, tightness: float) -> None:
@@ -114,7 +116,8 @@ def generate_feasible(
     _check(num_commodities, method, close, concentration, tightness)
     single = arrays_from_min(instance)
     problem = _min_cost_flow.flow_problem(
-        single.node_ids, single.tails, single.heads, single.low, single.up, single.costs[:, 0], single.supplies[:, 0]
+        single.node_ids, single.tails, single.heads, single.low, as_int64(single.up), as_int64(single.costs[:, 0]),
+        as_int64(single.supplies[:, 0]),
     )
     flow = _min_cost_flow.feasible_flow(problem, solver)
     cap_a, cap_b = caps if caps is not None else (0.8, 1.0)
@@ -151,7 +154,16 @@ def generate_feasible(
 def verify_certificate(arrays: DataSetArrays, certificate: Int64Array) -> str | None:
     """Checks in one pass that ``certificate`` (arcs x commodities) is a feasible flow of the data
     set: per-commodity bounds, mutual bounds, conservation. Returns ``None`` when it is, else one
-    line saying which check fails first and where."""
+    line saying which check fails first and where.
+
+    Raises
+    ------
+    ValueError
+        For arrays that do not form one data set (``DataSetArrays.validate``).
+    """
+    arrays.validate()
+    if not isinstance(certificate, np.ndarray):
+        return f"type: the certificate is a {type(certificate).__name__}, not a NumPy array"
     if certificate.dtype != np.int64:
         return f"dtype: the certificate holds {certificate.dtype}, not int64"
     if certificate.shape != arrays.capacities.shape:

@@ -16,6 +16,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ._highs import (
+    Iterate,
     absorb_banner,
     highs_process,
     highspy_module,
@@ -24,12 +25,14 @@ from ._highs import (
     skip_dependent_equations,
     status_name,
 )
-from .arrays import DataSetArrays
+from .arrays import DataSetArrays, ValueArray
 
 # highs_process and absorb_banner are documented here, beside the solve they prepare a program for.
 __all__ = ["SolveResult", "absorb_banner", "build_model", "highs_process", "run", "solve"]
 
 if TYPE_CHECKING:
+    from collections.abc import Callable
+
     import highspy
 
 # HiGHS indexes its matrix with 32-bit integers.
@@ -80,7 +83,7 @@ def _matrix(arrays: DataSetArrays, bundle: bool) -> tuple[npt.NDArray[np.int32],
     return start, index[keep], value[keep]
 
 
-def _flat_float(values: npt.NDArray[np.int64]) -> npt.NDArray[np.float64]:
+def _flat_float(values: ValueArray) -> npt.NDArray[np.float64]:
     """One conversion pass into a C-ordered float array (the (m, K) arrays are C-ordered already)."""
     return np.asarray(values, dtype=np.float64, order="C").reshape(-1)
 
@@ -150,7 +153,10 @@ def build_model(arrays: DataSetArrays, *, bundle: bool = True) -> highspy.Highs:
     return cast("highspy.Highs", highs)
 
 
-def run(highs: Any, time_limit: float | None, flows: bool, shape: tuple[int, int]) -> SolveResult:
+def run(
+    highs: Any, time_limit: float | None, flows: bool, shape: tuple[int, int],
+    watch: Callable[[Iterate], object] | None = None,
+) -> SolveResult:
     """Solves a model built by ``build_model``.
 
     Parameters
@@ -163,6 +169,9 @@ def run(highs: Any, time_limit: float | None, flows: bool, shape: tuple[int, int
         Whether the result carries the flows.
     shape : tuple of int
         (arcs, commodities) of the data set, the shape of the flows.
+    watch : callable, optional
+        Called a few times a second, on the calling thread, with (iterations, objective,
+        seconds) as the solve goes: progress of one's own.
 
     Returns
     -------
@@ -176,7 +185,7 @@ def run(highs: Any, time_limit: float | None, flows: bool, shape: tuple[int, int
             raise ValueError(f"time limit must be positive, not {time_limit}")
         highs.setOptionValue("time_limit", float(time_limit))
     begin = time.perf_counter()
-    run_interruptible(highs)
+    run_interruptible(highs, watch)
     seconds = time.perf_counter() - begin
     status = status_name(hs, highs.getModelStatus())
     if status != "optimal":
@@ -190,7 +199,8 @@ def run(highs: Any, time_limit: float | None, flows: bool, shape: tuple[int, int
 
 
 def solve(
-    arrays: DataSetArrays, *, bundle: bool = True, time_limit: float | None = None, flows: bool = False
+    arrays: DataSetArrays, *, bundle: bool = True, time_limit: float | None = None, flows: bool = False,
+    watch: Callable[[Iterate], object] | None = None,
 ) -> SolveResult:
     """Builds and solves the LP.
 
@@ -204,6 +214,8 @@ def solve(
         Seconds of HiGHS's own solve; then the status may be "time-limit".
     flows : bool, default False
         Return the optimal flows (arcs x commodities) too.
+    watch : callable, optional
+        Progress of the solve (see ``run``).
 
     Returns
     -------
@@ -217,4 +229,4 @@ def solve(
         empty = np.zeros((arrays.num_arcs, arrays.num_commodities))
         return SolveResult("optimal", 0.0, 0.0, empty if flows else None) if balanced else SolveResult("infeasible", None, 0.0)
     highs = build_model(arrays, bundle=bundle)
-    return run(highs, time_limit, flows, (arrays.num_arcs, arrays.num_commodities))
+    return run(highs, time_limit, flows, (arrays.num_arcs, arrays.num_commodities), watch)

@@ -63,7 +63,7 @@ def _families() -> dict[str, Family]:
     global _LOADED
     if not _LOADED:
         _LOADED = True
-        from . import netgen  # noqa: F401  (each generator module registers its family on import)
+        from . import families, netgen  # noqa: F401  (each generator module registers its family on import)
     return _FAMILIES
 
 

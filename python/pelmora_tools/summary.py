@@ -12,7 +12,7 @@ import numpy.typing as npt
 import pelmora
 
 from ._mcf_file import Problem
-from .arrays import DataSetArrays
+from .arrays import DataSetArrays, ValueArray
 from .methods import name_of
 
 # The module's score takes a Python list of K amounts per node: above this many amounts in all,
@@ -29,11 +29,16 @@ def heterogeneity(arrays: DataSetArrays) -> float:
     return pelmora.compute_commodity_demand_heterogeneity(partition, dict(zip(ids, totals[rows].tolist(), strict=True)))
 
 
-def commodity_volumes(arrays: DataSetArrays) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.int64]]:
-    """Per commodity: the units its supply nodes send, and the arcs closed to it (capacity 0).
-    The masks are one byte a value: no copy of the n x K or m x K amounts is made."""
+def commodity_volumes(arrays: DataSetArrays) -> tuple[ValueArray, npt.NDArray[np.int64]]:
+    """Per commodity: the units its supply nodes send (float64 where the supplies hold decimals),
+    and the arcs closed to it (capacity 0). The masks are one byte a value: no copy of the n x K
+    or m x K amounts is made."""
     supplies = arrays.supplies
-    supply = np.sum(supplies, axis=0, where=supplies > 0, dtype=np.int64)
+    supply: ValueArray
+    if supplies.dtype == np.int64:
+        supply = np.sum(supplies, axis=0, where=supplies > 0, dtype=np.int64)
+    else:
+        supply = np.sum(supplies, axis=0, where=supplies > 0, dtype=np.float64)
     closed = np.count_nonzero(arrays.capacities == 0, axis=0).astype(np.int64)
     return supply, closed
 
@@ -47,15 +52,19 @@ def _fraction(text: str) -> float:
         return math.nan
 
 
-def describe(name: str, problem: Problem, arrays: DataSetArrays) -> dict[str, Any]:
-    """Counts as the problem line declares them, K, the generation's flags and seed (multicommodity
-    files), per-commodity supply volume and closed arcs, and the heterogeneity score (None where it
-    is not a number, as for a data set without commodities, or past ``SCORE_LIMIT`` amounts). The
-    per-commodity columns are arrays of K values."""
-    fields = problem.fields
-    header: dict[str, Any] = {"file": name, "kind": "multicommodity" if problem.multicommodity else "min",
-                              "nodes": problem.number(2), "arcs": problem.number(3)}
-    if problem.multicommodity:
+def describe(name: str, problem: Problem | None, arrays: DataSetArrays) -> dict[str, Any]:
+    """Counts as the problem line declares them (as read, for a data set without one: mnetgen's
+    files or a generator's), K, the generation's flags and seed (multicommodity files),
+    per-commodity supply volume and closed arcs, and the heterogeneity score (None where it is not
+    a number, as for a data set without commodities or with decimal supplies, or past
+    ``SCORE_LIMIT`` amounts). The per-commodity columns are arrays of K values."""
+    if problem is None:
+        header: dict[str, Any] = {"file": name, "kind": "mnetgen", "nodes": arrays.num_nodes, "arcs": arrays.num_arcs}
+    else:
+        header = {"file": name, "kind": "multicommodity" if problem.multicommodity else "min",
+                  "nodes": problem.number(2), "arcs": problem.number(3)}
+    if problem is not None and problem.multicommodity:
+        fields = problem.fields
         method = int(fields[7])
         header |= {
             "method": name_of(method), "seed": int(fields[10]),
@@ -67,6 +76,7 @@ def describe(name: str, problem: Problem, arrays: DataSetArrays) -> dict[str, An
                    "closing": False, "closed_fraction": 0.0}
     supply, closed = commodity_volumes(arrays)
     amounts = int(np.count_nonzero(arrays.supplies.any(axis=1))) * arrays.num_commodities
-    score = heterogeneity(arrays) if 0 < amounts <= SCORE_LIMIT else math.nan
+    integral = arrays.supplies.dtype == np.int64  # the module's score takes integer amounts
+    score = heterogeneity(arrays) if integral and 0 < amounts <= SCORE_LIMIT else math.nan
     return header | {"commodities": arrays.num_commodities, "supply": supply, "closed_arcs": closed,
                      "heterogeneity": score if math.isfinite(score) else None}

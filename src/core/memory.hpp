@@ -12,6 +12,9 @@ namespace pelmora {
 
 // Asks the kernel for huge pages behind a large buffer that is about to be filled: filling it
 // then costs one page fault per 2 MiB instead of one per 4 KiB. Only a hint; failures are ignored.
+// Kept on a busy machine too: reading a 1M-arc file, the kernel's share of the reader's time is
+// about a quarter with the hint and two fifths without it (six times the page faults), the zeroing
+// of fresh pages costing the same either way.
 inline void advise_huge_pages(const void* data, std::size_t bytes) noexcept {
     constexpr uintptr_t kHuge = uintptr_t(1) << 21;
     if (bytes < 2 * kHuge) return;

@@ -27,6 +27,9 @@ public:
     static std::optional<ZeroedValues> make(std::size_t count) noexcept;
     std::span<int64_t> values() noexcept { return {data_.get(), size_}; }
     std::span<const int64_t> values() const noexcept { return {data_.get(), size_}; }
+    // Keeps the first `count` values as the block's contents (the pages past them, never written,
+    // cost no memory).
+    void keep_first(std::size_t count) noexcept { size_ = count < size_ ? count : size_; }
 
 private:
     struct Free {

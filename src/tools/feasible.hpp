@@ -84,11 +84,14 @@ Outcome<Peeled> peel_forest(uint64_t n, std::span<const int64_t> tails, std::spa
                             std::span<const int64_t> supplies);
 
 // A certificate checked against a data set in one pass: empty when it is a feasible flow, else
-// what fails first, and where. Columns as in DataArrays.
+// what fails first, and where. Columns as in DataArrays, of the sizes check_columns asks for.
 struct CertificateColumns {
     uint64_t num_commodities = 0;
     std::span<const int64_t> node_ids, tails, heads, low, up, capacities, supplies, certificate;
 };
+// Value error naming the first column whose size does not fit the data set's shape (checked_shape),
+// or node ids that do not ascend; verify_certificate reads the columns only once this passed.
+Outcome<void> check_columns(const CertificateColumns& c);
 std::string verify_certificate(const CertificateColumns& c);
 
 }  // namespace pelmora::tools

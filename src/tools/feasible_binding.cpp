@@ -4,6 +4,7 @@
 #include "tools/feasible.hpp"
 #include "tools/native_support.hpp"
 #include "io/files.hpp"
+#include "tools/shape.hpp"
 
 #include <memory>
 
@@ -38,6 +39,9 @@ PyObject* feasible(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
         if (!instance) return nullptr;
         Int64View flow;
         if (!flow.get(args[1], "flow")) return nullptr;
+        const Outcome<DataShape> shape =
+            checked_shape(0, instance->edges.size(), 1, {{"flow", flow.values().size(), Per::Arc}});
+        if (!shape) return raise(shape.error(), PyExc_ValueError);
         FeasibleOptions o;
         logic::generator::GenerationOptions& g = o.generation;
         g.num_commodities = PyLong_AsUnsignedLongLong(args[2]);
@@ -81,6 +85,10 @@ PyObject* save_feasible(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         if (!result) return nullptr;
         Int64View costs, capacities;
         if (!costs.get(args[2], "costs") || !capacities.get(args[3], "capacities")) return nullptr;
+        const Outcome<DataShape> shape = checked_shape(0, result->network.edges.size(), result->data.num_commodities,
+                                                       {{"costs", costs.values().size(), Per::ArcValues},
+                                                        {"capacities", capacities.values().size(), Per::ArcValues}});
+        if (!shape) return raise(shape.error(), PyExc_ValueError);
         Outcome<void> done = without_gil([&]() -> Outcome<void> {
             models::MultiCommodityData& data = result->data;
             data.costs.assign(costs.values().begin(), costs.values().end());
@@ -109,9 +117,12 @@ PyObject* potentials(PyObject* module, PyObject* const* args, Py_ssize_t nargs) 
             if (!views[i].get(args[i + 1], kNames[i])) return nullptr;
             *targets[i] = views[i].values();
         }
-        const std::size_t m = f.tails.size();
-        if (f.heads.size() != m || f.capacity.size() != m || f.costs.size() != m || f.flow.size() != m)
-            return PyErr_Format(PyExc_ValueError, "the flow's columns do not agree in size");
+        const Outcome<DataShape> shape = checked_shape(n, f.tails.size(), 1,
+                                                       {{"heads", f.heads.size(), Per::Arc},
+                                                        {"capacity", f.capacity.size(), Per::Arc},
+                                                        {"costs", f.costs.size(), Per::Arc},
+                                                        {"flow", f.flow.size(), Per::Arc}});
+        if (!shape) return raise(shape.error(), PyExc_ValueError);
         Outcome<std::vector<int64_t>> made = without_gil([&] { return residual_potentials(n, f); });
         if (!made) return raise(made.error(), PyExc_RuntimeError);
         return column(state_of(module).column_type, Column(made.value().begin(), made.value().end()));
@@ -127,6 +138,10 @@ PyObject* peel(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
         Int64View tails, heads, supplies;
         if (!tails.get(args[1], "tails") || !heads.get(args[2], "heads") || !supplies.get(args[3], "supplies"))
             return nullptr;
+        const Outcome<DataShape> shape = checked_shape(
+            n, tails.values().size(), 1,
+            {{"heads", heads.values().size(), Per::Arc}, {"supplies", supplies.values().size(), Per::Node}});
+        if (!shape) return raise(shape.error(), PyExc_ValueError);
         Outcome<Peeled> made =
             without_gil([&] { return peel_forest(n, tails.values(), heads.values(), supplies.values()); });
         if (!made) return raise(made.error(), PyExc_RuntimeError);
@@ -155,9 +170,7 @@ PyObject* verify(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
             if (!views[i].get(args[i + 1], kNames[i])) return nullptr;
             *targets[i] = views[i].values();
         }
-        const uint64_t K = c.num_commodities;
-        if (c.capacities.size() != c.tails.size() * K || c.supplies.size() != c.node_ids.size() * K)
-            return PyErr_Format(PyExc_ValueError, "the data set's columns do not agree in size");
+        if (Outcome<void> fits = check_columns(c); !fits) return raise(fits.error(), PyExc_ValueError);
         std::string failure;
         Outcome<void> done = without_gil([&]() -> Outcome<void> {
             failure = verify_certificate(c);

@@ -6,6 +6,7 @@
 
 #include "core/interrupt.hpp"
 #include "tools/feasible.hpp"
+#include "tools/shape.hpp"
 
 namespace pelmora::tools {
 
@@ -17,12 +18,21 @@ std::string arc_text(const CertificateColumns& c, std::size_t a) {
 
 }  // namespace
 
+Outcome<void> check_columns(const CertificateColumns& c) {
+    const Outcome<DataShape> shape = checked_shape(c.node_ids.size(), c.tails.size(), c.num_commodities,
+                                                   {{"heads", c.heads.size(), Per::Arc},
+                                                    {"low", c.low.size(), Per::Arc},
+                                                    {"up", c.up.size(), Per::Arc},
+                                                    {"capacities", c.capacities.size(), Per::ArcValues},
+                                                    {"supplies", c.supplies.size(), Per::NodeValues},
+                                                    {"certificate", c.certificate.size(), Per::ArcValues}});
+    if (!shape) return shape.error();
+    return check_ascending(c.node_ids);
+}
+
 std::string verify_certificate(const CertificateColumns& c) {
     const uint64_t K = c.num_commodities;
     const std::size_t m = c.tails.size(), n = c.node_ids.size();
-    if (K == 0 || c.certificate.size() != m * K)
-        return "shape: the certificate holds " + std::to_string(c.certificate.size()) + " values, the data set has " +
-               std::to_string(m) + " arcs x " + std::to_string(K) + " commodities";
     std::vector<__int128> balance(n * K, 0);
     auto position = [&](int64_t id) -> std::size_t {
         const auto at = std::lower_bound(c.node_ids.begin(), c.node_ids.end(), id);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/outcome.hpp"
+#include "tools/text_file.hpp"
 
 namespace pelmora::tools {
 
@@ -15,12 +16,6 @@ namespace pelmora::tools {
 struct MnetgenColumns {
     uint64_t num_commodities = 0;
     std::span<const int64_t> node_ids, tails, heads, up, costs, capacities, supplies;
-};
-
-// The file that could not be created, with the errno of the attempt (0 when every file opened).
-struct OpenFailure {
-    int errnum = 0;
-    std::string path;
 };
 
 // Value error naming the first column whose length is not that of the data set's shape (in checked

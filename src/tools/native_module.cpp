@@ -8,9 +8,11 @@
 #include "binding/unlocked.hpp"
 #include "binding/record_api.hpp"
 #include "tools/data_arrays.hpp"
+#include "tools/mnetgen_binding.hpp"
 #include "tools/mnetgen_writer.hpp"
 #include "tools/native_args.hpp"
 #include "tools/native_support.hpp"
+#include "tools/families_binding.hpp"
 #include "tools/netgen_binding.hpp"
 #include "tools/records_binding.hpp"
 #include "io/files.hpp"
@@ -98,26 +100,14 @@ PyObject* write_mnetgen(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         std::string_view prefix;
         if (!arity("write_mnetgen", nargs, 10, 10) || !text_arg(args[0], "prefix", prefix)) return nullptr;
         MnetgenColumns columns;
-        columns.num_commodities = PyLong_AsUnsignedLongLong(args[1]);
-        if (PyErr_Occurred()) return nullptr;
-        static constexpr const char* kNames[] = {"node_ids", "tails", "heads", "up", "costs", "capacities", "supplies"};
-        std::span<const int64_t>* targets[] = {&columns.node_ids, &columns.tails,      &columns.heads,   &columns.up,
-                                               &columns.costs,    &columns.capacities, &columns.supplies};
-        Int64View views[7];
-        for (int i = 0; i < 7; ++i) {
-            if (!views[i].get(args[i + 2], kNames[i])) return nullptr;
-            *targets[i] = views[i].values();
-        }
+        DataColumnArgs views;
+        if (!views.get(args + 1, columns)) return nullptr;
         const int write_map = PyObject_IsTrue(args[9]);
         if (write_map < 0) return nullptr;
         OpenFailure failure;
         Outcome<void> done = without_gil([&] { return tools::write_mnetgen(prefix, columns, write_map, failure); });
         if (done) Py_RETURN_NONE;
-        if (failure.errnum != 0 && done.error().kind == Error::Kind::Io) {
-            errno = failure.errnum;
-            return PyErr_SetFromErrnoWithFilename(PyExc_OSError, failure.path.c_str());
-        }
-        return raise(done.error(), PyExc_OSError);
+        return raise_write_error(done.error(), failure);
     });
 }
 
@@ -128,7 +118,14 @@ PyMethodDef functions[] = {
      "read_arrays(path): the same columns from a multicommodity file, LOW included."},
     {"write_mnetgen", binding::method_pointer(write_mnetgen), METH_FASTCALL,
      "write_mnetgen(prefix, K, node_ids, tails, heads, up, costs, capacities, supplies, write_map)."},
+    {"write_model", binding::method_pointer(write_model), METH_FASTCALL,
+     "write_model(path, format, bundle, K, node_ids, tails, heads, up, costs, capacities, supplies, low): the LP "
+     "as 'mps' (free MPS) or 'lp' (CPLEX LP)."},
+    {"read_mnetgen", binding::method_pointer(read_mnetgen_function), METH_FASTCALL, kReadMnetgenDoc},
     {"netgen", binding::method_pointer(netgen_function), METH_FASTCALL, kNetgenDoc},
+    {"gridgen", binding::method_pointer(gridgen_function), METH_FASTCALL, kGridgenDoc},
+    {"goto", binding::method_pointer(goto_function), METH_FASTCALL, kGotoDoc},
+    {"mnetgen", binding::method_pointer(mnetgen_function), METH_FASTCALL, kMnetgenDoc},
     {"netgen_network", binding::method_pointer(netgen_network_function), METH_FASTCALL, kNetgenNetworkDoc},
     {"feasible", binding::method_pointer(feasible), METH_FASTCALL,
      "feasible(instance, flow, K, method, seed, concentration, randomize_caps, cap_a, cap_b, randomize_costs, "

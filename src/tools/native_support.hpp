@@ -7,10 +7,12 @@
 #include "binding/unlocked.hpp"
 #include "binding/record_api.hpp"
 #include "tools/data_arrays.hpp"
+#include "tools/mnetgen_writer.hpp"
 #include "tools/native_args.hpp"
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -144,5 +146,40 @@ private:
     Py_buffer view_{};
     bool held_ = false;
 };
+
+// A data set's columns as the writers take them: K, then node_ids, tails, heads, up, costs,
+// capacities and supplies, each a native int64 buffer held while this lives.
+class DataColumnArgs {
+public:
+    bool get(PyObject* const* args, MnetgenColumns& out) {
+        out.num_commodities = PyLong_AsUnsignedLongLong(args[0]);
+        if (PyErr_Occurred()) return false;
+        static constexpr const char* kNames[] = {"node_ids", "tails", "heads", "up", "costs", "capacities", "supplies"};
+        std::span<const int64_t>* targets[] = {&out.node_ids, &out.tails,      &out.heads,   &out.up,
+                                               &out.costs,    &out.capacities, &out.supplies};
+        for (int i = 0; i < 7; ++i) {
+            if (!views_[i].get(args[i + 1], kNames[i])) return false;
+            *targets[i] = views_[i].values();
+        }
+        return true;
+    }
+
+private:
+    Int64View views_[7];
+};
+
+// A writer's failure: OSError with the errno and name of a file that could not be created, else
+// as raise() maps it.
+inline PyObject* raise_write_error(const Error& error, const OpenFailure& failure) {
+    if (failure.errnum != 0 && error.kind == Error::Kind::Io) {
+        errno = failure.errnum;
+        return PyErr_SetFromErrnoWithFilename(PyExc_OSError, failure.path.c_str());
+    }
+    return raise(error, PyExc_OSError);
+}
+
+// write_model(path, format, bundle, K, node_ids, tails, heads, up, costs, capacities, supplies, low)
+// (model_binding.cpp).
+PyObject* write_model(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 }  // namespace pelmora::tools::native

@@ -5,15 +5,44 @@ from __future__ import annotations
 
 import argparse
 import math
-from collections.abc import Callable
-from typing import Any, NoReturn
+import sys
 
 from .. import methods
 from ._status import Status
 
+TYPE_CHECKING = False  # typing's, without importing typing before a command needs it
+if TYPE_CHECKING:
+    from collections.abc import Callable
+    from typing import Any, NoReturn
+
+
+def _columns() -> int:
+    """The terminal's width as shutil.get_terminal_size finds it ($COLUMNS, then standard output's
+    terminal, else 80), without importing shutil, which brings the compression modules along."""
+    import os
+
+    try:
+        return int(os.environ["COLUMNS"])
+    except (KeyError, ValueError):
+        pass
+    try:
+        return os.get_terminal_size(sys.__stdout__.fileno()).columns or 80 if sys.__stdout__ else 80
+    except (AttributeError, ValueError, OSError):
+        return 80
+
+
+class _Formatter(argparse.HelpFormatter):
+    def __init__(self, prog: str, indent_increment: int = 2, max_help_position: int = 24,
+                 width: int | None = None) -> None:
+        super().__init__(prog, indent_increment, max_help_position, width or _columns() - 2)
+
 
 class Parser(argparse.ArgumentParser):
     """argparse with its errors on one line: the command, the message and where help is."""
+
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
+        kwargs.setdefault("formatter_class", _Formatter)
+        super().__init__(*args, **kwargs)
 
     def error(self, message: str) -> NoReturn:
         self.exit(Status.FAILURE, f"{self.prog}: error: {message} (see {self.prog} --help)\n")

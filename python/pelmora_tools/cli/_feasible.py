@@ -14,7 +14,7 @@ import pelmora
 
 from .._mcf_file import Problem
 from .._min_cost_flow import flow_problem
-from ..arrays import DataSetArrays, Int64Array, arrays_from_min
+from ..arrays import DataSetArrays, Int64Array, arrays_from_min, as_int64
 from ..feasible import FeasibleDataSet, NoFeasibleFlow, verify_certificate
 from . import _args
 from ._inputs import read_data_set
@@ -48,11 +48,20 @@ def add_flags(parser: argparse.ArgumentParser, *, sweep: bool = False) -> None:
 
 
 def check_flags(args: argparse.Namespace) -> None:
-    """Refuses the feasible mode's flags without it."""
+    """Refuses the feasible mode's flags without it, and a certificate name without ".npy"."""
     if not args.feasible:
         for flag in ("tightness", "certificate"):
             if getattr(args, flag, None) is not None:
                 args.parser.error(f"--{flag} applies with --feasible only")
+    check_certificate_name(args)
+
+
+def check_certificate_name(args: argparse.Namespace) -> None:
+    """A certificate is a NumPy .npy file and is written under exactly its name: a name without the
+    suffix (which NumPy would add behind the user's back) is refused."""
+    name = getattr(args, "certificate", None)
+    if name is not None and not name.endswith(".npy"):
+        args.parser.error(f"--certificate {name}: the certificate is a NumPy file, its name must end in .npy")
 
 
 def generated(make: Any) -> FeasibleDataSet:
@@ -71,8 +80,8 @@ def refuse_unsolvable(instance: pelmora.NetworkInstance) -> None:
     data set of the network would fail alike."""
     single = arrays_from_min(instance)
     try:
-        flow_problem(single.node_ids, single.tails, single.heads, single.low, single.up, single.costs[:, 0],
-                     single.supplies[:, 0])
+        flow_problem(single.node_ids, single.tails, single.heads, single.low, as_int64(single.up),
+                     as_int64(single.costs[:, 0]), as_int64(single.supplies[:, 0]))
     except NoFeasibleFlow as error:
         raise Failure(str(error), Status.NO_OPTIMUM) from error
     except ValueError as error:
@@ -105,10 +114,36 @@ def read_certificate(path: str, arrays: DataSetArrays) -> Int64Array:
         expected = (arrays.num_arcs, arrays.num_commodities)
         if dtype != np.dtype(np.int64) or tuple(shape) != expected:
             raise Failure(f"{path}: the certificate must be int64 of shape {expected}, got {dtype} {tuple(shape)}")
-        if os.fstat(handle.fileno()).st_size - handle.tell() < math.prod(expected) * 8:
+        left, wanted = os.fstat(handle.fileno()).st_size - handle.tell(), math.prod(expected) * 8
+        if left < wanted:
             raise Failure(f"{path}: cut short")
+        if left > wanted:
+            raise Failure(f"{path}: {left - wanted} byte(s) after the certificate's array: not a .npy file of one array")
         values = np.fromfile(handle, dtype=np.int64, count=math.prod(expected))
     return values.reshape(expected, order="F" if fortran else "C")
+
+
+# Values of an (arcs, K) array multiplied at a time: the cost costs a block, not a copy of each array.
+_BLOCK_VALUES = 1 << 20
+
+
+def _largest(values: Int64Array) -> float:
+    """The largest magnitude (np.abs would wrap -2^63 around)."""
+    return max(abs(float(values.min())), abs(float(values.max())))
+
+
+def _cost(certificate: Int64Array, costs: Int64Array) -> int:
+    """The certificate's cost, exactly: each block of arcs in int64 where its terms cannot pass 2^62
+    together, else as Python integers."""
+    total = 0
+    rows = max(1, _BLOCK_VALUES // max(1, certificate.shape[1]))
+    for start in range(0, certificate.shape[0], rows):
+        x, c = certificate[start : start + rows], costs[start : start + rows]
+        if x.size == 0:
+            continue
+        bound = _largest(x) * _largest(c) * x.size
+        total += int(np.vdot(x, c)) if bound < 2.0**62 else int((x.astype(object) * c.astype(object)).sum())
+    return total
 
 
 def certificate_json(certified: tuple[int, str]) -> dict[str, Any]:
@@ -116,9 +151,13 @@ def certificate_json(certified: tuple[int, str]) -> dict[str, Any]:
     return {"feasible": True, "cost": certified[0]}
 
 
-def read_with_certificate(path: str, certificate: str | None) -> tuple[Problem, DataSetArrays, tuple[int, str] | None]:
+def read_with_certificate(
+    path: str, certificate: str | None
+) -> tuple[Problem | None, DataSetArrays, tuple[int, str] | None]:
     """The data set a command reads (``info``, ``solve``), and its certificate verified if one is given."""
     problem, arrays = read_data_set(path)
+    if certificate and not arrays.is_integral:
+        raise Failure(f"{certificate}: a certificate is an integer flow; {path} holds decimals or unbounded values")
     return problem, arrays, verify(certificate, arrays) if certificate else None
 
 
@@ -128,5 +167,5 @@ def verify(path: str, arrays: DataSetArrays) -> tuple[int, str]:
     failure = verify_certificate(arrays, certificate)
     if failure is not None:
         raise Failure(f"{path}: the certificate fails ({failure})", Status.NO_OPTIMUM)
-    cost = int((certificate.astype(object) * arrays.costs.astype(object)).sum())
+    cost = _cost(certificate, arrays.costs.astype(np.int64, copy=False))  # integral: read_with_certificate
     return cost, f"certificate     feasible (conservation, per-commodity and mutual bounds), cost {cost}"

@@ -2,7 +2,8 @@
 expected, a multicommodity file where one is expected, whole files only, and no output that would
 overwrite an input. Where a command starts from a ".min" instance, a generator's prefix (``netgen:``)
 followed by its parameters, or by the path of a parameter file, names the network it generates for
-them (pelmora_tools.sources).
+them (pelmora_tools.sources). Where it reads a data set, ``PREFIX.nod`` names the four mnetgen files
+beside it, and a data-set generator's prefix the data set it makes.
 
 The module's readers are lenient on purpose (a file cut short or without a problem line reads as an
 empty network); the command line knows what the user asked for and refuses such files in one line.
@@ -21,6 +22,7 @@ import pelmora
 
 from .._mcf_file import Problem, locate, problem_line
 from ..arrays import DataSetArrays, arrays_from_file, arrays_from_min
+from ..mnetgen import load_mnetgen
 from ..sources import Source, parse, read_parameter_file
 from ._status import Failure, about, os_text, step
 
@@ -115,8 +117,33 @@ def read_instance(text: str) -> pelmora.NetworkInstance:
     return instance
 
 
-def read_data_set(path: str) -> tuple[Problem, DataSetArrays]:
-    """The problem line and arrays of a multicommodity file, or of a ".min" file as one commodity."""
+def read_mnetgen(path: str) -> DataSetArrays:
+    """The data set of the four mnetgen files a ``PREFIX.nod`` path names; the reader's messages
+    name the file and line already."""
+    with step(f"read the mnetgen files of {path}"):
+        try:
+            return load_mnetgen(path)
+        except ValueError as error:
+            raise Failure(str(error)) from None
+        except OSError as error:  # "PREFIX.sup: No such file or directory (os error 2)"
+            raise Failure(os_text(error)) from None
+
+
+def read_data_set(path: str) -> tuple[Problem | None, DataSetArrays]:
+    """The problem line and arrays of a multicommodity file, or of a ".min" file as one commodity;
+    no problem line (None) for the four mnetgen files of a ``PREFIX.nod`` path or the data set a
+    generator's source names."""
+    try:
+        source = parse(path, "data set")
+    except ValueError as error:  # a network's prefix; the message names the argument
+        raise Failure(str(error)) from None
+    if source.family is not None:
+        title = source.family.title
+        with about(path), step(f"generate the {title} data set {path!r}"):
+            made: DataSetArrays = source.build()
+        return None, made
+    if path.endswith(".nod"):
+        return None, read_mnetgen(path)
     with readable(path) as readable_path:
         problem = _problem_or_refuse(readable_path, path)
         with reading(path, readable_path, problem):
@@ -126,20 +153,6 @@ def read_data_set(path: str) -> tuple[Problem, DataSetArrays]:
                 arrays = arrays_from_min(pelmora.load_min_instance(readable_path))
         _whole(path, problem, arrays.num_arcs)
     return problem, arrays
-
-
-def same_file(a: str, b: str) -> bool:
-    try:
-        return os.path.samefile(a, b)
-    except OSError:
-        return os.path.realpath(a) == os.path.realpath(b)
-
-
-def distinct_output(output: str, *inputs: str) -> None:
-    """Refuses an output path that names an input: writing it would destroy what is being read."""
-    for source in inputs:
-        if same_file(output, source):
-            raise Failure(f"{output}: the output is the input file {source}; write to another path")
 
 
 def os_failure(path: str, error: OSError) -> Failure:

@@ -4,7 +4,10 @@ from __future__ import annotations
 
 import contextlib
 import enum
-from collections.abc import Iterator
+
+TYPE_CHECKING = False  # typing's, without importing typing before a command needs it
+if TYPE_CHECKING:
+    from collections.abc import Iterator
 
 
 class Status(enum.IntEnum):

@@ -6,9 +6,10 @@ import argparse
 from pathlib import Path
 from typing import Any
 
-from . import _args
-from ._inputs import distinct_output, os_failure, read_data_set
+from . import _args, _progress
+from ._inputs import os_failure, read_data_set
 from ._status import Failure, Status, about
+from ._targets import refuse_collisions
 
 FORMATS = ("mnetgen", "mps", "lp")
 MNETGEN_SUFFIXES = (".nod", ".arc", ".sup", ".mut", ".map")
@@ -38,8 +39,8 @@ def run(args: argparse.Namespace) -> int:
     if args.to == "mnetgen":
         if args.no_bundle:
             args.parser.error("--no-bundle applies to --to mps and --to lp only")
-        for suffix in MNETGEN_SUFFIXES:
-            distinct_output(args.target + suffix, args.file)
+        suffixes = MNETGEN_SUFFIXES if args.map else MNETGEN_SUFFIXES[:-1]
+        refuse_collisions([args.file], [args.target + suffix for suffix in suffixes])
         from ..mnetgen import export_mnetgen
 
         _, arrays = read_data_set(args.file)
@@ -49,19 +50,19 @@ def run(args: argparse.Namespace) -> int:
             raise Failure(f"{args.file}: {error}") from None
         except OSError as error:
             raise os_failure(args.target, error) from None
+        written = [args.target + suffix for suffix in MNETGEN_SUFFIXES if args.map or suffix != ".map"]
+        _progress.done(args, f"wrote {_progress.sizes(*written)}")
         return Status.OK
     if args.map:
         args.parser.error("--map applies to --to mnetgen only")
     if Path(args.target).suffix.lower() != f".{args.to}":
         raise Failure(f"TARGET must end in .{args.to} for --to {args.to}, got {args.target!r}")
-    distinct_output(args.target, args.file)
-    from ._setup import require
-
-    require("highspy")
-    from .._highs import highs_process
+    refuse_collisions([args.file], [args.target])
     from ..model_files import write_model
 
     _, arrays = read_data_set(args.file)
-    with about(args.target), highs_process():
+    with about(args.target):
         write_model(arrays, args.target, bundle=not args.no_bundle)
+    _progress.done(args, f"wrote {_progress.sizes(args.target)}: {arrays.num_arcs * arrays.num_commodities:,} "
+                         f"columns, {arrays.num_nodes * arrays.num_commodities + arrays.num_arcs * (not args.no_bundle):,} rows")
     return Status.OK

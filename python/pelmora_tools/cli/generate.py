@@ -9,10 +9,11 @@ import pelmora
 
 from .. import methods
 from ..generation import Generation
-from . import _args, _feasible
-from ._inputs import distinct_output, read_instance
+from . import _args, _feasible, _progress
+from ._inputs import read_instance, source_of
 from ._setup import require
 from ._status import Failure, Status, about, step
+from ._targets import refuse_collisions
 
 
 def register(commands: Any) -> None:
@@ -43,7 +44,7 @@ def point_of(args: argparse.Namespace) -> Generation:
 def run(args: argparse.Namespace) -> int:
     _feasible.check_flags(args)
     point = point_of(args)
-    distinct_output(args.out, args.instance)
+    refuse_collisions(source_of(args.instance).files(), [args.out, *filter(None, [args.certificate])])
     if args.feasible:
         require("ortools")
     instance = read_instance(args.instance)
@@ -58,9 +59,13 @@ def run(args: argparse.Namespace) -> int:
             with about(args.certificate):
                 made.save_certificate(args.certificate)
         print(_feasible.report(made))
+        _progress.done(args, f"wrote {_progress.sizes(*filter(None, (args.out, args.certificate)))}: "
+                             f"{args.commodities} feasible commodities over {instance.num_arcs:,} arcs")
         return Status.OK
     with step(f"generate {args.commodities} commodities over {instance.num_arcs} arcs"):
         data = point.run(instance)
     with about(args.out):
         pelmora.save_multi_commodity_instance(args.out, instance, data)
+    _progress.done(args, f"wrote {_progress.sizes(args.out)}: {args.commodities} commodities over "
+                         f"{instance.num_arcs:,} arcs")
     return Status.OK

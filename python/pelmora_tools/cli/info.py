@@ -7,7 +7,7 @@ import sys
 from typing import Any
 
 from ..summary import describe
-from . import _args, _feasible
+from . import _args, _feasible, _progress
 from ._output import write_json
 from ._setup import require
 from ._status import Status
@@ -43,7 +43,8 @@ def render(described: dict[str, Any]) -> str:
     """The text of ``pelmora info``; commodities are numbered from 0, as in the files and the arrays."""
     lines = [
         f"file            {described['file']} ({described['kind']})",
-        f"nodes, arcs     {described['nodes']}, {described['arcs']} (as declared)",
+        f"nodes, arcs     {described['nodes']}, {described['arcs']} "
+        f"({'as read' if described['kind'] == 'mnetgen' else 'as declared'})",
         f"commodities     {described['commodities']}",
     ]
     if described["kind"] == "multicommodity":
@@ -80,8 +81,23 @@ def run(args: argparse.Namespace) -> int:
         from .._highs import highs_process
         from ..check import check_feasibility
 
-        with highs_process():
-            report = check_feasibility(arrays, time_limit=args.time_limit)
+        progress = _progress.bar(args, bar_format="check: {desc} {n_fmt}/{total_fmt} [{elapsed}]")
+
+        def stage(what: str, done: int, total: int) -> None:
+            assert progress is not None
+            progress.set_description_str(what, refresh=False)
+            if done == 0:
+                progress.reset(total)
+            progress.n = done
+            progress.refresh()
+
+        try:
+            with highs_process():
+                report = check_feasibility(arrays, time_limit=args.time_limit, certified=certified is not None,
+                                           stage=stage if progress is not None else None)
+        finally:
+            if progress is not None:
+                progress.close()
     if args.json:
         extra = {"certificate": _feasible.certificate_json(certified)} if certified else {}
         write_json(sys.stdout, described | ({"check": report.to_dict()} if report else {}) | extra)

@@ -3,12 +3,16 @@
 from __future__ import annotations
 
 import argparse
-from typing import Any
 
-from ..netgen import NetgenParams, netgen, parse_netgen_params
-from . import _args
-from ._inputs import os_failure, problems
+from . import _args, _progress
 from ._status import Failure, Status, about
+from ._targets import refuse_collisions
+
+TYPE_CHECKING = False  # typing's, without importing typing before a command needs it
+if TYPE_CHECKING:
+    from typing import Any
+
+    from ..netgen import NetgenParams
 
 # (flag, parameter names, metavar); the order of NETGEN's parameter line.
 _FLAGS: tuple[tuple[str, tuple[str, ...], str | tuple[str, str]], ...] = (
@@ -41,6 +45,9 @@ def register(commands: Any) -> None:
         epilog="Elsewhere, netgen:\"15 integers\" (or netgen:FILE, a parameter file) names the same network "
                "where a .min instance is expected: pelmora generate netgen:\"...\" OUT.mcf ...")
     parser.add_argument("out", metavar="OUT.min", help="the file to write")
+    parser.add_argument("--standard", type=INTEGER, metavar="N",
+                        help="Klingman's standard problem N (101 to 150), its parameters as published "
+                             "(docs/netgen.md lists them with their optima)")
     parser.add_argument("--params", metavar='"SEED PROBLEM NODES ..."',
                         help="the 15 integers of a parameter line: seed, problem, nodes, sources, sinks, arcs, "
                              "min cost, max cost, supply, tsources, tsinks, hicost%%, capacitated%%, min cap, max cap; "
@@ -59,10 +66,21 @@ def register(commands: Any) -> None:
 def params_of(args: argparse.Namespace) -> NetgenParams:
     """The parameters from --params or the flags; the parser's one-line refusal when both or
     neither are given, or a flag is missing."""
+    from ..netgen import NetgenParams, parse_netgen_params  # loaded for a run, not for the parser
+
     given = [flag for flag, _, _ in _FLAGS if getattr(args, flag[2:]) is not None]
+    if args.standard is not None:
+        if args.params is not None or given:
+            args.parser.error(f"--standard or --params or the flags, not several ({' '.join(given or ['--params'])})")
+        from ..netgen_standard import standard_params
+
+        with about("--standard"):
+            return standard_params(args.standard)
     if args.params is not None:
         if given:
             args.parser.error(f"--params or the flags, not both (also given: {' '.join(given)})")
+        from ._inputs import problems  # NumPy's readers come with it: imported for the run alone
+
         lines = [p.body for p in problems(args.params)] if args.params.startswith("netgen:") else None
         if lines is not None and len(lines) != 1:
             raise Failure(f"{args.params}: {len(lines)} NETGEN problems, where one is expected")
@@ -83,11 +101,22 @@ def params_of(args: argparse.Namespace) -> NetgenParams:
 
 
 def run(args: argparse.Namespace) -> int:
+    from ..netgen import netgen
+
+    if args.params is not None and ":" in args.params:  # a generator's parameter file is an input
+        from ._inputs import source_of  # as params_of, for a run alone
+
+        given = source_of(args.params)
+        refuse_collisions(given.files() if given.generated else [], [args.out])
     params = params_of(args)
     try:
-        netgen(params, out=args.out, min_form=args.min_form)
+        summary = netgen(params, out=args.out, min_form=args.min_form)
     except ValueError as error:  # a bad parameter, refused before the file is touched
         raise Failure(str(error)) from error
     except OSError as error:
+        from ._inputs import os_failure
+
         raise os_failure(args.out, error) from error
+    _progress.done(args, f"wrote {_progress.sizes(args.out)}: a {summary.form} problem of {summary.nodes:,} nodes "
+                         f"and {summary.arcs:,} arcs")
     return Status.OK

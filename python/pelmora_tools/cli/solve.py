@@ -3,10 +3,11 @@
 from __future__ import annotations
 
 import argparse
+import math
 import sys
 from typing import TYPE_CHECKING, Any
 
-from . import _args, _feasible
+from . import _args, _feasible, _progress
 from ._output import json_line
 from ._setup import require
 from ._status import Status
@@ -60,8 +61,23 @@ def run(args: argparse.Namespace) -> int:
 
     _, arrays, certified = _feasible.read_with_certificate(args.file, args.certificate)
     bundle = not args.no_bundle
-    with highs_process():
-        result = solve(arrays, bundle=bundle, time_limit=args.time_limit)
+    progress = _progress.bar(args, unit=" iterations", bar_format="{desc} {n_fmt}{unit} [{elapsed}]{postfix}",
+                             desc=f"HiGHS: {arrays.num_arcs * arrays.num_commodities:,} columns, "
+                                  f"{arrays.num_nodes * arrays.num_commodities + arrays.num_arcs * bundle:,} rows;")
+
+    def watch(reached: tuple[int, float, float]) -> None:
+        assert progress is not None
+        progress.n = reached[0]
+        if math.isfinite(reached[1]):  # none before the simplex has a basis
+            progress.set_postfix_str(f"objective {reached[1]:.10g}", refresh=False)
+        progress.refresh()
+
+    try:
+        with highs_process():
+            result = solve(arrays, bundle=bundle, time_limit=args.time_limit, watch=watch if progress is not None else None)
+    finally:
+        if progress is not None:
+            progress.close()
     report, unexplained = (
         _explained(arrays, result.status, bundle) if result.status in ("infeasible", "unbounded") else (None, None)
     )

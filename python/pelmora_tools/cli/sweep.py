@@ -4,21 +4,24 @@ from __future__ import annotations
 
 import argparse
 import dataclasses
+import io
 import logging
 import os
 import stat
 import time
+from pathlib import Path
 from typing import Any
 
 import pelmora
 
 from .. import methods
 from ..generation import Generation
-from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path, run_sweep
+from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path, file_name, run_sweep
 from . import _args, _feasible
-from ._inputs import distinct_output, problems, read_instance, source_of
+from ._inputs import problems, read_instance, source_of
 from ._setup import require
 from ._status import Failure, Status, about
+from ._targets import refuse_collisions
 
 
 def _seed_list(text: str) -> tuple[int, ...]:
@@ -73,11 +76,12 @@ def register(commands: Any) -> None:
     parser.add_argument("--out", required=True, metavar="DIR")
     parser.add_argument("--csv", default="sweep.csv", metavar="NAME",
                         help="the CSV's name in DIR (default sweep.csv), or an absolute path")
-    again = parser.add_mutually_exclusive_group()
-    again.add_argument("--overwrite", action="store_true", help="replace an existing CSV (refused otherwise)")
-    again.add_argument("--resume", action="store_true",
-                       help="continue an existing CSV: make only the data sets without a row in it (a last line cut "
-                            "short is made again); refused when its columns differ from this sweep's")
+    existing = parser.add_mutually_exclusive_group()
+    existing.add_argument("--overwrite", action="store_true", help="replace an existing CSV (refused otherwise)")
+    existing.add_argument("--resume", action="store_true",
+                          help="add to an existing CSV the rows of the data sets it lacks (one written by the same "
+                               "arguments: a CSV with other columns is refused, untouched); the sweep of a stopped "
+                               "or a grown grid")
     parser.add_argument("--check", action="store_true",
                         help="route each commodity alone, record what it cannot serve")
     parser.add_argument("--solve", action="store_true", help="also solve each LP (implies --check)")
@@ -165,10 +169,13 @@ def run(args: argparse.Namespace) -> int:
     except ValueError as error:
         raise Failure(f"--csv: {error}") from None
     if path.exists() and not (args.overwrite or args.resume):
-        raise Failure(f"{path}: the CSV exists; --overwrite replaces it, --resume continues it")
+        raise Failure(f"{path}: the CSV exists; --overwrite replaces it, --resume adds the rows it lacks")
     if args.certificates and not args.feasible:
         args.parser.error("--certificates applies with --feasible only")
-    distinct_output(str(path), args.instance)
+    names = [file_name(point) for plan in plans for point in plan.points()]
+    if args.certificates:
+        names += [str(Path(name).with_suffix(".npy")) for name in names]
+    refuse_collisions(source_of(args.instance).files(), [path, *(os.path.join(args.out, name) for name in names)])
     arcs = {}
     for plan in plans:
         instance = _instance(plan.instance)
@@ -177,9 +184,10 @@ def run(args: argparse.Namespace) -> int:
     started = time.monotonic()
     try:
         outcome = run_sweep(plans, args.out, csv_name=args.csv, overwrite=args.overwrite, resume=args.resume,
-                            workers=args.workers or 2, scheduler=args.scheduler, timeout=args.timeout, arcs=arcs)
-    except ValueError as error:  # a CSV to resume whose columns differ
-        raise Failure(f"--resume: {error}") from None
+                            workers=args.workers or 2, scheduler=args.scheduler, timeout=args.timeout, arcs=arcs,
+                            bar=io.StringIO() if args.quiet else None)  # not a terminal: no bar
+    except ValueError as error:  # a CSV to resume that another sweep wrote
+        raise Failure(str(error)) from None
     except Interrupted as stop:
         print(_summary(stop.outcome, time.monotonic() - started), flush=True)
         raise Failure(f"interrupted; the {len(stop.outcome.written)} finished rows are in {path}",
@@ -197,8 +205,8 @@ def run(args: argparse.Namespace) -> int:
 def _summary(outcome: Outcome, seconds: float) -> str:
     rows = outcome.written.values()
     workers = len({row["worker_pid"] for row in rows if row.get("worker_pid")})
-    planned = outcome.planned - outcome.resumed
-    done = f"{len(rows)} of {planned}" if len(rows) != planned else f"{len(rows)}"
-    resumed = f" ({outcome.resumed} already in the CSV)" if outcome.resumed else ""
-    return (f"{done} data set{'s' * (planned != 1)}{resumed}, {outcome.failed} failed, on {workers} worker "
-            f"process{'es' * (workers != 1)} in {seconds:.1f} s; wrote {outcome.path}")
+    todo = outcome.planned - outcome.kept
+    done = f"{len(rows)} of {todo}" if len(rows) != todo else f"{len(rows)}"
+    kept = f" ({outcome.kept} already in the CSV)" if outcome.kept else ""
+    return (f"{done} data set{'s' * (todo != 1)}{kept}, {outcome.failed} failed, on {workers} worker "
+            f"process{'es' * (workers != 1)} in {outcome.seconds:.1f} s; wrote {outcome.path}")

@@ -5,6 +5,7 @@ from __future__ import annotations
 import dataclasses
 import os
 import sys
+import time
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import dataclass
 from pathlib import Path
@@ -13,19 +14,20 @@ from typing import IO, Any
 from .._cluster import Lost, connect, finished
 from ..sources import parse
 from .plan import MAX_DATA_SETS, Plan, Point, Row, parameters
-from .table import CsvRows, columns, csv_path, done_keys, row_key
+from .table import CsvRows, as_text, columns, csv_path, whole_rows
 from .worker import FAILED, failure, run_point
 
 
 @dataclass
 class Outcome:
     """What a sweep wrote: the CSV's path, how many data sets were planned, the rows written, by
-    their index in the plan, and how many data sets a resumed sweep found done already."""
+    their index in the plan, how many rows a resumed CSV held already, and the seconds it took."""
 
     path: Path
     planned: int
     written: dict[int, Row] = dataclasses.field(default_factory=dict)
-    resumed: int = 0
+    kept: int = 0
+    seconds: float = 0.0
 
     @property
     def rows(self) -> list[Row]:
@@ -53,21 +55,27 @@ class Stopped(RuntimeError):
         self.outcome = outcome
 
 
-def progress[T](items: Iterable[T], total: int, stream: IO[str]) -> Iterator[T]:
-    """Passes the items through, drawing a one-line bar on `stream` if it is a terminal."""
-    draw = stream.isatty()
-    width = 30
+def progress[T](items: Iterable[T], total: int, stream: IO[str], failed: Callable[[T], bool] | None = None) -> Iterator[T]:
+    """Passes the items through, drawing tqdm's bar on `stream` if it is a terminal (and tqdm is
+    installed): done of total, rate, time left, and how many items `failed` says failed."""
     try:
-        for done, item in enumerate(items, 1):
-            if draw:
-                filled = width * done // max(total, 1)
-                stream.write(f"\r[{'#' * filled}{'.' * (width - filled)}] {done}/{total}")
-                stream.flush()
+        from tqdm import tqdm
+    except ImportError:
+        yield from items
+        return
+    if not stream.isatty():
+        yield from items
+        return
+    bar = tqdm(total=total, file=stream, unit=" data sets", dynamic_ncols=True, mininterval=0.2)
+    count = 0
+    try:
+        for item in items:
             yield item
+            count += bool(failed and failed(item))
+            bar.set_postfix(failed=count, refresh=False)
+            bar.update()
     finally:
-        if draw:
-            stream.write("\n")
-            stream.flush()
+        bar.close()
 
 
 Task = Callable[[Point, str], Row]
@@ -126,6 +134,7 @@ def run_sweep(
     bar: IO[str] | None = None,
     task: Task = run_point,
     arcs: dict[str, int] | None = None,
+    on_row: Callable[[Row], object] | None = None,
 ) -> Outcome:
     """Runs the plan on a cluster: writes the data sets into out_dir and, as each finishes, its row
     to the CSV (``csv_path(out_dir, csv_name)``, in the order they finish).
@@ -144,9 +153,9 @@ def run_sweep(
         Replace an existing CSV; without it (or `resume`) an existing CSV raises FileExistsError
         before any work.
     resume : bool
-        Continue an existing CSV: only the data sets without a row in it are made, and their rows
-        appended. A last line cut short is dropped (its data set is made again); a CSV with other
-        columns raises ValueError and is left as it is.
+        Append to an existing CSV the rows of the data sets it does not hold yet (every row written
+        whole counts, a failed one too; a partial last line is dropped and its data set done
+        again). A CSV with other columns raises ValueError, untouched.
     workers, scheduler
         A LocalCluster of `workers` processes, or the address of a running scheduler.
     timeout : float
@@ -159,6 +168,9 @@ def run_sweep(
     arcs : dict, optional
         The number of arcs of each plan's network, by its ``instance`` text: data sets known to be
         small are then run several to a task. Without it every data set is a task of its own.
+    on_row : callable, optional
+        Called with each row once it is in the CSV, in this process (progress of one's own; an
+        exception it raises ends the sweep as Ctrl-C does).
 
     Returns
     -------
@@ -183,31 +195,46 @@ def run_sweep(
         raise ValueError(f"{size} data sets: a sweep makes at most {MAX_DATA_SETS}; split it into several")
     out = Path(out_dir).resolve()
     path = csv_path(out, csv_name)
+    resume = resume and path.exists()
     if path.exists() and not (overwrite or resume):
         raise FileExistsError(f"{path} exists; pass overwrite=True to replace it or resume=True to continue it")
+    began = time.perf_counter()
     fields = columns(plans[0])
-    existing = resume and path.exists()
-    done = done_keys(path, fields) if existing else set()
     sizes = {parse(p.instance).shared(): n for p in plans if (n := (arcs or {}).get(p.instance)) is not None}
     points = [dataclasses.replace(p, instance=parse(p.instance).shared()) for each in plans for p in each.points()]
-    todo = [(index, point) for index, point in enumerate(points) if row_key(parameters(point)) not in done]
-    outcome = Outcome(path, len(points), resumed=len(points) - len(todo))
+    outcome = Outcome(path, len(points))
+    todo = list(range(len(points)))
+    if resume:
+        todo, outcome.kept = _not_done(points, whole_rows(path, fields), fields)
     with connect(scheduler, workers, timeout) as client:
         out.mkdir(parents=True, exist_ok=True)
-        table = CsvRows(path, fields, overwrite=overwrite, append=existing)
+        table = CsvRows(path, fields, overwrite=overwrite, resume=resume)
         try:
-            rounds = [batches(todo, sizes, workers)]
-            shown = progress(_rows(client, rounds, str(out), task, timeout), len(todo), bar or sys.stderr)
+            rounds = [batches([(i, points[i]) for i in todo], sizes, workers)]
+            shown = progress(_rows(client, rounds, str(out), task, timeout), len(todo), bar or sys.stderr,
+                             lambda done: done[1].get("status") in FAILED)
             for index, row in shown:
                 table.append(row)
                 outcome.written[index] = row
+                if on_row is not None:
+                    on_row(row)
         except KeyboardInterrupt:
             raise Interrupted(outcome) from None
         except Lost as lost:
             raise Stopped(str(lost), outcome) from None
         finally:
             table.close()
+            outcome.seconds = time.perf_counter() - began
     return outcome
+
+
+def _not_done(points: list[Point], rows: list[dict[str, str]], fields: list[str]) -> tuple[list[int], int]:
+    """The indices of the points no row names yet, and how many of the rows name a point."""
+    names = list(parameters(points[0]))
+    done = {tuple(row[name] for name in names) for row in rows}
+    todo = [i for i, point in enumerate(points)
+            if tuple(as_text(parameters(point), fields)[name] for name in names) not in done]
+    return todo, len(points) - len(todo)
 
 
 def _rows(client: Any, rounds: list[list[list[tuple[int, Point]]]], out: str, task: Task,

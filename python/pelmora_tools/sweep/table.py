@@ -38,48 +38,52 @@ def csv_path(out_dir: str | os.PathLike[str], name: str) -> Path:
     return path
 
 
-# The columns that name a data set: a row with the same values is the same data set.
-KEY_COLUMNS = ("instance", "method", "commodities", "seed", "caps", "costs", "concentration", "close", "tightness")
+def as_text(row: Row, fields: list[str]) -> dict[str, str]:
+    """A row as the CSV gives it back: every value as the text its cell holds."""
+    return next(csv.DictReader(io.StringIO(_line(row, fields)), fieldnames=fields))
 
 
-def row_key(row: Row) -> tuple[str, ...]:
-    """A data set's identity as its CSV row spells it (None is an empty cell)."""
-    return tuple("" if (value := row.get(name)) is None else str(value) for name in KEY_COLUMNS if name in row)
+def _line(row: Row, fields: list[str]) -> str:
+    text = io.StringIO()
+    csv.DictWriter(text, fieldnames=fields, lineterminator="\n").writerow(row)
+    return text.getvalue()
 
 
-def done_keys(path: Path, fields: list[str]) -> set[tuple[str, ...]]:
-    """The data sets an existing CSV holds a whole row of. A last line without its newline was cut
-    short (rows are written whole, each in one write): it is removed, so that its data set is made
-    again. A CSV with other columns is refused untouched."""
-    with open(path, "rb+") as f:
-        data = f.read()
-        lines = data.split(b"\n")
-        header = next(csv.reader([lines[0].decode()]), [])
-        if header != fields or len(lines) < 2:
-            raise ValueError(f"{path} has other columns than this sweep writes (another grid or version?)")
-        if lines[-1]:
-            f.truncate(len(data) - len(lines[-1]))
-    keys = [name for name in KEY_COLUMNS if name in fields]
-    return {tuple(row[name] for name in keys) for row in csv.DictReader(line.decode() for line in lines[:-1])}
+def whole_rows(path: Path, fields: list[str]) -> list[dict[str, str]]:
+    """The rows of an existing CSV, to resume the sweep that wrote it: every row written whole. A
+    last line without its line feed (a sweep stopped while writing it) is cut off the file, to be
+    done again. A CSV whose columns are not `fields` (another grid, another version) raises
+    ValueError and is left untouched."""
+    data = path.read_bytes()
+    header = data[: data.find(b"\n") + 1]
+    try:
+        found = next(csv.reader(io.StringIO(header.decode())), None)
+    except (UnicodeDecodeError, csv.Error):
+        found = None
+    if found != fields:
+        raise ValueError(f"{path}: its columns are not this sweep's (another grid or another version): "
+                         "resume it with the arguments that wrote it, or write another CSV")
+    whole = data.rfind(b"\n") + 1
+    if whole < len(data):
+        os.truncate(path, whole)
+    return list(csv.DictReader(io.StringIO(data[len(header) : whole].decode()), fieldnames=fields))
 
 
 class CsvRows:
     """A CSV that grows one whole row at a time: each row goes to the system in one write, so a
     sweep stopped at any point leaves complete lines. An existing file is replaced only if asked,
-    or appended to (without a second header)."""
+    or appended to (``resume``, after ``whole_rows`` checked it)."""
 
-    def __init__(self, path: Path, fields: list[str], *, overwrite: bool = False, append: bool = False) -> None:
+    def __init__(self, path: Path, fields: list[str], *, overwrite: bool = False, resume: bool = False) -> None:
         self.fields = fields
-        mode = os.O_TRUNC if overwrite else 0 if append else os.O_EXCL
+        start = 0 if resume else os.O_TRUNC if overwrite else os.O_EXCL
         path.parent.mkdir(parents=True, exist_ok=True)
-        self._fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_APPEND | mode | os.O_CLOEXEC, 0o666)
-        if not append:
+        self._fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_APPEND | start | os.O_CLOEXEC, 0o666)
+        if not resume:
             self.append(dict(zip(fields, fields)))
 
     def append(self, row: Row) -> None:
-        text = io.StringIO()
-        csv.DictWriter(text, fieldnames=self.fields, lineterminator="\n").writerow(row)
-        line = memoryview(text.getvalue().encode())
+        line = memoryview(_line(row, self.fields).encode())
         while line:
             line = line[os.write(self._fd, line):]
 

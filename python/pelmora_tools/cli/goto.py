@@ -1,0 +1,5 @@
+"""``pelmora goto`` (its parser and its run are in ``families``, with the other generators')."""
+
+from .families import register_goto as register
+
+__all__ = ["register"]

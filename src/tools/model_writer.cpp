@@ -1,0 +1,333 @@
+#include "tools/model_writer.hpp"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/node_numbers.hpp"
+#include "io/buffered_file.hpp"
+#include "utils/decimal_text.hpp"
+#include "utils/os_error.hpp"
+
+namespace pelmora::tools {
+
+namespace {
+
+using io::BufferedFile;
+using utils::write_decimal;
+using utils::write_decimal_wide;
+
+// Room asked for each line: a name (letter, digits, "lo"/"up"), a keyword and up to two
+// (row, value) pairs, or one term of a row, with the formatters' slack after it.
+constexpr std::size_t kName = 1 + utils::kMaxIntText + 2;
+constexpr std::size_t kLine = 16 + 3 * (kName + 2 + utils::kMaxIntText) + BufferedFile::kSlack;
+// Terms per line of an LP row, so that lines stay short for readers that limit them.
+constexpr unsigned kTermsPerLine = 8;
+
+enum class Bundle { Equal, Range, Split };
+
+struct Model {
+    const MnetgenColumns& c;
+    std::span<const int64_t> low;
+    bool bundle;
+    std::size_t n = 0, m = 0;
+    uint64_t k = 0;
+    std::vector<int64_t> ends;  // node numbers 1..n: tails, then heads
+
+    int64_t tail(std::size_t a) const noexcept { return ends[a] - 1; }
+    int64_t head(std::size_t a) const noexcept { return ends[m + a] - 1; }
+    bool loop(std::size_t a) const noexcept { return ends[a] == ends[m + a]; }
+    uint64_t bundle_row(std::size_t a) const noexcept { return n * k + a; }
+    Bundle kind(std::size_t a) const noexcept {
+        return low[a] == c.up[a] ? Bundle::Equal : low[a] < c.up[a] ? Bundle::Range : Bundle::Split;
+    }
+    // A column with no entry in any row: a loop's flow (its two balance entries cancel) unbundled.
+    bool empty_column(std::size_t a) const noexcept { return !bundle && loop(a); }
+};
+
+char* put(char* p, std::string_view text) noexcept {
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
+}
+
+char* name(char* p, char letter, uint64_t number) noexcept {
+    *p++ = letter;
+    return write_decimal_wide(p, int64_t(number));
+}
+
+// Stops a long loop once the file has failed or a stop was asked (the buffer's flush polls).
+bool stopping(BufferedFile& out, uint64_t i) noexcept { return (i & 4095) == 0 && out.failed(); }
+
+// --- free MPS ------------------------------------------------------------------------------------
+
+// The (row, value) entries of one column, two to a line, each row named in place.
+class ColumnLines {
+public:
+    explicit ColumnLines(BufferedFile& out) : out_(out) {}
+    void start(uint64_t column) noexcept { head_size_ = std::size_t(name(head_, 'c', column) - head_); }
+    void objective(int64_t value) { value_at(put(lead(), "Obj"), value); }
+    void entry(uint64_t row, int64_t value, std::string_view suffix = {}) {
+        value_at(put(name(lead(), 'r', row), suffix), value);
+    }
+    void finish() noexcept {
+        if (half_) end();
+        half_ = false;
+    }
+
+private:
+    // Where the next row's name goes: after the column's name on a new line, or after the first pair.
+    char* lead() {
+        if (!half_) {
+            p_ = put(out_.line_room(kLine), "    ");
+            std::memcpy(p_, head_, sizeof head_);
+            p_ += head_size_;
+        }
+        *p_++ = ' ';
+        return p_;
+    }
+    void value_at(char* p, int64_t value) {
+        *p++ = ' ';
+        p_ = write_decimal_wide(p, value);
+        if (half_) end();
+        half_ = !half_;
+    }
+    void end() noexcept {
+        *p_++ = '\n';
+        out_.end_line(p_);
+    }
+    BufferedFile& out_;
+    char head_[kName + BufferedFile::kSlack];
+    std::size_t head_size_ = 0;
+    char* p_ = nullptr;
+    bool half_ = false;
+};
+
+void mps_line(BufferedFile& out, std::string_view lead, char letter, uint64_t number, std::string_view suffix,
+              std::string_view tail = {}) {
+    char* p = put(out.line_room(kLine), lead);
+    p = put(name(p, letter, number), suffix);
+    p = put(p, tail);
+    *p++ = '\n';
+    out.end_line(p);
+}
+
+void mps_value_line(BufferedFile& out, std::string_view lead, char letter, uint64_t number, std::string_view suffix,
+                    int64_t value) {
+    char* p = put(out.line_room(kLine), lead);
+    p = put(name(p, letter, number), suffix);
+    *p++ = ' ';
+    p = write_decimal_wide(p, value);
+    *p++ = '\n';
+    out.end_line(p);
+}
+
+void mps_columns(BufferedFile& out, const Model& d) {
+    ColumnLines lines(out);
+    for (std::size_t a = 0; a < d.m && !stopping(out, a); ++a) {
+        for (uint64_t k = 0; k < d.k; ++k) {
+            const uint64_t j = a * d.k + k;
+            lines.start(j);
+            const int64_t cost = d.c.costs[j];
+            if (cost != 0 || d.empty_column(a)) lines.objective(cost);
+            if (!d.loop(a)) {
+                lines.entry(k * d.n + uint64_t(d.tail(a)), 1);
+                lines.entry(k * d.n + uint64_t(d.head(a)), -1);
+            }
+            if (d.bundle) {
+                lines.entry(d.bundle_row(a), 1);
+                if (d.kind(a) == Bundle::Split) lines.entry(d.bundle_row(a), 1, "up");
+            }
+            lines.finish();
+        }
+    }
+}
+
+void write_mps(BufferedFile& out, const Model& d) {
+    out.put("NAME\nROWS\n N  Obj\n");
+    for (uint64_t i = 0; i < d.n * d.k && !stopping(out, i); ++i) mps_line(out, " E  ", 'r', i, {});
+    if (d.bundle) {
+        for (std::size_t a = 0; a < d.m && !stopping(out, a); ++a)
+            mps_line(out, d.kind(a) == Bundle::Equal ? " E  " : " G  ", 'r', d.bundle_row(a), {});
+        for (std::size_t a = 0; a < d.m && !stopping(out, a); ++a)
+            if (d.kind(a) == Bundle::Split) mps_line(out, " L  ", 'r', d.bundle_row(a), "up");
+    }
+    out.put("COLUMNS\n");
+    mps_columns(out, d);
+    out.put("RHS\n");
+    for (uint64_t k = 0; k < d.k && !out.failed(); ++k)
+        for (std::size_t i = 0; i < d.n; ++i)
+            if (const int64_t s = d.c.supplies[i * d.k + k]; s != 0)
+                mps_value_line(out, "    RHS ", 'r', k * d.n + i, {}, s);
+    if (d.bundle) {
+        bool ranged = false;
+        for (std::size_t a = 0; a < d.m && !stopping(out, a); ++a) {
+            if (d.low[a] != 0) mps_value_line(out, "    RHS ", 'r', d.bundle_row(a), {}, d.low[a]);
+            if (d.kind(a) == Bundle::Split && d.c.up[a] != 0)
+                mps_value_line(out, "    RHS ", 'r', d.bundle_row(a), "up", d.c.up[a]);
+            ranged = ranged || d.kind(a) == Bundle::Range;
+        }
+        if (ranged) out.put("RANGES\n");
+        for (std::size_t a = 0; a < d.m && ranged && !stopping(out, a); ++a) {
+            if (d.kind(a) != Bundle::Range) continue;
+            // A G row's range R allows [rhs, rhs + |R|]; up - low may pass INT64_MAX, not UINT64_MAX.
+            char* p = put(out.line_room(kLine), "    RNG ");
+            p = put(name(p, 'r', d.bundle_row(a)), " ");
+            p = write_decimal(p, uint64_t(d.c.up[a]) - uint64_t(d.low[a]));
+            *p++ = '\n';
+            out.end_line(p);
+        }
+    }
+    out.put("BOUNDS\n");
+    for (uint64_t j = 0; j < d.m * d.k && !stopping(out, j); ++j) {
+        const int64_t cap = d.c.capacities[j];
+        mps_value_line(out, " UP BND ", 'c', j, {}, cap);
+        // A negative UP bound over the default lower bound 0 makes readers free the column from
+        // below; the lower bound set after it keeps the column's [0, cap], empty as in the model.
+        if (cap < 0) mps_line(out, " LO BND ", 'c', j, {}, " 0");
+    }
+    out.put("ENDATA\n");
+}
+
+// --- CPLEX LP ------------------------------------------------------------------------------------
+
+// One LP expression, a few terms to a line: the cursor stays in a room asked for once per line.
+class Terms {
+public:
+    explicit Terms(BufferedFile& out) : out_(out) {}
+    // Starts the expression with its name (a row's, or the objective's).
+    void begin(std::string_view lead, char letter, uint64_t number, std::string_view suffix) {
+        p_ = put(out_.line_room(kRoom), lead);
+        if (letter != 0) p_ = put(put(name(p_, letter, number), suffix), ":");
+    }
+    void add(int64_t coefficient, uint64_t column, bool unit) {
+        if (count_ != 0 && count_ % kTermsPerLine == 0) {
+            out_.end_line(p_);
+            p_ = put(out_.line_room(kRoom), "\n ");
+        }
+        *p_++ = ' ';
+        *p_++ = coefficient < 0 ? '-' : '+';
+        if (!unit) {
+            const uint64_t magnitude = coefficient < 0 ? uint64_t(0) - uint64_t(coefficient) : uint64_t(coefficient);
+            p_ = magnitude <= uint64_t(INT64_MAX) ? write_decimal_wide(p_, int64_t(magnitude))
+                                                  : write_decimal(p_, magnitude);
+            *p_++ = ' ';
+        }
+        p_ = name(p_, 'c', column);
+        ++count_;
+    }
+    // Ends the expression, after " 0 c0" when it has no term (the format has no empty
+    // expressions; the zero term leaves it as it is), with a relation and right-hand side if any.
+    void end(std::string_view relation = {}, int64_t rhs = 0) {
+        if (count_ == 0) p_ = put(p_, " 0 c0");
+        if (!relation.empty()) p_ = write_decimal_wide(put(p_, relation), rhs);
+        *p_++ = '\n';
+        out_.end_line(p_);
+        count_ = 0;
+    }
+
+private:
+    // A line's name, its terms and its relation, each term at most a sign, a coefficient and a name.
+    static constexpr std::size_t kRoom = 2 * kLine + kTermsPerLine * (4 + utils::kMaxIntText + kName);
+    BufferedFile& out_;
+    char* p_ = nullptr;
+    unsigned count_ = 0;
+};
+
+// The arcs that are not loops grouped by one of their ends: first[i]..first[i + 1] index `arcs`
+// for node i. The rows then read their arcs in order, never the arcs' ends at random.
+struct Incidence {
+    std::vector<std::size_t> first, arcs;
+};
+
+Incidence incidence(const Model& d, bool by_tail) {
+    Incidence in{std::vector<std::size_t>(d.n + 1, 0), {}};
+    auto end_of = [&](std::size_t a) { return std::size_t(by_tail ? d.tail(a) : d.head(a)); };
+    for (std::size_t a = 0; a < d.m; ++a)
+        if (!d.loop(a)) ++in.first[end_of(a) + 1];
+    for (std::size_t i = 0; i < d.n; ++i) in.first[i + 1] += in.first[i];
+    in.arcs.resize(in.first[d.n]);
+    std::vector<std::size_t> next(in.first.begin(), in.first.end() - 1);
+    for (std::size_t a = 0; a < d.m; ++a)
+        if (!d.loop(a)) in.arcs[next[end_of(a)]++] = a;
+    return in;
+}
+
+void lp_balance_rows(BufferedFile& out, const Model& d) {
+    const Incidence leaving = incidence(d, true), entering = incidence(d, false);
+    Terms terms(out);
+    for (uint64_t k = 0; k < d.k && !out.failed(); ++k) {
+        for (std::size_t i = 0; i < d.n && !stopping(out, i); ++i) {
+            terms.begin(" ", 'r', k * d.n + i, {});
+            for (std::size_t e = leaving.first[i]; e < leaving.first[i + 1]; ++e)
+                terms.add(1, leaving.arcs[e] * d.k + k, true);
+            for (std::size_t e = entering.first[i]; e < entering.first[i + 1]; ++e)
+                terms.add(-1, entering.arcs[e] * d.k + k, true);
+            terms.end(" = ", d.c.supplies[i * d.k + k]);
+        }
+    }
+}
+
+void lp_bundle_rows(BufferedFile& out, const Model& d) {
+    Terms terms(out);
+    for (std::size_t a = 0; a < d.m && !stopping(out, a); ++a) {
+        const bool equal = d.kind(a) == Bundle::Equal;
+        for (int part = 0; part < (equal ? 1 : 2); ++part) {
+            terms.begin(" ", 'r', d.bundle_row(a), equal ? "" : part == 0 ? "lo" : "up");
+            for (uint64_t k = 0; k < d.k; ++k) terms.add(1, a * d.k + k, true);
+            if (equal) terms.end(" = ", d.low[a]);
+            else if (part == 0) terms.end(" >= ", d.low[a]);
+            else terms.end(" <= ", d.c.up[a]);
+        }
+    }
+}
+
+void write_lp(BufferedFile& out, const Model& d) {
+    out.put("\\ Multicommodity min-cost flow\nMinimize\n");
+    Terms objective(out);
+    objective.begin(" obj:", 0, 0, {});
+    for (std::size_t a = 0; a < d.m && !stopping(out, a); ++a) {
+        for (uint64_t k = 0; k < d.k; ++k) {
+            // A column in no row is named here, at cost 0 if need be, so that the reader knows it.
+            const int64_t cost = d.c.costs[a * d.k + k];
+            if (cost != 0 || d.empty_column(a)) objective.add(cost, a * d.k + k, false);
+        }
+    }
+    objective.end();  // " 0 c0" if empty: GLPK reads no empty objective
+    out.put("Subject To\n");
+    lp_balance_rows(out, d);
+    if (d.bundle) lp_bundle_rows(out, d);
+    out.put("Bounds\n");
+    for (uint64_t j = 0; j < d.m * d.k && !stopping(out, j); ++j) {
+        const int64_t cap = d.c.capacities[j];
+        char* p = put(out.line_room(kLine), cap < 0 ? " 0 <= " : " ");
+        p = put(name(p, 'c', j), " <= ");
+        p = write_decimal_wide(p, cap);
+        *p++ = '\n';
+        out.end_line(p);
+    }
+    out.put("End\n");
+}
+
+}  // namespace
+
+Outcome<void> write_model_file(std::string_view path, ModelFormat format, const MnetgenColumns& columns,
+                               std::span<const int64_t> low, bool bundle, OpenFailure& failure) {
+    if (Outcome<void> checked = check_columns(columns); !checked) return checked;
+    if (low.size() != columns.tails.size())
+        return Error::value("low holds " + std::to_string(low.size()) + " values, expected " +
+                            std::to_string(columns.tails.size()) + " (one per arc, as tails)");
+    if (path.find('\0') != std::string_view::npos) return Error::value(std::string(utils::kNulInPath));
+    Outcome<std::vector<int64_t>> ends = number_ends(columns.node_ids, columns.tails, columns.heads);
+    if (!ends) return ends.error();
+    Model model{columns, low, bundle};
+    model.n = columns.node_ids.size();
+    model.m = columns.tails.size();
+    model.k = columns.num_commodities;
+    model.ends = std::move(ends).value();
+    return write_text_file(std::string(path), failure, [&](BufferedFile& out) {
+        if (format == ModelFormat::Mps) write_mps(out, model);
+        else write_lp(out, model);
+    });
+}
+
+}  // namespace pelmora::tools
