@@ -34,6 +34,13 @@ def test_mnetgen_writes_the_four_files(tmp_path):
     pt.mnetgen_files(MNETGEN, tmp_path / "lib")
     for suffix in (".nod", ".arc", ".sup", ".mut"):
         assert (tmp_path / f"cli{suffix}").read_bytes() == (tmp_path / f"lib{suffix}").read_bytes()
+    # mnetgen:"..." stands for the same data set wherever one is taken: the same optimum as its files.
+    by_files = pelmora_run("solve", tmp_path / "cli.nod", "--json")
+    by_source = pelmora_run("solve", f"mnetgen:{MNETGEN}", "--json")
+    assert by_files.returncode == by_source.returncode and by_files.stdout.split('"seconds"')[0] == \
+        by_source.stdout.split('"seconds"')[0], by_source.stderr
+    wrong = pelmora_run("generate", f"mnetgen:{MNETGEN}", tmp_path / "x.mcf", "-k", "2", "--method", "uniform")
+    assert wrong.returncode == 2 and "where a network is expected" in wrong.stderr
 
 
 @pytest.mark.parametrize(

@@ -311,10 +311,26 @@ def mnetgen_files(params: MnetgenParams | str | Sequence[Any], prefix: str | os.
     return FamilySummary(*_native.mnetgen(ints, floats, os.fspath(prefix)))
 
 
-def _register[P: (GridgenParams, GotoParams, MnetgenParams)](name: str, title: str, read: Callable[[_Tokens], P], build: Callable[[str], Any]) -> None:
+def _mnetgen_data_set(line: str) -> Any:
+    """MNETGEN's problem for one parameter line as a data set: its four files written into a
+    scratch directory and read back (pelmora_tools.load_mnetgen)."""
+    import tempfile
+
+    from .mnetgen import load_mnetgen
+
+    with tempfile.TemporaryDirectory(prefix="pelmora-mnetgen-") as folder:
+        prefix = os.path.join(folder, "problem")
+        mnetgen_files(line, prefix)
+        return load_mnetgen(prefix)
+
+
+def _register[P: (GridgenParams, GotoParams, MnetgenParams)](
+    name: str, title: str, read: Callable[[_Tokens], P], build: Callable[[str], Any],
+    kind: sources.Kind = "network",
+) -> None:
     sources.register(sources.Family(
         name=name,
-        kind="network",
+        kind=kind,
         title=title,
         normal=lambda line: _one(read, title, line).line(),
         lines=lambda text: [p.line() for p in _many(read, title, text)],
@@ -325,3 +341,4 @@ def _register[P: (GridgenParams, GotoParams, MnetgenParams)](name: str, title: s
 
 _register("gridgen", "GRIDGEN", _read_gridgen, gridgen)
 _register("goto", "GOTO", _read_goto, goto)
+_register("mnetgen", "MNETGEN", _read_mnetgen, _mnetgen_data_set, "data set")
