@@ -144,12 +144,15 @@ def test_sweep_adds_the_tightness_and_the_certificate_columns(tmp_path: Path) ->
         "--feasible",
         "--tightness",
         "0,1",
+        "--congestion",
+        "0.5",
         "--solve",
         "--certificates",
     )
     assert done.returncode == 0, done.stderr
     rows = list(csv.DictReader((tmp_path / "sweep.csv").open()))
     assert sorted((r["seed"], r["tightness"]) for r in rows) == [("1", "0.0"), ("1", "1.0"), ("2", "0.0"), ("2", "1.0")]
+    assert {r["congestion"] for r in rows} == {"0.5"} and all("-c0.5" in r["file"] for r in rows)
     for row in rows:
         assert row["status"] == "optimal" and float(row["certificate_gap"]) >= -1e-9
         assert int(row["certificate_cost"]) >= float(row["objective"]) - 1e-9

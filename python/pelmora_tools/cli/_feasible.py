@@ -48,6 +48,10 @@ def add_flags(parser: argparse.ArgumentParser, *, sweep: bool = False) -> None:
     parser.add_argument("--keep-costs", action="store_true",
                         help="with --feasible: every commodity pays the instance's own costs (negative ones "
                              "included), so the certificate is an optimum: solved by construction")
+    parser.add_argument("--congestion", type=TIGHTNESS, metavar="C",
+                        help="with --feasible: make a seeded share C/2 of the used arcs hot (cheaper by C for every "
+                             "commodity, mutual capacity at the certified flow) so the commodities compete for them "
+                             "(0 to 1, default 0: no change)")
     if sweep:
         parser.add_argument("--tightness", type=TIGHTNESS_LIST, metavar="T,T,...",
                             help="with --feasible: each tightness in turn (default 0)")
@@ -55,10 +59,6 @@ def add_flags(parser: argparse.ArgumentParser, *, sweep: bool = False) -> None:
     parser.add_argument("--tightness", type=TIGHTNESS, metavar="T",
                         help="with --feasible: lower each used arc's capacity toward its certified flow (0 to 1, "
                              "default 0)")
-    parser.add_argument("--congestion", type=TIGHTNESS, metavar="C",
-                        help="with --feasible: make a seeded share C/2 of the used arcs hot (cheaper by C for every "
-                             "commodity, mutual capacity at the certified flow) so the commodities compete for them "
-                             "(0 to 1, default 0: no change)")
     parser.add_argument("--certificate", metavar="FILE.npy", help="with --feasible: write the certificate there")
 
 

@@ -54,7 +54,7 @@ COLUMNS = (
     "(demand nodes short in every maximum flow), shortfall (units short at demand nodes); with --solve: objective, "
     "solve_s; with --coupling: independent_objective (the optimum without the bundle rows), coupling_gap "
     "((objective - independent_objective) / |independent_objective|), binding_rows, priced_rows (bundle rows with a "
-    "non-zero dual), iterations, independent_iterations; with --feasible: tightness (after close), certificate_cost, "
+    "non-zero dual), iterations, independent_iterations; with --feasible: tightness and congestion (after close), certificate_cost, "
     "with --certificates certificate_file, and, with --solve, certificate_gap (certificate cost - optimum); then "
     "status (the solver's status "
     "with --solve, else 'written'; 'failed' or 'worker-died' for a data set that did not finish), error (one line, "
@@ -114,7 +114,7 @@ def _plans(args: argparse.Namespace) -> list[Plan]:
     plan = Plan(args.instance, args.methods, args.commodities, args.seeds, caps, costs, args.concentration,
                 args.close, check=args.check, solve=args.solve, bundle=not args.no_bundle, time_limit=args.time_limit,
                 feasible=args.feasible, tightness=args.tightness or (0.0,), certificates=args.certificates,
-                coupling=args.coupling)
+                coupling=args.coupling, congestion=args.congestion or 0.0)
     networks = [source.text for source in problems(args.instance)]
     if plan.size * len(networks) > MAX_DATA_SETS:
         count = f" x {len(networks)} networks" if len(networks) > 1 else ""

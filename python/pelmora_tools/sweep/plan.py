@@ -56,6 +56,7 @@ class Plan:
     tightness: tuple[float, ...] = (0.0,)
     certificates: bool = False
     coupling: bool = False
+    congestion: float = 0.0
 
     @property
     def size(self) -> int:
@@ -70,7 +71,7 @@ class Plan:
                     self.coupling)
         return [
             Point(self.instance, Generation(k, method, seed, self.caps, self.costs, self.concentration, self.close,
-                                            self.feasible, t), work)
+                                            self.feasible, t, self.congestion if self.feasible else 0.0), work)
             for method in self.methods
             for k in self.commodities
             for seed in self.seeds
@@ -80,7 +81,8 @@ class Plan:
 
 def file_name(point: Point) -> str:
     g = point.generation
-    feasible = f"-feasible-t{g.tightness!r}" if g.feasible else ""
+    hot = f"-c{g.congestion!r}" if g.congestion else ""
+    feasible = f"-feasible-t{g.tightness!r}{hot}" if g.feasible else ""
     return f"{parse(point.instance).stem()}-{g.method}-k{g.commodities}-s{g.seed}{feasible}.mcf"
 
 
@@ -99,6 +101,7 @@ def parameters(point: Point) -> Row:
     }
     if g.feasible:
         row["tightness"] = g.tightness
+        row["congestion"] = g.congestion
     return row
 
 

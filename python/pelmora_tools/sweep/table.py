@@ -25,7 +25,7 @@ def columns(plan: Plan) -> list[str]:
     if plan.coupling:
         names += COUPLING_COLUMNS
     if plan.feasible:
-        names[names.index("close") + 1 : names.index("close") + 1] = ["tightness"]
+        names[names.index("close") + 1 : names.index("close") + 1] = ["tightness", "congestion"]
         names += ["certificate_cost", *(["certificate_file"] if plan.certificates else []),
                   *(["certificate_gap"] if plan.solve else [])]
     return [*names, "status", "error", "worker_pid"]
