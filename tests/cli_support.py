@@ -39,7 +39,7 @@ SOLVE_ANNOUNCED = r"""
 import sys
 from pelmora_tools import lp
 real_run = lp.run_interruptible
-def announced(highs):
+def announced(highs, watch=None):
     told = []
     def tell(event):
         if not told:
@@ -48,7 +48,7 @@ def announced(highs):
     highs.cbSimplexInterrupt += tell
     highs.cbIpmInterrupt += tell
     highs.cbMipInterrupt += tell
-    real_run(highs)
+    real_run(highs, watch)
 lp.run_interruptible = announced
 """
 

@@ -180,9 +180,9 @@ def bad_arrays(arrays: pt.DataSetArrays, name: str, value: Any) -> pt.DataSetArr
 @pytest.mark.parametrize(
     "name, value, message",
     [
-        ("costs", lambda a: a.astype(np.float64), "^costs must be an int64 NumPy array, got float64$"),
-        ("up", lambda a: a.tolist(), "^up must be an int64 NumPy array, got list$"),
-        ("supplies", lambda a: a.astype(">i8"), "^supplies must be an int64 NumPy array"),
+        ("costs", lambda a: a.astype(np.int32), "^costs must be an int64 or float64 NumPy array, got int32$"),
+        ("up", lambda a: a.tolist(), "^up must be an int64 or float64 NumPy array, got list$"),
+        ("supplies", lambda a: a.astype(">i8"), "^supplies must be an int64 or float64 NumPy array"),
         ("capacities", lambda a: a[:-1], r"^capacities has shape \(13, 3\), expected \(14, 3\) for 9 nodes, 14 arcs and 3 commodities$"),
         ("supplies", lambda a: a[:, :1], r"^supplies has shape \(9, 1\), expected \(9, 3\)"),
         ("low", lambda a: a[:, None], r"^low must have 1 dimension\(s\), got shape \(\d+, 1\)$"),
@@ -315,8 +315,8 @@ def native_call(entry: str, made: pt.FeasibleDataSet, n: int, m: int, k: int, si
         return _native.save_feasible(made._result, str(folder / "f.mcf"), sized(a.costs.ravel(), sizes["costs"]),
                                      sized(a.capacities.ravel(), sizes["capacities"]))
     instance = pelmora.load_min_instance(str(DATA / "glpk-sample.min"))
-    return _native.feasible(instance, sized(made.certificate.sum(axis=1), sizes["flow"]), 2, 0, 1, 3.0, False, 0.8,
-                            1.0, False, 0.8, 1.2, 0.0, 0.0)
+    return _native.feasible(instance, sized(made.certificate.sum(axis=1), sizes["flow"]),
+                            _native.feasible_options(2, 0, seed=1))
 
 
 @settings(max_examples=120, deadline=None)

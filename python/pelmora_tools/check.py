@@ -302,6 +302,8 @@ def _integral_bounds(arrays: DataSetArrays) -> tuple[Int64Array, Int64Array, Int
         return out
 
     supplies = whole("supplies", arrays.supplies, 0)
+    if arrays.capacities.dtype == np.int64 and arrays.up.dtype == np.int64:
+        return whole("capacities", arrays.capacities, 0), whole("up", arrays.up, 0), supplies  # no "no bound" here
     total = exact_sum(np.clip(supplies, 0, None).reshape(-1)) + 1
     if total > INT64_MAX:
         raise ValueError("the feasibility check routes 64-bit flows; the supplies together pass 2^63 - 1")
