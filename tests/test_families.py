@@ -11,7 +11,7 @@ from pathlib import Path
 
 import networkx as nx
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 
 import pelmora_tools as pt
@@ -135,7 +135,11 @@ def gridgen_lines(draw):
 @settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(gridgen_lines())
 def test_every_gridgen_network_has_a_feasible_flow(line):
-    instance = pt.gridgen(line)
+    try:
+        instance = pt.gridgen(line)
+    except ValueError as refused:  # seeds whose 32-bit stream repeats (2^29, ...): the C program never ends
+        assert "never finishes" in str(refused)
+        assume(False)
     assert sum(instance.supplies.values()) == 0
     graph = nx.MultiDiGraph()
     graph.add_nodes_from(range(1, instance.num_nodes + 1), demand=0)
