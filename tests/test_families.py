@@ -207,7 +207,7 @@ def send():  # once the generation is under way: its arc file has grown
     while not (arcs.exists() and arcs.stat().st_size > 1 << 20):
         time.sleep(0.001)
     sent.append(True)
-    os.kill(os.getpid(), signal.SIGINT)
+    signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)  # the caller, blocked in the call
 threading.Thread(target=send, daemon=True).start()
 try:  # ten billion random arcs: hours of work
     pt.mnetgen_files("1 1 1000 10000000000 10 10 1 0 0 5 1 100 100 1000 1 10 1 10 0 0 0", sys.argv[1])

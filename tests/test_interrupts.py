@@ -47,7 +47,7 @@ def interrupt(when):
     def send():
         when()
         sent.append(True)
-        os.kill(os.getpid(), signal.SIGINT)
+        signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)  # the caller, blocked in the call
     threading.Thread(target=send, daemon=True).start()
 
 def descriptors():
@@ -87,7 +87,11 @@ elif case == "save open":
 elif case == "load stalled":  # a large part of the file arrives, then nothing more
     text = open(sys.argv[3], "rb").read() + b"c more to come\n" * 100_000
     helper = other_end(os.O_WRONLY, lambda fd: os.write(fd, text))  # returns once the call has read it
-    call, when = lambda: pelmora.load_min_instance(fifo), served.wait
+    def stalled():  # all of it read, and the call back in the kernel's wait for more
+        served.wait()
+        while not open(f"/proc/self/task/{caller}/wchan").read().endswith("pipe_read"):
+            time.sleep(0.001)
+    call, when = lambda: pelmora.load_min_instance(fifo), stalled
 elif case == "save stalled":  # the reader takes a few buffers, then stops reading
     helper = other_end(os.O_RDONLY, lambda fd: os.read(fd, 1 << 18))
     call, when = lambda: pelmora.save_multi_commodity_instance(fifo, network, big), served.wait

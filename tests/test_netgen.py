@@ -203,7 +203,7 @@ def send():  # once the generator runs (this thread could not look while a call 
             break
         time.sleep(0.001)
     sent.append(True)
-    os.kill(os.getpid(), signal.SIGINT)
+    signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)  # the caller, blocked in the call
 threading.Thread(target=send, daemon=True).start()
 try:  # one source whose chain holds every node: seconds of work in one sort
     pt.netgen([1, 1, 2_000_000, 1, 2, 2_000_000, 1, 10, 1000, 0, 0, 50, 50, 1, 10], out=sys.argv[1])

@@ -171,7 +171,7 @@ caller = threading.get_native_id()
 def send():  # once the kernel holds the call in the open, waiting for the FIFO's other end
     while open(f"/proc/self/task/{caller}/wchan").read() != "wait_for_partner":
         time.sleep(0.001)
-    os.kill(os.getpid(), signal.SIGINT)
+    signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)  # the caller, blocked in the call
 try:
     threading.Thread(target=send, daemon=True).start()
     call()  # each waits in the open of a FIFO nobody opens from the other end
