@@ -21,11 +21,10 @@ STATUS_OF = {"optimal": Status.OK, "infeasible": Status.NO_OPTIMUM, "unbounded":
 
 
 def register(commands: Any) -> None:
-    parser = commands.add_parser(
-        "solve", help="the multicommodity min-cost flow LP, solved by HiGHS",
+    parser = _args.file_command(
+        commands, "solve", help="the multicommodity min-cost flow LP, solved by HiGHS",
         description="Solves the multicommodity min-cost flow LP of FILE with HiGHS; if it has no optimum, tells "
                     "which commodities cannot be routed alone.")
-    parser.add_argument("file", metavar="FILE")
     parser.add_argument("--no-bundle", action="store_true", help="leave out the rows that cap each arc's total flow")
     parser.add_argument("--time-limit", type=_args.POSITIVE, metavar="S",
                         help="seconds of HiGHS's own solve (reading the file and building the model come on top); "
