@@ -13,3 +13,10 @@ def parse_args(doc: str, store: Path) -> argparse.Namespace:
     parser.add_argument("--random", type=int, default=0, metavar="N", help="also compare N random parameter sets")
     parser.add_argument("--seed", type=int, default=1, help="of the random parameter sets")
     return parser.parse_args()
+
+
+def tally(same: bool, difference: str) -> int:
+    """1 for a parameter set whose lines are the C program's, else 0 after printing `difference`."""
+    if not same:
+        print(difference)
+    return int(same)

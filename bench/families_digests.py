@@ -130,10 +130,7 @@ def compare_random(binary: Path, family: str, count: int, seed: int, work: Path)
             print(f"  refused: {line}: {refused}")
             continue
         tried += 1
-        if reference(binary, family, line, work) == mine:
-            same += 1
-        else:
-            print(f"DIFFERENT {family}: {line}")
+        same += digests_cli.tally(reference(binary, family, line, work) == mine, f"DIFFERENT {family}: {line}")
     print(f"{family}: {same} of {tried} random parameter sets give the C program's lines")
     return same == tried
 
