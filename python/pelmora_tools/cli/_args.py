@@ -153,3 +153,8 @@ def file_command(commands: Any, name: str, help: str, description: str) -> argpa
     parser: argparse.ArgumentParser = commands.add_parser(name, help=help, description=description)
     parser.add_argument("file", metavar="FILE")
     return parser
+
+
+def json_flag(parser: argparse.ArgumentParser) -> None:
+    """--json, for the commands that can print their answer as one JSON object."""
+    parser.add_argument("--json", action="store_true", help="one JSON object on standard output")

@@ -29,7 +29,7 @@ def register(commands: Any) -> None:
     parser.add_argument("--time-limit", type=_args.POSITIVE, metavar="S",
                         help="seconds of HiGHS's own solve (reading the file and building the model come on top); "
                              "Ctrl-C stops the solve within a second, status interrupted (exit 130)")
-    parser.add_argument("--json", action="store_true", help="one JSON object on standard output")
+    _args.json_flag(parser)
     parser.add_argument("--certificate", metavar="FILE.npy",
                         help="verify this certificate and report the gap between its cost and the optimum; a solve "
                              "stopped early still reports the certificate's cost as an upper bound")
