@@ -13,7 +13,6 @@ per family (nothing stored).
 
 from __future__ import annotations
 
-import argparse
 import json
 import random
 import sys
@@ -22,6 +21,7 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
+import digests_cli  # noqa: E402
 import families_c  # noqa: E402
 
 STORE = HERE.parent / "tests" / "data" / "families_digests.json"
@@ -130,20 +130,13 @@ def compare_random(binary: Path, family: str, count: int, seed: int, work: Path)
             print(f"  refused: {line}: {refused}")
             continue
         tried += 1
-        if reference(binary, family, line, work) == mine:
-            same += 1
-        else:
-            print(f"DIFFERENT {family}: {line}")
+        same += digests_cli.tally(reference(binary, family, line, work) == mine, f"DIFFERENT {family}: {line}")
     print(f"{family}: {same} of {tried} random parameter sets give the C program's lines")
     return same == tried
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--write", action="store_true", help=f"store the digests in {STORE.name}")
-    parser.add_argument("--random", type=int, default=0, metavar="N", help="also compare N random parameter sets")
-    parser.add_argument("--seed", type=int, default=1, help="of the random parameter sets")
-    args = parser.parse_args()
+    args = digests_cli.parse_args(__doc__, STORE)
     stored = json.loads(STORE.read_text()) if STORE.exists() else {}
     table: dict[str, list[dict[str, str]]] = {}
     agree = True

@@ -12,7 +12,6 @@ pelmora_tools.netgen with the C program on N random parameter sets as well (noth
 
 from __future__ import annotations
 
-import argparse
 import json
 import random
 import sys
@@ -21,6 +20,7 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
+import digests_cli  # noqa: E402
 import netgen_c  # noqa: E402
 
 STORE = HERE.parent / "tests" / "data" / "netgen_digests.json"
@@ -92,20 +92,14 @@ def compare_random(binary: Path, count: int, seed: int) -> bool:
         for _ in range(count):
             line = random_line(rng)
             pt.netgen(line, out=ours)
-            if netgen_c.digest(netgen_c.run(binary, line)) == netgen_c.digest(ours.read_bytes()):
-                same += 1
-            else:
-                print(f"DIFFERENT: {line}")
+            theirs = netgen_c.digest(netgen_c.run(binary, line))
+            same += digests_cli.tally(theirs == netgen_c.digest(ours.read_bytes()), f"DIFFERENT: {line}")
     print(f"{same} of {count} random parameter sets: the same lines as the C program")
     return same == count
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--write", action="store_true", help=f"store the digests in {STORE.name}")
-    parser.add_argument("--random", type=int, default=0, metavar="N", help="also compare N random parameter sets")
-    parser.add_argument("--seed", type=int, default=1, help="of the random parameter sets")
-    args = parser.parse_args()
+    args = digests_cli.parse_args(__doc__, STORE)
     with tempfile.TemporaryDirectory() as tmp:
         binary = netgen_c.build(Path(tmp))
         if binary is None:

@@ -78,7 +78,7 @@ def assert_matches_networkx(arrays: pt.DataSetArrays, check: CommodityCheck, cap
 @settings(max_examples=80, deadline=None)
 @given(arrays=data_sets(lows=True))
 def test_the_check_agrees_with_the_lp_and_networkx(arrays: pt.DataSetArrays) -> None:
-    with mock.patch("pelmora_tools.check._BLOCK_VALUES", 3):  # capacities summed over several blocks of arcs
+    with mock.patch("pelmora_tools._bounds._BLOCK_VALUES", 3):  # capacities summed over several blocks of arcs
         agrees_with_the_lp_and_networkx(arrays)
 
 

@@ -15,11 +15,10 @@ from typing import Any, overload
 import pelmora
 
 from . import _native, sources
+from ._tokens import integer as _integer
 
-_INTEGER = re.compile(r"[+-]?[0-9]+")
 # What C's scanf("%f") and a stream's >> double take, written out (no "nan", "inf" or hex).
 _NUMBER = re.compile(r"[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?")
-_INT64 = range(-(2**63), 2**63)
 UNIFORM, EXPONENTIAL = 1, 2
 _DISTRIBUTION_PARAMETERS = {UNIFORM: 2, EXPONENTIAL: 1}
 
@@ -30,15 +29,6 @@ class FamilySummary:
 
     nodes: int
     arcs: int
-
-
-def _integer(name: str, token: str) -> int:
-    if not _INTEGER.fullmatch(token):
-        raise ValueError(f"{name} must be an integer, got {token!r}")
-    value = int(token)
-    if value not in _INT64:
-        raise ValueError(f"{name} must fit in 64 bits, got {token}")
-    return value
 
 
 def _number(name: str, token: str) -> float:

@@ -5,7 +5,6 @@ no size cap but memory. docs/netgen.md lists the standard families' parameter li
 from __future__ import annotations
 
 import os
-import re
 from collections.abc import Sequence
 from dataclasses import astuple, dataclass, fields
 from typing import Literal, overload
@@ -13,9 +12,8 @@ from typing import Literal, overload
 import pelmora
 
 from . import _native, sources
-
-_INTEGER = re.compile(r"[+-]?[0-9]+")
-_INT64 = range(-(2**63), 2**63)
+from ._tokens import INT64 as _INT64
+from ._tokens import integer as _integer
 
 
 @dataclass(frozen=True)
@@ -58,15 +56,6 @@ class NetgenSummary:
     form: Literal["min", "asn", "max"]
     nodes: int
     arcs: int
-
-
-def _integer(name: str, token: str) -> int:
-    if not _INTEGER.fullmatch(token):
-        raise ValueError(f"{name} must be an integer, got {token!r}")
-    value = int(token)
-    if value not in _INT64:
-        raise ValueError(f"{name} must fit in 64 bits, got {token}")
-    return value
 
 
 def parse_netgen_params(text: str) -> NetgenParams:

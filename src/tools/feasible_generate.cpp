@@ -38,15 +38,10 @@ int64_t cheaper(int64_t cost, double by) {
 models::MultiCommodityData data_record(const models::NetworkInstance& instance, const gen::GenerationOptions& g,
                                        gen::ArcDraws&& drawn) {
     models::MultiCommodityData data;
-    data.method = g.method;
-    data.num_commodities = g.num_commodities;
+    gen::record_options(data, instance, g);
     data.costs = std::move(drawn.costs);
     data.arc_capacities = std::move(drawn.capacities);
     data.pair_order = instance.pair_order;
-    data.randomized_capacities = g.randomize_caps;
-    data.randomized_weights = g.randomize_costs;
-    data.seed = g.seed;
-    data.parallel = instance.parallel();
     return data;
 }
 

@@ -9,7 +9,7 @@
 #include "core/interrupt.hpp"
 #include "tools/families.hpp"
 #include "tools/family_output.hpp"
-#include "utils/headroom.hpp"
+#include "tools/memory_check.hpp"
 
 namespace pelmora::tools {
 
@@ -238,11 +238,7 @@ Outcome<void> check_goto(const GotoParams& p) {
     if (p.seed < -kIntMax - 1 || p.seed > kIntMax) return fault("seed must be a 32-bit integer" + got(p.seed));
     const Shape s = shape_of(p);
     const long double need = (long double)(s.x * s.y) * (long double)(s.xdeg + s.ydeg) * 8;
-    const uint64_t have = utils::allocatable_bytes();
-    if (need > (long double)have)
-        return fault("nodes and arcs: the torus arcs need about " + std::to_string(uint64_t(need / (1 << 20))) +
-                     " MiB, more than the " + std::to_string(have >> 20) + " MiB of memory available");
-    return {};
+    return check_memory(need, "nodes and arcs: the torus arcs");
 }
 
 Outcome<FamilySummary> write_goto(std::string_view path, const GotoParams& p) {

@@ -13,7 +13,7 @@
 #include "core/interrupt.hpp"
 #include "tools/families.hpp"
 #include "tools/family_output.hpp"
-#include "utils/headroom.hpp"
+#include "tools/memory_check.hpp"
 
 namespace pelmora::tools {
 
@@ -307,12 +307,7 @@ Outcome<void> check_gridgen(const GridgenParams& p) {
     if (Outcome<void> ok = check_bounds("cost", p.cost, uniform); !ok) return ok;
     if (Outcome<void> ok = check_bounds("capacity", p.capacity, uniform); !ok) return ok;
     const long double need = (long double)arc_count(p, g) * sizeof(GridArc) + (long double)(g.n1 * g.n2) * 2;
-    const uint64_t have = utils::allocatable_bytes();
-    if (need > (long double)have)
-        return fault("degree: " + std::to_string(arc_count(p, g)) + " arcs need about " +
-                     std::to_string(uint64_t(need / (1 << 20))) + " MiB, more than the " + std::to_string(have >> 20) +
-                     " MiB of memory available");
-    return {};
+    return check_memory(need, "degree: " + std::to_string(arc_count(p, g)) + " arcs");
 }
 
 Outcome<FamilySummary> write_gridgen(std::string_view path, const GridgenParams& p) {

@@ -10,7 +10,7 @@
 #include "core/interrupt.hpp"
 #include "tools/families.hpp"
 #include "tools/family_output.hpp"
-#include "utils/headroom.hpp"
+#include "tools/memory_check.hpp"
 
 namespace pelmora::tools {
 
@@ -303,11 +303,7 @@ Outcome<void> check_mnetgen(const MnetgenParams& p) {
     const long double need = ((long double)p.sinks * (long double)p.commodities +
                               (long double)p.sources * ((long double)p.commodities + 1) + (long double)p.nodes * 4) *
                              8;
-    const uint64_t have = utils::allocatable_bytes();
-    if (need > (long double)have)
-        return fault("commodities: the supplies and demands need about " + std::to_string(uint64_t(need / (1 << 20))) +
-                     " MiB, more than the " + std::to_string(have >> 20) + " MiB of memory available");
-    return {};
+    return check_memory(need, "commodities: the supplies and demands");
 }
 
 Outcome<FamilySummary> write_mnetgen_problem(std::string_view prefix, const MnetgenParams& p) {

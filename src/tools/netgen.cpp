@@ -6,7 +6,7 @@
 
 #include "core/interrupt.hpp"
 #include "tools/netgen_index.hpp"
-#include "utils/headroom.hpp"
+#include "tools/memory_check.hpp"
 
 namespace pelmora::tools {
 
@@ -355,12 +355,8 @@ Outcome<void> check_netgen(const NetgenParams& p) {
         return fault("max_cap - min_cap must be below 2^63 - 1");
     // The node arrays and the arcs that can come must fit.
     const long double need = (long double)p.nodes * 48 + arcs_bound(p) * sizeof(NetgenArc);
-    const uint64_t have = utils::allocatable_bytes();
-    if (need > (long double)have)
-        return fault("nodes and arcs: " + std::to_string(p.nodes) + " nodes and " + std::to_string(p.arcs) +
-                     " arcs need about " + std::to_string(uint64_t(need / (1 << 20))) + " MiB, more than the " +
-                     std::to_string(have >> 20) + " MiB of memory available");
-    return {};
+    return check_memory(
+        need, "nodes and arcs: " + std::to_string(p.nodes) + " nodes and " + std::to_string(p.arcs) + " arcs");
 }
 
 Outcome<NetgenNetwork> generate_netgen(const NetgenParams& p) {

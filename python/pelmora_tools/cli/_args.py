@@ -146,3 +146,15 @@ def pair(parser: argparse.ArgumentParser, flag: str, values: list[float] | None)
     if low > high:
         parser.error(f"{flag}: A must not be above B, got {low!r} {high!r}")
     return low, high
+
+
+def file_command(commands: Any, name: str, help: str, description: str) -> argparse.ArgumentParser:
+    """A subcommand that reads one data set, FILE, its first argument."""
+    parser: argparse.ArgumentParser = commands.add_parser(name, help=help, description=description)
+    parser.add_argument("file", metavar="FILE")
+    return parser
+
+
+def json_flag(parser: argparse.ArgumentParser) -> None:
+    """--json, for the commands that can print their answer as one JSON object."""
+    parser.add_argument("--json", action="store_true", help="one JSON object on standard output")

@@ -22,11 +22,10 @@ def _format(text: str) -> str:
 
 
 def register(commands: Any) -> None:
-    parser = commands.add_parser(
-        "export", help="to the mnetgen four-file format, MPS or CPLEX LP",
+    parser = _args.file_command(
+        commands, "export", help="to the mnetgen four-file format, MPS or CPLEX LP",
         description="Writes the data set of FILE for other solvers. TARGET is a path prefix for mnetgen's four "
                     "files, else the file to write (its suffix, in any case, must be .mps or .lp, as --to says).")
-    parser.add_argument("file", metavar="FILE")
     parser.add_argument("--to", type=_args.typed(_format, f"one of {', '.join(FORMATS)}"), required=True)
     parser.add_argument("target", metavar="TARGET")
     parser.add_argument("--no-bundle", action="store_true", help="mps, lp: leave the bundle rows out")

@@ -22,13 +22,22 @@ _GOTO_FLAGS = {"nodes": "--nodes", "arcs": "--arcs", "max_cap": "--max-cap", "ma
 _DOCS = "docs/families.md describes the parameters and the ones refused."
 
 
+def _command(
+    commands: Any, name: str, help: str, description: str, epilog: str | None = None
+) -> argparse.ArgumentParser:
+    """A generator's subcommand, its description ending with where its parameters are described."""
+    parser: argparse.ArgumentParser = commands.add_parser(
+        name, help=help, description=description + _DOCS, epilog=epilog
+    )
+    return parser
+
+
 def register_gridgen(commands: Any) -> None:
-    docs = _DOCS
-    gridgen = commands.add_parser(
-        "gridgen", help="GRIDGEN's network (a grid and a super node), as its classic C program writes it",
+    gridgen = _command(
+        commands, "gridgen", help="GRIDGEN's network (a grid and a super node), as its classic C program writes it",
         description="Writes the network the classic GRIDGEN generator (Lee and Orlin) makes for the parameters: "
                     "its problem, node and arc lines, byte for byte, after comment lines naming the parameters. "
-                    "Give the parameters as one line (--params, in GRIDGEN's input order) or as the flags. " + docs,
+                    "Give the parameters as one line (--params, in GRIDGEN's input order) or as the flags. ",
         epilog='Elsewhere, gridgen:"..." names the same network where a .min instance is expected.')
     gridgen.add_argument("out", metavar="OUT.min", help="the file to write")
     gridgen.add_argument("--params", metavar='"TWO_WAY SEED NODES WIDTH ..."',
@@ -48,13 +57,12 @@ def register_gridgen(commands: Any) -> None:
 
 
 def register_goto(commands: Any) -> None:
-    docs = _DOCS
-    goto = commands.add_parser(
-        "goto", help="GOTO's network (a grid on a torus), as its classic C program writes it",
+    goto = _command(
+        commands, "goto", help="GOTO's network (a grid on a torus), as its classic C program writes it",
         description="Writes the network the classic GOTO generator (Goldberg) makes for its five parameters: its "
-                    "problem, node and arc lines, byte for byte (column widths included), after comment lines. "
-                    + docs, epilog='Elsewhere, goto:"N M MAXCAP MAXCOST SEED" names the same network where a '
-                                   '.min instance is expected.')  # fmt: skip
+                    "problem, node and arc lines, byte for byte (column widths included), after comment lines. ",
+        epilog='Elsewhere, goto:"N M MAXCAP MAXCOST SEED" names the same network where a '
+               '.min instance is expected.')  # fmt: skip
     goto.add_argument("out", metavar="OUT.min", help="the file to write")
     goto.add_argument("--params", metavar='"N M MAXCAP MAXCOST SEED"', help="the five parameters; or goto:FILE")
     named = goto.add_argument_group("the parameters as flags (instead of --params)")
@@ -64,11 +72,10 @@ def register_goto(commands: Any) -> None:
 
 
 def register_mnetgen(commands: Any) -> None:
-    docs = _DOCS
-    mnetgen = commands.add_parser(
-        "mnetgen", help="MNETGEN's multicommodity problem as its four files, as its C++ program writes them",
+    mnetgen = _command(
+        commands, "mnetgen", help="MNETGEN's multicommodity problem as its four files, as its C++ program writes them",
         description="Writes PREFIX.nod, PREFIX.arc, PREFIX.sup and PREFIX.mut byte for byte as MNETGEN (Kennington "
-                    "and Ali; the C++ form with drand48 and four files) writes them for its 21 numbers. " + docs)
+                    "and Ali; the C++ form with drand48 and four files) writes them for its 21 numbers. ")
     mnetgen.add_argument("prefix", metavar="PREFIX", help="the files' path without .nod, .arc, .sup, .mut")
     mnetgen.add_argument("--params", metavar='"21 numbers"', required=True,
                          help="iseed nprob nodes dens nsorc nsink ncomm ntsorc ntsink lchain mincst maxcst minsup "

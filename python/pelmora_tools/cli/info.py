@@ -14,12 +14,11 @@ from ._status import Status
 
 
 def register(commands: Any) -> None:
-    parser = commands.add_parser(
-        "info", help="what a .min or multicommodity file holds",
+    parser = _args.file_command(
+        commands, "info", help="what a .min or multicommodity file holds",
         description="Counts, commodities, flags, seed, per-commodity supply and closed arcs, and the "
                     "heterogeneity score of a .min or multicommodity file.")
-    parser.add_argument("file", metavar="FILE")
-    parser.add_argument("--json", action="store_true", help="one JSON object on standard output")
+    _args.json_flag(parser)
     parser.add_argument("--check", action="store_true",
                         help="also say whether the LP has a solution: each commodity routed alone, the commodities "
                              "summed, and the LP solved only when these leave the bundle rows open (needs the solve "

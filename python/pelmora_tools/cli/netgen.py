@@ -14,20 +14,19 @@ if TYPE_CHECKING:
 
     from ..netgen import NetgenParams
 
+_Flag = tuple[str, tuple[str, ...], str | tuple[str, str]]
+
+
+def _each(metavar: str, *names: str) -> tuple[_Flag, ...]:
+    return tuple((f"--{name}", (name,), metavar) for name in names)
+
+
 # (flag, parameter names, metavar); the order of NETGEN's parameter line.
-_FLAGS: tuple[tuple[str, tuple[str, ...], str | tuple[str, str]], ...] = (
-    ("--seed", ("seed",), "N"),
-    ("--problem", ("problem",), "N"),
-    ("--nodes", ("nodes",), "N"),
-    ("--sources", ("sources",), "N"),
-    ("--sinks", ("sinks",), "N"),
-    ("--arcs", ("arcs",), "N"),
+_FLAGS: tuple[_Flag, ...] = (
+    *_each("N", "seed", "problem", "nodes", "sources", "sinks", "arcs"),
     ("--cost", ("min_cost", "max_cost"), ("MIN", "MAX")),
-    ("--supply", ("supply",), "N"),
-    ("--tsources", ("tsources",), "N"),
-    ("--tsinks", ("tsinks",), "N"),
-    ("--hicost", ("hicost",), "PERCENT"),
-    ("--capacitated", ("capacitated",), "PERCENT"),
+    *_each("N", "supply", "tsources", "tsinks"),
+    *_each("PERCENT", "hicost", "capacitated"),
     ("--caps", ("min_cap", "max_cap"), ("MIN", "MAX")),
 )
 # Flags that may be left out, and their values.

@@ -21,16 +21,15 @@ STATUS_OF = {"optimal": Status.OK, "infeasible": Status.NO_OPTIMUM, "unbounded":
 
 
 def register(commands: Any) -> None:
-    parser = commands.add_parser(
-        "solve", help="the multicommodity min-cost flow LP, solved by HiGHS",
+    parser = _args.file_command(
+        commands, "solve", help="the multicommodity min-cost flow LP, solved by HiGHS",
         description="Solves the multicommodity min-cost flow LP of FILE with HiGHS; if it has no optimum, tells "
                     "which commodities cannot be routed alone.")
-    parser.add_argument("file", metavar="FILE")
     parser.add_argument("--no-bundle", action="store_true", help="leave out the rows that cap each arc's total flow")
     parser.add_argument("--time-limit", type=_args.POSITIVE, metavar="S",
                         help="seconds of HiGHS's own solve (reading the file and building the model come on top); "
                              "Ctrl-C stops the solve within a second, status interrupted (exit 130)")
-    parser.add_argument("--json", action="store_true", help="one JSON object on standard output")
+    _args.json_flag(parser)
     parser.add_argument("--certificate", metavar="FILE.npy",
                         help="verify this certificate and report the gap between its cost and the optimum; a solve "
                              "stopped early still reports the certificate's cost as an upper bound")

@@ -19,6 +19,10 @@ struct ArcDraws {
 // same refusals of the multipliers. Error::interrupted() when stopped.
 Outcome<ArcDraws> draw_arc_values(const NetworkInstance& instance, const GenerationOptions& options);
 
+// What a data set records of how it was made: the method, the number of commodities, which
+// randomisations ran, the seed, and whether the instance has parallel arcs.
+void record_options(MultiCommodityData& out, const NetworkInstance& instance, const GenerationOptions& options);
+
 // Each non-zero total of `data` cut into K amounts of its sign by options.method, from the split's
 // own stream for options.seed, before the balancing: what the split hands to balancing. Rows follow
 // `data`'s order (the uniform cut gives zero totals a row too, as its split does). Refuses as the

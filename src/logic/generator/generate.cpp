@@ -248,8 +248,7 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
 
     MultiCommodityData out;
     out.supply_partition = std::move(split).value();
-    out.method = o.method;
-    out.num_commodities = o.num_commodities;
+    record_options(out, instance, o);
 
     reserve_filled(out.arcs, m);
     auto copy_network = [&] {
@@ -268,13 +267,18 @@ Outcome<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance&
     const double p = o.cap_zero_param;
     if (o.cap_zero && p > 0.0 && p < 1.0 && m != 0 && K != 0) exclude_arcs(edges, K, p, out.arc_capacities);
 
-    out.randomized_capacities = o.randomize_caps;
-    out.randomized_weights = o.randomize_costs;
     out.cap_zero = o.cap_zero;
     out.cap_zero_param = o.cap_zero_param;
-    out.seed = o.seed;
-    out.parallel = instance.parallel();
     return out;
+}
+
+void record_options(MultiCommodityData& out, const NetworkInstance& instance, const GenerationOptions& options) {
+    out.method = options.method;
+    out.num_commodities = options.num_commodities;
+    out.randomized_capacities = options.randomize_caps;
+    out.randomized_weights = options.randomize_costs;
+    out.seed = options.seed;
+    out.parallel = instance.parallel();
 }
 
 Outcome<ArcDraws> draw_arc_values(const NetworkInstance& instance, const GenerationOptions& options) {
