@@ -88,7 +88,7 @@ def test_cli_failed_rows_exit_2_and_an_existing_csv_is_kept(tmp_path):
     before = path.read_bytes()
     again = pelmora_run(*argv, "-k", "1")
     assert again.returncode == 2 and again.stderr == f"pelmora sweep: error: {path}: the CSV exists; --overwrite " \
-        "replaces it, --resume continues it\n" and path.read_bytes() == before
+        "replaces it, --resume adds the rows it lacks\n" and path.read_bytes() == before
     elsewhere = tmp_path / "elsewhere.csv"  # an absolute --csv is where the user asked
     for extra in (["--overwrite"], ["--csv", elsewhere]):
         replaced = pelmora_run(*argv, "-k", "1", *extra)
