@@ -90,7 +90,7 @@ wheel: $(VENV)/.created
 test-wheel: wheel
 	rm -rf $(WHEEL_VENV)
 	$(PYTHON) -m venv $(WHEEL_VENV)
-	$(WHEEL_VENV)/bin/python -m pip install --quiet "$$(ls dist/pelmora-*.whl)[solve,sweep,feasible]" pytest mypy pandas-stubs $(EXAMPLE_DEPS)
+	$(WHEEL_VENV)/bin/python -m pip install --quiet "$$(ls dist/pelmora-*.whl)[solve,sweep,feasible]" pytest mypy pandas-stubs types-tqdm $(EXAMPLE_DEPS)
 	cd $(WHEEL_VENV) && PELMORA_DIST=$(CURDIR)/dist bin/python -m pytest -q -p no:cacheprovider --noconftest \
 	  $(CURDIR)/tests/wheel_smoke.py
 
