@@ -123,9 +123,9 @@ $(ASAN_VENV)/.sanitized: $(SOURCES)
 	  -Ccmake.define.PELMORA_SANITIZE=ON .
 	touch $@
 
-# Bounded (20 min) so that a hang fails the run instead of eating CI's time.
+# Bounded (40 min) so that a hang fails the run instead of eating CI's time.
 test-sanitize: $(ASAN_VENV)/.sanitized
-	timeout 1200 env $(ASAN_ENV) $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider --capture=sys tests $(PYTEST_ARGS)
+	timeout 2400 env $(ASAN_ENV) $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider --capture=sys tests $(PYTEST_ARGS)
 
 # test-leaks: the leak test with 100,000 calls per case (success and failure paths), figures printed.
 test-leaks: install
