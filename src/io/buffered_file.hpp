@@ -1,6 +1,7 @@
 // Output to a file descriptor through 8192-byte buffers handed to the file whenever one fills.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -60,7 +61,7 @@ public:
             text.remove_prefix(part);
             flush();
         }
-        std::memcpy(buffer_ + used_, text.data(), text.size());
+        std::copy(text.begin(), text.end(), buffer_ + used_);  // an empty view may hold a null pointer
         used_ += text.size();
     }
 

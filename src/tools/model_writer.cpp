@@ -1,5 +1,6 @@
 #include "tools/model_writer.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -45,10 +46,8 @@ struct Model {
     bool empty_column(std::size_t a) const noexcept { return !bundle && loop(a); }
 };
 
-char* put(char* p, std::string_view text) noexcept {
-    std::memcpy(p, text.data(), text.size());
-    return p + text.size();
-}
+// std::copy rather than memcpy: an empty view may hold a null pointer, which memcpy must not get.
+char* put(char* p, std::string_view text) noexcept { return std::copy(text.begin(), text.end(), p); }
 
 char* name(char* p, char letter, uint64_t number) noexcept {
     *p++ = letter;
