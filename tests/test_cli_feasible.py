@@ -13,7 +13,7 @@ from hypothesis.extra import numpy as hnp
 
 import pelmora
 import pelmora_tools as pt
-from pelmora_tools.cli import _feasible
+from pelmora_tools.cli import _certificate
 
 PARALLEL = DATA / "own-net-parallel-300n-9000a.min"
 
@@ -186,8 +186,8 @@ def test_sweep_refuses_an_unbalanced_instance_before_it_starts(min_file, tmp_pat
 def test_the_certificate_cost_is_exact_block_by_block(values: np.ndarray, seed: int) -> None:
     costs = np.random.default_rng(seed).permutation(values.ravel()).reshape(values.shape)
     exact = sum(int(x) * int(c) for x, c in zip(values.ravel().tolist(), costs.ravel().tolist(), strict=True))
-    with mock.patch("pelmora_tools.cli._feasible._BLOCK_VALUES", 4):
-        assert _feasible._cost(values, costs) == exact
+    with mock.patch("pelmora_tools.cli._certificate._BLOCK_VALUES", 4):
+        assert _certificate._cost(values, costs) == exact
 
 
 def test_costs_are_randomised_by_default_and_keep_costs_keeps_them_negative(min_file, tmp_path: Path) -> None:

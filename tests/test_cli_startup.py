@@ -15,6 +15,8 @@ from pathlib import Path
 
 import pytest
 
+from pelmora_tools.cli import COMMANDS
+
 DATA = Path(__file__).parent / "data"
 SAMPLE = str(DATA / "glpk-sample.min")
 
@@ -76,12 +78,12 @@ print(json.dumps(sorted(sys.modules)), file=sys.stderr)
 """
 
 
-@pytest.mark.parametrize("argv", [["--version"], ["netgen", "--help"]])
+@pytest.mark.parametrize("argv", [["--version"], *([name, "--help"] for name in COMMANDS)])
 def test_start_up_loads_only_what_the_command_needs(argv: list[str]) -> None:
     done = subprocess.run([sys.executable, "-c", PROBE, *argv], capture_output=True, text=True, timeout=60)
     loaded = set(json.loads(done.stderr.splitlines()[-1]))
     heavy = {"numpy", "highspy", "dask", "distributed", "scipy", "ortools", "importlib.metadata"}
     assert not heavy & loaded, heavy & loaded
-    others = {f"pelmora_tools.cli.{name}" for name in ("generate", "info", "export", "solve", "sweep", "netgen")}
+    others = {f"pelmora_tools.cli.{name}" for name in COMMANDS}
     asked = {f"pelmora_tools.cli.{argv[0]}"} if not argv[0].startswith("-") else set()
     assert others & loaded == asked

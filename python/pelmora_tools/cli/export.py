@@ -7,7 +7,6 @@ from pathlib import Path
 from typing import Any
 
 from . import _args, _progress
-from ._inputs import os_failure, read_data_set
 from ._status import Failure, Status, about
 from ._targets import refuse_collisions
 
@@ -35,6 +34,8 @@ def register(commands: Any) -> None:
 
 
 def run(args: argparse.Namespace) -> int:
+    from ._inputs import os_failure, read_data_set  # NumPy's readers: for a run, not for --help
+
     if args.to == "mnetgen":
         if args.no_bundle:
             args.parser.error("--no-bundle applies to --to mps and --to lp only")

@@ -10,7 +10,6 @@ import pelmora
 from .. import methods
 from ..generation import Generation
 from . import _args, _feasible, _progress
-from ._inputs import read_instance, source_of
 from ._setup import require
 from ._status import Failure, Status, about, step
 from ._targets import refuse_collisions
@@ -42,6 +41,9 @@ def point_of(args: argparse.Namespace) -> Generation:
 
 
 def run(args: argparse.Namespace) -> int:
+    from . import _certificate
+    from ._inputs import read_instance, source_of
+
     _feasible.check_flags(args)
     point = point_of(args)
     refuse_collisions(source_of(args.instance).files(), [args.out, *filter(None, [args.certificate])])
@@ -52,13 +54,13 @@ def run(args: argparse.Namespace) -> int:
         raise Failure(reason)
     if args.feasible:
         with step(f"generate {args.commodities} feasible commodities over {instance.num_arcs} arcs"):
-            made = _feasible.generated(lambda: point.run_feasible(instance))
+            made = _certificate.generated(lambda: point.run_feasible(instance))
         with about(args.out):
             made.save(args.out)
         if args.certificate:
             with about(args.certificate):
                 made.save_certificate(args.certificate)
-        print(_feasible.report(made, point.costs))
+        print(_certificate.report(made, point.costs))
         _progress.done(args, f"wrote {_progress.sizes(*filter(None, (args.out, args.certificate)))}: "
                              f"{args.commodities} feasible commodities over {instance.num_arcs:,} arcs")
         return Status.OK

@@ -6,9 +6,7 @@ import argparse
 import sys
 from typing import Any
 
-from ..summary import describe
-from . import _args, _feasible, _progress
-from ._output import write_json
+from . import _args, _progress
 from ._setup import require
 from ._status import Status
 
@@ -69,13 +67,17 @@ def render(described: dict[str, Any]) -> str:
 
 
 def run(args: argparse.Namespace) -> int:
+    from ..summary import describe
+    from ._certificate import certificate_json, read_with_certificate
+    from ._output import write_json
+
     if args.check:
         require("scipy", "highspy", "ortools")
     elif args.time_limit is not None:
         args.parser.error("--time-limit applies with --check only")
     if args.certificate and not args.check:
         args.parser.error("--certificate applies with --check only")
-    problem, arrays, certified = _feasible.read_with_certificate(args.file, args.certificate)
+    problem, arrays, certified = read_with_certificate(args.file, args.certificate)
     described = describe(args.file, problem, arrays)
     report = None
     if args.check and certified:
@@ -104,7 +106,7 @@ def run(args: argparse.Namespace) -> int:
             if progress is not None:
                 progress.close()
     if args.json:
-        extra = {"certificate": _feasible.certificate_json(certified)} if certified else {}
+        extra = {"certificate": certificate_json(certified)} if certified else {}
         write_json(sys.stdout, described | ({"check": report.to_dict()} if report else {}) | extra)
     else:
         print(render(described))

@@ -7,8 +7,7 @@ import math
 import sys
 from typing import TYPE_CHECKING, Any
 
-from . import _args, _feasible, _progress
-from ._output import json_line
+from . import _args, _progress
 from ._setup import require
 from ._status import Status
 
@@ -62,10 +61,12 @@ def run(args: argparse.Namespace) -> int:
     require("scipy", "highspy", "ortools")
     from .._highs import highs_process
     from ..lp import solve
+    from ._certificate import certificate_json, read_with_certificate
+    from ._output import json_line
 
     if args.coupling and args.no_bundle:
         args.parser.error("--coupling solves with and without the bundle rows; --no-bundle does not apply")
-    _, arrays, certified = _feasible.read_with_certificate(args.file, args.certificate)
+    _, arrays, certified = read_with_certificate(args.file, args.certificate)
     bundle = not args.no_bundle
     progress = _progress.bar(args, unit=" iterations", bar_format="{desc} {n_fmt}{unit} [{elapsed}]{postfix}",
                              desc=f"HiGHS: {arrays.num_arcs * arrays.num_commodities:,} columns, "
@@ -101,7 +102,7 @@ def run(args: argparse.Namespace) -> int:
         if report is not None:
             out["check"] = report.to_dict()
         if certified is not None:
-            out["certificate"] = _feasible.certificate_json(certified) | {
+            out["certificate"] = certificate_json(certified) | {
                 "gap": None if result.objective is None else certified[0] - result.objective}
             if result.objective is None:
                 out["upper_bound"] = certified[0]

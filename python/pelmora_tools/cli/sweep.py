@@ -10,18 +10,20 @@ import os
 import stat
 import time
 from pathlib import Path
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 import pelmora
 
 from .. import methods
 from ..generation import Generation
-from ..sweep import MAX_DATA_SETS, Interrupted, Outcome, Plan, Stopped, csv_path, file_name, run_sweep
+from ..sweep.plan import MAX_DATA_SETS, Plan, file_name
 from . import _args, _feasible
-from ._inputs import problems, read_instance, source_of
 from ._setup import require
 from ._status import Failure, Status, about
 from ._targets import refuse_collisions
+
+if TYPE_CHECKING:
+    from ..sweep import Outcome
 
 
 def _seed_list(text: str) -> tuple[int, ...]:
@@ -109,6 +111,8 @@ def register(commands: Any) -> None:
 def _plans(args: argparse.Namespace) -> list[Plan]:
     """The sweep the flags ask for, one plan per network (a parameter file names several), refused in
     one line where the module would fail on every data set."""
+    from ._inputs import problems
+
     caps = _args.pair(args.parser, "--caps", args.caps)
     costs = _feasible.costs_of(args, _args.pair(args.parser, "--costs", args.costs))
     plan = Plan(args.instance, args.methods, args.commodities, args.seeds, caps, costs, args.concentration,
@@ -128,6 +132,8 @@ def _instance(path: str) -> pelmora.NetworkInstance:
     """The instance, read here to refuse a bad file in one line rather than on every worker. The
     workers read it again, so a pipe, whose bytes come only once, is refused (a NETGEN network is
     generated from its parameter line instead)."""
+    from ._inputs import read_instance, source_of
+
     if source_of(path).generated:
         return read_instance(path)
     with about(path):
@@ -140,7 +146,9 @@ def _instance(path: str) -> pelmora.NetworkInstance:
 def _refuse_what_fails(plan: Plan, instance: pelmora.NetworkInstance) -> None:
     """A generation the module refuses for this network would fail in every task of its K."""
     if plan.feasible:
-        _feasible.refuse_unsolvable(instance)
+        from ._certificate import refuse_unsolvable
+
+        refuse_unsolvable(instance)
     for k in plan.commodities:
         for method in plan.methods:
             if reason := Generation(k, method, concentration=plan.concentration).refusal(instance):
@@ -157,6 +165,9 @@ def _quiet_cluster() -> None:
 
 
 def run(args: argparse.Namespace) -> int:
+    from ..sweep import Interrupted, Stopped, csv_path, run_sweep
+    from ._inputs import source_of
+
     require("distributed")
     _feasible.check_flags(args)
     if args.feasible:

@@ -14,10 +14,34 @@ one-line error.
 - ``run``: the cluster, the tasks and the rows as they finish.
 """
 
-from .plan import MAX_DATA_SETS, Plan, Point, Row, Work, file_name, parameters
-from .run import Interrupted, Outcome, Stopped, Task, batches, progress, run_batch, run_sweep
-from .table import CsvRows, columns, csv_path
-from .worker import FAILED, failure, network, run_point
+import importlib
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    from .plan import MAX_DATA_SETS, Plan, Point, Row, Work, file_name, parameters
+    from .run import Interrupted, Outcome, Stopped, Task, batches, progress, run_batch, run_sweep
+    from .table import CsvRows, columns, csv_path
+    from .worker import FAILED, failure, network, run_point
+
+# Each name's submodule, loaded on first use: the worker side brings NumPy and the run brings dask,
+# which a command's --help or a plan's checks must not wait for.
+_HOMES = {
+    **dict.fromkeys(("MAX_DATA_SETS", "Plan", "Point", "Row", "Work", "file_name", "parameters"), "plan"),
+    **dict.fromkeys(("Interrupted", "Outcome", "Stopped", "Task", "batches", "progress", "run_batch", "run_sweep"),
+                    "run"),
+    **dict.fromkeys(("CsvRows", "columns", "csv_path"), "table"),
+    **dict.fromkeys(("FAILED", "failure", "network", "run_point"), "worker"),
+}
+
+
+def __getattr__(name: str) -> Any:
+    home = _HOMES.get(name)
+    if home is None:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    value = getattr(importlib.import_module(f".{home}", __name__), name)
+    globals()[name] = value
+    return value
+
 
 __all__ = [
     "FAILED",
