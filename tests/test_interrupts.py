@@ -182,12 +182,35 @@ def let_in_during(call):
     return any(inside)
 
 
-@pytest.mark.parametrize("work", ["load", "generate"])
+def feasible_step():
+    """The feasible mode's native step (decomposition, split, closing, the congestion knob) on a
+    flow solved beforehand: the call that must poll, since the flow's solve is OR-Tools'."""
+    pytest.importorskip("ortools")
+    import pelmora_tools as pt
+    from pelmora_tools import _min_cost_flow, _native
+    from pelmora_tools.arrays import arrays_from_min, as_int64
+
+    instance = pt.netgen("13502460 1 20000 20 20 400000 1 100 200000 0 0 30 100 1000 5000")
+    single = arrays_from_min(instance)
+    problem = _min_cost_flow.flow_problem(single.node_ids, single.tails, single.heads, single.low,
+                                          as_int64(single.up), as_int64(single.costs[:, 0]),
+                                          as_int64(single.supplies[:, 0]))
+    flow = _min_cost_flow.feasible_flow(problem, "ortools")
+    options = _native.feasible_options(20, 0, seed=1, concentration=1.0, randomize_caps=False, cap_a=0.8, cap_b=1.0,
+                                       randomize_costs=True, cost_a=0.5, cost_b=1.5, close=0.2, tightness=1.0,
+                                       congestion=1.0)
+    return lambda: _native.feasible(instance, flow, options)
+
+
+@pytest.mark.parametrize("work", ["load", "generate", "feasible"])
 def test_other_threads_run_during_a_long_call(work, large_network):
-    instance = pelmora.load_min_instance(large_network)
-    call = {"load": lambda: pelmora.load_min_instance(large_network),
-            "generate": lambda: pelmora.generate_multi_commodity_data(
-                instance, 20, 0, randomize_caps=True, randomize_costs=True)}[work]
+    if work == "feasible":
+        call = feasible_step()
+    else:
+        instance = pelmora.load_min_instance(large_network)
+        call = {"load": lambda: pelmora.load_min_instance(large_network),
+                "generate": lambda: pelmora.generate_multi_commodity_data(
+                    instance, 20, 0, randomize_caps=True, randomize_costs=True)}[work]
     assert let_in_during(call)
 
 
