@@ -92,6 +92,13 @@ elif case == "load stalled":  # a large part of the file arrives, then nothing m
         while not open(f"/proc/self/task/{caller}/wchan").read().endswith("pipe_read"):
             time.sleep(0.001)
     call, when = lambda: pelmora.load_min_instance(fifo), stalled
+elif case == "load signalled":  # the signal comes while the call parses, then the stream stalls
+    def signal_then_write(fd):
+        sent.append(True)
+        signal.raise_signal(signal.SIGINT)  # taken by this thread: no read of the call is cut short
+        os.write(fd, b"c nothing more to come\n" * 2000)  # fits the pipe: written at once
+    helper = other_end(os.O_WRONLY, signal_then_write)
+    call, when = lambda: pelmora.load_min_instance(fifo), None
 elif case == "save stalled":  # the reader takes a few buffers, then stops reading
     helper = other_end(os.O_RDONLY, lambda fd: os.read(fd, 1 << 18))
     call, when = lambda: pelmora.save_multi_commodity_instance(fifo, network, big), served.wait
@@ -101,7 +108,8 @@ elif case == "save":  # the signal comes once the file has started to grow
             time.sleep(0.001)
     call = lambda: pelmora.save_multi_commodity_instance(target, network, big)
 try:
-    interrupt(when)
+    if when:
+        interrupt(when)
     call()
     raised = None
 except BaseException as error:
@@ -118,7 +126,7 @@ print(json.dumps({"raised": raised, "sent": bool(sent), "before": before, "after
                   "usable": usable, "partial": partial, "whole": os.path.getsize(whole)}))
 """
 
-CASES = ["balance", "min open", "mcf open", "save open", "load stalled", "save stalled", "save"]
+CASES = ["balance", "min open", "mcf open", "save open", "load stalled", "load signalled", "save stalled", "save"]
 
 
 @pytest.mark.parametrize("case", CASES)

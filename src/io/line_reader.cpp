@@ -8,6 +8,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,7 +61,10 @@ bool LineReader::open(std::string_view path) {
 }
 
 bool LineReader::refill() {
-    if (interrupted()) {
+    // A regular file's read always returns soon, so the timed poll suffices. A pipe's may wait for
+    // ever: when it holds nothing yet, the poller is asked right away, or a signal that came while
+    // the last buffer was parsed would only be seen after the other end sends more.
+    if (file_size_ == kUnknownSize && !readable_now() ? interrupted_now() : interrupted()) {
         stopped_ = true;
         return false;
     }
@@ -95,6 +99,11 @@ bool LineReader::refill() {
 
     buffer_ascii_ = utils::all_ascii(reinterpret_cast<const unsigned char*>(buffer_.get()), end_);
     return true;
+}
+
+bool LineReader::readable_now() const noexcept {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
 }
 
 bool LineReader::fail_too_long() {

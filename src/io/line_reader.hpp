@@ -78,6 +78,8 @@ public:
 
 private:
     bool refill();
+    // Whether a read would return at once (data, end of file or an error are waiting).
+    bool readable_now() const noexcept;
     bool fail_too_long();
     Next finish_long(const char* p, std::size_t len, Line& line);
     Next fail_utf8() {
