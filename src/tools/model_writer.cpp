@@ -189,46 +189,45 @@ void write_mps(BufferedFile& out, const Model& d) {
 
 // --- CPLEX LP ------------------------------------------------------------------------------------
 
-// One LP expression, a few terms to a line: the cursor stays in a room asked for once per line.
+// LP expressions, a few terms to a line. The cursor lives in the caller's local variable and
+// passes through these functions: kept in a member, it would be stored and loaded again around
+// every byte written through it (a char store may alias any object), which costs a third of the
+// time of writing a term.
 class Terms {
 public:
     explicit Terms(BufferedFile& out) : out_(out) {}
     // Starts the expression with its name (a row's, or the objective's).
-    void begin(std::string_view lead, char letter, uint64_t number, std::string_view suffix) {
-        p_ = put(out_.line_room(kRoom), lead);
-        if (letter != 0) p_ = put(put(name(p_, letter, number), suffix), ":");
+    char* begin(char* p, std::string_view lead, char letter, uint64_t number, std::string_view suffix) {
+        p = put(out_.room_at(p, kRoom), lead);
+        if (letter != 0) p = put(put(name(p, letter, number), suffix), ":");
+        count_ = 0;
+        return p;
     }
-    void add(int64_t coefficient, uint64_t column, bool unit) {
-        if (count_ != 0 && count_ % kTermsPerLine == 0) {
-            out_.end_line(p_);
-            p_ = put(out_.line_room(kRoom), "\n ");
-        }
-        *p_++ = ' ';
-        *p_++ = coefficient < 0 ? '-' : '+';
+    char* add(char* p, int64_t coefficient, uint64_t column, bool unit) {
+        if (count_ != 0 && count_ % kTermsPerLine == 0) p = put(out_.room_at(p, kRoom), "\n ");
+        *p++ = ' ';
+        *p++ = coefficient < 0 ? '-' : '+';
         if (!unit) {
             const uint64_t magnitude = coefficient < 0 ? uint64_t(0) - uint64_t(coefficient) : uint64_t(coefficient);
-            p_ = magnitude <= uint64_t(INT64_MAX) ? write_decimal_wide(p_, int64_t(magnitude))
-                                                  : write_decimal(p_, magnitude);
-            *p_++ = ' ';
+            p = magnitude <= uint64_t(INT64_MAX) ? write_decimal_wide(p, int64_t(magnitude)) : write_decimal(p, magnitude);
+            *p++ = ' ';
         }
-        p_ = name(p_, 'c', column);
         ++count_;
+        return name(p, 'c', column);
     }
     // Ends the expression, after " 0 c0" when it has no term (the format has no empty
     // expressions; the zero term leaves it as it is), with a relation and right-hand side if any.
-    void end(std::string_view relation = {}, int64_t rhs = 0) {
-        if (count_ == 0) p_ = put(p_, " 0 c0");
-        if (!relation.empty()) p_ = write_decimal_wide(put(p_, relation), rhs);
-        *p_++ = '\n';
-        out_.end_line(p_);
-        count_ = 0;
+    char* end(char* p, std::string_view relation = {}, int64_t rhs = 0) {
+        if (count_ == 0) p = put(p, " 0 c0");
+        if (!relation.empty()) p = write_decimal_wide(put(p, relation), rhs);
+        *p++ = '\n';
+        return p;
     }
 
 private:
     // A line's name, its terms and its relation, each term at most a sign, a coefficient and a name.
     static constexpr std::size_t kRoom = 2 * kLine + kTermsPerLine * (4 + utils::kMaxIntText + kName);
     BufferedFile& out_;
-    char* p_ = nullptr;
     unsigned count_ = 0;
 };
 
@@ -251,60 +250,71 @@ Incidence incidence(const Model& d, bool by_tail) {
     return in;
 }
 
-void lp_balance_rows(BufferedFile& out, const Model& d) {
+char* lp_balance_rows(BufferedFile& out, char* p, const Model& d) {
     const Incidence leaving = incidence(d, true), entering = incidence(d, false);
+    const std::size_t* leaving_arcs = leaving.arcs.data();
+    const std::size_t* entering_arcs = entering.arcs.data();
+    const int64_t* supplies = d.c.supplies.data();
+    const std::size_t n = d.n;
+    const uint64_t commodities = d.k;
     Terms terms(out);
-    for (uint64_t k = 0; k < d.k && !out.failed(); ++k) {
-        for (std::size_t i = 0; i < d.n && !stopping(out, i); ++i) {
-            terms.begin(" ", 'r', k * d.n + i, {});
-            for (std::size_t e = leaving.first[i]; e < leaving.first[i + 1]; ++e)
-                terms.add(1, leaving.arcs[e] * d.k + k, true);
-            for (std::size_t e = entering.first[i]; e < entering.first[i + 1]; ++e)
-                terms.add(-1, entering.arcs[e] * d.k + k, true);
-            terms.end(" = ", d.c.supplies[i * d.k + k]);
+    for (uint64_t k = 0; k < commodities && !out.failed(); ++k) {
+        for (std::size_t i = 0; i < n && !stopping(out, i); ++i) {
+            p = terms.begin(p, " ", 'r', k * n + i, {});
+            for (std::size_t e = leaving.first[i], last = leaving.first[i + 1]; e < last; ++e)
+                p = terms.add(p, 1, leaving_arcs[e] * commodities + k, true);
+            for (std::size_t e = entering.first[i], last = entering.first[i + 1]; e < last; ++e)
+                p = terms.add(p, -1, entering_arcs[e] * commodities + k, true);
+            p = terms.end(p, " = ", supplies[i * commodities + k]);
         }
     }
+    return p;
 }
 
-void lp_bundle_rows(BufferedFile& out, const Model& d) {
+char* lp_bundle_rows(BufferedFile& out, char* p, const Model& d) {
     Terms terms(out);
+    const uint64_t commodities = d.k;
     for (std::size_t a = 0; a < d.m && !stopping(out, a); ++a) {
         const bool equal = d.kind(a) == Bundle::Equal;
         for (int part = 0; part < (equal ? 1 : 2); ++part) {
-            terms.begin(" ", 'r', d.bundle_row(a), equal ? "" : part == 0 ? "lo" : "up");
-            for (uint64_t k = 0; k < d.k; ++k) terms.add(1, a * d.k + k, true);
-            if (equal) terms.end(" = ", d.low[a]);
-            else if (part == 0) terms.end(" >= ", d.low[a]);
-            else terms.end(" <= ", d.c.up[a]);
+            p = terms.begin(p, " ", 'r', d.bundle_row(a), equal ? "" : part == 0 ? "lo" : "up");
+            for (uint64_t k = 0; k < commodities; ++k) p = terms.add(p, 1, a * commodities + k, true);
+            if (equal) p = terms.end(p, " = ", d.low[a]);
+            else if (part == 0) p = terms.end(p, " >= ", d.low[a]);
+            else p = terms.end(p, " <= ", d.c.up[a]);
         }
     }
+    return p;
 }
 
 void write_lp(BufferedFile& out, const Model& d) {
     out.put("\\ Multicommodity min-cost flow\nMinimize\n");
     Terms objective(out);
-    objective.begin(" obj:", 0, 0, {});
+    char* p = objective.begin(out.line_room(0), " obj:", 0, 0, {});
+    const int64_t* costs = d.c.costs.data();
+    const uint64_t commodities = d.k;
     for (std::size_t a = 0; a < d.m && !stopping(out, a); ++a) {
-        for (uint64_t k = 0; k < d.k; ++k) {
+        for (uint64_t k = 0; k < commodities; ++k) {
             // A column in no row is named here, at cost 0 if need be, so that the reader knows it.
-            const int64_t cost = d.c.costs[a * d.k + k];
-            if (cost != 0 || d.empty_column(a)) objective.add(cost, a * d.k + k, false);
+            const int64_t cost = costs[a * commodities + k];
+            if (cost != 0 || d.empty_column(a)) p = objective.add(p, cost, a * commodities + k, false);
         }
     }
-    objective.end();  // " 0 c0" if empty: GLPK reads no empty objective
-    out.put("Subject To\n");
-    lp_balance_rows(out, d);
-    if (d.bundle) lp_bundle_rows(out, d);
-    out.put("Bounds\n");
-    for (uint64_t j = 0; j < d.m * d.k && !stopping(out, j); ++j) {
-        const int64_t cap = d.c.capacities[j];
-        char* p = put(out.line_room(kLine), cap < 0 ? " 0 <= " : " ");
+    p = objective.end(p);  // " 0 c0" if empty: GLPK reads no empty objective
+    p = put(out.room_at(p, kLine), "Subject To\n");
+    p = lp_balance_rows(out, p, d);
+    if (d.bundle) p = lp_bundle_rows(out, p, d);
+    p = put(out.room_at(p, kLine), "Bounds\n");
+    const int64_t* caps = d.c.capacities.data();
+    for (uint64_t j = 0, columns = d.m * commodities; j < columns && !stopping(out, j); ++j) {
+        const int64_t cap = caps[j];
+        p = put(out.room_at(p, kLine), cap < 0 ? " 0 <= " : " ");
         p = put(name(p, 'c', j), " <= ");
         p = write_decimal_wide(p, cap);
         *p++ = '\n';
-        out.end_line(p);
     }
-    out.put("End\n");
+    p = put(out.room_at(p, kLine), "End\n");
+    out.end_line(p);
 }
 
 }  // namespace
