@@ -159,6 +159,8 @@ void sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32_t> ends
     // Then, within one tail, a stable sort by head. Tails carry few arcs, so insertion sort does
     // nearly all of the work; crowded tails fall back to a full sort.
     std::vector<std::pair<uint32_t, uint64_t>> scratch;
+    // Ranks below 2^27 leave room for a run's five position bits in a 32-bit key.
+    const bool narrow = n < (std::size_t(1) << 27);
     for (std::size_t s = 0; s < m;) {
         uint32_t tail = ends[2 * order[s]];
         std::size_t e = s + 1;
@@ -167,17 +169,23 @@ void sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32_t> ends
         std::size_t len = e - s;
         s = e;
         if (len < 2) continue;
-        if (len <= 32) {
+        if (len <= 32 && narrow) {
             // Branch-free: each arc's place is the number of arcs before it in (head, position)
-            // order. Heads of one tail are random, which makes insertion sort mispredict.
-            uint64_t keys[32], positions[32];
+            // order. Heads of one tail are random, which makes insertion sort mispredict. The keys
+            // fit 32 bits and the count runs over whole groups of 8 (the padding keys are above
+            // every real one), so that it compares several keys per instruction.
+            alignas(32) uint32_t keys[32];
+            uint64_t positions[32];
+            const std::size_t padded = (len + 7) & ~std::size_t(7);
             for (std::size_t i = 0; i < len; ++i) {
-                keys[i] = (uint64_t(rank[ends[2 * run[i] + 1]]) << 32) | i;
+                keys[i] = (rank[ends[2 * run[i] + 1]] << 5) | uint32_t(i);
                 positions[i] = run[i];
             }
+            for (std::size_t i = len; i < padded; ++i) keys[i] = UINT32_MAX;
             for (std::size_t i = 0; i < len; ++i) {
-                std::size_t place = 0;
-                for (std::size_t j = 0; j < len; ++j) place += keys[j] < keys[i];
+                const uint32_t key = keys[i];
+                uint32_t place = 0;
+                for (std::size_t j = 0; j < padded; ++j) place += keys[j] < key;
                 run[place] = positions[i];
             }
         } else {

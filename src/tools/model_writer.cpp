@@ -209,7 +209,8 @@ public:
         *p++ = coefficient < 0 ? '-' : '+';
         if (!unit) {
             const uint64_t magnitude = coefficient < 0 ? uint64_t(0) - uint64_t(coefficient) : uint64_t(coefficient);
-            p = magnitude <= uint64_t(INT64_MAX) ? write_decimal_wide(p, int64_t(magnitude)) : write_decimal(p, magnitude);
+            p = magnitude <= uint64_t(INT64_MAX) ? write_decimal_wide(p, int64_t(magnitude))
+                                                 : write_decimal(p, magnitude);
             *p++ = ' ';
         }
         ++count_;
