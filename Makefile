@@ -118,14 +118,20 @@ ASAN_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-na
 
 $(ASAN_VENV)/.sanitized: $(SOURCES)
 	$(MAKE) --no-print-directory venv VENV=$(ASAN_VENV)
+	$(ASAN_VENV)/bin/python -m pip install --quiet pytest-xdist
 	$(ASAN_VENV)/bin/python -m pip install --quiet --no-build-isolation --no-deps \
 	  -Cbuild-dir=build/$(notdir $(ASAN_VENV)) -Ccmake.build-type=RelWithDebInfo \
 	  -Ccmake.define.PELMORA_SANITIZE=ON .
 	touch $@
 
-# Bounded (40 min) so that a hang fails the run instead of eating CI's time.
+# Under the sanitizers every allocation of the interpreter goes through ASan's allocator, which
+# makes the suite several times slower: it runs on every core (pytest-xdist), with Hypothesis's
+# smaller "sanitize" profile (the fuzz targets search the native code's inputs far wider), and is
+# bounded (40 min) so that a hang fails the run instead of eating CI's time. The slowest tests are
+# listed, to see where that time goes.
 test-sanitize: $(ASAN_VENV)/.sanitized
-	timeout 2400 env $(ASAN_ENV) $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider --capture=sys tests $(PYTEST_ARGS)
+	timeout 2400 env $(ASAN_ENV) PELMORA_HYPOTHESIS=sanitize $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider \
+	  --capture=sys -n auto --durations=15 tests $(PYTEST_ARGS)
 
 # test-leaks: the leak test with 100,000 calls per case (success and failure paths), figures printed.
 test-leaks: install

@@ -5,7 +5,8 @@ start-up: tiny data sets (1,000 arcs) swept on 2 local worker processes, a small
     python bench/bench_sweep.py [--small N] [--large N] [--quick] [--json FILE]
 
 The loop calls ``run_point`` (generate, write, measure) once per data set in this process; the
-sweep runs the same points on the cluster, batched. The sweep's cost of each extra data set is
+sweep runs the same points on the cluster, batched, its workers forked as the ``pelmora sweep``
+command forks them. The sweep's cost of each extra data set is
 (large - small) / (large - small data sets); its fixed cost is what remains of the small sweep.
 Targets (printed, never asserted): each extra data set at most 2x the loop's, fixed cost under 1.5 s.
 """
@@ -38,7 +39,7 @@ def plan_of(instance: str, count: int) -> Plan:
 def sweep_seconds(instance: str, count: int, arcs: int) -> float:
     with tempfile.TemporaryDirectory(dir=OUT) as out:
         started = time.perf_counter()
-        run_sweep(plan_of(instance, count), out, arcs={instance: arcs}, workers=2)
+        run_sweep(plan_of(instance, count), out, arcs={instance: arcs}, workers=2, start_method="fork")
         return time.perf_counter() - started
 
 

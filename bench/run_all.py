@@ -155,6 +155,9 @@ def main() -> None:
     parser.add_argument("--quick", action="store_true", help="small sizes, seconds; report into bench/out/")
     parser.add_argument("--out", type=Path, help="directory of BENCHMARKS.md (default: repository root, or "
                         "bench/out with --quick)")
+    parser.add_argument("--only", metavar="NAME,...",
+                        help="run only these benches (names as in BENCHES); the others keep the figures of the "
+                             "last run (bench/out/results.json), and the report says which run each comes from")
     parser.add_argument("--rewrite", action="store_true",
                         help="run nothing: write the report again from the figures of the last run (bench/out)")
     args = parser.parse_args()
@@ -162,6 +165,18 @@ def main() -> None:
     results = OUT / "results.json"
     if args.rewrite:
         run = json.loads(results.read_text())
+    elif args.only:
+        names = args.only.split(",")
+        unknown = sorted(set(names) - {name for name, _, _ in BENCHES})
+        if unknown:
+            parser.error(f"--only: no bench named {', '.join(unknown)}")
+        run = json.loads(results.read_text())
+        again = run_benches(run["quick"], set(names))
+        run["figures"].update(again["figures"])
+        run["outputs"].update(again["outputs"])
+        run["notes"] += [f"{note}, run again at {again['machine']['date']} on {again['machine']['commit']}"
+                         for note in again["notes"]]
+        results.write_text(json.dumps(run, indent=1))
     else:
         run = run_benches(args.quick)
         results.write_text(json.dumps(run, indent=1))
@@ -171,12 +186,14 @@ def main() -> None:
     write_report(run, quick, out_dir, (OUT if quick else HERE) / "scaling.png")
 
 
-def run_benches(quick: bool) -> Figures:
+def run_benches(quick: bool, only: set[str] | None = None) -> Figures:
     info = machine()
     load_start = os.getloadavg()
     started = time.perf_counter()
     figures, outputs, notes = {}, {}, []
     for name, script, full_args in BENCHES:
+        if only is not None and name not in only:
+            continue
         bench_args = ["--quick"] if quick else list(full_args)
         if quick and name == "load" and not Path("/usr/include/lemon/dimacs.h").exists() \
                 and not (OUT / "lemon_read").exists():

@@ -13,7 +13,8 @@ ROOT = Path(__file__).resolve().parent.parent
 
 settings.register_profile("ci", max_examples=60, deadline=None)
 settings.register_profile("dev", max_examples=100, deadline=None)
-settings.load_profile("ci" if os.environ.get("CI") else "dev")
+settings.register_profile("sanitize", max_examples=15, deadline=None)  # test-sanitize: every allocation checked
+settings.load_profile(os.environ.get("PELMORA_HYPOTHESIS") or ("ci" if os.environ.get("CI") else "dev"))
 
 
 @pytest.fixture(scope="session")

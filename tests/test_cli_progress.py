@@ -13,6 +13,7 @@ import termios
 
 import pytest
 from cli_support import DATA, GLPK, SCRIPT
+from test_cli_families import MNETGEN
 
 
 def run_on_terminal(*args: object) -> tuple[int, str, str]:
@@ -41,6 +42,9 @@ def run_on_terminal(*args: object) -> tuple[int, str, str]:
     (["info", DATA / "own-net-5000n-12500a.min", "--check"], "check: each commodity alone"),
     (["sweep", GLPK, "-k", "1,2", "--methods", "uniform", "--seeds", "1-2", "--workers", "1", "--out", "{tmp}"],
      "4/4"),
+    (["generate", GLPK, "{tmp}.mcf", "-k", "2", "--method", "uniform", "--feasible"], "decompose, split among 2"),
+    (["export", f"mnetgen:{MNETGEN}", "{tmp}.lp", "--to", "lp"], "write "),
+    (["netgen", "{tmp}.min", "--params", "1 1 50 5 5 200 1 100 1000 0 0 30 100 1 1000"], "write "),
 ])
 def test_progress_on_a_terminal_never_on_stdout_nor_with_quiet_or_a_pipe(tmp_path, command, drawn):
     def argv(run: str) -> list[str]:

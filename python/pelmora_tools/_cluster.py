@@ -75,8 +75,10 @@ def _local_workers_leave_ctrl_c_to_the_command(client: Any) -> None:
 
 
 @contextlib.contextmanager
-def connect(scheduler: str | None, workers: int, timeout: float) -> Iterator[Any]:
-    """A client of the given scheduler, or of a LocalCluster of worker processes closed afterwards."""
+def connect(scheduler: str | None, workers: int, timeout: float, start_method: str | None = None) -> Iterator[Any]:
+    """A client of the given scheduler, or of a LocalCluster of worker processes (started by
+    ``start_method``, multiprocessing's name; distributed's default otherwise) closed afterwards."""
+    import dask
     from distributed import Client, LocalCluster
 
     # distributed's constructors carry no annotations, hence the ignores under mypy --strict.
@@ -93,7 +95,9 @@ def connect(scheduler: str | None, workers: int, timeout: float) -> Iterator[Any
     # doing) until distributed's allowed-failures, then finishes as KilledWorker: a row, not a wait.
     # The scheduler serves its HTTP routes even without a dashboard, on port 8787 unless told: on a
     # free port instead, so that a second sweep (or anyone's cluster) warns of no port in use.
+    method = {"distributed.worker.multiprocessing-method": start_method} if start_method else {}
     with (
+        dask.config.set(method),
         LocalCluster(  # type: ignore[no-untyped-call]
             n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None,
             scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},

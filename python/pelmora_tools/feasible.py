@@ -4,6 +4,7 @@ single-commodity instance, and that flow, split among them, is the certificate."
 from __future__ import annotations
 
 import os
+from collections.abc import Callable
 from dataclasses import dataclass
 
 import numpy as np
@@ -58,6 +59,7 @@ def generate_feasible(
     tightness: float = 0.0,
     congestion: float = 0.0,
     solver: str = "ortools",
+    on_stage: Callable[[str], None] | None = None,
 ) -> FeasibleDataSet:
     """A data set whose commodities follow a feasible flow of ``instance``.
 
@@ -94,6 +96,9 @@ def generate_feasible(
     solver
         ``"ortools"`` (needs ``pelmora[feasible]``) or ``"networkx"`` (slow; a second solver to
         check that the result does not depend on the solver).
+    on_stage
+        Called with the name of each long stage as it begins (the flow's solve, then the
+        decomposition and split), for a progress display.
 
     Returns
     -------
@@ -134,7 +139,11 @@ def generate_feasible(
         single.node_ids, single.tails, single.heads, single.low, as_int64(single.up), as_int64(single.costs[:, 0]),
         as_int64(single.supplies[:, 0]),
     )
+    if on_stage is not None:
+        on_stage("min-cost flow")
     flow = _min_cost_flow.feasible_flow(problem, solver)
+    if on_stage is not None:
+        on_stage(f"decompose, split among {num_commodities}")
     result, columns, certificate, cost, closed, requested = _native.feasible(instance, flow, options)
     arrays = _wrap(columns)
     flow_cost = int(np.dot(single.costs[:, 0].astype(object), flow.astype(object))) if costs is None and congestion == 0 else None

@@ -11,6 +11,8 @@ import pelmora
 from .methods import BETA_BINOMIAL, by_name
 
 if TYPE_CHECKING:
+    from collections.abc import Callable
+
     from .feasible import FeasibleDataSet
 
 
@@ -30,13 +32,15 @@ class Generation:
     tightness: float = 0.0
     congestion: float = 0.0
 
-    def run_feasible(self, instance: pelmora.NetworkInstance) -> FeasibleDataSet:
+    def run_feasible(
+        self, instance: pelmora.NetworkInstance, on_stage: Callable[[str], None] | None = None
+    ) -> FeasibleDataSet:
         """The feasible mode with these arguments (see generate_feasible)."""
         from .feasible import generate_feasible
 
         return generate_feasible(instance, self.commodities, self.method, seed=self.seed, caps=self.caps,
                                  costs=self.costs, close=self.close, concentration=self.concentration,
-                                 tightness=self.tightness, congestion=self.congestion)
+                                 tightness=self.tightness, congestion=self.congestion, on_stage=on_stage)
 
     def refusal(self, instance: pelmora.NetworkInstance) -> str | None:
         """Why the module would fail on this generation over ``instance``, or None.

@@ -7,14 +7,15 @@ each does. A new method is one more row here and one more value of the module's 
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+from typing import NamedTuple
 
 __all__ = ["BETA_BINOMIAL", "METHODS", "NAMES", "SPREAD", "UNIFORM", "SplitMethod", "by_name", "name_of"]
 
 
-@dataclass(frozen=True)
-class SplitMethod:
-    """One split method: its name, its number in the module and its files, and what it does."""
+class SplitMethod(NamedTuple):
+    """One split method: its name, its number in the module and its files, and what it does. (A
+    named tuple rather than a dataclass: every command's parser reads this table, and dataclasses
+    costs a command's start-up more than the rest of its parser.)"""
 
     name: str
     number: int

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 from pathlib import Path
 from typing import Any
 
@@ -43,13 +44,16 @@ def run(args: argparse.Namespace) -> int:
         refuse_collisions([args.file], [args.target + suffix for suffix in suffixes])
         from ..mnetgen import export_mnetgen
 
-        _, arrays = read_data_set(args.file)
-        try:
-            export_mnetgen(arrays, args.target, write_map=args.map)
-        except ValueError as error:  # what the format cannot hold, such as a lower bound
-            raise Failure(f"{args.file}: {error}") from None
-        except OSError as error:
-            raise os_failure(args.target, error) from None
+        with _progress.Steps(args) as steps:
+            steps(f"read {args.file}", moving="read")
+            _, arrays = read_data_set(args.file)
+            steps(f"write {args.target}.*", moving="written")
+            try:
+                export_mnetgen(arrays, args.target, write_map=args.map)
+            except ValueError as error:  # what the format cannot hold, such as a lower bound
+                raise Failure(f"{args.file}: {error}") from None
+            except OSError as error:
+                raise os_failure(args.target, error) from None
         written = [args.target + suffix for suffix in MNETGEN_SUFFIXES if args.map or suffix != ".map"]
         _progress.done(args, f"wrote {_progress.sizes(*written)}")
         return Status.OK
@@ -60,9 +64,17 @@ def run(args: argparse.Namespace) -> int:
     refuse_collisions([args.file], [args.target])
     from ..model_files import write_model
 
-    _, arrays = read_data_set(args.file)
-    with about(args.target):
-        write_model(arrays, args.target, bundle=not args.no_bundle)
+    with _progress.Steps(args) as steps:
+        steps(f"read {args.file}", moving="read")
+        _, arrays = read_data_set(args.file)
+        steps(f"write {args.target}", moving="written")
+        with contextlib.ExitStack() as highs:
+            if not arrays.is_integral:  # decimals or unbounded values: HiGHS's writer, its banner kept off stdout
+                from .._highs import highs_process
+
+                highs.enter_context(highs_process())
+            with about(args.target):
+                write_model(arrays, args.target, bundle=not args.no_bundle)
     _progress.done(args, f"wrote {_progress.sizes(args.target)}: {arrays.num_arcs * arrays.num_commodities:,} "
                          f"columns, {arrays.num_nodes * arrays.num_commodities + arrays.num_arcs * (not args.no_bundle):,} rows")
     return Status.OK

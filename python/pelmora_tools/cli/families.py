@@ -9,7 +9,7 @@ from collections.abc import Callable
 from typing import Any
 
 from .. import families as fam
-from . import _args
+from . import _args, _progress
 from ._status import Failure, Status, about, os_text
 
 INTEGER = _args.typed(int, "an integer")
@@ -109,13 +109,17 @@ def _given(args: argparse.Namespace, names: dict[str, str]) -> dict[str, Any]:
     return values
 
 
-def _write(out: str, write: Callable[[], object]) -> int:
+def _write(args: argparse.Namespace, family: str, write: Callable[[], fam.FamilySummary]) -> int:
     try:
-        write()
+        with _progress.Steps(args) as steps:
+            steps(f"write {args.out}", moving="written")
+            summary = write()
     except ValueError as error:  # a bad parameter, refused before any file is touched
         raise Failure(str(error)) from error
     except OSError as error:
-        raise Failure(f"{out}: {os_text(error)}") from error
+        raise Failure(f"{args.out}: {os_text(error)}") from error
+    _progress.done(args, f"wrote {_progress.sizes(args.out)}: a {family} network of {summary.nodes:,} nodes and "
+                         f"{summary.arcs:,} arcs")
     return Status.OK
 
 
@@ -136,21 +140,25 @@ def _run_gridgen(args: argparse.Namespace) -> int:
         params = fam.GridgenParams(two_way=int(bool(values.get("two_way"))), **{n: values[n] for n in _GRIDGEN_FLAGS},
                                    cost_distribution=cost[0], cost=cost[1], capacity_distribution=cap[0],
                                    capacity=cap[1])  # fmt: skip
-    return _write(args.out, lambda: fam.gridgen(params, out=args.out))
+    return _write(args, "GRIDGEN", lambda: fam.gridgen(params, out=args.out))
 
 
 def _run_goto(args: argparse.Namespace) -> int:
     values = _given(args, _GOTO_FLAGS)
     params = (_from_params(args, "goto:", "GOTO", fam.parse_goto_params) if args.params is not None
               else fam.GotoParams(**values))  # fmt: skip
-    return _write(args.out, lambda: fam.goto(params, out=args.out))
+    return _write(args, "GOTO", lambda: fam.goto(params, out=args.out))
 
 
 def _run_mnetgen(args: argparse.Namespace) -> int:
     with about("--params"):
         params = fam.parse_mnetgen_params(args.params)
     try:
-        fam.mnetgen_files(params, args.prefix)
+        with _progress.Steps(args) as steps:
+            steps(f"write {args.prefix}.*", moving="written")
+            summary = fam.mnetgen_files(params, args.prefix)
     except (ValueError, OSError) as error:  # a file's error names its path
         raise Failure(str(error)) from error
+    files = [f"{args.prefix}{suffix}" for suffix in (".nod", ".arc", ".sup", ".mut")]
+    _progress.done(args, f"wrote {_progress.sizes(*files)}: {summary.nodes:,} nodes and {summary.arcs:,} arcs")
     return Status.OK

@@ -49,25 +49,35 @@ def run(args: argparse.Namespace) -> int:
     refuse_collisions(source_of(args.instance).files(), [args.out, *filter(None, [args.certificate])])
     if args.feasible:
         require("ortools")
-    instance = read_instance(args.instance)
-    if reason := point.refusal(instance):
-        raise Failure(reason)
-    if args.feasible:
-        with step(f"generate {args.commodities} feasible commodities over {instance.num_arcs} arcs"):
-            made = _certificate.generated(lambda: point.run_feasible(instance))
+    with _progress.Steps(args) as steps:
+        source = source_of(args.instance)
+        if source.family is None:
+            steps(f"read {args.instance}", moving="read")
+        else:
+            steps(f"generate the {source.family.name} network")
+        instance = read_instance(args.instance)
+        if reason := point.refusal(instance):
+            raise Failure(reason)
+        if args.feasible:
+            with step(f"generate {args.commodities} feasible commodities over {instance.num_arcs} arcs"):
+                made = _certificate.generated(lambda: point.run_feasible(instance, on_stage=steps))
+            steps(f"write {args.out}", moving="written")
+            with about(args.out):
+                made.save(args.out)
+            if args.certificate:
+                with about(args.certificate):
+                    made.save_certificate(args.certificate)
+            steps.end()
+            print(_certificate.report(made, point.costs))
+            _progress.done(args, f"wrote {_progress.sizes(*filter(None, (args.out, args.certificate)))}: "
+                                 f"{args.commodities} feasible commodities over {instance.num_arcs:,} arcs")
+            return Status.OK
+        steps(f"generate {args.commodities} commodities")
+        with step(f"generate {args.commodities} commodities over {instance.num_arcs} arcs"):
+            data = point.run(instance)
+        steps(f"write {args.out}", moving="written")
         with about(args.out):
-            made.save(args.out)
-        if args.certificate:
-            with about(args.certificate):
-                made.save_certificate(args.certificate)
-        print(_certificate.report(made, point.costs))
-        _progress.done(args, f"wrote {_progress.sizes(*filter(None, (args.out, args.certificate)))}: "
-                             f"{args.commodities} feasible commodities over {instance.num_arcs:,} arcs")
-        return Status.OK
-    with step(f"generate {args.commodities} commodities over {instance.num_arcs} arcs"):
-        data = point.run(instance)
-    with about(args.out):
-        pelmora.save_multi_commodity_instance(args.out, instance, data)
+            pelmora.save_multi_commodity_instance(args.out, instance, data)
     _progress.done(args, f"wrote {_progress.sizes(args.out)}: {args.commodities} commodities over "
                          f"{instance.num_arcs:,} arcs")
     return Status.OK

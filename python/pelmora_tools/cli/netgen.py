@@ -109,7 +109,9 @@ def run(args: argparse.Namespace) -> int:
         refuse_collisions(given.files() if given.generated else [], [args.out])
     params = params_of(args)
     try:
-        summary = netgen(params, out=args.out, min_form=args.min_form)
+        with _progress.Steps(args) as steps:
+            steps(f"write {args.out}", moving="written")
+            summary = netgen(params, out=args.out, min_form=args.min_form)
     except ValueError as error:  # a bad parameter, refused before the file is touched
         raise Failure(str(error)) from error
     except OSError as error:

@@ -135,6 +135,7 @@ def run_sweep(
     task: Task = run_point,
     arcs: dict[str, int] | None = None,
     on_row: Callable[[Row], object] | None = None,
+    start_method: str | None = None,
 ) -> Outcome:
     """Runs the plan on a cluster: writes the data sets into out_dir and, as each finishes, its row
     to the CSV (``csv_path(out_dir, csv_name)``, in the order they finish).
@@ -171,6 +172,12 @@ def run_sweep(
     on_row : callable, optional
         Called with each row once it is in the CSV, in this process (progress of one's own; an
         exception it raises ends the sweep as Ctrl-C does).
+    start_method : str, optional
+        How a LocalCluster starts its worker processes: multiprocessing's ``"spawn"`` (distributed's
+        default), ``"forkserver"`` or ``"fork"``. A fork copies this process and starts a worker in
+        a fraction of a spawn's time (no interpreter to start, nothing to import again), but is safe
+        only in a program whose own threads hold no locks while it forks: the ``pelmora`` command
+        forks, a notebook should not.
 
     Returns
     -------
@@ -206,7 +213,7 @@ def run_sweep(
     todo = list(range(len(points)))
     if resume:
         todo, outcome.kept = _not_done(points, whole_rows(path, fields), fields)
-    with connect(scheduler, workers, timeout) as client:
+    with connect(scheduler, workers, timeout, start_method) as client:
         out.mkdir(parents=True, exist_ok=True)
         table = CsvRows(path, fields, overwrite=overwrite, resume=resume)
         try:
