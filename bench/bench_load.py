@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """load_min_instance on a NETGEN-like instance (1,000,000 arcs, 100,000 nodes by default) beside
-`cat FILE > /dev/null`, LEMON's readDimacsMin and a plain-Python reader building the same lists
-and dicts (parallel indices included); and the memory a loaded instance holds and needs at peak.
+`cat FILE > /dev/null`, LEMON's readDimacsMin, pandas' read_csv of the same arc lines (a file of
+them alone) and a plain-Python reader building the same lists and dicts (parallel indices
+included); and the memory a loaded instance holds and needs at peak.
 
     python bench/bench_load.py [--arcs N] [--nodes N] [--repeat R] [--quick] [--no-lemon] [--json FILE]
 
-Targets (printed, never asserted): within 5x of cat, at least 3x faster than LEMON and 15x faster
-than plain Python; held memory at most 80 B/arc + 40 B/node, peak while loading at most 2x held.
+Targets (printed, never asserted): within 5x of cat, at least 3x faster than LEMON and pandas and
+15x faster than plain Python; held memory at most 80 B/arc + 40 B/node, peak while loading at most 2x held.
 LEMON's column needs Debian's liblemon-dev and g++; the bench installs the package with apt-get
 when it can and skips the column with a message when it cannot.
 """
@@ -158,6 +159,23 @@ def time_lemon(binary: Path, path: Path, repeat: int) -> float:
                for _ in range(repeat))
 
 
+def time_pandas(path: Path, repeat: int) -> float | None:
+    """read_csv of the file's arc lines, written once to a file of their own: the five integer
+    columns a table reader gets from them, without the letter. None without pandas."""
+    try:
+        import pandas as pd
+    except ImportError:
+        print("pandas: skipped, not installed")
+        return None
+    arcs = OUT / (path.stem + ".arcs")
+    if not arcs.exists() or arcs.stat().st_mtime < path.stat().st_mtime:
+        with open(path, "rb") as source, open(arcs, "wb") as out:
+            out.writelines(line for line in source if line.startswith(b"a "))
+    columns = ["tail", "head", "low", "up", "cost"]
+    return best_of(lambda: pd.read_csv(arcs, sep=" ", header=None, usecols=range(1, 6), names=["a", *columns],
+                                       dtype={c: "int64" for c in columns}, engine="c"), repeat)
+
+
 MEMORY_PROBE = r"""
 import gc, json, os, sys
 import pelmora
@@ -210,6 +228,9 @@ def main() -> None:
     t_lemon = time_lemon(binary, path, args.repeat) if binary else None
     if t_lemon is not None:
         rows.append(("LEMON readDimacsMin", t_lemon, None))
+    t_pandas = time_pandas(path, args.repeat)
+    if t_pandas is not None:
+        rows.append(("pandas read_csv (arcs)", t_pandas, None))
     rows.append(("plain Python reader", t_python, None))
     for name, t, _ in rows:
         print(f"  {name:<24} {t * 1000:9.1f} ms")
@@ -217,6 +238,8 @@ def main() -> None:
     print(f"load / cat      = {t_load / t_cat:5.2f}x   (target <= 5)")
     if t_lemon is not None:
         print(f"LEMON / load    = {t_lemon / t_load:5.2f}x   (target >= 3)")
+    if t_pandas is not None:
+        print(f"pandas / load   = {t_pandas / t_load:5.2f}x   (target >= 3)")
     print(f"Python / load   = {t_python / t_load:5.2f}x   (target >= 15)")
 
     probe = subprocess.run([sys.executable, "-c", MEMORY_PROBE, str(path)], capture_output=True, text=True, check=True)
@@ -233,7 +256,7 @@ def main() -> None:
     if args.json:
         args.json.write_text(json.dumps({
             "arcs": mem["arcs"], "nodes": mem["nodes"], "file_bytes": size, "repeat": args.repeat, "same": same,
-            "cat_s": t_cat, "load_s": t_load, "lemon_s": t_lemon, "python_s": t_python,
+            "cat_s": t_cat, "load_s": t_load, "lemon_s": t_lemon, "pandas_s": t_pandas, "python_s": t_python,
             "held": mem["held"], "peak": mem["peak"], "floor": floor,
         }, indent=1))
 

@@ -35,6 +35,7 @@ def section_load(f: Figures, scaling: Figures | None, targets: Targets) -> str:
     glpk_note = ("not installed" if scaling and not scaling["glpk"] else
                  "the scaling sweep has no instance of this size" if not row else "")
     peers.append(("GLPK `glp_read_mincost` (scaling sweep, same file)", row.get("glpk") if row else None))
+    peers.append(("pandas `read_csv` of the arc lines alone", f.get("pandas_s")))
     peers.append(("plain-Python reader (same lists and dicts, GC off)", f["python_s"]))
     rows = [["`load_min_instance`", sec(ours), "—"]]
     for name, t in peers:
@@ -50,6 +51,8 @@ def section_load(f: Figures, scaling: Figures | None, targets: Targets) -> str:
         targets.faster(f"`load_min_instance`, {m:,} arcs", ours, f["lemon_s"], "LEMON", 3)
     else:
         targets.add(f"`load_min_instance`, {m:,} arcs", "LEMON not installed", "≥ 3× faster than LEMON", None)
+    if f.get("pandas_s"):
+        targets.faster(f"`load_min_instance`, {m:,} arcs", ours, f["pandas_s"], "pandas `read_csv`", 3)
     targets.faster(f"`load_min_instance`, {m:,} arcs", ours, f["python_s"], "plain Python", 15)
     bound = 80 * m + 40 * f["nodes"]
     targets.add("Memory held by a loaded instance", f"{f['held'] / m:.1f} B/arc ({mib(f['held'])})",
