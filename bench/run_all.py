@@ -176,6 +176,8 @@ def main() -> None:
         run["outputs"].update(again["outputs"])
         run["notes"] += [f"{note}, run again at {again['machine']['date']} on {again['machine']['commit']}"
                          for note in again["notes"]]
+        run["machine"]["commit"] += (f" ({', '.join(names)} run again at {again['machine']['date']} on "
+                                     f"{again['machine']['commit']})")
         results.write_text(json.dumps(run, indent=1))
     else:
         run = run_benches(args.quick)
