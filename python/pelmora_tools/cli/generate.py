@@ -46,11 +46,11 @@ def run(args: argparse.Namespace) -> int:
 
     _feasible.check_flags(args)
     point = point_of(args)
-    refuse_collisions(source_of(args.instance).files(), [args.out, *filter(None, [args.certificate])])
+    source = source_of(args.instance)
+    refuse_collisions(source.files(), [args.out, *filter(None, [args.certificate])])
     if args.feasible:
         require("ortools")
     with _progress.Steps(args) as steps:
-        source = source_of(args.instance)
         if source.family is None:
             steps(f"read {args.instance}", moving="read")
         else:
