@@ -5,8 +5,8 @@ start-up: tiny data sets (1,000 arcs) swept on 2 local worker processes, a small
     python bench/bench_sweep.py [--small N] [--large N] [--quick] [--json FILE]
 
 The loop calls ``run_point`` (generate, write, measure) once per data set in this process; the
-sweep runs the same points on the cluster, batched, its workers forked as the ``pelmora sweep``
-command forks them. The sweep's cost of each extra data set is
+sweep runs the same points on the cluster, batched, its workers spawned as the ``pelmora sweep``
+command spawns them. The sweep's cost of each extra data set is
 (large - small) / (large - small data sets); its fixed cost is what remains of the small sweep.
 Targets (printed, never asserted): each extra data set at most 2x the loop's, fixed cost under 1.5 s.
 """
@@ -43,7 +43,7 @@ def sweep_seconds(instance: str, count: int, arcs: int, repeat: int) -> float:
     for _ in range(repeat):
         with tempfile.TemporaryDirectory(dir=OUT) as out:
             started = time.perf_counter()
-            run_sweep(plan_of(instance, count), out, arcs={instance: arcs}, workers=2, start_method="fork")
+            run_sweep(plan_of(instance, count), out, arcs={instance: arcs}, workers=2)
             best = min(best, time.perf_counter() - started)
     return best
 

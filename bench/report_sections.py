@@ -303,6 +303,6 @@ def section_sweep(f: Figures, targets: Targets) -> str:
             [f"sweep of {large}", sec(f["large_s"])], ["each extra data set", sec(f["extra_s"])],
             ["fixed", sec(fixed)]]
     return ("## Sweep\n\n`bench/bench_sweep.py`: a NETGEN network of 1,000 arcs, K = 4, uniform and spread splits, "
-            f"2 local worker processes forked as the command forks them; data sets of known small size run "
+            f"2 local worker processes (spawned); data sets of known small size run "
             f"several to a task; each sweep the best of {f.get('repeat', 1)}.\n\n"
             + table(["what", "time"], rows))

@@ -204,8 +204,7 @@ def run(args: argparse.Namespace) -> int:
     try:
         outcome = run_sweep(plans, args.out, csv_name=args.csv, overwrite=args.overwrite, resume=args.resume,
                             workers=args.workers or 2, scheduler=args.scheduler, timeout=args.timeout, arcs=arcs,
-                            bar=io.StringIO() if args.quiet else None,  # not a terminal: no bar
-                            start_method="fork")  # this process has no threads of its own yet
+                            bar=io.StringIO() if args.quiet else None)  # not a terminal: no bar
     except ValueError as error:  # a CSV to resume that another sweep wrote
         raise Failure(str(error)) from None
     except Interrupted as stop:

@@ -174,10 +174,10 @@ def run_sweep(
         exception it raises ends the sweep as Ctrl-C does).
     start_method : str, optional
         How a LocalCluster starts its worker processes: multiprocessing's ``"spawn"`` (distributed's
-        default), ``"forkserver"`` or ``"fork"``. A fork copies this process and starts a worker in
-        a fraction of a spawn's time (no interpreter to start, nothing to import again), but is safe
-        only in a program whose own threads hold no locks while it forks: the ``pelmora`` command
-        forks, a notebook should not.
+        default), ``"forkserver"`` or ``"fork"``. A fork starts a worker in a fraction of a spawn's
+        time, but copies whatever lock another thread of this process holds at that moment: a
+        LocalCluster's own event-loop thread runs while it forks, and a forked worker was seen to
+        wait for ever on such a lock. The ``pelmora`` command spawns.
 
     Returns
     -------
