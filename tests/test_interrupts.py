@@ -152,12 +152,13 @@ def large_network(tmp_path_factory):
     return str(path)
 
 
-def let_in_during(call):
+def let_in_during(call, raising=None):
     """Whether another thread ran Python code while this thread was inside ``call``'s native
     function. That thread, finding this one on the call instruction, signals the process; the
     handler runs in this thread at the native function's next interrupt poll, still on the call
     instruction. A call that held the interpreter lock would let the other thread in only once it
-    had returned, and the handler would run further on."""
+    had returned, and the handler would run further on. With ``raising``, the handler raises that
+    exception when it runs inside the call."""
     caller = threading.get_ident()
     code = call.__code__
     calls = {i.offset for i in dis.get_instructions(code) if i.opname.startswith("CALL")}
@@ -168,6 +169,8 @@ def let_in_during(call):
     def handler(signum, frame):
         inside.append(frame is not None and frame.f_code is code and frame.f_lasti in calls)
         handled.set()
+        if raising and inside[-1]:
+            raise raising
 
     def watch():
         while not done.is_set() and not any(inside):
@@ -220,6 +223,22 @@ def test_other_threads_run_during_a_long_call(work, large_network):
                 "generate": lambda: pelmora.generate_multi_commodity_data(
                     instance, 20, 0, randomize_caps=True, randomize_costs=True)}[work]
     assert let_in_during(call)
+
+
+def test_handler_raising_ends_a_load_read_by_two_threads(large_network):
+    # The file is large enough to be read by two threads: the exception ends the call, and the
+    # second thread and the descriptors go with it.
+    def counts():
+        return len(os.listdir("/proc/self/task")), len(os.listdir("/proc/self/fd"))
+
+    def load_until_stopped():
+        for _ in range(1000):
+            pelmora.load_min_instance(large_network)
+
+    before = counts()
+    with pytest.raises(InterruptedError):
+        let_in_during(load_until_stopped, raising=InterruptedError)
+    assert counts() == before
 
 
 @pytest.fixture

@@ -16,6 +16,7 @@ from min_model import (
     WHITE_SPACE,
     check_against_model,
     load,
+    load_error,
     model_read,
     observed,
     write_text,
@@ -227,3 +228,40 @@ def min_files(draw):
 def test_random_files_read_as_the_model_says(tmp_path_factory, text):
     path = write_text(tmp_path_factory.mktemp("prop"), text)
     check_against_model(path, text)
+
+
+# --------------------------------------------------------------------------------------------
+# Files of a megabyte and more are read by two threads, the second from the first line past the
+# middle. Long comment lines around the random lines put the middle anywhere among them: problem
+# lines before or after it or missing, nodes first met on either side, pairs spanning it.
+
+SPLIT_PADDING = 600_000
+
+
+def padded_around(text: str, middle: int) -> str:
+    """`text` between two comment lines sized so that the file's middle byte falls `middle` bytes
+    into it."""
+    size = len(text.encode())
+    before = SPLIT_PADDING + size - 2 * middle
+    return "c" + "x" * (before - 2) + "\n" + text + "\nc" + "x" * (SPLIT_PADDING - 2) + "\n"
+
+
+@given(text=min_files(), where=st.floats(0, 1))
+def test_files_read_in_two_halves_as_the_model_says(tmp_path_factory, text, where):
+    padded = padded_around(text, int(where * len(text.encode())))
+    path = write_text(tmp_path_factory.mktemp("halves"), padded)
+    check_against_model(path, padded)
+
+
+@pytest.mark.parametrize("faulty", ["head", "tail", "both"])
+def test_first_fault_of_a_file_read_in_halves_names_its_line(tmp_path, faulty):
+    arcs = [f"a {i % 50 + 1} {i % 7 + 1} 0 9 {i}" for i in range(120_000)]
+    bad_head, bad_tail = 1_000, 110_000  # line numbers, the problem line being line 1
+    if faulty in ("head", "both"):
+        arcs[bad_head - 2] = "a 1 2 0 9"
+    if faulty in ("tail", "both"):
+        arcs[bad_tail - 2] = "a 1 2 0 9"
+    path = write_text(tmp_path, "p min 50 120000\n" + "\n".join(arcs) + "\n")
+    assert path.stat().st_size > 2**20
+    line = bad_tail if faulty == "tail" else bad_head
+    assert load_error(path) == f"line {line}: arc line is missing the cost (token 5)"

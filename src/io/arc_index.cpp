@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <chrono>
+#include <exception>
+#include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include <sys/random.h>
@@ -14,6 +18,8 @@ namespace pelmora::io {
 namespace {
 constexpr std::size_t kInitialSlots = 1024;
 constexpr uint64_t kMaxDirect = kReserveBudget / sizeof(uint32_t);
+// Below this many arcs a second thread costs about what it saves.
+constexpr std::size_t kMinThreadedSort = std::size_t(1) << 16;
 
 uint64_t mix(uint64_t x) noexcept {
     x += 0x9E3779B97F4A7C15ull;
@@ -33,6 +39,89 @@ uint64_t process_key() noexcept {
     }();
     return key;
 }
+
+// Runs work(0, split, 0) and work(split, end, 1) at once, the first on a thread of its own (after
+// the second when no thread can be had); what the thread throws is thrown here.
+template <class Work>
+void in_two(std::size_t split, std::size_t end, Work&& work) {
+    std::exception_ptr failure;
+    std::thread first;
+    try {
+        first = std::thread([&]() noexcept {
+            try {
+                work(std::size_t(0), split, 0);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the first half waits for the second.
+    }
+    try {
+        work(split, end, 1);
+    } catch (...) {
+        if (first.joinable()) first.join();
+        throw;
+    }
+    if (!first.joinable()) return work(std::size_t(0), split, 0);
+    first.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
+// Sorts each run of one tail in order[begin, end) (which starts and ends between runs) stably by
+// head, and notes in `parallel` the arcs that share their pair with an arc before them. Tails
+// carry few arcs, so short runs do nearly all of the work; crowded tails fall back to a full sort.
+void sort_heads(std::span<const uint32_t> rank, std::span<const uint32_t> ends, models::PairOrder& order,
+                std::size_t begin, std::size_t end, ParallelArcs& parallel) {
+    const std::size_t n = rank.size();
+    std::vector<std::pair<uint32_t, uint64_t>> scratch;
+    // Ranks below 2^27 leave room for a run's five position bits in a 32-bit key.
+    const bool narrow = n < (std::size_t(1) << 27);
+    for (std::size_t s = begin; s < end;) {
+        uint32_t tail = ends[2 * order[s]];
+        std::size_t e = s + 1;
+        while (e < end && ends[2 * order[e]] == tail) ++e;
+        uint64_t* run = order.data() + s;
+        std::size_t len = e - s;
+        s = e;
+        if (len < 2) continue;
+        if (len <= 32 && narrow) {
+            // Branch-free: each arc's place is the number of arcs before it in (head, position)
+            // order. Heads of one tail are random, which makes insertion sort mispredict. The keys
+            // fit 32 bits and the count runs over whole groups of 8 (the padding keys are above
+            // every real one), so that it compares several keys per instruction.
+            alignas(32) uint32_t keys[32];
+            uint64_t positions[32];
+            const std::size_t padded = (len + 7) & ~std::size_t(7);
+            for (std::size_t i = 0; i < len; ++i) {
+                keys[i] = (rank[ends[2 * run[i] + 1]] << 5) | uint32_t(i);
+                positions[i] = run[i];
+            }
+            for (std::size_t i = len; i < padded; ++i) keys[i] = UINT32_MAX;
+            for (std::size_t i = 0; i < len; ++i) {
+                const uint32_t key = keys[i];
+                uint32_t place = 0;
+                for (std::size_t j = 0; j < padded; ++j) place += keys[j] < key;
+                run[place] = positions[i];
+            }
+        } else {
+            scratch.resize(len);
+            for (std::size_t i = 0; i < len; ++i) scratch[i] = {rank[ends[2 * run[i] + 1]], run[i]};
+            std::sort(scratch.begin(), scratch.end());
+            for (std::size_t i = 0; i < len; ++i) run[i] = scratch[i].second;
+        }
+        int64_t index = 0;
+        for (std::size_t i = 1; i < len; ++i) {
+            if (ends[2 * run[i] + 1] != ends[2 * run[i - 1] + 1]) {
+                index = 0;
+            } else {
+                if (++index == 1) ++parallel.pairs;
+                parallel.indices.emplace_back(run[i], index);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 NodeIndex::NodeIndex() : key_(process_key()) {}
@@ -56,6 +145,17 @@ void NodeIndex::reserve_arcs(std::size_t arcs, uint64_t declared) {
 bool NodeIndex::finish() {
     while (pending_ != 0) register_first();
     return !exhausted_;
+}
+
+void NodeIndex::absorb(NodeIndex& later) {
+    finish();
+    later.finish();
+    std::vector<uint32_t> renumbered(later.nodes_.size());
+    for (std::size_t i = 0; i < renumbered.size(); ++i) renumbered[i] = add(later.nodes_[i]);
+    grow_filled(ends_, later.ends_.size(), 0);
+    for (uint32_t end : later.ends_) ends_.push_back(renumbered[end]);
+    exhausted_ = exhausted_ || later.exhausted_;
+    later = NodeIndex(later.key_);
 }
 
 uint32_t NodeIndex::next_id(int64_t node) {
@@ -135,66 +235,52 @@ std::vector<uint32_t> NodeIndex::ranks() const {
     return rank;
 }
 
-void sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32_t> ends, models::PairOrder& order) {
+ParallelArcs sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32_t> ends, models::PairOrder& order) {
     const std::size_t m = ends.size() / 2;
     const std::size_t n = rank.size();
     order.clear();
     reserve_filled(order, m);
     order.resize(m);
-    if (m == 0) return;
+    if (m == 0) return {};
+    const bool two = m >= kMinThreadedSort;
 
     // First by tail. DIMACS files usually list the arcs grouped by ascending tail, which needs no
     // sorting at all; otherwise a counting sort, which keeps the positions of one tail ascending.
-    bool by_tail = true;
-    for (std::size_t p = 1; p < m && by_tail; ++p) by_tail = rank[ends[2 * p - 2]] <= rank[ends[2 * p]];
-    if (by_tail) {
-        for (std::size_t p = 0; p < m; ++p) order[p] = p;
-    } else {
+    bool by_tail[2] = {true, true};
+    auto in_position_order = [&](std::size_t begin, std::size_t end, int half) {
+        bool sorted = true;
+        for (std::size_t p = std::max<std::size_t>(begin, 1); p < end; ++p)
+            sorted &= rank[ends[2 * p - 2]] <= rank[ends[2 * p]];
+        for (std::size_t p = begin; p < end; ++p) order[p] = p;
+        by_tail[half] = sorted;
+    };
+    if (two) in_two(m / 2, m, in_position_order);
+    else in_position_order(0, m, 1);
+    if (!by_tail[0] || !by_tail[1]) {
         std::vector<uint64_t> next(n + 1, 0);
         for (std::size_t p = 0; p < m; ++p) ++next[rank[ends[2 * p]] + 1];
         for (std::size_t r = 0; r < n; ++r) next[r + 1] += next[r];
         for (std::size_t p = 0; p < m; ++p) order[next[rank[ends[2 * p]]]++] = p;
     }
 
-    // Then, within one tail, a stable sort by head. Tails carry few arcs, so insertion sort does
-    // nearly all of the work; crowded tails fall back to a full sort.
-    std::vector<std::pair<uint32_t, uint64_t>> scratch;
-    // Ranks below 2^27 leave room for a run's five position bits in a 32-bit key.
-    const bool narrow = n < (std::size_t(1) << 27);
-    for (std::size_t s = 0; s < m;) {
-        uint32_t tail = ends[2 * order[s]];
-        std::size_t e = s + 1;
-        while (e < m && ends[2 * order[e]] == tail) ++e;
-        uint64_t* run = order.data() + s;
-        std::size_t len = e - s;
-        s = e;
-        if (len < 2) continue;
-        if (len <= 32 && narrow) {
-            // Branch-free: each arc's place is the number of arcs before it in (head, position)
-            // order. Heads of one tail are random, which makes insertion sort mispredict. The keys
-            // fit 32 bits and the count runs over whole groups of 8 (the padding keys are above
-            // every real one), so that it compares several keys per instruction.
-            alignas(32) uint32_t keys[32];
-            uint64_t positions[32];
-            const std::size_t padded = (len + 7) & ~std::size_t(7);
-            for (std::size_t i = 0; i < len; ++i) {
-                keys[i] = (rank[ends[2 * run[i] + 1]] << 5) | uint32_t(i);
-                positions[i] = run[i];
-            }
-            for (std::size_t i = len; i < padded; ++i) keys[i] = UINT32_MAX;
-            for (std::size_t i = 0; i < len; ++i) {
-                const uint32_t key = keys[i];
-                uint32_t place = 0;
-                for (std::size_t j = 0; j < padded; ++j) place += keys[j] < key;
-                run[place] = positions[i];
-            }
-        } else {
-            scratch.resize(len);
-            for (std::size_t i = 0; i < len; ++i) scratch[i] = {rank[ends[2 * run[i] + 1]], run[i]};
-            std::sort(scratch.begin(), scratch.end());
-            for (std::size_t i = 0; i < len; ++i) run[i] = scratch[i].second;
-        }
-    }
+    // Then, within one tail, by head: large orders in two halves at once, split between tails.
+    ParallelArcs parallel[2];
+    auto by_head = [&](std::size_t begin, std::size_t end, int half) {
+        sort_heads(rank, ends, order, begin, end, parallel[half]);
+    };
+    std::size_t middle = m / 2;
+    while (two && middle < m && ends[2 * order[middle]] == ends[2 * order[middle - 1]]) ++middle;
+    if (two && middle < m) in_two(middle, m, by_head);
+    else by_head(0, m, 0);
+    parallel[0].pairs += parallel[1].pairs;
+    parallel[0].indices.insert(parallel[0].indices.end(), parallel[1].indices.begin(), parallel[1].indices.end());
+    return std::move(parallel[0]);
+}
+
+ParallelArcs order_by_pair(const NodeIndex& node_index, models::PairOrder& order) {
+    order.clear();
+    if (node_index.ends().empty()) return {};
+    return sort_by_pair(node_index.ranks(), node_index.ends(), order);
 }
 
 uint64_t bounded_hint(int64_t declared, uint64_t file_size, uint64_t min_line_bytes, uint64_t item_bytes) noexcept {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/memory.hpp"
@@ -61,6 +62,12 @@ public:
     // Completes every pending registration. False when the numbering is exhausted (more than
     // kMaxNodes distinct nodes).
     bool finish();
+
+    // Registers, after everything registered here, what `later` registered (the nodes and arcs of
+    // the lines after this index's ones): `later`'s nodes in its order of first appearance, which
+    // keeps the numbering that of one index fed all the lines, and its arcs' ends renumbered.
+    // `later` is left empty.
+    void absorb(NodeIndex& later);
 
     std::vector<int64_t>& nodes() noexcept { return nodes_; }
     // Dense numbers of arc p's tail and head at 2p and 2p + 1 (after finish()).
@@ -139,36 +146,30 @@ private:
     uint64_t probes_ = 0;
 };
 
+// The arcs that share their (tail, head) pair with an arc before them, each with its parallel
+// index (1, 2, ... in position order within the pair), and the number of pairs with two or more
+// arcs. Every other arc's parallel index is 0.
+struct ParallelArcs {
+    std::vector<std::pair<uint64_t, int64_t>> indices;  // (position, index)
+    uint64_t pairs = 0;
+};
+
 // Sorts the arc positions 0 .. m-1 by (tail identifier, head identifier, position), from the
 // dense numbers of the arcs' ends (tail of arc p at 2p, head at 2p + 1) and the ranks of the
-// dense numbers.
-void sort_by_pair(std::span<const uint32_t> ranks, std::span<const uint32_t> ends, models::PairOrder& order);
+// dense numbers, and finds the parallel arcs on the way.
+ParallelArcs sort_by_pair(std::span<const uint32_t> ranks, std::span<const uint32_t> ends, models::PairOrder& order);
 
-// Fills `order` as sort_by_pair does, hands every arc with a parallel index above 0 its index
+// sort_by_pair on a finished index.
+ParallelArcs order_by_pair(const NodeIndex& node_index, models::PairOrder& order);
+
+// Fills `order` as order_by_pair does, hands every arc with a parallel index above 0 its index
 // through set_index(position, index) (the others keep the 0 they were built with) and returns the
 // number of node pairs that carry two or more arcs. Needs node_index.finish() first.
 template <class SetIndex>
 uint64_t index_parallel_arcs(const NodeIndex& node_index, models::PairOrder& order, SetIndex&& set_index) {
-    std::span<const uint32_t> ends = node_index.ends();
-    order.clear();
-    if (ends.empty()) return 0;
-    sort_by_pair(node_index.ranks(), ends, order);
-    uint64_t pairs = 0;
-    int64_t index = 0;
-    uint32_t last_tail = 0, last_head = 0;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        uint64_t p = order[i];
-        uint32_t t = ends[2 * p], h = ends[2 * p + 1];
-        if (i != 0 && t == last_tail && h == last_head) [[unlikely]] {
-            if (++index == 1) ++pairs;
-            set_index(p, index);
-        } else {
-            index = 0;
-            last_tail = t;
-            last_head = h;
-        }
-    }
-    return pairs;
+    ParallelArcs parallel = order_by_pair(node_index, order);
+    for (const auto& [position, index] : parallel.indices) set_index(position, index);
+    return parallel.pairs;
 }
 
 // Memory a reader may set aside from what a file declares (the counts of its problem line, its

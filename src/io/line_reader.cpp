@@ -4,6 +4,7 @@
 #include "utils/os_error.hpp"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -16,8 +17,12 @@ namespace pelmora::io {
 
 LineReader& LineReader::operator=(LineReader&& other) noexcept {
     if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0 && owns_fd_) ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
+        owns_fd_ = other.owns_fd_;
+        positional_ = other.positional_;
+        position_ = other.position_;
+        stop_at_ = other.stop_at_;
         buffer_ = std::move(other.buffer_);
         begin_ = other.begin_;
         end_ = other.end_;
@@ -35,7 +40,7 @@ LineReader& LineReader::operator=(LineReader&& other) noexcept {
 }
 
 LineReader::~LineReader() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0 && owns_fd_) ::close(fd_);
 }
 
 bool LineReader::open(std::string_view path) {
@@ -60,6 +65,18 @@ bool LineReader::open(std::string_view path) {
     return true;
 }
 
+void LineReader::open_part(const LineReader& whole, uint64_t begin, uint64_t end, uint64_t lines_before) {
+    if (fd_ >= 0 && owns_fd_) ::close(fd_);
+    fd_ = whole.fd_;
+    owns_fd_ = false;
+    positional_ = true;
+    position_ = begin;
+    stop_at_ = end;
+    file_size_ = end - begin;
+    line_number_ = lines_before;
+    buffer_.reset(new char[kBufferSize + kLinePadding]());
+}
+
 bool LineReader::refill() {
     // A regular file's read always returns soon, so the timed poll suffices. A pipe's may wait for
     // ever: when it holds nothing yet, the poller is asked right away, or a signal that came while
@@ -80,9 +97,12 @@ bool LineReader::refill() {
         begin_ = 0;
         end_ = n;
     }
-    ssize_t got;
-    for (;;) {
-        got = ::read(fd_, buffer_.get() + end_, kBufferSize - end_);
+    std::size_t room = kBufferSize - end_;
+    if (stop_at_ != kUnknownSize) room = std::size_t(std::min<uint64_t>(room, stop_at_ - position_));
+    ssize_t got = 0;
+    while (room != 0) {
+        got = positional_ ? ::pread(fd_, buffer_.get() + end_, room, off_t(position_))
+                          : ::read(fd_, buffer_.get() + end_, room);
         if (got >= 0 || errno != EINTR) break;
         // The signal's handler runs now, not after a stream that may never send another byte.
         if (interrupted_now()) {
@@ -96,6 +116,7 @@ bool LineReader::refill() {
     }
     if (got == 0) at_eof_ = true;
     end_ += std::size_t(got);
+    position_ += uint64_t(got);
 
     buffer_ascii_ = utils::all_ascii(reinterpret_cast<const unsigned char*>(buffer_.get()), end_);
     return true;

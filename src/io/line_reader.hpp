@@ -39,6 +39,13 @@ public:
 
     // Opens `path` for reading; on failure `error()` holds the message.
     bool open(std::string_view path);
+    // Reads bytes [begin, end) of the file `whole` has open (a regular file), by position, so that
+    // several readers can share its descriptor, which must outlive this reader. Line numbers
+    // count on from `lines_before`.
+    void open_part(const LineReader& whole, uint64_t begin, uint64_t end, uint64_t lines_before);
+    // Ends the read at byte `end` of the file, which must hold a line feed at end - 1; called before
+    // the first line is asked for.
+    void stop_at(uint64_t end) noexcept { stop_at_ = end; }
 
     static constexpr uint64_t kUnknownSize = UINT64_MAX;
     // Size of the opened file when it is a regular file, else kUnknownSize: bounds the
@@ -76,6 +83,9 @@ public:
         }
     }
 
+    // The open file's descriptor (for positional reads that leave this reader's place alone).
+    int descriptor() const noexcept { return fd_; }
+
     // 1-based number of the line last handed out.
     uint64_t line_number() const noexcept { return line_number_; }
     const std::string& error() const noexcept { return error_; }
@@ -108,6 +118,10 @@ private:
     }
 
     int fd_ = -1;
+    bool owns_fd_ = true;
+    bool positional_ = false;          // pread at position_ rather than read
+    uint64_t position_ = 0;            // file offset of the next byte to read
+    uint64_t stop_at_ = kUnknownSize;  // file offset where the read ends
     std::unique_ptr<char[]> buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;

@@ -7,7 +7,7 @@
 #include "core/keep_last.hpp"
 #include "io/arc_index.hpp"
 #include "io/files.hpp"
-#include "io/record_lines.hpp"
+#include "io/min_parts.hpp"
 
 namespace pelmora::io {
 
@@ -17,8 +17,6 @@ using models::Edge;
 using models::NetworkInstance;
 using models::NodeLine;
 
-// The shortest arc line, "a 1 2 3 4 5", bounds how many arcs a file of a given size can hold.
-constexpr uint64_t kMinArcLineBytes = 11;
 // A node identifier and the white space after it.
 constexpr uint64_t kMinNodeBytes = 2;
 
@@ -34,100 +32,71 @@ models::SupplyMap build_supply_map(std::vector<NodeLine>& lines) {
     return map;
 }
 
-// What a file's lines and a network's lines share once every node and arc is registered: the
-// parallel indices and the pair order, the node list in order of first appearance, and the
-// supplies (the last line of a node counts).
-Outcome<NetworkInstance> finish_network(NetworkInstance&& result, NodeIndex& node_index,
-                                        std::vector<NodeLine>& supply_lines) {
+// The instance once every node and arc of a file's lines is registered: the parallel indices and
+// the pair order, the node list in order of first appearance, and the supplies (the last line of
+// a node counts).
+// `append`, when given, is still adding arcs to the part's; it is waited for once they are needed.
+Outcome<NetworkInstance> finish_network(MinPart& part, AppendEdges* append = nullptr) {
+    NodeIndex& node_index = part.node_index;
     if (!node_index.finish()) return Error::io(std::string(NodeIndex::kExhausted));
+    NetworkInstance result;
+    result.num_nodes = part.num_nodes;
+    result.num_arcs = part.num_arcs;
+    ParallelArcs parallel = order_by_pair(node_index, result.pair_order);
+    if (append) append->join();
+    result.edges = std::move(part.edges);
     std::vector<Edge>& edges = result.edges;
-    result.num_parallel_arc_pairs = index_parallel_arcs(
-        node_index, result.pair_order, [&edges](uint64_t p, int64_t index) { edges[p].index = index; });
+    for (const auto& [position, index] : parallel.indices) edges[position].index = index;
+    result.num_parallel_arc_pairs = parallel.pairs;
     node_index.release_ends();
     trim_slack(edges);
     result.nodes = std::move(node_index.nodes());
     trim_slack(result.nodes);
-    result.supplies = build_supply_map(supply_lines);
-    return std::move(result);
+    result.supplies = build_supply_map(part.supply_lines);
+    return result;
 }
 
 }  // namespace
 
+// Large files are read by two readers at once, the second from the first line that starts past
+// the middle: each numbers its own nodes, and the second's numbering is appended to the first's
+// afterwards, which gives every node the number one reader would have given it. The first failure
+// in file order is the one reported, with the line number one reader would have named.
 Outcome<NetworkInstance> parse_min(std::string_view path) {
     LineReader reader;
-    NetworkInstance result;
-    NodeIndex node_index;
-    std::vector<NodeLine> supply_lines;
-    std::vector<Edge>& edges = result.edges;
-    uint64_t declared_arcs = 0;
-
-    static constexpr std::string_view kArcFields[5] = {"tail", "head", "lower bound", "capacity", "cost"};
-    static constexpr std::string_view kNodeFields[2] = {"node identifier", "supply"};
-    static constexpr std::string_view kProblemFields[4] = {"", "problem type", "node count", "arc count"};
-
-    Outcome<void> read = read_records(reader, path, [&](char kind, Tokens& tokens) -> Outcome<void> {
-        if (kind == 'a') {
-            int64_t v[5];
-            for (int k = 0; k < 5; ++k) {
-                utils::ParseStatus status = tokens.next_i64(v[k]);
-                if (status != utils::ParseStatus::ok) [[unlikely]]
-                    return token_error(status, reader.line_number(), "arc", kArcFields[k], k + 1);
-            }
-            node_index.add_arc(v[0], v[1]);
-            grow_filled(edges, 1, declared_arcs);
-            edges.push_back(Edge{v[0], v[1], v[2], v[3], v[4], 0});
-        } else if (kind == 'n') {
-            int64_t v[2];
-            for (int k = 0; k < 2; ++k) {
-                utils::ParseStatus status = tokens.next_i64(v[k]);
-                if (status != utils::ParseStatus::ok)
-                    return token_error(status, reader.line_number(), "node", kNodeFields[k], k + 1);
-            }
-            supply_lines.push_back({v[0], v[1]});
-            node_index.add_node(v[0]);
-        } else if (kind == 'p') {
-            int64_t v[4] = {0, 0, 0, 0};
-            std::string_view type;  // not examined, only required
-            if (!tokens.next(type))
-                return token_error(utils::ParseStatus::missing, reader.line_number(), "problem", kProblemFields[1], 1);
-            for (int k = 2; k < 4; ++k) {
-                utils::ParseStatus status = tokens.next_i64(v[k]);
-                if (status != utils::ParseStatus::ok)
-                    return token_error(status, reader.line_number(), "problem", kProblemFields[k], k);
-            }
-            result.num_nodes = v[2];
-            result.num_arcs = v[3];
-            uint64_t arcs = bounded_hint(result.num_arcs, reader.file_size(), kMinArcLineBytes,
-                                         sizeof(Edge) + 2 * sizeof(uint32_t));
-            reserve_filled(edges, arcs);
-            declared_arcs = result.num_arcs > 0 ? uint64_t(result.num_arcs) : 0;
-            node_index.reserve_arcs(arcs, declared_arcs);
-            if (result.num_nodes < INT64_MAX)
-                node_index.enable_direct(
-                    bounded_hint(result.num_nodes + 1, reader.file_size(), kMinNodeBytes, sizeof(uint32_t)));
-        }
-        return {};
-    });
+    if (!reader.open(path)) return Error::io(reader.error());
+    MinPart head;
+    const uint64_t split = min_split_point(reader);
+    if (split == 0) {
+        if (Outcome<void> read = read_min_part(reader, head); !read) return read.error();
+        return finish_network(head);
+    }
+    reader.stop_at(split);
+    MinTail tail(reader, split);
+    Outcome<void> read = read_min_part(
+        reader, head, [](void* tail, const MinPart& part) { static_cast<MinTail*>(tail)->start(part); }, &tail);
     if (!read) return read.error();
-
-    return finish_network(std::move(result), node_index, supply_lines);
+    if (Outcome<void> rest = tail.finish(reader.line_number()); !rest) return rest.error();
+    AppendEdges append(head, tail.part());
+    append_min_records(head, tail.part());
+    return finish_network(head, &append);
 }
 
 Outcome<NetworkInstance> network_from_lines(const models::NetworkLines& lines) {
-    NetworkInstance result;
-    result.num_nodes = lines.num_nodes;
-    result.num_arcs = lines.num_arcs;
+    MinPart part;
+    part.num_nodes = lines.num_nodes;
+    part.num_arcs = lines.num_arcs;
     const std::size_t m = lines.arcs.size();
-    NodeIndex node_index;
+    NodeIndex& node_index = part.node_index;
     node_index.reserve_arcs(m, m);
     // As parse_min sizes the flat array, with the lines standing in for the file that holds them.
     const uint64_t identifiers = lines.nodes.size() + 2 * m + 1;
-    if (result.num_nodes < INT64_MAX)
+    if (part.num_nodes < INT64_MAX)
         node_index.enable_direct(
-            bounded_hint(result.num_nodes + 1, identifiers * kMinNodeBytes, kMinNodeBytes, sizeof(uint32_t)));
-    std::vector<NodeLine> supply_lines(lines.nodes.begin(), lines.nodes.end());
+            bounded_hint(part.num_nodes + 1, identifiers * kMinNodeBytes, kMinNodeBytes, sizeof(uint32_t)));
+    part.supply_lines.assign(lines.nodes.begin(), lines.nodes.end());
     for (const NodeLine& line : lines.nodes) node_index.add_node(line.node);
-    std::vector<Edge>& edges = result.edges;
+    std::vector<Edge>& edges = part.edges;
     edges.reserve(m);
     for (std::size_t a = 0; a < m; ++a) {
         const models::ArcLine& arc = lines.arcs[a];
@@ -135,7 +104,7 @@ Outcome<NetworkInstance> network_from_lines(const models::NetworkLines& lines) {
         edges.push_back(Edge{arc.tail, arc.head, arc.low, arc.up, arc.cost, 0});
         if ((a & 0xFFFF) == 0 && interrupted()) return Error::interrupted();
     }
-    return finish_network(std::move(result), node_index, supply_lines);
+    return finish_network(part);
 }
 
 }  // namespace pelmora::io

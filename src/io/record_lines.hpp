@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/outcome.hpp"
 #include "io/line_reader.hpp"
@@ -27,12 +28,11 @@ Error token_error(utils::ParseStatus status, uint64_t line_number, std::string_v
 
 inline constexpr std::string_view kLineOutOfMemory = "not enough memory left to read this line";
 
-// Opens `path` in `reader` and calls on_record(letter, tokens) -> Outcome<void> for every record
-// line in file order; the first failure ends the read. An allocation that fails while a line is
-// handled ends it with that line's error rather than leaving the process short of memory.
+// Calls on_record(letter, tokens) -> Outcome<void> for every record line of the open `reader` in
+// file order; the first failure ends the read. An allocation that fails while a line is handled
+// ends it with that line's error rather than leaving the process short of memory.
 template <class OnRecord>
-Outcome<void> read_records(LineReader& reader, std::string_view path, OnRecord&& on_record) {
-    if (!reader.open(path)) return Error::io(reader.error());
+Outcome<void> read_open_records(LineReader& reader, OnRecord&& on_record) {
     uint64_t current = 0;  // the line being read or handled
     try {
         Line line;
@@ -53,6 +53,13 @@ Outcome<void> read_records(LineReader& reader, std::string_view path, OnRecord&&
     } catch (const std::bad_alloc&) {
         return line_error(current, kLineOutOfMemory);
     }
+}
+
+// As read_open_records, opening `path` in `reader` first.
+template <class OnRecord>
+Outcome<void> read_records(LineReader& reader, std::string_view path, OnRecord&& on_record) {
+    if (!reader.open(path)) return Error::io(reader.error());
+    return read_open_records(reader, std::forward<OnRecord>(on_record));
 }
 
 }  // namespace pelmora::io
