@@ -265,3 +265,16 @@ def test_first_fault_of_a_file_read_in_halves_names_its_line(tmp_path, faulty):
     assert path.stat().st_size > 2**20
     line = bad_tail if faulty == "tail" else bad_head
     assert load_error(path) == f"line {line}: arc line is missing the cost (token 5)"
+
+
+@pytest.mark.parametrize("tails", ["ascending", "any order"])
+def test_large_files_with_many_parallel_pairs_read_as_the_model_says(tmp_path, tails):
+    # Enough arcs for the pair order to be sorted in two halves; 300 nodes make most pairs parallel.
+    import random
+
+    rng = random.Random(7)
+    pairs = [(rng.randint(1, 300), rng.randint(1, 300)) for _ in range(80_000)]
+    if tails == "ascending":
+        pairs.sort(key=lambda pair: pair[0])
+    text = "p min 300 80000\n" + "".join(f"a {t} {h} 0 {i % 9} {i}\n" for i, (t, h) in enumerate(pairs))
+    check_against_model(write_text(tmp_path, text), text)
