@@ -176,7 +176,7 @@ def time_pandas(path: Path, repeat: int) -> float | None:
                                        dtype={c: "int64" for c in columns}, engine="c"), repeat)
 
 
-def busy_machine(run: Callable[[], object]) -> object:
+def busy_machine[T](run: Callable[[], T]) -> T:
     """`run()` while every core also runs a process that spins: a machine whose other tenants keep
     it busy, as shared machines are."""
     spinners = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(os.cpu_count() or 1)]
@@ -256,9 +256,8 @@ def main() -> None:
     print(f"Python / load   = {t_python / t_load:5.2f}x   (target >= 15)")
     busy = None
     if t_pandas is not None:
-        # Alternately, so that both see the same neighbours.
         busy_load, busy_pandas = busy_machine(lambda: (
-            best_of(lambda: pelmora.load_min_instance(str(path)), args.repeat), time_pandas(path, args.repeat)))
+            best_of(lambda: pelmora.load_min_instance(str(path)), args.repeat), time_pandas(path, args.repeat) or 0.0))
         busy = {"cores": os.cpu_count(), "load_s": busy_load, "pandas_s": busy_pandas}
         print(f"busy machine (a spinning process per core): load {busy_load * 1000:.1f} ms, "
               f"pandas {busy_pandas * 1000:.1f} ms, pandas / load = {busy_pandas / busy_load:5.2f}x   (target >= 3)")
