@@ -99,10 +99,21 @@ void append_min_records(MinPart& part, MinPart& later) {
     }
 }
 
-AppendEdges::AppendEdges(MinPart& part, MinPart& later) : from_(later.edges) {
-    std::vector<Edge>& to = part.edges;
-    grow_filled(to, from_.size(), 0);  // the copy itself allocates nothing, so it cannot fail
-    auto copy = [&to, this]() noexcept { to.insert(to.end(), from_.begin(), from_.end()); };
+AppendEdges::AppendEdges(MinPart& part, MinPart& later) : to_(part.edges), from_(later.edges) {
+    // The room is taken here, so that the copy allocates nothing and cannot fail. Where the first
+    // part's vector lacks it, both parts go to a new one on the thread: growing the vector here
+    // would copy the first part before the thread starts.
+    const bool fresh = to_.capacity() - to_.size() < from_.size();
+    if (fresh) reserve_filled(fresh_, to_.size() + from_.size());
+    auto copy = [this, fresh]() noexcept {
+        if (fresh) {
+            fresh_.insert(fresh_.end(), to_.begin(), to_.end());
+            fresh_.insert(fresh_.end(), from_.begin(), from_.end());
+            to_ = std::move(fresh_);
+        } else {
+            to_.insert(to_.end(), from_.begin(), from_.end());
+        }
+    };
     try {
         thread_ = std::thread(copy);
     } catch (const std::system_error&) {
@@ -144,15 +155,16 @@ void MinTail::size_part(MinPart& part) const noexcept {
     if (!sized_) return;
     try {
         // The declared arcs are spread over the file about evenly; a little more than the tail's
-        // share spares a copy for files whose arcs crowd the second half somewhat.
+        // share spares a copy for files whose arcs crowd the second half somewhat. Beyond the
+        // reservation (which a declaration alone can only claim so far), growth stops at it.
         const uint64_t size = whole_.file_size();
         const uint64_t bytes = size - begin_;
-        uint64_t arcs = arc_hint(hint_arcs_, bytes);
-        const uint64_t share =
-            uint64_t(double(arc_hint(hint_arcs_, size)) * double(bytes) / double(size) * 1.0625) + 64;
-        arcs = std::min(arcs, share);
+        const uint64_t declared = hint_arcs_ > 0 ? uint64_t(hint_arcs_) : 0;
+        const uint64_t share = uint64_t(double(declared) * double(bytes) / double(size) * 1.0625) + 64;
+        const uint64_t arcs = std::min(arc_hint(hint_arcs_, bytes), share);
+        part.declared_arcs = declared != 0 ? share : 0;
         reserve_filled(part.edges, arcs);
-        part.node_index.reserve_arcs(arcs, 0);
+        part.node_index.reserve_arcs(arcs, part.declared_arcs);
         part.node_index.enable_direct(direct_hint(hint_nodes_, size));
     } catch (const std::bad_alloc&) {
         // Only a speed-up: the part's storage grows with its lines instead.

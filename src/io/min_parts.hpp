@@ -48,8 +48,10 @@ public:
     void join() noexcept;
 
 private:
-    std::thread thread_;
+    std::vector<models::Edge>& to_;
     std::vector<models::Edge>& from_;
+    std::vector<models::Edge> fresh_;
+    std::thread thread_;
 };
 
 // The file offset after the first line feed past the middle of the file `reader` has open, where
