@@ -32,6 +32,13 @@ uint64_t arc_hint(int64_t declared, uint64_t bytes) {
     return bounded_hint(declared, bytes, kMinArcLineBytes, sizeof(Edge) + 2 * sizeof(uint32_t));
 }
 
+// The arcs of a stretch of `bytes` of a file of `size` bytes that declares `declared` arcs, which
+// are spread over the file about evenly: a little more than its share spares a copy for files
+// whose arcs crowd one half somewhat.
+uint64_t arc_share(uint64_t declared, uint64_t bytes, uint64_t size) {
+    return uint64_t(double(declared) * double(bytes) / double(size) * 1.0625) + 64;
+}
+
 uint64_t direct_hint(int64_t nodes, uint64_t bytes) {
     return nodes < INT64_MAX ? bounded_hint(nodes + 1, bytes, kMinNodeBytes, sizeof(uint32_t)) : 0;
 }
@@ -139,11 +146,14 @@ uint64_t min_split_point(const LineReader& reader) {
     return split < size ? split : 0;
 }
 
-void MinTail::start(const MinPart& head) {
+void MinTail::start(MinPart& head) {
     if (sized_) return;
     sized_ = true;
     hint_nodes_ = head.num_nodes;
     hint_arcs_ = head.num_arcs;
+    // The head holds its share of the declared arcs, not all of them: its growth stops there.
+    if (head.declared_arcs != 0)
+        head.declared_arcs = std::min(head.declared_arcs, arc_share(head.declared_arcs, begin_, whole_.file_size()));
     try {
         thread_ = std::thread(&MinTail::run, this);
     } catch (const std::system_error&) {
@@ -154,13 +164,12 @@ void MinTail::start(const MinPart& head) {
 void MinTail::size_part(MinPart& part) const noexcept {
     if (!sized_) return;
     try {
-        // The declared arcs are spread over the file about evenly; a little more than the tail's
-        // share spares a copy for files whose arcs crowd the second half somewhat. Beyond the
-        // reservation (which a declaration alone can only claim so far), growth stops at it.
+        // Beyond the reservation (which a declaration alone can only claim so far), growth stops
+        // at the tail's share of the declared arcs.
         const uint64_t size = whole_.file_size();
         const uint64_t bytes = size - begin_;
         const uint64_t declared = hint_arcs_ > 0 ? uint64_t(hint_arcs_) : 0;
-        const uint64_t share = uint64_t(double(declared) * double(bytes) / double(size) * 1.0625) + 64;
+        const uint64_t share = arc_share(declared, bytes, size);
         const uint64_t arcs = std::min(arc_hint(hint_arcs_, bytes), share);
         part.declared_arcs = declared != 0 ? share : 0;
         reserve_filled(part.edges, arcs);

@@ -30,7 +30,7 @@ struct MinPart {
 };
 
 // Reads the records of `reader` into `part`; on_problem() runs after each problem line.
-using OnProblem = void (*)(void* context, const MinPart& part);
+using OnProblem = void (*)(void* context, MinPart& part);
 Outcome<void> read_min_part(LineReader& reader, MinPart& part, OnProblem on_problem = nullptr, void* context = nullptr);
 
 // Appends what `later` (the stretch of lines right after `part`'s) holds but its arcs to `part`,
@@ -70,9 +70,10 @@ public:
     MinTail(const MinTail&) = delete;
     MinTail& operator=(const MinTail&) = delete;
 
-    // Starts the thread, sized by the problem line of `head` (the part before the split point).
-    // Later calls do nothing; a thread that cannot be started leaves the work to finish().
-    void start(const MinPart& head);
+    // Starts the thread, sized by the problem line of `head` (the part before the split point),
+    // and sets where the head's storage stops growing ahead of its lines. Later calls do nothing;
+    // a thread that cannot be started leaves the work to finish().
+    void start(MinPart& head);
     // The tail's outcome: its lines are numbered on from `lines_before`.
     Outcome<void> finish(uint64_t lines_before);
     MinPart& part() noexcept { return part_; }

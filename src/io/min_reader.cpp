@@ -74,7 +74,7 @@ Outcome<NetworkInstance> parse_min(std::string_view path) {
     reader.stop_at(split);
     MinTail tail(reader, split);
     Outcome<void> read = read_min_part(
-        reader, head, [](void* tail, const MinPart& part) { static_cast<MinTail*>(tail)->start(part); }, &tail);
+        reader, head, [](void* tail, MinPart& part) { static_cast<MinTail*>(tail)->start(part); }, &tail);
     if (!read) return read.error();
     if (Outcome<void> rest = tail.finish(reader.line_number()); !rest) return rest.error();
     AppendEdges append(head, tail.part());
