@@ -166,7 +166,8 @@ def section_many_commodities(runs: list[Figures], targets: Targets) -> str:
 
 
 def section_threads(f: Figures, targets: Targets) -> str:
-    rows = [[r["work"], sec(r["serial_s"]), sec(r["parallel_s"]), f"{r['ratio']:.2f}×"] for r in f["pairs"]]
+    rows = [[r["work"], sec(r["serial_s"]), sec(r["parallel_s"]), f"{r['ratio']:.2f}×",
+             f"{r['cores_busy']:.2f}" if "cores_busy" in r else "—"] for r in f["pairs"]]
     for r in f["pairs"]:
         targets.add(f"Two threads, {r['work']} ({f['arcs']:,} arcs each)", f"{r['ratio']:.2f}× one after the other",
                     "≤ 0.65×", r["ratio"] <= 0.65)
@@ -175,9 +176,11 @@ def section_threads(f: Figures, targets: Targets) -> str:
                 f"median {sec(f['interrupt_median_s'])}, worst {sec(worst)}", "< 0.1 s", worst < 0.1)
     return (f"## Two threads, and Ctrl-C\n\n`bench/bench_threads.py`: two different files of {f['arcs']:,} arcs, "
             f"loaded, then a data set generated on each (K = {f['k']}, both randomisations), on two Python threads "
-            f"at once against one after the other (best of {f['repeat']}; generation already draws on two threads "
-            f"by itself). SIGINT during a long balance, {len(f['interrupt_s'])} child interpreters.\n\n"
-            + table(["work", "one after the other", "both at once", "ratio"], rows))
+            f"at once against one after the other (best of {f['repeat']}). Loading a file of a megabyte or more "
+            "and generating already work on two threads each: the last column (CPU time over wall time one after "
+            "the other) shows how much of the machine's cores one caller leaves to a second. SIGINT during a long "
+            f"balance, {len(f['interrupt_s'])} child interpreters.\n\n"
+            + table(["work", "one after the other", "both at once", "ratio", "cores busy one after the other"], rows))
 
 
 def section_mcf(f: Figures, targets: Targets) -> str:
