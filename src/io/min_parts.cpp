@@ -21,8 +21,6 @@ using models::NodeLine;
 
 // The shortest arc line, "a 1 2 3 4 5", bounds how many arcs a file of a given size can hold.
 constexpr uint64_t kMinArcLineBytes = 11;
-// A node identifier and the white space after it.
-constexpr uint64_t kMinNodeBytes = 2;
 // Below this a second thread costs about what it saves.
 constexpr uint64_t kMinSplitBytes = uint64_t(1) << 20;
 // How far past the middle a line feed is looked for.
@@ -39,11 +37,11 @@ uint64_t arc_share(uint64_t declared, uint64_t bytes, uint64_t size) {
     return uint64_t(double(declared) * double(bytes) / double(size) * 1.0625) + 64;
 }
 
+}  // namespace
+
 uint64_t direct_hint(int64_t nodes, uint64_t bytes) {
     return nodes < INT64_MAX ? bounded_hint(nodes + 1, bytes, kMinNodeBytes, sizeof(uint32_t)) : 0;
 }
-
-}  // namespace
 
 Outcome<void> read_min_part(LineReader& reader, MinPart& part, OnProblem on_problem, void* context) {
     static constexpr std::string_view kArcFields[5] = {"tail", "head", "lower bound", "capacity", "cost"};

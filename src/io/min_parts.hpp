@@ -29,6 +29,12 @@ struct MinPart {
     bool problem_seen = false;
 };
 
+// A node identifier and the white space after it: what a node costs a file at least.
+inline constexpr uint64_t kMinNodeBytes = 2;
+// The flat array's size for a problem line declaring `nodes` nodes, bounded by what `bytes` of
+// lines can name (NodeIndex::enable_direct).
+uint64_t direct_hint(int64_t nodes, uint64_t bytes);
+
 // Reads the records of `reader` into `part`; on_problem() runs after each problem line.
 using OnProblem = void (*)(void* context, MinPart& part);
 Outcome<void> read_min_part(LineReader& reader, MinPart& part, OnProblem on_problem = nullptr, void* context = nullptr);

@@ -17,9 +17,6 @@ using models::Edge;
 using models::NetworkInstance;
 using models::NodeLine;
 
-// A node identifier and the white space after it.
-constexpr uint64_t kMinNodeBytes = 2;
-
 models::SupplyMap build_supply_map(std::vector<NodeLine>& lines) {
     sort_keep_last(lines, [](const NodeLine& l) { return l.node; });
     models::SupplyMap map;
@@ -91,9 +88,7 @@ Outcome<NetworkInstance> network_from_lines(const models::NetworkLines& lines) {
     node_index.reserve_arcs(m, m);
     // As parse_min sizes the flat array, with the lines standing in for the file that holds them.
     const uint64_t identifiers = lines.nodes.size() + 2 * m + 1;
-    if (part.num_nodes < INT64_MAX)
-        node_index.enable_direct(
-            bounded_hint(part.num_nodes + 1, identifiers * kMinNodeBytes, kMinNodeBytes, sizeof(uint32_t)));
+    node_index.enable_direct(direct_hint(part.num_nodes, identifiers * kMinNodeBytes));
     part.supply_lines.assign(lines.nodes.begin(), lines.nodes.end());
     for (const NodeLine& line : lines.nodes) node_index.add_node(line.node);
     std::vector<Edge>& edges = part.edges;
