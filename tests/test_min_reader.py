@@ -231,6 +231,31 @@ def test_random_files_read_as_the_model_says(tmp_path_factory, text):
 
 
 # --------------------------------------------------------------------------------------------
+# Plain arc lines ("a" and five integers, one space apart) are parsed straight from the read
+# buffer. Lines that differ from that form by one inserted character, numbers around the eight
+# digits of a machine word, and lines across the buffer's end (a leading comment moves them) must
+# read as the model says.
+
+@st.composite
+def plain_arc_files(draw):
+    lines = ["c" + "x" * draw(st.integers(0, 9000))]
+    for _ in range(draw(st.integers(1, 80))):
+        values = [draw(st.integers(-2, 30)), draw(st.integers(1, 30))]
+        values += draw(st.lists(st.integers(-(10**9), 10**9), min_size=3, max_size=3))
+        line = "a " + " ".join(map(str, values))
+        if draw(st.integers(0, 3)) == 0:
+            at = draw(st.integers(0, len(line)))
+            line = line[:at] + draw(st.sampled_from([" ", "\t", "\r", "+", "-", "0", "9", "x", "\u00e9"])) + line[at:]
+        lines.append(line)
+    return "\n".join(lines) + draw(st.sampled_from(["", "\n"]))
+
+
+@given(text=plain_arc_files())
+def test_plain_and_nearly_plain_arc_lines_read_as_the_model_says(tmp_path_factory, text):
+    check_against_model(write_text(tmp_path_factory.mktemp("plain"), text), text)
+
+
+# --------------------------------------------------------------------------------------------
 # Files of a megabyte and more are read by two threads, the second from the first line past the
 # middle. Long comment lines around the random lines put the middle anywhere among them: problem
 # lines before or after it or missing, nodes first met on either side, pairs spanning it.

@@ -83,6 +83,18 @@ public:
         }
     }
 
+    // The start of the next line in the buffer when at least `need` unread bytes follow it there
+    // (with kLinePadding more readable past them), else null: a reader may parse such a line in
+    // place and hand it back with consumed().
+    const char* peek(std::size_t need) const noexcept {
+        return !carrying_long_ && end_ - begin_ >= need ? buffer_.get() + begin_ : nullptr;
+    }
+    // The line from peek() is read; the next one starts at `next_line`.
+    void consumed(const char* next_line) noexcept {
+        begin_ = std::size_t(next_line - buffer_.get());
+        ++line_number_;
+    }
+
     // The open file's descriptor (for positional reads that leave this reader's place alone).
     int descriptor() const noexcept { return fd_; }
 

@@ -10,6 +10,7 @@
 
 #include "core/interrupt.hpp"
 #include "core/memory.hpp"
+#include "io/arc_lines.hpp"
 #include "io/record_lines.hpp"
 
 namespace pelmora::io {
@@ -50,7 +51,22 @@ Outcome<void> read_min_part(LineReader& reader, MinPart& part, OnProblem on_prob
     std::vector<Edge>& edges = part.edges;
     NodeIndex& node_index = part.node_index;
 
-    return read_open_records(reader, [&](char kind, Tokens& tokens) -> Outcome<void> {
+    auto arc = [&](const int64_t(&v)[5]) __attribute__((always_inline)) {
+        node_index.add_arc(v[0], v[1]);
+        grow_filled(edges, 1, part.declared_arcs);
+        edges.push_back(Edge{v[0], v[1], v[2], v[3], v[4], 0});
+    };
+    auto in_place = [&](LineReader& lines) {
+        const char* p = lines.peek(kArcLineWindow);
+        if (p == nullptr) return false;
+        int64_t v[5];
+        const char* next = arc_line(p, v);
+        if (next == nullptr) return false;
+        arc(v);
+        lines.consumed(next);
+        return true;
+    };
+    auto on_record = [&](char kind, Tokens& tokens) -> Outcome<void> {
         if (kind == 'a') {
             int64_t v[5];
             for (int k = 0; k < 5; ++k) {
@@ -58,9 +74,7 @@ Outcome<void> read_min_part(LineReader& reader, MinPart& part, OnProblem on_prob
                 if (status != utils::ParseStatus::ok) [[unlikely]]
                     return token_error(status, reader.line_number(), "arc", kArcFields[k], k + 1);
             }
-            node_index.add_arc(v[0], v[1]);
-            grow_filled(edges, 1, part.declared_arcs);
-            edges.push_back(Edge{v[0], v[1], v[2], v[3], v[4], 0});
+            arc(v);
         } else if (kind == 'n') {
             int64_t v[2];
             for (int k = 0; k < 2; ++k) {
@@ -91,7 +105,8 @@ Outcome<void> read_min_part(LineReader& reader, MinPart& part, OnProblem on_prob
             if (on_problem) on_problem(context, part);
         }
         return {};
-    });
+    };
+    return read_open_records(reader, on_record, in_place);
 }
 
 void append_min_records(MinPart& part, MinPart& later) {

@@ -31,13 +31,16 @@ inline constexpr std::string_view kLineOutOfMemory = "not enough memory left to 
 // Calls on_record(letter, tokens) -> Outcome<void> for every record line of the open `reader` in
 // file order; the first failure ends the read. An allocation that fails while a line is handled
 // ends it with that line's error rather than leaving the process short of memory.
-template <class OnRecord>
-Outcome<void> read_open_records(LineReader& reader, OnRecord&& on_record) {
+// Before each line, in_place(reader) -> bool may read it straight from the reader's buffer
+// (LineReader::peek) and say so; the lines it leaves go to on_record.
+template <class OnRecord, class InPlace>
+Outcome<void> read_open_records(LineReader& reader, OnRecord&& on_record, InPlace&& in_place) {
     uint64_t current = 0;  // the line being read or handled
     try {
         Line line;
         for (;;) {
             current = reader.line_number() + 1;
+            if (in_place(reader)) continue;
             LineReader::Next next = reader.next(line);
             if (next != LineReader::Next::line) [[unlikely]] {
                 if (next == LineReader::Next::end) return {};
@@ -53,6 +56,11 @@ Outcome<void> read_open_records(LineReader& reader, OnRecord&& on_record) {
     } catch (const std::bad_alloc&) {
         return line_error(current, kLineOutOfMemory);
     }
+}
+
+template <class OnRecord>
+Outcome<void> read_open_records(LineReader& reader, OnRecord&& on_record) {
+    return read_open_records(reader, std::forward<OnRecord>(on_record), [](LineReader&) { return false; });
 }
 
 // As read_open_records, opening `path` in `reader` first.

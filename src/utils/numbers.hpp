@@ -88,6 +88,21 @@ inline ParseStatus parse_u64(std::string_view token, uint64_t& out) noexcept {
     return status == ParseStatus::ok && p != end ? ParseStatus::invalid_digit : status;
 }
 
+// Bit 8k + 7 set where byte k of the little-endian `word` is not an ASCII digit; exact up to the
+// first such byte, as carries and borrows only move towards the bytes after it.
+PELMORA_HOT uint64_t non_digit_flags(uint64_t word) noexcept {
+    return ((word + 0x4646464646464646ull) | (word - 0x3030303030303030ull)) & 0x8080808080808080ull;
+}
+
+// The value of the n digits (1 <= n <= 8) that start `word`, whatever its other bytes hold.
+PELMORA_HOT uint64_t digits_value(uint64_t word, unsigned n) noexcept {
+    uint64_t v = (word - 0x3030303030303030ull) << (8 * (8 - n));
+    v = (v * 10) + (v >> 8);
+    return (((v & 0x000000FF000000FFull) * 0x000F424000000064ull) +
+            (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >>
+           32;
+}
+
 // A whole token as a signed integer, where 8 bytes from its start may be read: tokens of up to
 // eight digits (after an optional sign) are checked and converted eight bytes at a time, anything
 // else goes through parse_i64 with its exact messages.
@@ -103,16 +118,10 @@ PELMORA_HOT ParseStatus parse_i64_padded(std::string_view token, int64_t& out) n
     if (n != 0 && n <= 8) {
         uint64_t word;
         std::memcpy(&word, p, 8);
-        // Bytes below '0' or above '9' get their top bit; carries and borrows only move towards
-        // the bytes after the token, which the mask drops.
-        uint64_t flags = ((word + 0x4646464646464646ull) | (word - 0x3030303030303030ull)) & 0x8080808080808080ull;
+        // The bytes after the token may be anything: the mask drops them.
         uint64_t mask = n == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * n)) - 1;
-        if ((flags & mask) == 0) {
-            uint64_t v = (word - 0x3030303030303030ull) << (8 * (8 - n));
-            v = (v * 10) + (v >> 8);
-            v = (((v & 0x000000FF000000FFull) * 0x000F424000000064ull) +
-                 (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >>
-                32;
+        if ((non_digit_flags(word) & mask) == 0) {
+            uint64_t v = digits_value(word, unsigned(n));
             out = negative ? -int64_t(v) : int64_t(v);
             return ParseStatus::ok;
         }
