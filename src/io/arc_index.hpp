@@ -130,7 +130,7 @@ private:
     uint32_t add_hashed(int64_t node);
     void grow(uint64_t key);
 
-    Pending ring_[kRing];
+    Pending ring_[kRing] = {};
     std::size_t first_ = 0;
     std::size_t pending_ = 0;
     bool exhausted_ = false;

@@ -24,6 +24,7 @@ LineReader& LineReader::operator=(LineReader&& other) noexcept {
         position_ = other.position_;
         stop_at_ = other.stop_at_;
         buffer_ = std::move(other.buffer_);
+        buffer_size_ = other.buffer_size_;
         begin_ = other.begin_;
         end_ = other.end_;
         at_eof_ = other.at_eof_;
@@ -60,8 +61,7 @@ bool LineReader::open(std::string_view path) {
     fd_ = fd;
     struct stat st;
     if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0) file_size_ = uint64_t(st.st_size);
-    // Zeroed, with room for reading a whole word past the last byte of a line.
-    buffer_.reset(new char[kBufferSize + kLinePadding]());
+    allocate_buffer();
     return true;
 }
 
@@ -74,7 +74,13 @@ void LineReader::open_part(const LineReader& whole, uint64_t begin, uint64_t end
     stop_at_ = end;
     file_size_ = end - begin;
     line_number_ = lines_before;
-    buffer_.reset(new char[kBufferSize + kLinePadding]());
+    allocate_buffer();
+}
+
+void LineReader::allocate_buffer() {
+    buffer_size_ = file_size_ != kUnknownSize && file_size_ >= kLargeFileBytes ? kLargeBufferSize : kBufferSize;
+    // Zeroed, with room for reading a whole word past the last byte of a line.
+    buffer_.reset(new char[buffer_size_ + kLinePadding]());
 }
 
 bool LineReader::refill() {
@@ -86,7 +92,7 @@ bool LineReader::refill() {
         return false;
     }
     std::size_t n = end_ - begin_;
-    if (carrying_long_ || (begin_ == 0 && n == kBufferSize)) {
+    if (carrying_long_ || (begin_ == 0 && n == buffer_size_)) {
         // No line feed in a full buffer: the line continues in the side string.
         if (long_.size() + n > kMaxLineBytes) return fail_too_long();
         long_.append(buffer_.get() + begin_, n);
@@ -97,7 +103,7 @@ bool LineReader::refill() {
         begin_ = 0;
         end_ = n;
     }
-    std::size_t room = kBufferSize - end_;
+    std::size_t room = buffer_size_ - end_;
     if (stop_at_ != kUnknownSize) room = std::size_t(std::min<uint64_t>(room, stop_at_ - position_));
     ssize_t got = 0;
     while (room != 0) {

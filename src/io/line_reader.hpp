@@ -1,4 +1,5 @@
-// The buffered line reader: one 8192-byte buffer, lines end at a line feed (a carriage return
+// The buffered line reader: one buffer (8192 bytes, 64 KiB for files of a megabyte or more, where
+// fewer reads pay off), lines end at a line feed (a carriage return
 // before it is left for the trimming), the last line needs none. Lines that do not fit the buffer
 // are assembled in a side string. Every line is checked to be valid UTF-8 before it is handed out.
 #pragma once
@@ -23,6 +24,8 @@ namespace pelmora::io {
 class LineReader {
 public:
     static constexpr std::size_t kBufferSize = 8192;
+    static constexpr std::size_t kLargeBufferSize = std::size_t(1) << 16;
+    static constexpr uint64_t kLargeFileBytes = uint64_t(1) << 20;
     // A line that grows past this many bytes ends the read with an error instead of taking all
     // memory: a stream without line feeds (/dev/zero, /dev/full) never ends its first line.
     static constexpr std::size_t kMaxLineBytes = std::size_t(1) << 28;
@@ -83,13 +86,19 @@ public:
         }
     }
 
-    // The start of the next line in the buffer when at least `need` unread bytes follow it there
-    // (with kLinePadding more readable past them), else null: a reader may parse such a line in
-    // place and hand it back with consumed().
-    const char* peek(std::size_t need) const noexcept {
-        return !carrying_long_ && end_ - begin_ >= need ? buffer_.get() + begin_ : nullptr;
+    // The unread bytes of the buffer, [begin, end), when they start a line rather than continue
+    // one begun in an earlier fill (else both null). A reader may parse whole lines there in
+    // place, handing each back with consumed(); kLinePadding bytes past `end` may be read, but
+    // only the bytes before it are the file's.
+    struct Unread {
+        const char* begin;
+        const char* end;
+    };
+    Unread unread() const noexcept {
+        if (carrying_long_) return {nullptr, nullptr};
+        return {buffer_.get() + begin_, buffer_.get() + end_};
     }
-    // The line from peek() is read; the next one starts at `next_line`.
+    // The line read in place is done; the next one starts at `next_line`.
     void consumed(const char* next_line) noexcept {
         begin_ = std::size_t(next_line - buffer_.get());
         ++line_number_;
@@ -119,6 +128,7 @@ private:
         return n ? static_cast<const char*>(std::memchr(p, '\n', n)) : nullptr;
 #endif
     }
+    void allocate_buffer();
     bool refill();
     // Whether a read would return at once (data, end of file or an error are waiting).
     bool readable_now() const noexcept;
@@ -135,6 +145,7 @@ private:
     uint64_t position_ = 0;            // file offset of the next byte to read
     uint64_t stop_at_ = kUnknownSize;  // file offset where the read ends
     std::unique_ptr<char[]> buffer_;
+    std::size_t buffer_size_ = kBufferSize;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool at_eof_ = false;

@@ -31,15 +31,16 @@ inline constexpr std::string_view kLineOutOfMemory = "not enough memory left to 
 // Calls on_record(letter, tokens) -> Outcome<void> for every record line of the open `reader` in
 // file order; the first failure ends the read. An allocation that fails while a line is handled
 // ends it with that line's error rather than leaving the process short of memory.
-// Before each line, in_place(reader) -> bool may read it straight from the reader's buffer
-// (LineReader::peek) and say so; the lines it leaves go to on_record.
+// Before each line, in_place(reader) -> bool may read it and the lines after it straight from
+// the reader's buffer (LineReader::unread) and say so; the lines it leaves go to on_record.
 template <class OnRecord, class InPlace>
 Outcome<void> read_open_records(LineReader& reader, OnRecord&& on_record, InPlace&& in_place) {
-    uint64_t current = 0;  // the line being read or handled
+    // Lines handed out by next() are counted before they are handled; lines read in place after.
+    bool counted = false;
     try {
         Line line;
         for (;;) {
-            current = reader.line_number() + 1;
+            counted = false;
             if (in_place(reader)) continue;
             LineReader::Next next = reader.next(line);
             if (next != LineReader::Next::line) [[unlikely]] {
@@ -47,6 +48,7 @@ Outcome<void> read_open_records(LineReader& reader, OnRecord&& on_record, InPlac
                 if (next == LineReader::Next::interrupted) return Error::interrupted();
                 return Error::io(reader.error());
             }
+            counted = true;
             Tokens tokens(line);
             std::string_view first;
             if (!tokens.next(first) || first[0] == 'c' || first.size() != 1) continue;
@@ -54,7 +56,7 @@ Outcome<void> read_open_records(LineReader& reader, OnRecord&& on_record, InPlac
                 return done;
         }
     } catch (const std::bad_alloc&) {
-        return line_error(current, kLineOutOfMemory);
+        return line_error(reader.line_number() + (counted ? 0 : 1), kLineOutOfMemory);
     }
 }
 
