@@ -10,6 +10,7 @@
 
 #include "core/interrupt.hpp"
 #include "core/memory.hpp"
+#include "utils/headroom.hpp"
 #include "io/arc_lines.hpp"
 #include "io/record_lines.hpp"
 
@@ -36,6 +37,23 @@ uint64_t arc_hint(int64_t declared, uint64_t bytes) {
 // whose arcs crowd one half somewhat.
 uint64_t arc_share(uint64_t declared, uint64_t bytes, uint64_t size) {
     return uint64_t(double(declared) * double(bytes) / double(size) * 1.0625) + 64;
+}
+
+// Room for `arcs` arcs beyond what the reservation budget allows, in a file of `size` bytes that
+// declares `declared` arcs: taken when the file is large enough to hold the declared arcs and the
+// memory can spare the room twice over. Only the part the arcs fill is ever touched, and it spares
+// the largest files the copies of growing, and of joining the two parts in a new array.
+void reserve_declared(MinPart& part, uint64_t arcs, uint64_t declared, uint64_t size) noexcept {
+    constexpr uint64_t kArcBytes = sizeof(Edge) + 2 * sizeof(uint32_t);
+    if (arcs <= part.edges.capacity() || declared > size / kMinArcLineBytes || arcs > UINT64_MAX / (4 * kArcBytes))
+        return;
+    if (arcs * kArcBytes > utils::allocatable_bytes() / 2) return;
+    try {
+        reserve_filled(part.edges, arcs);
+        part.node_index.reserve_arcs(arcs, part.declared_arcs);
+    } catch (const std::bad_alloc&) {
+        // The part's storage grows with its lines instead.
+    }
 }
 
 }  // namespace
@@ -169,9 +187,11 @@ void MinTail::start(MinPart& head) {
     sized_ = true;
     hint_nodes_ = head.num_nodes;
     hint_arcs_ = head.num_arcs;
-    // The head holds its share of the declared arcs, not all of them: its growth stops there.
-    if (head.declared_arcs != 0)
-        head.declared_arcs = std::min(head.declared_arcs, arc_share(head.declared_arcs, begin_, whole_.file_size()));
+    // The head's array ends up holding every arc; while reading it holds its share of the declared
+    // arcs, not all of them: its growth stops there.
+    const uint64_t declared = head.declared_arcs;
+    if (declared > kReserveBudget / sizeof(Edge)) reserve_declared(head, declared, declared, whole_.file_size());
+    if (declared != 0) head.declared_arcs = std::min(declared, arc_share(declared, begin_, whole_.file_size()));
     try {
         thread_ = std::thread(&MinTail::run, this);
     } catch (const std::system_error&) {
@@ -192,6 +212,7 @@ void MinTail::size_part(MinPart& part) const noexcept {
         part.declared_arcs = declared != 0 ? share : 0;
         reserve_filled(part.edges, arcs);
         part.node_index.reserve_arcs(arcs, part.declared_arcs);
+        reserve_declared(part, std::min(share, bytes / kMinArcLineBytes + 1), declared, size);
         part.node_index.enable_direct(direct_hint(hint_nodes_, size));
     } catch (const std::bad_alloc&) {
         // Only a speed-up: the part's storage grows with its lines instead.
