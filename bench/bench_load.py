@@ -270,7 +270,7 @@ def main() -> None:
     print(f"peak while loading {mem['peak'] / 1e6:.1f} MB = {mem['peak'] / mem['held']:.2f}x held (target <= 2)")
     floor = read_floor(path, mem["held"], args.repeat)
     if floor:
-        print(f"before parsing: reading through 8 KiB and finding lines {floor['read_s'] * 1000:.1f} ms, faulting in "
+        print(f"before parsing: reading through 64 KiB and finding lines {floor['read_s'] * 1000:.1f} ms, faulting in "
               f"the {mem['held'] / 1e6:.0f} MB held {floor['fault_s'] * 1000:.1f} ms "
               f"= {(floor['read_s'] + floor['fault_s']) / t_cat:.2f}x cat")
     if args.json:

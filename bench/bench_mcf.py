@@ -100,7 +100,7 @@ def main() -> None:
     result_bytes = args.arcs * (32 + 16 * args.k)
     floor = read_floor(target, result_bytes, repeat)
     if floor:
-        print(f"before parsing: reading through 8 KiB and finding lines {floor['read_s'] * 1000:.1f} ms, faulting in "
+        print(f"before parsing: reading through 64 KiB and finding lines {floor['read_s'] * 1000:.1f} ms, faulting in "
               f"{result_bytes / 1e6:.0f} MB of results {floor['fault_s'] * 1000:.1f} ms "
               f"= {(floor['read_s'] + floor['fault_s']) / t_wc:.2f}x wc -l")
     if args.json:

@@ -86,7 +86,7 @@ def network_file(nodes: int, arcs: int) -> Path:
 
 
 def read_floor(path: Path, result_bytes: int, repeat: int) -> dict[str, Any] | None:
-    """What any reader pays before parsing (bench/read_floor.cpp): reading `path` through an 8 KiB
+    """What any reader pays before parsing (bench/read_floor.cpp): reading `path` through a 64 KiB
     buffer and finding its lines ("read_s"), and faulting in `result_bytes` of fresh memory
     ("fault_s"). None where it cannot be built."""
     OUT.mkdir(exist_ok=True)

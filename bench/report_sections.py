@@ -18,12 +18,12 @@ def section_rng(f: Figures, targets: Targets) -> str:
 
 
 def floor_note(floor: Figures | None, result_bytes: int, peer_s: float, peer: str, work: str) -> str:
-    """What reading the file through the 8 KiB buffer and faulting in the result cost before any
+    """What reading the file through the 64 KiB buffer and faulting in the result cost before any
     parsing (bench/read_floor.cpp), against the 5× budget."""
     if not floor:
         return ""
     before = floor["read_s"] + floor["fault_s"]
-    return (f"; before parsing a token, reading the file through the 8 KiB buffer and finding its lines takes "
+    return (f"; before parsing a token, reading the file through the 64 KiB buffer and finding its lines takes "
             f"{sec(floor['read_s'])} and faulting in the {mib(result_bytes)} of results {sec(floor['fault_s'])}: "
             f"{before / peer_s:.1f}× {peer} together, leaving {sec(max(0.0, 5 * peer_s - before))} to {work}")
 
