@@ -52,15 +52,29 @@ int main(int argc, char** argv) {
 """
 
 
+def timed(fn: Callable[[], object]) -> float:
+    """Seconds one call of fn() takes (its result freed outside the timing)."""
+    gc.collect()
+    t0 = time.perf_counter()
+    result = fn()
+    elapsed = time.perf_counter() - t0
+    del result
+    return elapsed
+
+
 def best_of(fn: Callable[[], object], repeat: int) -> float:
-    times = []
-    for _ in range(repeat):
-        gc.collect()
-        t0 = time.perf_counter()
-        result = fn()
-        times.append(time.perf_counter() - t0)
-        del result
-    return min(times)
+    return min(timed(fn) for _ in range(repeat))
+
+
+def interleaved(timers: dict[str, Callable[[], float]], rounds: int) -> dict[str, float]:
+    """The best of `rounds` runs of each timer (a call returning the seconds one run took), taken
+    in turn within each round: a reader and its peers see the same moments of a shared machine,
+    whose neighbours come and go, rather than one of them its quiet minute and another its busy one."""
+    best = {name: float("inf") for name in timers}
+    for _ in range(rounds):
+        for name, timer in timers.items():
+            best[name] = min(best[name], timer())
+    return best
 
 
 def python_reader(path: str) -> dict[str, Any]:
@@ -119,10 +133,13 @@ def python_reader(path: str) -> dict[str, Any]:
     }
 
 
+def command_timer(argv: list[str]) -> Callable[[], float]:
+    return lambda: timed(lambda: subprocess.run(argv, stdout=subprocess.DEVNULL, check=True))
+
+
 def time_command(argv: list[str], repeat: int) -> float:
-    def run() -> None:
-        subprocess.run(argv, stdout=subprocess.DEVNULL, check=True)
-    return best_of(run, repeat)
+    timer = command_timer(argv)
+    return min(timer() for _ in range(repeat))
 
 
 def lemon_binary() -> Path | None:
@@ -154,12 +171,18 @@ def lemon_binary() -> Path | None:
     return binary
 
 
+def lemon_timer(binary: Path, path: Path) -> Callable[[], float]:
+    """LEMON's own timing of readDimacsMin, without its process start."""
+    return lambda: float(subprocess.run([str(binary), str(path)], capture_output=True, text=True,
+                                        check=True).stdout.split()[0])
+
+
 def time_lemon(binary: Path, path: Path, repeat: int) -> float:
-    return min(float(subprocess.run([str(binary), str(path)], capture_output=True, text=True, check=True).stdout.split()[0])
-               for _ in range(repeat))
+    timer = lemon_timer(binary, path)
+    return min(timer() for _ in range(repeat))
 
 
-def time_pandas(path: Path, repeat: int) -> float | None:
+def pandas_timer(path: Path) -> Callable[[], float] | None:
     """read_csv of the file's arc lines, written once to a file of their own: the five integer
     columns a table reader gets from them, without the letter. None without pandas."""
     try:
@@ -172,8 +195,8 @@ def time_pandas(path: Path, repeat: int) -> float | None:
         with open(path, "rb") as source, open(arcs, "wb") as out:
             out.writelines(line for line in source if line.startswith(b"a "))
     columns = ["tail", "head", "low", "up", "cost"]
-    return best_of(lambda: pd.read_csv(arcs, sep=" ", header=None, usecols=range(1, 6), names=["a", *columns],
-                                       dtype={c: "int64" for c in columns}, engine="c"), repeat)
+    return lambda: timed(lambda: pd.read_csv(arcs, sep=" ", header=None, usecols=range(1, 6), names=["a", *columns],
+                                             dtype={c: "int64" for c in columns}, engine="c"))
 
 
 def busy_machine[T](run: Callable[[], T]) -> T:
@@ -211,7 +234,7 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--arcs", type=int, default=1_000_000)
     parser.add_argument("--nodes", type=int, default=100_000)
-    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--repeat", type=int, default=15, help="rounds of the timings (the plain-Python reader: 2)")
     parser.add_argument("--quick", action="store_true", help="20,000 arcs, 2,000 nodes, 2 repeats")
     parser.add_argument("--no-lemon", action="store_true")
     parser.add_argument("--json", type=Path, help="also write the figures to this file")
@@ -222,13 +245,21 @@ def main() -> None:
     path = network_file(args.nodes, args.arcs)
     size = path.stat().st_size
     path.read_bytes()  # warm the page cache
-    print(f"instance {path.name}: {size / 1e6:.1f} MB, best of {args.repeat}")
+    print(f"instance {path.name}: {size / 1e6:.1f} MB, best of {args.repeat} rounds, the peers timed in turn")
 
-    t_cat = time_command(["cat", str(path)], args.repeat)
-    t_load = best_of(lambda: pelmora.load_min_instance(str(path)), args.repeat)
+    load_timer = lambda: timed(lambda: pelmora.load_min_instance(str(path)))  # noqa: E731
+    timers = {"cat": command_timer(["cat", str(path)]), "load": load_timer}
+    binary = None if args.no_lemon else lemon_binary()
+    if binary:
+        timers["lemon"] = lemon_timer(binary, path)
+    read_csv = pandas_timer(path)
+    if read_csv:
+        timers["pandas"] = read_csv
+    best = interleaved(timers, args.repeat)
+    t_cat, t_load, t_lemon, t_pandas = best["cat"], best["load"], best.get("lemon"), best.get("pandas")
     gc.disable()
     try:
-        t_python = best_of(lambda: python_reader(str(path)), max(1, args.repeat // 2))
+        t_python = best_of(lambda: python_reader(str(path)), min(2, args.repeat))
     finally:
         gc.enable()
     instance, model = pelmora.load_min_instance(str(path)), python_reader(str(path))
@@ -237,11 +268,8 @@ def main() -> None:
     del instance, model
 
     rows = [("cat file > /dev/null", t_cat, None), ("load_min_instance", t_load, None)]
-    binary = None if args.no_lemon else lemon_binary()
-    t_lemon = time_lemon(binary, path, args.repeat) if binary else None
     if t_lemon is not None:
         rows.append(("LEMON readDimacsMin", t_lemon, None))
-    t_pandas = time_pandas(path, args.repeat)
     if t_pandas is not None:
         rows.append(("pandas read_csv (arcs)", t_pandas, None))
     rows.append(("plain Python reader", t_python, None))
@@ -255,9 +283,9 @@ def main() -> None:
         print(f"pandas / load   = {t_pandas / t_load:5.2f}x   (target >= 3)")
     print(f"Python / load   = {t_python / t_load:5.2f}x   (target >= 15)")
     busy = None
-    if t_pandas is not None:
-        busy_load, busy_pandas = busy_machine(lambda: (
-            best_of(lambda: pelmora.load_min_instance(str(path)), args.repeat), time_pandas(path, args.repeat) or 0.0))
+    if read_csv is not None:
+        busy_best = busy_machine(lambda: interleaved({"load": load_timer, "pandas": read_csv}, args.repeat))
+        busy_load, busy_pandas = busy_best["load"], busy_best["pandas"]
         busy = {"cores": os.cpu_count(), "load_s": busy_load, "pandas_s": busy_pandas}
         print(f"busy machine (a spinning process per core): load {busy_load * 1000:.1f} ms, "
               f"pandas {busy_pandas * 1000:.1f} ms, pandas / load = {busy_pandas / busy_load:5.2f}x   (target >= 3)")

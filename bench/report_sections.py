@@ -64,7 +64,9 @@ def section_load(f: Figures, scaling: Figures | None, targets: Targets) -> str:
     targets.add("Peak memory while loading", f"{mib(f['peak'])} = {f['peak'] / f['held']:.2f}× held",
                 "≤ 2× held", f["peak"] <= 2 * f["held"])
     return (f"## Loading a `.min` file\n\n`bench/bench_load.py`: NETGEN-like instance of {m:,} arcs and "
-            f"{f['nodes']:,} nodes ({f['file_bytes'] / 1e6:.1f} MB), best of {f['repeat']}, page cache warm. "
+            f"{f['nodes']:,} nodes ({f['file_bytes'] / 1e6:.1f} MB), page cache warm; best of {f['repeat']} rounds in which `cat`, "
+            f"pelmora, LEMON and pandas each run once in turn (the busy-machine pair too), so that all see the "
+            f"same moments of the shared machine; the plain-Python reader best of 2. "
             f"Same content as the plain-Python reader: {f['same']}.\n\n"
             + table(["reader", "time", "pelmora against it"], rows)
             + f"\nMemory (fresh interpreter): the instance holds {mib(f['held'])} = {f['held'] / m:.1f} B/arc; "
