@@ -329,11 +329,13 @@ Outcome<void> write_model_file(std::string_view path, ModelFormat format, const 
     if (path.find('\0') != std::string_view::npos) return Error::value(std::string(utils::kNulInPath));
     Outcome<std::vector<int64_t>> ends = number_ends(columns.node_ids, columns.tails, columns.heads);
     if (!ends) return ends.error();
-    Model model{columns, low, bundle};
-    model.n = columns.node_ids.size();
-    model.m = columns.tails.size();
-    model.k = columns.num_commodities;
-    model.ends = std::move(ends).value();
+    Model model{columns,
+                low,
+                bundle,
+                columns.node_ids.size(),
+                columns.tails.size(),
+                columns.num_commodities,
+                std::move(ends).value()};
     return write_text_file(std::string(path), failure, [&](BufferedFile& out) {
         if (format == ModelFormat::Mps) write_mps(out, model);
         else write_lp(out, model);
