@@ -6,6 +6,7 @@
 // which reads every line this path takes to the same five numbers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // The buffered line reader: one buffer (8192 bytes, 64 KiB for files of a megabyte or more, where
-// fewer reads pay off), lines end at a line feed (a carriage return
-// before it is left for the trimming), the last line needs none. Lines that do not fit the buffer
-// are assembled in a side string. Every line is checked to be valid UTF-8 before it is handed out.
+// fewer reads pay off), lines end at a line feed (a carriage return before it is left for the
+// trimming), the last line needs none. Lines that do not fit the buffer are assembled in a side
+// string. Every line is checked to be valid UTF-8 before it is handed out.
 #pragma once
 
 #include <cstddef>

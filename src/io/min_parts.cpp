@@ -190,7 +190,7 @@ void MinTail::start(MinPart& head) {
     // The head's array ends up holding every arc; while reading it holds its share of the declared
     // arcs, not all of them: its growth stops there.
     const uint64_t declared = head.declared_arcs;
-    if (declared > kReserveBudget / sizeof(Edge)) reserve_declared(head, declared, declared, whole_.file_size());
+    reserve_declared(head, declared, declared, whole_.file_size());
     if (declared != 0) head.declared_arcs = std::min(declared, arc_share(declared, begin_, whole_.file_size()));
     try {
         thread_ = std::thread(&MinTail::run, this);
