@@ -69,6 +69,9 @@ def model_int(token: str, lo=I64_MIN, hi=I64_MAX):
     return -value if negative else value
 
 
+ARC_FIELDS = ("tail", "head", "lower bound", "capacity", "cost")
+
+
 class ModelError(Exception):
     pass
 
@@ -89,7 +92,7 @@ def model_read(text: str) -> dict:
             seen.add(v)
             nodes.append(v)
 
-    for line in text.split("\n"):
+    for number_of_line, line in enumerate(text.split("\n"), 1):
         trimmed = line.strip(WHITE_SPACE)
         if not trimmed or trimmed[0] == "c":
             continue
@@ -98,7 +101,12 @@ def model_read(text: str) -> dict:
             continue
         kind = tokens[0]
         if kind == "a":
-            tail, head, low, up, cost = (number(t) for t in tokens[1:6])
+            values = []
+            for k, field in enumerate(ARC_FIELDS, 1):
+                if k == len(tokens):
+                    raise ModelError(f"line {number_of_line}: arc line is missing the {field} (token {k})")
+                values.append(number(tokens[k]))
+            tail, head, low, up, cost = values
             positions = arc_indices.setdefault((tail, head), [])
             edges.append((tail, head, low, up, cost, len(positions)))
             positions.append(len(edges) - 1)

@@ -74,13 +74,13 @@ Outcome<void> read_min_part(LineReader& reader, MinPart& part, OnProblem on_prob
         grow_filled(edges, 1, part.declared_arcs);
         edges.push_back(Edge{v[0], v[1], v[2], v[3], v[4], 0});
     };
-    // Plain arc lines straight from the buffer, while one can be whole in what it holds.
+    // Plain arc lines straight from the buffer, while the next one is whole in what it holds.
     auto in_place = [&](LineReader& lines) {
         auto [p, end] = lines.unread();
         bool any = false;
-        while (p != nullptr && std::size_t(end - p) >= kArcLineWindow) {
+        while (p != nullptr && p < end) {
             int64_t v[5];
-            const char* next = arc_line(p, v);
+            const char* next = arc_line(p, end, v);
             if (next == nullptr) break;
             arc(v);
             lines.consumed(next);
