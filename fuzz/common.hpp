@@ -104,8 +104,8 @@ inline std::string describe(int64_t a, int64_t b) { return std::to_string(a) + "
 
 // The order of arc positions by (tail, head, position), as arc_indices lists them.
 template <class Arcs, class Tail, class Head>
-std::vector<uint64_t> pair_order_of(const Arcs& arcs, Tail tail, Head head) {
-    std::vector<uint64_t> order(arcs.size());
+pelmora::models::PairOrder pair_order_of(const Arcs& arcs, Tail tail, Head head) {
+    pelmora::models::PairOrder order(arcs.size());
     for (std::size_t p = 0; p < order.size(); ++p) order[p] = p;
     std::stable_sort(order.begin(), order.end(), [&](uint64_t x, uint64_t y) {
         return std::pair(tail(arcs[x]), head(arcs[x])) < std::pair(tail(arcs[y]), head(arcs[y]));

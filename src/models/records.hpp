@@ -95,8 +95,9 @@ using SupplyPartition = ListMap;
 // Arc positions ordered by (tail, head, position): the arcs of one node pair form one consecutive
 // run, ascending. This one permutation is the whole `arc_indices` map, and, because a reader gives
 // the arcs of a pair the parallel indices 0, 1, 2, ... in position order, it is also the ascending
-// order of the arc keys (tail, head, index).
-using PairOrder = std::vector<uint64_t>;
+// order of the arc keys (tail, head, index). Sized before the sort fills it, in two halves at
+// once, so its entries come into being unwritten.
+using PairOrder = std::vector<uint64_t, UninitialisedAllocator<uint64_t>>;
 
 struct NetworkInstance {
     int64_t num_nodes = 0;
