@@ -295,6 +295,19 @@ def test_files_read_in_two_halves_as_the_model_says(tmp_path_factory, text, wher
     check_against_model(path, padded)
 
 
+def test_node_heavy_file_read_in_halves_as_the_model_says(tmp_path):
+    # Short node lines, then arc lines three times as long: the second reader starts where about
+    # half of the lines lie behind, among the node lines, well before the middle byte.
+    import random
+
+    rng = random.Random(5)
+    nodes = [f"n {i} {rng.randint(-9, 9)}" for i in range(1, 120_001)]
+    arcs = [f"a {rng.randint(1, 120_000)} {rng.randint(1, 120_000)} 0 {rng.randint(1, 10**6)} {rng.randint(-10**6, 10**6)}"
+            for _ in range(40_000)]
+    text = "p min 120000 40000\n" + "\n".join(nodes + arcs) + "\n"
+    check_against_model(write_text(tmp_path, text), text)
+
+
 @pytest.mark.parametrize("faulty", ["head", "tail", "both"])
 def test_first_fault_of_a_file_read_in_halves_names_its_line(tmp_path, faulty):
     arcs = [f"a {i % 50 + 1} {i % 7 + 1} 0 9 {i}" for i in range(120_000)]

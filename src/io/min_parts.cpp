@@ -56,6 +56,33 @@ void reserve_declared(MinPart& part, uint64_t arcs, uint64_t declared, uint64_t 
     }
 }
 
+// About where half of the lines of the file `fd` (of `size` bytes) lie behind: a reader's time
+// goes with its lines more than with its bytes, and a file's node lines, which come first, are
+// half as long as its arc lines. Estimated from the line feeds in windows spread evenly over the
+// file; files of few lines, for which the difference is small, are split at their middle byte.
+uint64_t lines_middle(int fd, uint64_t size) {
+    constexpr int kSamples = 16;
+    constexpr std::size_t kSampleBytes = 4096;
+    constexpr double kMinLines = 1 << 16;
+    double density[kSamples];
+    double total = 0;
+    char window[kSampleBytes];
+    for (int i = 0; i < kSamples; ++i) {
+        const ssize_t got = ::pread(fd, window, kSampleBytes, off_t(size / kSamples * uint64_t(i)));
+        if (got <= 0) return size / 2;
+        density[i] = double(std::count(window, window + got, '\n')) / double(got);
+        total += density[i];
+    }
+    const double segment = double(size / kSamples);
+    if (total * segment < kMinLines) return size / 2;
+    double before = 0;
+    int i = 0;
+    while (i + 1 < kSamples && before + density[i] < total / 2) before += density[i++];
+    const double at = (double(i) + (total / 2 - before) / density[i]) * segment;
+    // A few windows can mislead: the split stays within the middle half of the file.
+    return std::clamp(uint64_t(at), size / 4, size - size / 4);
+}
+
 }  // namespace
 
 uint64_t direct_hint(int64_t nodes, uint64_t bytes) {
@@ -172,7 +199,7 @@ void AppendEdges::join() noexcept {
 uint64_t min_split_point(const LineReader& reader) {
     const uint64_t size = reader.file_size();
     if (size == LineReader::kUnknownSize || size < kMinSplitBytes || std::thread::hardware_concurrency() < 2) return 0;
-    const uint64_t middle = size / 2;
+    const uint64_t middle = lines_middle(reader.descriptor(), size);
     std::vector<char> window(kSplitWindow);
     ssize_t got = ::pread(reader.descriptor(), window.data(), window.size(), off_t(middle));
     if (got <= 0) return 0;
