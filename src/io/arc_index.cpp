@@ -5,6 +5,7 @@
 #include <chrono>
 #include <exception>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -71,12 +72,13 @@ void in_two(std::size_t split, std::size_t end, Work&& work) {
 // Sorts each run of one tail in order[begin, end) (which starts and ends between runs) stably by
 // head, and notes in `parallel` the arcs that share their pair with an arc before them. Tails
 // carry few arcs, so short runs do nearly all of the work; crowded tails fall back to a full sort.
-void sort_heads(std::span<const uint32_t> rank, std::span<const uint32_t> ends, models::PairOrder& order,
+// key(end) orders the ends as their identifiers do, and stays below `keys`.
+template <class Key>
+void sort_heads(Key key, std::size_t keys, std::span<const uint32_t> ends, models::PairOrder& order,
                 std::size_t begin, std::size_t end, ParallelArcs& parallel) {
-    const std::size_t n = rank.size();
     std::vector<std::pair<uint32_t, uint64_t>> scratch;
-    // Ranks below 2^27 leave room for a run's five position bits in a 32-bit key.
-    const bool narrow = n < (std::size_t(1) << 27);
+    // Keys below 2^27 leave room for a run's five position bits in 32 bits.
+    const bool narrow = keys < (std::size_t(1) << 27);
     for (std::size_t s = begin; s < end;) {
         uint32_t tail = ends[2 * order[s]];
         std::size_t e = s + 1;
@@ -90,23 +92,23 @@ void sort_heads(std::span<const uint32_t> rank, std::span<const uint32_t> ends, 
             // order. Heads of one tail are random, which makes insertion sort mispredict. The keys
             // fit 32 bits and the count runs over whole groups of 8 (the padding keys are above
             // every real one), so that it compares several keys per instruction.
-            alignas(32) uint32_t keys[32];
+            alignas(32) uint32_t packed[32];
             uint64_t positions[32];
             const std::size_t padded = (len + 7) & ~std::size_t(7);
             for (std::size_t i = 0; i < len; ++i) {
-                keys[i] = (rank[ends[2 * run[i] + 1]] << 5) | uint32_t(i);
+                packed[i] = (key(ends[2 * run[i] + 1]) << 5) | uint32_t(i);
                 positions[i] = run[i];
             }
-            for (std::size_t i = len; i < padded; ++i) keys[i] = UINT32_MAX;
+            for (std::size_t i = len; i < padded; ++i) packed[i] = UINT32_MAX;
             for (std::size_t i = 0; i < len; ++i) {
-                const uint32_t key = keys[i];
+                const uint32_t mine = packed[i];
                 uint32_t place = 0;
-                for (std::size_t j = 0; j < padded; ++j) place += keys[j] < key;
+                for (std::size_t j = 0; j < padded; ++j) place += packed[j] < mine;
                 run[place] = positions[i];
             }
         } else {
             scratch.resize(len);
-            for (std::size_t i = 0; i < len; ++i) scratch[i] = {rank[ends[2 * run[i] + 1]], run[i]};
+            for (std::size_t i = 0; i < len; ++i) scratch[i] = {key(ends[2 * run[i] + 1]), run[i]};
             std::sort(scratch.begin(), scratch.end());
             for (std::size_t i = 0; i < len; ++i) run[i] = scratch[i].second;
         }
@@ -147,13 +149,28 @@ bool NodeIndex::finish() {
     return !exhausted_;
 }
 
+void NodeIndex::to_numbers() {
+    while (pending_ != 0) register_first();
+    if (by_id_)
+        for (uint32_t& end : ends_) end = direct_[end] - 1;
+    by_id_ = false;
+}
+
 void NodeIndex::absorb(NodeIndex& later) {
     finish();
     later.finish();
     std::vector<uint32_t> renumbered(later.nodes_.size());
     for (std::size_t i = 0; i < renumbered.size(); ++i) renumbered[i] = add(later.nodes_[i]);
-    grow_filled(ends_, later.ends_.size(), 0);
-    for (uint32_t end : later.ends_) ends_.push_back(renumbered[end]);
+    if (by_id_ && later.by_id_ && later.direct_limit_ <= direct_limit_) {
+        // Identifiers both, and all in this index's range: they stand as they are.
+        grow_filled(ends_, later.ends_.size(), 0);
+        ends_.insert(ends_.end(), later.ends_.begin(), later.ends_.end());
+    } else {
+        to_numbers();
+        later.to_numbers();
+        grow_filled(ends_, later.ends_.size(), 0);
+        for (uint32_t end : later.ends_) ends_.push_back(renumbered[end]);
+    }
     exhausted_ = exhausted_ || later.exhausted_;
     later = NodeIndex(later.key_);
 }
@@ -235,17 +252,22 @@ std::vector<uint32_t> NodeIndex::ranks() const {
     return rank;
 }
 
-ParallelArcs sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32_t> ends, models::PairOrder& order) {
+namespace {
+
+// sort_by_pair with key(end) in place of rank[end] (keys of them all below `keys`); without
+// `counting`, it gives up (nothing) where the tails do not ascend in position order.
+template <class Key>
+std::optional<ParallelArcs> sort_pairs(Key key, std::size_t keys, std::span<const uint32_t> ends,
+                                       models::PairOrder& order, bool counting) {
     const std::size_t m = ends.size() / 2;
-    const std::size_t n = rank.size();
     order.clear();
     reserve_filled(order, m);
     order.resize(m);
-    if (m == 0) return {};
+    if (m == 0) return ParallelArcs{};
     const bool two = m >= kMinThreadedSort;
     ParallelArcs parallel[2];
     auto by_head = [&](std::size_t begin, std::size_t end, int half) {
-        sort_heads(rank, ends, order, begin, end, parallel[half]);
+        sort_heads(key, keys, ends, order, begin, end, parallel[half]);
     };
     // Where to split `order` in two: past the middle, between two tails.
     auto split = [&](auto tail_at) {
@@ -263,7 +285,7 @@ ParallelArcs sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32
         for (std::size_t b = std::max<std::size_t>(begin, 1); b < end && by_tail[half]; b += kBlock) {
             bool ascending = true;
             for (std::size_t p = b; p < std::min(end, b + kBlock); ++p)
-                ascending &= rank[ends[2 * p - 2]] <= rank[ends[2 * p]];
+                ascending &= key(ends[2 * p - 2]) <= key(ends[2 * p]);
             by_tail[half] = ascending;
         }
         if (!by_tail[half]) return;
@@ -274,13 +296,14 @@ ParallelArcs sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32
     if (middle < m) in_two(middle, m, in_position_order);
     else in_position_order(0, m, 0);
     if (!by_tail[0] || !by_tail[1]) {
+        if (!counting) return std::nullopt;
         // A counting sort by tail, which keeps the positions of one tail ascending; then the runs.
         parallel[0] = {};
         parallel[1] = {};
-        std::vector<uint64_t> next(n + 1, 0);
-        for (std::size_t p = 0; p < m; ++p) ++next[rank[ends[2 * p]] + 1];
-        for (std::size_t r = 0; r < n; ++r) next[r + 1] += next[r];
-        for (std::size_t p = 0; p < m; ++p) order[next[rank[ends[2 * p]]]++] = p;
+        std::vector<uint64_t> next(keys + 1, 0);
+        for (std::size_t p = 0; p < m; ++p) ++next[key(ends[2 * p]) + 1];
+        for (std::size_t r = 0; r < keys; ++r) next[r + 1] += next[r];
+        for (std::size_t p = 0; p < m; ++p) order[next[key(ends[2 * p])]++] = p;
         const std::size_t runs_middle = split([&](std::size_t i) { return ends[2 * order[i]]; });
         if (runs_middle < m) in_two(runs_middle, m, by_head);
         else by_head(0, m, 0);
@@ -290,9 +313,23 @@ ParallelArcs sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32
     return std::move(parallel[0]);
 }
 
-ParallelArcs order_by_pair(const NodeIndex& node_index, models::PairOrder& order) {
+}  // namespace
+
+ParallelArcs sort_by_pair(std::span<const uint32_t> rank, std::span<const uint32_t> ends, models::PairOrder& order) {
+    return *sort_pairs([rank](uint32_t end) { return rank[end]; }, rank.size(), ends, order, true);
+}
+
+ParallelArcs order_by_pair(NodeIndex& node_index, models::PairOrder& order) {
     order.clear();
     if (node_index.ends().empty()) return {};
+    if (node_index.ends_by_id()) {
+        // Identifiers order the arcs as they are: no ranks to look up, for files that list the
+        // arcs by tail. Others are counted by tail rank, on dense numbers.
+        auto identity = [](uint32_t end) { return end; };
+        if (auto sorted = sort_pairs(identity, node_index.direct_limit(), node_index.ends(), order, false))
+            return std::move(*sorted);
+        node_index.to_numbers();
+    }
     return sort_by_pair(node_index.ranks(), node_index.ends(), order);
 }
 

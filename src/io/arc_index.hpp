@@ -18,10 +18,15 @@
 
 namespace pelmora::io {
 
-// Node identifier -> dense number (0, 1, 2, ... in order of first appearance), and the dense
-// numbers of every arc's two ends. Identifiers in [0, direct_limit) go through a flat array,
-// which is what DIMACS files use; all others through an open-addressing hash table. The node list
-// is the dense numbering's inverse.
+// Node identifier -> dense number (0, 1, 2, ... in order of first appearance), and every arc's
+// two ends. Identifiers in [0, direct_limit) go through a flat array, which is what DIMACS files
+// use; all others through an open-addressing hash table. The node list is the dense numbering's
+// inverse.
+//
+// While every arc end falls in the flat array's range, the ends are kept as the identifiers
+// themselves: they order the arcs as they are, need no lookup, and stay valid when another
+// index's nodes are numbered first. The first end out of that range turns them into dense
+// numbers for good (to_numbers()).
 //
 // The file chooses the identifiers, so the table's hash is keyed with a secret drawn once per
 // process: identifiers picked to collide under one key spread out under another. Should a probe
@@ -51,13 +56,28 @@ public:
     __attribute__((always_inline)) void add_node(int64_t node) { push(node, kNoTarget); }
     // The two ends of the next arc, tail first.
     __attribute__((always_inline)) void add_arc(int64_t tail, int64_t head) {
-        std::size_t at = ends_.size();
         grow_filled(ends_, 2, expected_ends_);
+        if (by_id_ && uint64_t(tail) < direct_limit_ && uint64_t(head) < direct_limit_) [[likely]] {
+            ends_.push_back(uint32_t(tail));
+            ends_.push_back(uint32_t(head));
+            push(tail, kNoTarget);
+            push(head, kNoTarget);
+            return;
+        }
+        if (by_id_) to_numbers();
+        std::size_t at = ends_.size();
         ends_.push_back(0);
         ends_.push_back(0);
         push(tail, at);
         push(head, at + 1);
     }
+
+    // True while the arcs' ends are their identifiers, all below direct_limit(); else they are
+    // dense numbers.
+    bool ends_by_id() const noexcept { return by_id_; }
+    uint64_t direct_limit() const noexcept { return direct_limit_; }
+    // Turns the ends into dense numbers.
+    void to_numbers();
 
     // Completes every pending registration. False when the numbering is exhausted (more than
     // kMaxNodes distinct nodes).
@@ -70,7 +90,7 @@ public:
     void absorb(NodeIndex& later);
 
     std::vector<int64_t>& nodes() noexcept { return nodes_; }
-    // Dense numbers of arc p's tail and head at 2p and 2p + 1 (after finish()).
+    // Arc p's tail and head at 2p and 2p + 1 (after finish()), as identifiers or dense numbers.
     std::span<const uint32_t> ends() const noexcept { return ends_; }
     void release_ends() { std::vector<uint32_t>().swap(ends_); }
 
@@ -134,6 +154,7 @@ private:
     std::size_t first_ = 0;
     std::size_t pending_ = 0;
     bool exhausted_ = false;
+    bool by_id_ = true;
     std::vector<uint32_t> ends_;
     uint64_t expected_ends_ = 0;  // twice the declared arcs: where growth may stop
     std::vector<int64_t> nodes_;
@@ -159,14 +180,14 @@ struct ParallelArcs {
 // dense numbers, and finds the parallel arcs on the way.
 ParallelArcs sort_by_pair(std::span<const uint32_t> ranks, std::span<const uint32_t> ends, models::PairOrder& order);
 
-// sort_by_pair on a finished index.
-ParallelArcs order_by_pair(const NodeIndex& node_index, models::PairOrder& order);
+// sort_by_pair on a finished index (whose ends it may turn into dense numbers).
+ParallelArcs order_by_pair(NodeIndex& node_index, models::PairOrder& order);
 
 // Fills `order` as order_by_pair does, hands every arc with a parallel index above 0 its index
 // through set_index(position, index) (the others keep the 0 they were built with) and returns the
 // number of node pairs that carry two or more arcs. Needs node_index.finish() first.
 template <class SetIndex>
-uint64_t index_parallel_arcs(const NodeIndex& node_index, models::PairOrder& order, SetIndex&& set_index) {
+uint64_t index_parallel_arcs(NodeIndex& node_index, models::PairOrder& order, SetIndex&& set_index) {
     ParallelArcs parallel = order_by_pair(node_index, order);
     for (const auto& [position, index] : parallel.indices) set_index(position, index);
     return parallel.pairs;
