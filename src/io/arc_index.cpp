@@ -74,8 +74,8 @@ void in_two(std::size_t split, std::size_t end, Work&& work) {
 // carry few arcs, so short runs do nearly all of the work; crowded tails fall back to a full sort.
 // key(end) orders the ends as their identifiers do, and stays below `keys`.
 template <class Key>
-void sort_heads(Key key, std::size_t keys, std::span<const uint32_t> ends, models::PairOrder& order,
-                std::size_t begin, std::size_t end, ParallelArcs& parallel) {
+void sort_heads(Key key, std::size_t keys, std::span<const uint32_t> ends, models::PairOrder& order, std::size_t begin,
+                std::size_t end, ParallelArcs& parallel) {
     std::vector<std::pair<uint32_t, uint64_t>> scratch;
     // Keys below 2^27 leave room for a run's five position bits in 32 bits.
     const bool narrow = keys < (std::size_t(1) << 27);
