@@ -25,7 +25,7 @@ using models::NodeLine;
 constexpr uint64_t kMinArcLineBytes = 11;
 // Below this a second thread costs about what it saves.
 constexpr uint64_t kMinSplitBytes = uint64_t(1) << 20;
-// How far past the middle a line feed is looked for.
+// How far past the split point a line feed is looked for.
 constexpr std::size_t kSplitWindow = std::size_t(1) << 16;
 
 uint64_t arc_hint(int64_t declared, uint64_t bytes) {

@@ -60,9 +60,10 @@ private:
     std::thread thread_;
 };
 
-// The file offset after the first line feed past the middle of the file `reader` has open, where
-// a second reader can start on whole lines; 0 when the file is better read by one reader (small,
-// not a regular file, one core, or no line feed near the middle).
+// The file offset after the first line feed past the point of the file `reader` has open where
+// about half of its lines lie behind, where a second reader can start on whole lines; 0 when the
+// file is better read by one reader (small, not a regular file, one core, or no line feed near
+// that point).
 uint64_t min_split_point(const LineReader& reader);
 
 // Reads the lines from a split point to the end of the file on a thread of its own, started once

@@ -56,9 +56,10 @@ Outcome<NetworkInstance> finish_network(MinPart& part, AppendEdges* append = nul
 }  // namespace
 
 // Large files are read by two readers at once, the second from the first line that starts past
-// the middle: each numbers its own nodes, and the second's numbering is appended to the first's
-// afterwards, which gives every node the number one reader would have given it. The first failure
-// in file order is the one reported, with the line number one reader would have named.
+// about half of the lines: each numbers its own nodes, and the second's numbering is appended to
+// the first's afterwards, which gives every node the number one reader would have given it. The
+// first failure in file order is the one reported, with the line number one reader would have
+// named.
 Outcome<NetworkInstance> parse_min(std::string_view path) {
     LineReader reader;
     if (!reader.open(path)) return Error::io(reader.error());
