@@ -60,7 +60,9 @@ public:
         if (by_id_ && uint64_t(tail) < direct_limit_ && uint64_t(head) < direct_limit_) [[likely]] {
             ends_.push_back(uint32_t(tail));
             ends_.push_back(uint32_t(head));
-            push(tail, kNoTarget);
+            // Files list an arc's tail again and again: once in the ring is enough.
+            if (tail != last_tail_) push(tail, kNoTarget);
+            last_tail_ = tail;
             push(head, kNoTarget);
             return;
         }
@@ -155,6 +157,7 @@ private:
     std::size_t pending_ = 0;
     bool exhausted_ = false;
     bool by_id_ = true;
+    int64_t last_tail_ = -1;  // the last arc's tail while by_id_: already registered (-1: none)
     std::vector<uint32_t> ends_;
     uint64_t expected_ends_ = 0;  // twice the declared arcs: where growth may stop
     std::vector<int64_t> nodes_;
