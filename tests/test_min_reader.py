@@ -308,6 +308,31 @@ def test_node_heavy_file_read_in_halves_as_the_model_says(tmp_path):
     check_against_model(write_text(tmp_path, text), text)
 
 
+@pytest.mark.parametrize("outside", ["none", "head", "tail"])
+def test_node_lines_among_arcs_and_late_outside_ends_read_in_halves(tmp_path, outside):
+    # Node lines among the arcs wait to be numbered while the arcs' ends are numbered at once:
+    # each new node of a node line is the next arc's tail. An arc end past the declared nodes,
+    # late in one half, turns the ends read so far into numbers.
+    import random
+
+    rng = random.Random(11)
+    lines = ["p min 3000 60000"]
+    fresh = iter(range(2001, 3001))
+    for i in range(60_000):
+        tail = rng.randint(1, 2000)
+        if i % 500 == 0:
+            node = next(fresh) if i % 1000 == 0 else -7
+            lines.append(f"n {node} {rng.randint(-9, 9)}")
+            tail = node if node > 0 else tail
+        lines.append(f"a {tail} {rng.randint(1, 2000)} 0 {i % 97} {i}")
+    if outside != "none":
+        lines[20_000 if outside == "head" else 50_000] = "a 9000000000 5 0 1 1"
+    text = "\n".join(lines) + "\n"
+    path = write_text(tmp_path, text)
+    assert path.stat().st_size > 2**20
+    check_against_model(path, text)
+
+
 @pytest.mark.parametrize("faulty", ["head", "tail", "both"])
 def test_first_fault_of_a_file_read_in_halves_names_its_line(tmp_path, faulty):
     arcs = [f"a {i % 50 + 1} {i % 7 + 1} 0 9 {i}" for i in range(120_000)]

@@ -134,9 +134,26 @@ void NodeIndex::enable_direct(uint64_t limit) {
     limit = std::min<uint64_t>(limit, kMaxDirect);
     // Only a speed-up: when the memory is not there, every node goes through the hash table.
     auto* table = static_cast<uint32_t*>(std::calloc(limit, sizeof(uint32_t)));
-    if (!table) return;
+    auto* seen = static_cast<uint64_t*>(std::calloc(limit / 64 + 1, sizeof(uint64_t)));
+    if (!table || !seen) {
+        std::free(table);
+        std::free(seen);
+        return;
+    }
     direct_.reset(table);
+    seen_.reset(seen);
     direct_limit_ = limit;
+}
+
+void NodeIndex::first_sight(uint64_t id) {
+    // What waits in the ring comes first, and may be this very node.
+    while (pending_ != 0) register_first();
+    add(int64_t(id));
+}
+
+void NodeIndex::fill_direct() {
+    for (std::size_t i = 0; i < nodes_.size(); ++i)
+        if (uint64_t(nodes_[i]) < direct_limit_) direct_[uint64_t(nodes_[i])] = uint32_t(i + 1);
 }
 
 void NodeIndex::reserve_arcs(std::size_t arcs, uint64_t declared) {
@@ -151,23 +168,26 @@ bool NodeIndex::finish() {
 
 void NodeIndex::to_numbers() {
     while (pending_ != 0) register_first();
-    if (by_id_)
+    if (by_id_) {
+        fill_direct();
         for (uint32_t& end : ends_) end = direct_[end] - 1;
+    }
     by_id_ = false;
 }
 
 void NodeIndex::absorb(NodeIndex& later) {
     finish();
     later.finish();
-    std::vector<uint32_t> renumbered(later.nodes_.size());
-    for (std::size_t i = 0; i < renumbered.size(); ++i) renumbered[i] = add(later.nodes_[i]);
     if (by_id_ && later.by_id_ && later.direct_limit_ <= direct_limit_) {
         // Identifiers both, and all in this index's range: they stand as they are.
+        for (int64_t node : later.nodes_) add(node);
         grow_filled(ends_, later.ends_.size(), 0);
         ends_.insert(ends_.end(), later.ends_.begin(), later.ends_.end());
     } else {
         to_numbers();
         later.to_numbers();
+        std::vector<uint32_t> renumbered(later.nodes_.size());
+        for (std::size_t i = 0; i < renumbered.size(); ++i) renumbered[i] = add(later.nodes_[i]);
         grow_filled(ends_, later.ends_.size(), 0);
         for (uint32_t end : later.ends_) ends_.push_back(renumbered[end]);
     }
@@ -229,7 +249,7 @@ void NodeIndex::grow(uint64_t key) {
 std::vector<uint32_t> NodeIndex::ranks() const {
     const std::size_t n = nodes_.size();
     std::vector<uint32_t> rank(n);
-    if (direct_ && direct_limit_ <= 4 * uint64_t(n) + 4096) {
+    if (direct_ && !by_id_ && direct_limit_ <= 4 * uint64_t(n) + 4096) {
         // The flat array lists its nodes in identifier order already; the hashed ones are the
         // negative identifiers (before it) and those past its end (after it).
         std::vector<std::pair<int64_t, uint32_t>> hashed;

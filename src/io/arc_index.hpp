@@ -32,9 +32,12 @@ namespace pelmora::io {
 // process: identifiers picked to collide under one key spread out under another. Should a probe
 // run long all the same, the table takes a new key and doubles, which bounds every insertion.
 //
-// Registration runs a few nodes behind the reader: each node's slot is prefetched when it is
-// handed in and looked up only some nodes later, so the random accesses overlap with parsing.
-// The order of registration is the order of the calls, so first appearance is unaffected.
+// While the ends are identifiers, a node of the flat array's range is registered through a bitmap
+// of the identifiers seen, a bit per identifier, small enough to stay in the cache; the flat
+// array is filled from the node list only when the ends turn into numbers. Other nodes are
+// registered a few nodes behind the reader: each node's slot is prefetched when it is handed in
+// and looked up only some nodes later, so the random accesses overlap with parsing. Either way
+// nodes are registered in the order of the calls, so first appearance is unaffected.
 class NodeIndex {
 public:
     static constexpr uint32_t kMaxNodes = UINT32_MAX - 1;
@@ -60,10 +63,10 @@ public:
         if (by_id_ && uint64_t(tail) < direct_limit_ && uint64_t(head) < direct_limit_) [[likely]] {
             ends_.push_back(uint32_t(tail));
             ends_.push_back(uint32_t(head));
-            // Files list an arc's tail again and again: once in the ring is enough.
-            if (tail != last_tail_) push(tail, kNoTarget);
+            // Files list an arc's tail again and again: once is enough.
+            if (tail != last_tail_) see(uint64_t(tail));
             last_tail_ = tail;
-            push(head, kNoTarget);
+            see(uint64_t(head));
             return;
         }
         if (by_id_) to_numbers();
@@ -122,12 +125,12 @@ private:
         uint32_t id_plus_one;  // 0: empty
     };
     struct FreeDeleter {
-        void operator()(uint32_t* p) const noexcept { std::free(p); }
+        void operator()(void* p) const noexcept { std::free(p); }
     };
 
     __attribute__((always_inline)) void push(int64_t node, uint64_t target) {
         if (pending_ == kRing) register_first();
-        if (uint64_t(node) < direct_limit_) __builtin_prefetch(direct_.get() + uint64_t(node), 1);
+        if (!by_id_ && uint64_t(node) < direct_limit_) __builtin_prefetch(direct_.get() + uint64_t(node), 1);
         ring_[(first_ + pending_) & (kRing - 1)] = {node, target};
         ++pending_;
     }
@@ -138,8 +141,28 @@ private:
         first_ = (first_ + 1) & (kRing - 1);
         --pending_;
     }
+    // Registers `id` (below direct_limit_) while the ends are identifiers, after what waits in
+    // the ring.
+    __attribute__((always_inline)) void see(uint64_t id) {
+        if ((seen_[id >> 6] >> (id & 63)) & 1) [[likely]]
+            return;
+        first_sight(id);
+    }
+    void first_sight(uint64_t id);
+    // The flat array as the node list has it: the ends' numbers from there on.
+    void fill_direct();
+    // The dense number of `node`, registering it first when new; while the ends are identifiers,
+    // the nodes of the flat array's range have no number yet (0 stands in).
     __attribute__((always_inline)) uint32_t add(int64_t node) {
         if (uint64_t(node) < direct_limit_) {
+            if (by_id_) {
+                const uint64_t id = uint64_t(node);
+                if (!((seen_[id >> 6] >> (id & 63)) & 1)) {
+                    seen_[id >> 6] |= uint64_t(1) << (id & 63);
+                    next_id(node);
+                }
+                return 0;
+            }
             uint32_t& slot = direct_[uint64_t(node)];
             if (slot != 0) return slot - 1;
             uint32_t id = next_id(node);
@@ -162,6 +185,7 @@ private:
     uint64_t expected_ends_ = 0;  // twice the declared arcs: where growth may stop
     std::vector<int64_t> nodes_;
     std::unique_ptr<uint32_t[], FreeDeleter> direct_;  // calloc'ed: untouched pages cost nothing
+    std::unique_ptr<uint64_t[], FreeDeleter> seen_;    // a bit per identifier of direct_'s range
     uint64_t direct_limit_ = 0;
     std::vector<Slot> slots_;
     std::size_t hashed_ = 0;
