@@ -144,10 +144,11 @@ private:
     // Registers `id` (below direct_limit_) while the ends are identifiers, after what waits in
     // the ring.
     __attribute__((always_inline)) void see(uint64_t id) {
-        if ((seen_[id >> 6] >> (id & 63)) & 1) [[likely]]
+        if (seen(id)) [[likely]]
             return;
         first_sight(id);
     }
+    bool seen(uint64_t id) const noexcept { return (seen_[id >> 6] >> (id & 63)) & 1; }
     void first_sight(uint64_t id);
     // The flat array as the node list has it: the ends' numbers from there on.
     void fill_direct();
@@ -157,7 +158,7 @@ private:
         if (uint64_t(node) < direct_limit_) {
             if (by_id_) {
                 const uint64_t id = uint64_t(node);
-                if (!((seen_[id >> 6] >> (id & 63)) & 1)) {
+                if (!seen(id)) {
                     seen_[id >> 6] |= uint64_t(1) << (id & 63);
                     next_id(node);
                 }
