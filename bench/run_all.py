@@ -35,6 +35,7 @@ from report_sections import (
     section_families,
     section_generate,
     section_hostile,
+    section_huge_pages,
     section_load,
     section_mcf,
     section_mnetgen_load,
@@ -55,6 +56,7 @@ OUT = HERE / "out"
 BENCHES: list[tuple[str, str, list[str]]] = [
     ("rng", "bench_rng.py", []),
     ("load", "bench_load.py", []),
+    ("huge_pages", "bench_huge_pages.py", ["--hold-memory"]),
     ("views", "bench_views.py", []),
     ("generate", "bench_generate.py", []),
     ("splits", "bench_splits.py", []),
@@ -217,6 +219,7 @@ def write_report(run: Figures, quick: bool, out_dir: Path, png: Path) -> None:
     sections = []
     builders: list[tuple[str, Callable[[Figures], str]]] = [
         ("load", lambda f: section_load(f, figures.get("scaling"), targets)),
+        ("huge_pages", lambda f: section_huge_pages(f, targets)),
         ("views", lambda f: section_views(f, targets)),
         ("generate", lambda f: section_generate(f, figures.get("rng"), targets)),
         ("mcf", lambda f: section_mcf(f, targets)),
