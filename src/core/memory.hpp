@@ -23,10 +23,12 @@ inline std::size_t checked_cells(std::size_t rows, uint64_t per_row) {
 
 // Asks the kernel for huge pages behind a large buffer that is about to be filled: filling it
 // then costs one page fault per 2 MiB instead of one per 4 KiB. Only a hint; failures are ignored.
-// Kept on a busy machine too: reading a 1M-arc file, the kernel's share of the reader's time is
-// about a quarter with the hint and two fifths without it (six times the page faults), the zeroing
-// of fresh pages costing the same either way. With both cores taken by other work (load average
-// 4), the whole load took 80-86 ms with the hint against 103-111 ms without it.
+// Kept on a busy machine too (bench/bench_huge_pages.py, a 1M-arc file loaded in fresh processes):
+// with a spinning process on each core the median load took 52 ms with the hint against 67 ms
+// without it (six times the page faults), and with another program holding all but 2 GiB of the
+// memory in scattered pages 31 ms against 41 ms. The zeroing of fresh pages costs the same either
+// way; what the hint can cost is the odd load that waits on the kernel for its huge pages (the
+// slowest of 15 took 144 ms against 46 ms without), which the medians outweigh.
 inline void advise_huge_pages(const void* data, std::size_t bytes) noexcept {
     constexpr uintptr_t kHuge = uintptr_t(1) << 21;
     if (bytes < 2 * kHuge) return;
