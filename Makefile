@@ -55,7 +55,7 @@ test-portable: install
 # lint: the C++ format check, ruff, and mypy --strict on the examples and benchmarks. What it needs
 # is installed on first use (clang-format from Debian, the others into the venv).
 CLANG_FORMAT ?= clang-format
-FORMAT_SOURCES = $(shell find src tests/native fuzz bench -name '*.cpp' -o -name '*.hpp')
+FORMAT_SOURCES = $(shell find src tests/native fuzz bench -path bench/out -prune -o \( -name '*.cpp' -o -name '*.hpp' \) -print)
 $(VENV)/.lint: $(VENV)/.created
 	$(VPY) -m pip install --quiet ruff mypy pandas-stubs types-tqdm
 	touch $@
