@@ -6,9 +6,8 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <string_view>
 #include <vector>
-
-#include <sys/mman.h>
 
 namespace pelmora {
 
@@ -21,21 +20,23 @@ inline std::size_t checked_cells(std::size_t rows, uint64_t per_row) {
     return rows * static_cast<std::size_t>(per_row);
 }
 
+// The free memory of the kernel's page allocator in blocks of 2 MiB or more, counted in 2 MiB
+// blocks, from the text of /proc/buddyinfo (a line per node and zone: the node, the zone's name,
+// then how many blocks of each order are free, from single pages of `page_bytes` up).
+uint64_t free_huge_blocks(std::string_view buddyinfo, uint64_t page_bytes) noexcept;
+
 // Asks the kernel for huge pages behind a large buffer that is about to be filled: filling it
 // then costs one page fault per 2 MiB instead of one per 4 KiB. Only a hint; failures are ignored.
-// Kept on a busy machine too (bench/bench_huge_pages.py, a 1M-arc file loaded in fresh processes):
-// with a spinning process on each core the median load took 52 ms with the hint against 67 ms
-// without it (six times the page faults), and with another program holding all but 2 GiB of the
-// memory in scattered pages 31 ms against 41 ms. The zeroing of fresh pages costs the same either
-// way; what the hint can cost is the odd load that waits on the kernel for its huge pages (the
-// slowest of 15 took 144 ms against 46 ms without), which the medians outweigh.
-inline void advise_huge_pages(const void* data, std::size_t bytes) noexcept {
-    constexpr uintptr_t kHuge = uintptr_t(1) << 21;
-    if (bytes < 2 * kHuge) return;
-    uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-    uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
+//
+// It is asked only while the kernel has free 2 MiB blocks enough for the buffer: without them a
+// huge page has to be assembled in the page fault, by moving other pages out of the way, and on a
+// machine whose other programs hold nearly all of the memory in scattered pages that costs what
+// it saves (a 1M-arc load: 42 ms this way, 44 ms asking regardless, 43 ms never asking). With free
+// blocks at hand it is the clear gain, on a quiet machine (32 against 44 ms never asking), with
+// every core busy (54 against 72 ms) and with all but 2 GiB held (35 against 44 ms): six times
+// fewer page faults (bench/bench_huge_pages.py, medians of fresh processes).
+// PELMORA_HUGE_PAGES=always (or never), read when the library is loaded, overrides the check.
+void advise_huge_pages(const void* data, std::size_t bytes) noexcept;
 
 // Reserves room for n elements, on huge pages when it is large.
 template <class T, class Allocator>

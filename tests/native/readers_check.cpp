@@ -1,6 +1,7 @@
 // Native checks of the readers' node table and interrupt handling, driven by tests/test_hostile_files.py:
 //   readers_check probes N        hashed insertions stay linear for identifiers chosen to collide
 //   readers_check interrupt MIN MCF   a read asked to stop ends with Error::interrupted and closes its file
+//   readers_check buddyinfo PAGE      the free 2 MiB blocks in the /proc/buddyinfo text on standard input
 // Prints "ok" or the first failure.
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "core/interrupt.hpp"
+#include "core/memory.hpp"
 #include "io/arc_index.hpp"
 #include "io/files.hpp"
 
@@ -100,10 +102,18 @@ int interrupt(const char* min_path, const char* mcf_path) {
     return 0;
 }
 
+int free_blocks(unsigned long page_bytes) {
+    std::string text;
+    for (int c; (c = std::getchar()) != EOF;) text.push_back(char(c));
+    std::printf("%llu\n", (unsigned long long)free_huge_blocks(text, page_bytes));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "probes") == 0) return probes(std::stoul(argv[2]));
     if (argc == 4 && std::strcmp(argv[1], "interrupt") == 0) return interrupt(argv[2], argv[3]);
+    if (argc == 3 && std::strcmp(argv[1], "buddyinfo") == 0) return free_blocks(std::stoul(argv[2]));
     return 2;
 }
