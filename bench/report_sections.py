@@ -80,29 +80,24 @@ def section_load(f: Figures, scaling: Figures | None, targets: Targets) -> str:
 
 
 def section_huge_pages(f: Figures, targets: Targets) -> str:
-    if f.get("skipped"):
-        return f"## Huge pages behind a load\n\nSkipped: {f['skipped']}.\n"
     names = {"quiet": "quiet machine", "busy": "a spinning process on each core",
              "memory_held": f"another program holding {mib(f['held_bytes'])} in scattered pages"}
     rows = []
     for name, s in f["scenarios"].items():
-        h, n = s["hint"], s["none"]
-        rows.append([names[name], f"{sec(h['s'])} (worst {sec(h['worst_s'])})", f"{sec(n['s'])} (worst {sec(n['worst_s'])})",
-                     f"{n['s'] / h['s']:.2f}×", f"{h['kernel_share']:.0%} / {n['kernel_share']:.0%}",
-                     f"{h['faults']:,.0f} / {n['faults']:,.0f}", mib(h["huge_bytes"])])
-    for name in ("busy", "memory_held"):
-        if name in f["scenarios"]:
-            h, n = f["scenarios"][name]["hint"], f["scenarios"][name]["none"]
-            targets.add(f"Huge pages behind a load of {f['arcs']:,} arcs, {names[name]}",
-                        f"with {sec(h['s'])}, without {sec(n['s'])}", "the faster of the two kept (with)",
-                        h["s"] <= n["s"])
+        for policy in ("default", "always", "never"):
+            p = s[policy]
+            rows.append([names[name] if policy == "default" else "", f"`{policy}`", f"{sec(p['s'])}",
+                         sec(p["worst_s"]), f"{p['kernel_share']:.0%}", f"{p['faults']:,.0f}", mib(p["huge_bytes"])])
+        faster = min(s["always"]["s"], s["never"]["s"])
+        targets.add(f"Huge pages behind a load of {f['arcs']:,} arcs, {names[name]}",
+                    f"default {sec(s['default']['s'])}, always {sec(s['always']['s'])}, never {sec(s['never']['s'])}",
+                    "default ≤ 1.1× the faster of always and never", s["default"]["s"] <= 1.1 * faster)
     return (f"## Huge pages behind a load\n\n`bench/bench_huge_pages.py`: `load_min_instance` of {f['arcs']:,} arcs in a "
-            f"fresh process per load, {f['rounds']} interleaved rounds, medians; with the reader's request for huge "
-            "pages (`madvise(MADV_HUGEPAGE)`) and without it (an `LD_PRELOAD` shim takes the request out). "
-            f"Transparent huge pages: `{f['thp']}`. The kernel's share is of the load's CPU time "
-            "(`getrusage`, sampled).\n\n"
-            + table(["machine", "with huge pages", "without", "without / with", "kernel share with / without",
-                     "page faults with / without", "on huge pages"], rows))
+            f"fresh process per load, {f['rounds']} interleaved rounds, medians; under each `PELMORA_HUGE_PAGES` policy: "
+            "the default asks for huge pages (`madvise(MADV_HUGEPAGE)`) while the kernel has free 2 MiB blocks enough, "
+            f"`always` and `never` regardless. Transparent huge pages: `{f['thp']}`. The kernel's share is of the load's "
+            "CPU time (`getrusage`, sampled).\n\n"
+            + table(["machine", "policy", "median", "worst", "kernel share", "page faults", "on huge pages"], rows))
 
 
 def section_views(f: Figures, targets: Targets) -> str:
