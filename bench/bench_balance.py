@@ -42,7 +42,7 @@ def build_helper(directory: Path) -> Path:
         sys.exit("no C++ compiler on PATH")
     exe = directory / "balance_bench"
     sources = [ROOT / "bench/balance_bench.cpp", *sorted((ROOT / "src/logic/generator").glob("*.cpp")),
-               *sorted((ROOT / "src/random").glob("*.cpp"))]
+               *sorted((ROOT / "src/random").glob("*.cpp")), *sorted((ROOT / "src/core").glob("*.cpp"))]
     # The flags CMake gives the library.
     subprocess.run([compiler, "-std=c++20", "-O2", "-ffp-contract=off", "-fno-fast-math", "-I", str(ROOT / "src"),
                     *map(str, sources), "-o", str(exe)], check=True)
